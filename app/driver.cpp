@@ -1,0 +1,68 @@
+#include "app/driver.h"
+
+#include "app/help_text.h"
+#include "app/options.h"
+#include "app/program.h"
+#include "platform/console.h"
+#include "settings/validate_and_launch.h"
+
+namespace kestrel {
+
+DriverResult RunDriver(AppState& state, const std::vector<std::string>& arguments,
+                       const std::string& programFileName) {
+  const ArgumentList args(arguments);
+  if (args.Count() == 0) return {WindowMode::Main, kExitSuccess};
+
+  PrepareCommandLineState(state);
+  const std::string title = TitleText();
+
+  // Modes recognised only as the first argument.
+  const std::string first = OptionName(args.At(0));
+  if (first == "-U") return {WindowMode::Maintenance, kExitSuccess};
+  if (first == "-T") {
+    state.run.runMode = "T";
+    return {WindowMode::Demonstration, kExitSuccess};
+  }
+  if (first == "-V" || first == "--VERSION") {
+    SetConsoleTitle(title);
+    state.print(VersionText(kProgramVersion));
+    return {WindowMode::None, kExitSuccess};
+  }
+  if (first == "-H" || first == "-?" || first == "--HELP") {
+    SetConsoleTitle(title);
+    for (const auto& line : HelpLines(programFileName, state.formats)) state.print(line);
+    return {WindowMode::None, kExitSuccess};
+  }
+
+  DriverFlags flags;
+  std::string error;
+  for (int position = 0; position <= args.Count() - 1; ++position) {
+    HandleOption(state, args, position, OptionName(args.At(position)), error, flags);
+    if (!error.empty()) break;
+  }
+
+  if (!error.empty()) {
+    SetConsoleTitle(title);
+    state.print("Error: " + error);
+    if (flags.pause) WaitForKeyPress();
+    return {WindowMode::None, kExitUsageError};
+  }
+
+  if (!state.run.inputGiven) return {WindowMode::Main, kExitSuccess};
+
+  SetConsoleTitle(title);
+  if (!flags.quiet) {
+    state.print(title);
+    state.print(kCopyrightLine);
+    state.print(kMakerWebAddress);
+    state.print("");
+  }
+  const bool converted = ValidateAndLaunch(state, flags.quiet);
+  if (flags.pause) {
+    state.print("Press any key to exit.");
+    WaitForKeyPress();
+  }
+  return {WindowMode::None, converted ? kExitSuccess : kExitFailure};
+}
+
+}  // namespace kestrel

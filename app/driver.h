@@ -1,0 +1,28 @@
+// The command-line driver: decides how the program runs from its arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/app_state.h"
+
+namespace kestrel {
+
+// Process exit codes.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;       // a failed check, a failed conversion
+inline constexpr int kExitUsageError = 2;    // a command-line error
+
+enum class WindowMode { None, Main, Maintenance, Demonstration };
+
+struct DriverResult {
+  WindowMode window = WindowMode::None;  // a window is to be opened instead of ending
+  int exitCode = kExitSuccess;
+};
+
+// Runs the command line (arguments without the program name). Returns the
+// window to open, or the exit code of a finished run.
+DriverResult RunDriver(AppState& state, const std::vector<std::string>& arguments,
+                       const std::string& programFileName);
+
+}  // namespace kestrel

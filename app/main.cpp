@@ -1,0 +1,47 @@
+// Start-up: the single-instance guard, then the command-line driver.
+#include <FreeImage.h>
+
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "app/program.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/paths.h"
+
+namespace {
+
+// The program's own file name without folder and extension, for the help text.
+std::string ProgramFileName(const char* argv0) {
+  std::string path = kestrel::ProgramFilePath();
+  if (path.empty() && argv0 != nullptr) path = argv0;
+  std::string name = kestrel::FileNamePart(path);
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrel;
+  FreeImage_Initialise(FALSE);
+
+  InstanceLock lock;
+  if (!lock.Acquire(TitleText())) {
+    WriteErrorLine("kestrel: another copy of " + TitleText() + " is running");
+    return kExitFailure;
+  }
+
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  AppState state;
+  const DriverResult result = RunDriver(state, arguments, ProgramFileName(argc > 0 ? argv[0] : nullptr));
+
+  if (result.window != WindowMode::None) {
+    WriteErrorLine("kestrel: this build has no windowed interface; convert with: kestrel -i FILE [options] (see --help)");
+    return kExitFailure;
+  }
+  return result.exitCode;
+}

@@ -1,0 +1,49 @@
+// The argument grammar and the option table of the command line.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/app_state.h"
+
+namespace kestrel {
+
+inline constexpr std::string_view kIncorrectParameters = "Incorrect number of parameters";
+inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
+
+// The driver's own switches, which no setting stores.
+struct DriverFlags {
+  bool quiet = false;
+  bool pause = false;
+};
+
+// The arguments without the program name; a position past the end reads as "".
+class ArgumentList {
+ public:
+  explicit ArgumentList(std::vector<std::string> args) : args_(std::move(args)) {}
+  int Count() const { return static_cast<int>(args_.size()); }
+  const std::string& At(int position) const;
+
+ private:
+  std::vector<std::string> args_;
+};
+
+// Upper-cased option name of an argument: "" unless it begins with "-"; for
+// "--" names the part before the first "=".
+std::string OptionName(std::string_view argument);
+// The value of an argument: after the first "=" of a "--" option, else the whole trimmed argument.
+std::string OptionValue(std::string_view argument);
+
+// Handles the option named at position; may advance position past the
+// arguments it takes as values. Sets error and stores nothing on a bad value.
+void HandleOption(AppState& state, const ArgumentList& args, int& position, const std::string& name,
+                  std::string& error, DriverFlags& flags);
+
+// Converts a value by the row's class and stores it, with the row's extra flag.
+void ApplySettingValue(Settings& settings, const struct SettingRow& row, std::string_view value);
+
+// Removes every double quote at the beginning and at the end.
+std::string StripOuterQuotes(std::string_view value);
+
+}  // namespace kestrel

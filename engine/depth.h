@@ -1,0 +1,19 @@
+// The output colour depth.
+#pragma once
+
+#include <string_view>
+
+#include "engine/image.h"
+#include "settings/app_state.h"
+
+namespace kestrel {
+
+// The first allowed depth of the output format that is at least the loaded
+// depth, else the largest one ("bmp": 48 -> 32, 12 -> 16).
+int ResolveAutomaticDepth(const FormatRegistry& formats, std::string_view extension, int loadedDepth);
+
+// Gives the image the output depth; with an automatic depth it resolves the
+// depth first and stores it in the run state for the save and the file name.
+ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry& formats, RunState& run);
+
+}  // namespace kestrel

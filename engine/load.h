@@ -1,0 +1,18 @@
+// Reading an input image. Every decode of an untrusted file goes through here.
+#pragma once
+
+#include <string>
+
+#include "engine/image.h"
+#include "settings/settings.h"
+
+namespace kestrel {
+
+// FreeImage load flags for an input format: for "psd", PSD-COLOR-MODE picks
+// RGB (0), CMYK (1) or Lab (2) reading; anything else loads with 0.
+int LoadFlagsForInput(const Settings& settings, const std::string& extension);
+
+// Decodes the Photoshop image at path; null when it cannot be read.
+ImagePtr LoadInputImage(const std::string& path, int flags);
+
+}  // namespace kestrel

@@ -1,0 +1,66 @@
+#include "engine/pipeline.h"
+
+#include "decorate/frames.h"
+#include "decorate/naming.h"
+#include "decorate/watermark.h"
+#include "engine/colour.h"
+#include "engine/depth.h"
+#include "engine/geometry.h"
+#include "engine/load.h"
+#include "engine/save.h"
+
+namespace kestrel {
+
+ImagePtr NormaliseGreyscale(ImagePtr image) {
+  if (!image) return image;
+  const FREE_IMAGE_COLOR_TYPE type = FreeImage_GetColorType(image.get());
+  if (type != FIC_MINISWHITE && type != FIC_MINISBLACK) return image;
+  return Adopt(FreeImage_ConvertToStandardType(image.get(), TRUE));
+}
+
+ImagePtr ToneMapWideImage(ImagePtr image) {
+  if (!image || FreeImage_GetBPP(image.get()) <= 32) return image;
+  // Gamma 1.0 keeps the tones linear; the library's own default would be 2.2.
+  return Adopt(FreeImage_TmoDrago03(image.get(), 1.0, 0.0));
+}
+
+bool ConvertCurrentFile(AppState& state) {
+  RunState& run = state.run;
+  const Settings& settings = state.settings;
+
+  ImagePtr image = LoadInputImage(run.currentInputPath, LoadFlagsForInput(settings, "psd"));
+  const unsigned loadedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
+  const unsigned loadedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
+  run.loadedDepth = image ? static_cast<int>(FreeImage_GetBPP(image.get())) : 0;
+  if (loadedWidth == 0 || loadedHeight == 0) return false;
+
+  image = RotateImage(std::move(image), settings);
+  const unsigned rotatedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
+  const unsigned rotatedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
+  image = ResizeImage(std::move(image), settings, rotatedWidth, rotatedHeight);
+  // Frames, watermarks and the name tokens see the size right after the resize.
+  const unsigned width = image ? FreeImage_GetWidth(image.get()) : 0;
+  const unsigned height = image ? FreeImage_GetHeight(image.get()) : 0;
+
+  image = NormaliseGreyscale(std::move(image));
+  image = ToneMapWideImage(std::move(image));
+  FlipImage(image.get(), settings);
+  image = AdjustColours(std::move(image), settings);
+  image = ApplyGreyscale(std::move(image), settings);
+  image = ApplyThreshold(std::move(image), settings);
+  image = ApplyDither(std::move(image), settings);
+  image = DrawSolidFrames(std::move(image), settings, width, height);
+  image = DrawWatermark(std::move(image), state, width, height);
+  image = ConvertToOutputDepth(std::move(image), state.formats, run);
+  run.imageWidth = static_cast<int>(width);
+  run.imageHeight = static_cast<int>(height);
+
+  run.outputPath = BuildOutputPath(state);
+  if (!image) return false;
+  if (run.conversion == "bmp" && run.outputDepth == 8 && settings.Int(SettingId::BmpColorTable) == 1) {
+    return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags);
+  }
+  return SaveImage(image.get(), run.outputFormatCode, run.outputPath, run.saveFlags);
+}
+
+}  // namespace kestrel

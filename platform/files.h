@@ -1,0 +1,85 @@
+// File-system access: size queries, the program's own location, and saves that
+// never leave a partial file behind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+inline constexpr std::int64_t kPathMissing = -1;
+inline constexpr std::int64_t kPathIsFolder = -2;
+
+// Size in bytes of the file at path; kPathMissing when it does not exist,
+// kPathIsFolder for a folder. Anything that is not a regular file (a FIFO, a
+// device) reports size 0, so it is never taken as input.
+std::int64_t FileSizeQuery(const std::string& path);
+
+std::string CurrentDirectory();      // ends with "/"
+std::string ProgramFilePath();       // full path of the running executable
+
+std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path);
+
+// Owns a file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release() { const int fd = fd_; fd_ = -1; return fd; }
+  void Reset();
+  // Closes now and reports whether the close succeeded.
+  bool Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes a file under a temporary name in the target's folder and renames it
+// over the target on Commit. Every write and the close are checked; a failed
+// or abandoned file is removed, so the target is either the complete new file
+// or whatever it was before.
+class AtomicFile {
+ public:
+  static std::optional<AtomicFile> Create(const std::string& target);
+
+  AtomicFile(AtomicFile&&) noexcept;
+  AtomicFile& operator=(AtomicFile&&) = delete;
+  AtomicFile(const AtomicFile&) = delete;
+  ~AtomicFile();
+
+  bool Write(const void* data, std::size_t size);
+  // Moves the write position (used by encoders that patch headers).
+  bool Seek(std::int64_t offset, int whence);
+  std::int64_t Tell() const { return position_; }
+  bool Commit();
+  bool Failed() const { return failed_; }
+
+ private:
+  AtomicFile(std::string target, std::string temp, UniqueFd fd);
+  bool Flush();
+
+  std::string target_;
+  std::string temp_;
+  UniqueFd fd_;
+  std::vector<unsigned char> buffer_;
+  std::int64_t position_ = 0;     // logical write position
+  std::int64_t flushed_end_ = 0;  // file offset where the buffer starts
+  bool failed_ = false;
+  bool committed_ = false;
+};
+
+// Writes the whole buffer to path through AtomicFile.
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+
+}  // namespace kestrel

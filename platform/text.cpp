@@ -1,0 +1,77 @@
+#include "platform/text.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace kestrel {
+namespace {
+
+std::string MapCase(std::string_view text, bool upper) {
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    gchar* mapped = upper ? g_utf8_strup(text.data(), static_cast<gssize>(text.size()))
+                          : g_utf8_strdown(text.data(), static_cast<gssize>(text.size()));
+    std::string result(mapped);
+    g_free(mapped);
+    return result;
+  }
+  std::string result(text);
+  for (char& c : result) {
+    c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
+                                : std::tolower(static_cast<unsigned char>(c)));
+  }
+  return result;
+}
+
+char AsciiUpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::string UpperCase(std::string_view text) { return MapCase(text, true); }
+std::string LowerCase(std::string_view text) { return MapCase(text, false); }
+
+std::string AsciiUpper(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(), AsciiUpperChar);
+  return result;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return AsciiUpperChar(x) == AsciiUpperChar(y); });
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string_view TrimBlanksAndTabs(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
+bool EndsWith(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
+
+std::string ReplaceAllIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string result;
+  result.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (i + from.size() <= text.size() && EqualsIgnoreCase(text.substr(i, from.size()), from)) {
+      result += to;
+      i += from.size();
+    } else {
+      result += text[i++];
+    }
+  }
+  return result;
+}
+
+}  // namespace kestrel

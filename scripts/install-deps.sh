@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages that kestrel needs and that are not yet installed.
+# Usage: scripts/install-deps.sh [build|test]
+set -eu
+
+packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core"
+if [ "${1:-build}" = "test" ]; then
+  packages="$packages googletest libgtest-dev imagemagick"
+fi
+
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "kestrel: missing Debian packages:$missing (run as root, or install them yourself)" >&2
+  exit 1
+fi
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing

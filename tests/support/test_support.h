@@ -1,0 +1,59 @@
+// Shared helpers for the tests: temporary folders, running the program, fixtures.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "settings/app_state.h"
+
+namespace kestrel::test {
+
+// A fresh folder under the system's temporary folder, removed with its content.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  int exitCode = -1;      // the exit status, or -1 when a signal ended the process
+  int signal = 0;
+  std::string out;        // standard output
+  std::string err;        // standard error
+  std::vector<std::string> Lines() const;  // standard output split at line ends
+};
+
+struct RunOptions {
+  std::string workingDirectory;  // empty: the test's own
+  std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
+  std::string input;             // fed to standard input
+  int timeoutSeconds = 60;
+};
+
+// Runs the kestrel executable with the arguments. Each run gets a lock folder of
+// its own, so tests may run side by side.
+RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+std::string SourcePath(const std::string& relative);   // a file of the repository
+std::string CorpusPath(const std::string& relative);   // a file of the shared corpus
+bool CorpusAvailable();
+
+// Writes a small generated PSD (tools/make_psd.py kinds) into folder; returns its path.
+std::string MakePsd(const std::string& folder, const std::string& name, const std::string& kind, int width,
+                    int height);
+
+// Prepares state as the command-line driver does, with console lines going into `lines`.
+void PrepareTestState(AppState& state, std::vector<std::string>& lines);
+
+std::string ReadText(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+
+}  // namespace kestrel::test
