@@ -8,6 +8,15 @@
 
 namespace kestrel {
 
+std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags) {
+  std::string error;
+  for (int position = 0; position <= args.Count() - 1; ++position) {
+    HandleOption(state, args, position, OptionName(args.At(position)), error, flags);
+    if (!error.empty()) break;
+  }
+  return error;
+}
+
 DriverResult RunDriver(AppState& state, const std::vector<std::string>& arguments,
                        const std::string& programFileName) {
   const ArgumentList args(arguments);
@@ -35,11 +44,7 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
   }
 
   DriverFlags flags;
-  std::string error;
-  for (int position = 0; position <= args.Count() - 1; ++position) {
-    HandleOption(state, args, position, OptionName(args.At(position)), error, flags);
-    if (!error.empty()) break;
-  }
+  const std::string error = ParseArguments(state, args, flags);
 
   if (!error.empty()) {
     SetConsoleTitle(title);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "settings/app_state.h"
 
 namespace kestrel {
@@ -19,6 +20,10 @@ struct DriverResult {
   WindowMode window = WindowMode::None;  // a window is to be opened instead of ending
   int exitCode = kExitSuccess;
 };
+
+// The argument loop: every option in order, stopping at the first error.
+// Returns the error message, or "" when every argument was taken.
+std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags);
 
 // Runs the command line (arguments without the program name). Returns the
 // window to open, or the exit code of a finished run.

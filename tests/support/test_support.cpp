@@ -42,6 +42,24 @@ std::vector<std::string> RunResult::Lines() const {
   return lines;
 }
 
+RunOptions InDirectory(std::string folder) {
+  RunOptions options;
+  options.workingDirectory = std::move(folder);
+  return options;
+}
+
+RunOptions WithInput(std::string text) {
+  RunOptions options;
+  options.input = std::move(text);
+  return options;
+}
+
+RunOptions WithEnvironment(std::string name, std::string value) {
+  RunOptions options;
+  options.environment.emplace_back(std::move(name), std::move(value));
+  return options;
+}
+
 RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions& options) {
   static TempDir lockFolders;
   static int runNumber = 0;

@@ -38,6 +38,10 @@ struct RunOptions {
   int timeoutSeconds = 60;
 };
 
+RunOptions InDirectory(std::string folder);
+RunOptions WithInput(std::string text);
+RunOptions WithEnvironment(std::string name, std::string value);
+
 // Runs the kestrel executable with the arguments. Each run gets a lock folder of
 // its own, so tests may run side by side.
 RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
