@@ -1,6 +1,8 @@
 // Start-up: the single-instance guard, then the command-line driver.
 #include <FreeImage.h>
 
+#include <csignal>
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,10 @@ std::string ProgramFileName(const char* argv0) {
 int main(int argc, char** argv) {
   using namespace kestrel;
   FreeImage_Initialise(FALSE);
+  // A write beyond the file-size limit or into a closed pipe must fail the
+  // write, not kill the process before it can clean up its temporary file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
 
   InstanceLock lock;
   if (!lock.Acquire(TitleText())) {
