@@ -7,8 +7,10 @@
 
 namespace kestrel {
 
-// Applies the keys of the profile's "CLI" group to settings. On failure
-// (empty name, a file that cannot be read) nothing is changed.
+// Applies the keys of the profile's first "CLI" group (any letter case) to
+// settings in file order, each key read like the option of the same name.
+// Fails, changing nothing, for an empty name or a file that cannot be read;
+// any content is accepted.
 bool ReadProfile(Settings& settings, const std::string& fileName);
 
 }  // namespace kestrel
