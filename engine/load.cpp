@@ -1,5 +1,7 @@
 #include "engine/load.h"
 
+#include "engine/sandboxed_load.h"
+
 namespace kestrel {
 
 int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
@@ -11,8 +13,6 @@ int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
   }
 }
 
-ImagePtr LoadInputImage(const std::string& path, int flags) {
-  return Adopt(FreeImage_Load(FIF_PSD, path.c_str(), flags));
-}
+ImagePtr LoadInputImage(const std::string& path, int flags) { return LoadPsdSandboxed(path, flags).image; }
 
 }  // namespace kestrel

@@ -12,7 +12,9 @@ namespace kestrel {
 // RGB (0), CMYK (1) or Lab (2) reading; anything else loads with 0.
 int LoadFlagsForInput(const Settings& settings, const std::string& extension);
 
-// Decodes the Photoshop image at path; null when it cannot be read.
+// Decodes the Photoshop image at path; null when it cannot be read. The header
+// is checked first and the decoder runs confined (engine/sandboxed_load.h), so
+// a hostile file fails alone and cannot harm the process.
 ImagePtr LoadInputImage(const std::string& path, int flags);
 
 }  // namespace kestrel

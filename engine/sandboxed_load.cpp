@@ -1,0 +1,235 @@
+#include "engine/sandboxed_load.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "engine/psd_header.h"
+#include "engine/psd_palette.h"
+#include "engine/psd_transfer.h"
+#include "platform/files.h"
+#include "platform/sandbox.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kMiB = 1ull << 20;
+// Child memory beyond the decoded image: FreeImage's buffers, the transfer copy.
+constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
+// Decoding runs at several hundred MB/s; the time limits allow a tenth of that.
+constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
+constexpr int kBaseCpuSeconds = 2;
+constexpr int kWallSlackMilliseconds = 1000;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+SandboxProbe g_probe = nullptr;
+
+bool ReadAt(int fd, std::uint64_t offset, void* out, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(out);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, bytes, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// FreeImage's handle I/O over a descriptor, by position: no stdio, no lseek.
+struct FdSource {
+  int fd;
+  std::uint64_t size;
+  std::uint64_t position;
+};
+
+unsigned DLL_CALLCONV SourceRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  auto* source = static_cast<FdSource*>(handle);
+  if (size == 0 || count == 0) return 0;
+  const std::uint64_t wanted = std::uint64_t{size} * count;
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::uint64_t got = 0;
+  while (got < wanted && source->position < source->size) {
+    const std::uint64_t step = std::min<std::uint64_t>(wanted - got, 1ull << 30);
+    const ssize_t n = ::pread(source->fd, out + got, step, static_cast<off_t>(source->position));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::uint64_t>(n);
+    source->position += static_cast<std::uint64_t>(n);
+  }
+  return static_cast<unsigned>(got / size);
+}
+
+unsigned DLL_CALLCONV SourceWrite(void*, unsigned, unsigned, fi_handle) { return 0; }
+
+int DLL_CALLCONV SourceSeek(fi_handle handle, long offset, int origin) {
+  auto* source = static_cast<FdSource*>(handle);
+  std::int64_t base = 0;
+  if (origin == SEEK_CUR) base = static_cast<std::int64_t>(source->position);
+  else if (origin == SEEK_END) base = static_cast<std::int64_t>(source->size);
+  else if (origin != SEEK_SET) return -1;
+  const std::int64_t target = base + offset;
+  if (target < 0) return -1;
+  source->position = static_cast<std::uint64_t>(target);
+  return 0;
+}
+
+long DLL_CALLCONV SourceTell(fi_handle handle) { return static_cast<long>(static_cast<FdSource*>(handle)->position); }
+
+FIBITMAP* DecodeFromFd(int fd, std::uint64_t size, int flags) {
+  FreeImageIO io{SourceRead, SourceWrite, SourceSeek, SourceTell};
+  FdSource source{fd, size, 0};
+  return FreeImage_LoadFromHandle(FIF_PSD, &io, static_cast<fi_handle>(&source), flags);
+}
+
+struct OpenedInput {
+  UniqueFd fd;
+  std::uint64_t size = 0;
+  PsdHeader header;
+  std::string failure;
+};
+
+OpenedInput OpenAndCheck(const std::string& path) {
+  OpenedInput input;
+  // Non-blocking, so that a FIFO cannot stall the open; anything but a regular file is refused.
+  input.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat st {};
+  if (!input.fd.Valid() || ::fstat(input.fd.Get(), &st) != 0) {
+    input.failure = "cannot open";
+  } else if (!S_ISREG(st.st_mode)) {
+    input.failure = "not a regular file";
+  } else {
+    input.size = static_cast<std::uint64_t>(st.st_size);
+    const int fd = input.fd.Get();
+    const PsdHeaderCheck check = CheckPsdHeader(
+        input.size, [fd](std::uint64_t offset, void* out, std::size_t size) { return ReadAt(fd, offset, out, size); });
+    if (check.ok) {
+      input.header = check.header;
+    } else {
+      input.failure = "header: " + std::string(check.problem);
+    }
+  }
+  if (!input.failure.empty()) input.fd.Reset();
+  return input;
+}
+
+// An indexed file's palette comes from its colour mode data, whatever FreeImage made of it.
+void MendIndexedPalette(const OpenedInput& input, FIBITMAP* image) {
+  if (input.header.colourMode != kPsdModeIndexed || input.header.colourDataLength != kPsdPaletteBytes) return;
+  std::vector<std::uint8_t> colourData(kPsdPaletteBytes);
+  if (!ReadAt(input.fd.Get(), input.header.colourDataOffset, colourData.data(), colourData.size())) return;
+  if (const auto palette = PaletteFromColourData(colourData)) ApplyIndexedPalette(image, *palette);
+}
+
+SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
+  SandboxLimits limits;
+  std::uint64_t space = kBaseAddressSpace + 4 * header.decodedBytes + fileSize;
+  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
+  if (kSanitized) space += 1024 * kMiB;
+  const std::uint64_t machine = PhysicalMemoryBytes();
+  if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
+  limits.extraAddressSpace = space;
+  limits.cpuSeconds = kBaseCpuSeconds + static_cast<int>(header.decodedBytes / kDecodedBytesPerCpuSecond);
+  limits.wallMilliseconds = limits.cpuSeconds * 1000 + kWallSlackMilliseconds;
+  return limits;
+}
+
+std::string Describe(const SandboxResult& result) {
+  switch (result.end) {
+    case SandboxEnd::Exited: return "decoder failed (exit " + std::to_string(result.exitCode) + ")";
+    case SandboxEnd::Signalled: return "decoder ended by signal " + std::to_string(result.signal);
+    case SandboxEnd::TimedOut: return "decoder timed out";
+    case SandboxEnd::NotStarted: return "decoder could not start";
+  }
+  return "decoder failed";
+}
+
+}  // namespace
+
+void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
+
+PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
+  PsdLoad load;
+  OpenedInput input = OpenAndCheck(path);
+  if (!input.failure.empty()) {
+    load.failure = input.failure;
+    return load;
+  }
+  UniqueFd transfer(::memfd_create("kestrel-decode", MFD_CLOEXEC));
+  if (!transfer.Valid()) {
+    load.failure = "no memory file";
+    return load;
+  }
+  const int inputFd = input.fd.Get();
+  const int transferFd = transfer.Get();
+  const std::uint64_t size = input.size;
+  const SandboxProbe probe = g_probe;
+  const SandboxResult result = RunSandboxed(
+      LimitsFor(input.header, input.size), SandboxDescriptors{{inputFd}, {transferFd}}, [=]() -> int {
+        if (probe != nullptr) return probe(inputFd);
+        FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
+        FIBITMAP* image = DecodeFromFd(inputFd, size, flags);
+        return image != nullptr && WriteDecodedImage(image, transferFd) ? 0 : 1;
+      });
+  if (!result.Succeeded()) {
+    load.failure = Describe(result);
+    return load;
+  }
+
+  struct stat st {};
+  if (::fstat(transferFd, &st) != 0 || st.st_size <= 0) {
+    load.failure = "no decoded image";
+    return load;
+  }
+  const auto recordSize = static_cast<std::size_t>(st.st_size);
+  void* mapped = ::mmap(nullptr, recordSize, PROT_READ, MAP_PRIVATE, transferFd, 0);
+  if (mapped == MAP_FAILED) {
+    load.failure = "cannot map the decoded image";
+    return load;
+  }
+  load.image = ReadDecodedImage({static_cast<const std::uint8_t*>(mapped), recordSize}, input.header.width,
+                                input.header.height);
+  ::munmap(mapped, recordSize);
+  if (!load.image) {
+    load.failure = "inconsistent decoded image";
+    return load;
+  }
+  MendIndexedPalette(input, load.image.get());
+  return load;
+}
+
+PsdLoad LoadPsdInProcess(const std::string& path, int flags) {
+  PsdLoad load;
+  OpenedInput input = OpenAndCheck(path);
+  if (!input.failure.empty()) {
+    load.failure = input.failure;
+    return load;
+  }
+  load.image = Adopt(DecodeFromFd(input.fd.Get(), input.size, flags));
+  if (!load.image) {
+    load.failure = "decoder failed";
+    return load;
+  }
+  MendIndexedPalette(input, load.image.get());
+  return load;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,163 @@
+#include "platform/sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+namespace kestrel {
+namespace {
+
+// The address space the process has mapped now (the child starts with the same).
+std::uint64_t MappedBytesNow() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "re");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const int read = std::fscanf(statm, "%llu", &pages);
+  std::fclose(statm);
+  return read == 1 ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+[[noreturn]] void ExitChild(int code) {
+  // Straight to the kernel: no atexit handlers, no stdio flush, nothing of the parent's.
+  ::syscall(SYS_exit_group, code);
+  for (;;) {
+  }
+}
+
+void SetLimit(int resource, rlim_t soft, rlim_t hard) {
+  const rlimit limit{soft, hard};
+  ::setrlimit(resource, &limit);
+}
+
+bool Allow(scmp_filter_ctx filter, int syscall) { return seccomp_rule_add(filter, SCMP_ACT_ALLOW, syscall, 0) == 0; }
+
+bool AllowOnFd(scmp_filter_ctx filter, int syscall, int fd) {
+  return seccomp_rule_add(filter, SCMP_ACT_ALLOW, syscall, 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
+}
+
+// Everything not allowed here kills the child. Memory may never become executable.
+bool LoadFilter(const SandboxDescriptors& descriptors) {
+  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
+  if (filter == nullptr) return false;
+  bool ok = true;
+  for (const int fd : descriptors.readable) {
+    for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek)}) {
+      ok = ok && AllowOnFd(filter, call, fd);
+    }
+  }
+  for (const int fd : descriptors.writable) {
+    for (const int call : {SCMP_SYS(write), SCMP_SYS(pwrite64), SCMP_SYS(writev), SCMP_SYS(ftruncate)}) {
+      ok = ok && AllowOnFd(filter, call, fd);
+    }
+    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2,
+                                SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
+                                SCMP_A4(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
+  }
+  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
+                              SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS)) == 0;
+  ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1,
+                              SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
+  for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex),
+                         SCMP_SYS(exit), SCMP_SYS(exit_group), SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigprocmask),
+                         SCMP_SYS(sched_yield), SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(clock_gettime),
+                         SCMP_SYS(restart_syscall)}) {
+    ok = ok && Allow(filter, call);
+  }
+  ok = ok && seccomp_load(filter) == 0;
+  seccomp_release(filter);
+  return ok;
+}
+
+[[noreturn]] void RunChild(const SandboxLimits& limits, const SandboxDescriptors& descriptors, pid_t parent,
+                           std::uint64_t mappedAtFork, const std::function<int()>& work) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ExitChild(125);
+  ::prctl(PR_SET_DUMPABLE, 0);
+  SetLimit(RLIMIT_CORE, 0, 0);
+  const rlim_t cpu = static_cast<rlim_t>(limits.cpuSeconds);
+  SetLimit(RLIMIT_CPU, cpu, cpu + 1);
+  if (mappedAtFork > 0) {
+    const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
+    SetLimit(RLIMIT_AS, space, space);
+  }
+  if (!LoadFilter(descriptors)) ExitChild(124);
+  ExitChild(work());
+}
+
+}  // namespace
+
+std::uint64_t PhysicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long size = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
+}
+
+SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
+                           const std::function<int()>& work) {
+  SandboxResult result;
+  // The child holds the write end; its end (however it comes) closes the pipe.
+  int lifeline[2];
+  if (::pipe2(lifeline, O_CLOEXEC) != 0) return result;
+  const std::uint64_t mapped = MappedBytesNow();
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(lifeline[0]);
+    ::close(lifeline[1]);
+    return result;
+  }
+  if (child == 0) {
+    ::close(lifeline[0]);
+    RunChild(limits, descriptors, parent, mapped, work);
+  }
+  ::close(lifeline[1]);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
+  bool ended = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) break;
+    pollfd wait{lifeline[0], POLLIN, 0};
+    const int ready = ::poll(&wait, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      char byte;
+      const ssize_t n = ::read(lifeline[0], &byte, 1);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+        ended = true;
+        break;
+      }
+    }
+  }
+  ::close(lifeline[0]);
+  if (!ended) ::kill(child, SIGKILL);
+
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return result;
+  }
+  if (!ended) {
+    result.end = SandboxEnd::TimedOut;
+  } else if (WIFEXITED(status)) {
+    result.end = SandboxEnd::Exited;
+    result.exitCode = WEXITSTATUS(status);
+  } else {
+    result.end = SandboxEnd::Signalled;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  return result;
+}
+
+}  // namespace kestrel
