@@ -1,0 +1,151 @@
+// The output colour depth: automatic choice and conversion.
+#include <gtest/gtest.h>
+
+#include <FreeImage.h>
+
+#include <string>
+
+#include "engine/depth.h"
+#include "settings/formats.h"
+#include "tests/support/test_bitmaps.h"
+#include "tests/support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+using test::MakeBitmap;
+
+class Depth : public ::testing::Test {
+ protected:
+  void SetUp() override { BuildOutputFormats(formats); }
+
+  ImagePtr Convert(ImagePtr image, const std::string& extension, int target, bool automatic = false,
+                   int loaded = 0) {
+    run.conversion = extension;
+    run.outputDepth = target;
+    run.automaticDepth = automatic;
+    run.loadedDepth = loaded;
+    return ConvertToOutputDepth(std::move(image), formats, run);
+  }
+
+  FormatRegistry formats = MakeEditionRegistry();
+  RunState run;
+};
+
+TEST_F(Depth, AutomaticDepthIsTheFirstAllowedThatHoldsTheLoadedOne) {
+  const struct {
+    int loaded, resolved;
+  } cases[] = {{1, 1},   {2, 4},   {4, 4},   {5, 8},   {8, 8},   {9, 16},  {16, 16},
+               {17, 24}, {24, 24}, {25, 32}, {32, 32}, {48, 32}, {64, 32}, {96, 32}, {128, 32}};
+  for (const auto& c : cases) EXPECT_EQ(ResolveAutomaticDepth(formats, "bmp", c.loaded), c.resolved) << c.loaded;
+  EXPECT_EQ(ResolveAutomaticDepth(formats, "nothing", 24), 0);
+}
+
+TEST_F(Depth, AutomaticDepthFollowsTheLoadedDepthAndIsStored) {
+  // A 48-bit input, tone-mapped to 24 bits by the pipeline, is saved with 32.
+  ImagePtr wide = Convert(MakeBitmap(8, 4, 24), "bmp", 0, true, 48);
+  EXPECT_EQ(FreeImage_GetBPP(wide.get()), 32u);
+  EXPECT_EQ(run.outputDepth, 32);
+  // A 16-bit grey input, already made 8-bit grey, still goes to 16 bits (5-6-5).
+  ImagePtr grey = Convert(MakeBitmap(8, 4, 8, FIT_BITMAP, true), "bmp", 0, true, 16);
+  EXPECT_EQ(FreeImage_GetBPP(grey.get()), 16u);
+  EXPECT_EQ(FreeImage_GetGreenMask(grey.get()), unsigned(FI16_565_GREEN_MASK));
+  EXPECT_EQ(run.outputDepth, 16);
+  // An indexed 8-bit image that stays 8-bit keeps its palette: no quantisation.
+  ImagePtr indexed = MakeBitmap(8, 4, 8);
+  ImagePtr original = test::CloneOf(indexed.get());
+  FIBITMAP* before = indexed.get();
+  ImagePtr after = Convert(std::move(indexed), "bmp", 0, true, 8);
+  EXPECT_EQ(after.get(), before);
+  EXPECT_TRUE(test::SameBitmap(after.get(), original.get()));
+}
+
+TEST_F(Depth, EveryBmpDepthFromEveryCommonDepth) {
+  for (unsigned from : {1u, 4u, 8u, 16u, 24u, 32u}) {
+    for (int target : {1, 4, 8, 16, 24, 32}) {
+      ImagePtr after = Convert(MakeBitmap(13, 7, from), "bmp", target);
+      ASSERT_TRUE(after) << from << " -> " << target;
+      EXPECT_EQ(FreeImage_GetBPP(after.get()), unsigned(target)) << from << " -> " << target;
+      EXPECT_EQ(FreeImage_GetWidth(after.get()), 13u);
+    }
+  }
+}
+
+TEST_F(Depth, EachTargetUsesItsConversion) {
+  auto quantised = [](FIBITMAP* image) {
+    ImagePtr rgb = Adopt(FreeImage_ConvertTo24Bits(image));
+    return Adopt(FreeImage_ColorQuantizeEx(rgb.get(), FIQ_WUQUANT, 256, 0, nullptr));
+  };
+  const struct {
+    const char* extension;
+    unsigned from;
+    int target;
+    ImagePtr (*reference)(FIBITMAP*);
+  } cases[] = {
+      // 8 bits: 24 bits first (the alpha is dropped), then the Wu palette.
+      {"bmp", 32, 8, +quantised},
+      {"bmp", 16, 8, +quantised},
+      {"bmp", 24, 8, +quantised},
+      {"jpg", 24, 8, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo8Bits(i)); }},
+      {"bmp", 24, 1, [](FIBITMAP* i) { return Adopt(FreeImage_Dither(i, FID_FS)); }},
+      {"bmp", 32, 4, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo4Bits(i)); }},
+      {"bmp", 32, 16, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo16Bits565(i)); }},
+      {"tga", 32, 16, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo16Bits555(i)); }},
+      {"ico", 24, 16, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo16Bits555(i)); }},
+  };
+  for (const auto& c : cases) {
+    ImagePtr image = MakeBitmap(40, 30, c.from);
+    ImagePtr expected = c.reference(image.get());
+    ImagePtr after = Convert(std::move(image), c.extension, c.target);
+    EXPECT_TRUE(test::SameBitmap(after.get(), expected.get())) << c.extension << " " << c.from << " -> " << c.target;
+  }
+}
+
+TEST_F(Depth, WideImagesReachSixteenBitsThroughTwentyFour) {
+  ImagePtr wide = MakeBitmap(8, 4, 48, FIT_RGB16);
+  ImagePtr expected = Adopt(FreeImage_ConvertTo24Bits(wide.get()));
+  expected = Adopt(FreeImage_ConvertTo16Bits565(expected.get()));
+  EXPECT_TRUE(test::SameBitmap(Convert(std::move(wide), "bmp", 16).get(), expected.get()));
+}
+
+TEST_F(Depth, NoImageInGivesNoImageOutAndAFailedCallGivesNoImage) {
+  EXPECT_FALSE(Convert(nullptr, "bmp", 8));
+  EXPECT_FALSE(Convert(nullptr, "bmp", 0, true, 24));
+  // Float colour cannot be made 24-bit by the plain conversion.
+  EXPECT_FALSE(Convert(MakeBitmap(8, 4, 96, FIT_RGBF), "bmp", 8));
+  for (int target : {1, 4, 8, 16, 32}) EXPECT_FALSE(Convert(test::HeaderOnly(8, 4, 24), "bmp", target)) << target;
+}
+
+// The same cases through the program, from generated Photoshop files.
+TEST(DepthConversion, AutomaticDepthOfWholeConversions) {
+  const struct {
+    const char* kind;
+    unsigned bpp;
+  } cases[] = {{"rgb16", 32}, {"grey16", 16}, {"indexed8", 8}, {"rgba8", 32}, {"grey8", 8}};
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    const std::string input = test::MakePsd(dir.Path(), "in.psd", c.kind, 9, 5);
+    const auto result = test::RunKestrel({"-q", "-i", input, "--bmp-bpp=0"});
+    ASSERT_EQ(result.exitCode, 0) << c.kind << result.out;
+    ImagePtr bmp = Adopt(FreeImage_Load(FIF_BMP, dir.File("in.bmp").c_str(), 0));
+    ASSERT_TRUE(bmp) << c.kind;
+    EXPECT_EQ(FreeImage_GetBPP(bmp.get()), c.bpp) << c.kind;
+    if (c.bpp == 16) {
+      EXPECT_EQ(FreeImage_GetGreenMask(bmp.get()), unsigned(FI16_565_GREEN_MASK));
+    }
+    if (std::string(c.kind) == "indexed8") {
+      // The generator's palette and indexes come through untouched: index (x + y) % 16.
+      const RGBQUAD* palette = FreeImage_GetPalette(bmp.get());
+      for (unsigned i = 0; i < 16; ++i) {
+        EXPECT_EQ(palette[i].rgbRed, (i * 17) % 256) << i;
+        EXPECT_EQ(palette[i].rgbGreen, (255 - i * 17) % 256) << i;
+        EXPECT_EQ(palette[i].rgbBlue, (i * 40) % 256) << i;
+      }
+      const BYTE* top = FreeImage_GetScanLine(bmp.get(), 4);
+      for (unsigned x = 0; x < 9; ++x) EXPECT_EQ(top[x], x % 16) << x;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
