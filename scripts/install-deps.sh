@@ -5,7 +5,7 @@ set -eu
 
 packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev"
 if [ "${1:-build}" = "test" ]; then
-  packages="$packages googletest libgtest-dev imagemagick"
+  packages="$packages googletest libgtest-dev imagemagick python3"
 fi
 
 missing=""
