@@ -1,11 +1,16 @@
-// Fonts by face name through fontconfig and Pango.
+// Fonts by face name through fontconfig and Pango, and the text renderer that
+// measures and lays out lines with them.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 typedef struct _PangoFontDescription PangoFontDescription;
+typedef struct _PangoFontMap PangoFontMap;
+typedef struct _PangoContext PangoContext;
+typedef struct _PangoLayout PangoLayout;
 
 namespace kestrel {
 
@@ -26,11 +31,49 @@ struct WatermarkFont {
   std::unique_ptr<PangoFontDescription, FontDescriptionFree> description;
   std::string face;
   int sizePoints = 0;
+  int pixelSize = 0;  // the character (em) height: points * 96 / 72, rounded
   FontStyle style;
 };
+
+// The em height in pixels of a size in points at 96 DPI, rounded to the
+// nearest integer; at least 1.
+int FontPixelSize(int sizePoints);
 
 // Asks fontconfig for the face; a face it substitutes for an unknown name
 // counts as found. Fails only when no font at all can be loaded.
 std::optional<WatermarkFont> CreateWatermarkFont(const std::string& face, int sizePoints, FontStyle style);
+
+struct GObjectFree {
+  void operator()(void* object) const;
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectFree>;
+
+// A font map of its own (safe to use on the thread that opened it) with two
+// text contexts: the standard one measures and draws plain text (hinted
+// metrics, whole-pixel advances, no antialiasing); the vector one draws
+// antialiased text with unhinted outlines at fractional positions.
+struct TextRenderer {
+  GObjectPtr<PangoFontMap> fontMap;
+  GObjectPtr<PangoContext> standard;
+  GObjectPtr<PangoContext> vector;
+};
+
+std::optional<TextRenderer> OpenTextRenderer();
+
+// One line of text in the font, laid out by the standard or the vector
+// context. A line end in the text is shown as a glyph, not broken.
+GObjectPtr<PangoLayout> LayoutLine(const TextRenderer& renderer, const WatermarkFont& font, std::string_view text,
+                                   bool vector);
+
+// The line's logical box in pixels: advance width and line height.
+struct LineSize {
+  int width = 0;
+  int height = 0;
+};
+LineSize MeasureLine(PangoLayout* layout);
+
+// The line's typographic width in (fractional) pixels, trailing spaces included.
+double LineVectorWidth(PangoLayout* layout);
 
 }  // namespace kestrel
