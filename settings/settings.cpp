@@ -17,6 +17,24 @@ constexpr SettingRow kRows[] = {
 
 static_assert(std::size(kRows) == kSettingCount);
 
+constexpr PreferenceRow kPreferenceRows[] = {
+#define PREFERENCE(id, group, key, width, saved, missing) \
+  {SettingId::id, group, key, PreferenceWidth::width, PreferenceSaved::saved, missing},
+#include "settings/setting_rows.inc"
+#undef PREFERENCE
+};
+
+// Every setting has exactly one place in the preferences file.
+constexpr bool EverySettingHasOnePreference() {
+  for (std::size_t i = 0; i < kSettingCount; ++i) {
+    int uses = 0;
+    for (const auto& row : kPreferenceRows) uses += static_cast<std::size_t>(row.id) == i ? 1 : 0;
+    if (uses != 1) return false;
+  }
+  return true;
+}
+static_assert(EverySettingHasOnePreference());
+
 constexpr bool RowsFollowIds() {
   for (std::size_t i = 0; i < std::size(kRows); ++i) {
     if (static_cast<std::size_t>(kRows[i].id) != i) return false;
@@ -46,6 +64,8 @@ int ReadHexPair(std::string_view pair) {
 }  // namespace
 
 std::span<const SettingRow> SettingRows() { return kRows; }
+
+std::span<const PreferenceRow> PreferenceRows() { return kPreferenceRows; }
 
 const SettingRow& RowOf(SettingId id) { return kRows[static_cast<std::size_t>(id)]; }
 

@@ -66,6 +66,22 @@ const SettingRow* FindRowByProfileKey(std::string_view upperKey);
 // The row whose key equals the text exactly ("BMP-BPP").
 const SettingRow* FindRowByKey(std::string_view key);
 
+// Where a setting stands in the windowed interface's preferences file.
+enum class PreferenceWidth { Full, Low8 };                 // Low8: the low 8 bits of the number read
+enum class PreferenceSaved { Always, Never, WithGeometry };  // WithGeometry: while "Save Window Position" is on
+
+struct PreferenceRow {
+  SettingId id;
+  std::string_view group;
+  std::string_view key;
+  PreferenceWidth width;
+  PreferenceSaved saved;
+  std::string_view missingDefault;  // empty: the setting's own default
+};
+
+// The preference rows in the order in which the file is written.
+std::span<const PreferenceRow> PreferenceRows();
+
 // One value per row; the row's kind says which member is meaningful.
 struct SettingValue {
   std::int64_t number = 0;  // Int, Flag, Kw8, Kw32, Date
