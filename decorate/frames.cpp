@@ -12,6 +12,8 @@ struct Window {
   int x, y, w, h;
 };
 
+constexpr std::int64_t kSliceBytes = std::int64_t{16} << 20;
+
 }  // namespace
 
 FrameBands FrameBandsFromSettings(const Settings& settings) {
@@ -88,10 +90,15 @@ ImagePtr DrawSolidFrames(ImagePtr image, const Settings& settings, unsigned widt
   }};
   for (const Window& window : windows) {
     if (window.w <= 0 || window.h <= 0) continue;
-    const Layer layer = DrawFrameWindow(bands, W, H, window.x, window.y, window.w, window.h);
-    // A layer that cannot be made leaves that part of the frame out.
-    ImagePtr bitmap = LayerToBitmap(layer);
-    if (bitmap) CompositeOver(image.get(), bitmap.get(), window.x, window.y);
+    // Wide bands are drawn a slice of rows at a time to keep the layers small.
+    const int rows = std::max(1, std::min(window.h, static_cast<int>(kSliceBytes / 4 / window.w)));
+    for (int y = window.y; y < window.y + window.h; y += rows) {
+      const int h = std::min(rows, window.y + window.h - y);
+      const Layer layer = DrawFrameWindow(bands, W, H, window.x, y, window.w, h);
+      // A layer that cannot be made leaves that part of the frame out.
+      ImagePtr bitmap = LayerToBitmap(layer);
+      if (bitmap) CompositeOver(image.get(), bitmap.get(), window.x, y);
+    }
   }
   return image;
 }

@@ -37,13 +37,15 @@ void DrawLayer(Layer& target, const Layer& source, int opacity) {
   for (std::size_t i = 0; i < target.pixels.size(); ++i) BlendPixel(target.pixels[i], source.pixels[i], opacity);
 }
 
-void FillThroughCoverage(Layer& layer, const Coverage& coverage, Rgba colour) {
-  if (layer.width != coverage.width || layer.height != coverage.height) return;
-  for (std::size_t i = 0; i < layer.pixels.size(); ++i) {
-    const std::uint8_t c = coverage.values[i];
-    if (c == 0) continue;
-    colour.a = c;
-    BlendPixel(layer.pixels[i], colour, 255);
+void FillThroughCoverage(Layer& layer, const Coverage& coverage, Rgba colour, int x0, int y0) {
+  if (x0 < 0 || y0 < 0 || coverage.width > layer.width - x0 || coverage.height > layer.height - y0) return;
+  for (int y = 0; y < coverage.height; ++y) {
+    for (int x = 0; x < coverage.width; ++x) {
+      const std::uint8_t c = coverage.At(x, y);
+      if (c == 0) continue;
+      colour.a = c;
+      BlendPixel(layer.At(x0 + x, y0 + y), colour, 255);
+    }
   }
 }
 

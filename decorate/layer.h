@@ -55,7 +55,9 @@ struct Coverage {
 
 // Paints an opaque colour through a coverage mask: each pixel gets the colour
 // with alpha = coverage, laid over the layer by the straight-alpha rule.
-void FillThroughCoverage(Layer& layer, const Coverage& coverage, Rgba colour);
+// The coverage may cover a window of the layer with its top-left pixel at
+// (x0, y0); it must lie inside the layer.
+void FillThroughCoverage(Layer& layer, const Coverage& coverage, Rgba colour, int x0 = 0, int y0 = 0);
 
 // The layer as a 32-bit FreeImage bitmap with straight alpha (a plain copy).
 ImagePtr LayerToBitmap(const Layer& layer);

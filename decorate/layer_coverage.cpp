@@ -56,11 +56,12 @@ Coverage PolygonCoverage(int width, int height, int originX, int originY, std::s
   });
 }
 
-Coverage TextCoverage(int width, int height, PangoLayout* layout, int x, int y, bool antialias) {
+Coverage TextCoverage(int width, int height, int originX, int originY, PangoLayout* layout, int x, int y,
+                      bool antialias) {
   return DrawCoverage(width, height, [&](cairo_t* cr) {
     cairo_set_antialias(cr, antialias ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgba(cr, 0, 0, 0, 1);
-    cairo_move_to(cr, x, y);
+    cairo_move_to(cr, x - originX, y - originY);
     pango_cairo_show_layout(cr, layout);
   });
 }

@@ -22,8 +22,10 @@ struct PointF {
 Coverage PolygonCoverage(int width, int height, int originX, int originY, std::span<const PointF> polygon);
 
 // The coverage of a laid-out line of text drawn with the top-left corner of
-// its logical box at (x, y) of a width x height mask. The layout's context
-// decides antialiasing; `antialias` also governs underline and strike-out bars.
-Coverage TextCoverage(int width, int height, PangoLayout* layout, int x, int y, bool antialias);
+// its logical box at (x, y), over a width x height window whose top-left pixel
+// is (originX, originY). The layout's context decides antialiasing;
+// `antialias` also governs underline and strike-out bars.
+Coverage TextCoverage(int width, int height, int originX, int originY, PangoLayout* layout, int x, int y,
+                      bool antialias);
 
 }  // namespace kestrel

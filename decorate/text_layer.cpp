@@ -100,36 +100,65 @@ TextLayerPlan PlanTextLayer(const TextRenderer* renderer, const WatermarkFont& f
   return plan;
 }
 
+namespace {
+
+struct Window {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+
+// The part of the canvas a line can change: its cell and its glyphs' ink with
+// a pixel of margin, within the canvas.
+Window LineWindow(const TextLinePlan& line, PangoLayout* layout, int width, int height) {
+  const InkBox ink = LineInk(layout);
+  const long long x0 = std::min<long long>(line.x, static_cast<long long>(line.x) + ink.x - 1);
+  const long long y0 = std::min<long long>(line.y, static_cast<long long>(line.y) + ink.y - 1);
+  const long long x1 = std::max<long long>(static_cast<long long>(line.x) + line.width,
+                                           static_cast<long long>(line.x) + ink.x + ink.width + 1);
+  const long long y1 = std::max<long long>(static_cast<long long>(line.y) + line.height,
+                                           static_cast<long long>(line.y) + ink.y + ink.height + 1);
+  Window window;
+  window.x = static_cast<int>(std::clamp<long long>(x0, 0, width));
+  window.y = static_cast<int>(std::clamp<long long>(y0, 0, height));
+  window.w = static_cast<int>(std::clamp<long long>(x1, 0, width)) - window.x;
+  window.h = static_cast<int>(std::clamp<long long>(y1, 0, height)) - window.y;
+  return window;
+}
+
+}  // namespace
+
 ImagePtr DrawTextLayer(const TextRenderer* renderer, const WatermarkFont& font, const Settings& settings,
                        const TextLayerPlan& plan) {
   if (plan.width <= 0 || plan.height <= 0 || plan.width * plan.height > kMaxLayerPixels) return nullptr;
   const int width = static_cast<int>(plan.width), height = static_cast<int>(plan.height);
+  const bool vector = settings.Int(SettingId::WmTextAntialiasing) == 1;
   const int textOpacity = ClampOpacity(settings.Int(SettingId::WmTextOpacity));
   const int backOpacity = ClampOpacity(settings.Int(SettingId::WmBackOpacity));
   const std::uint32_t textColour = PackColourText(settings.Text(SettingId::WmFontColor));
   const std::uint32_t backColour = PackColourText(settings.Text(SettingId::WmBackColor));
   Layer result;
   if (!MakeLayer(result, width, height)) return nullptr;
+  Layer canvas;
+  MakeLayer(canvas, width, height);
 
-  if (settings.Int(SettingId::WmTextAntialiasing) != 1) {
+  if (!vector) {
     // Plain text: every drawn pixel replaces the canvas pixel. The box is the
     // background colour; each line's cell becomes the text colour, its alpha
     // scaled by the glyph coverage, laid over the background colour.
     const Rgba text = ColourFromPacked(textColour, textOpacity);
     const Rgba back = ColourFromPacked(backColour, backOpacity);
-    Layer canvas;
-    MakeLayer(canvas, width, height);
     std::fill(canvas.pixels.begin(), canvas.pixels.end(), back);
     for (const TextLinePlan& line : plan.lines) {
       if (renderer == nullptr) break;
       GObjectPtr<PangoLayout> layout = LayoutLine(*renderer, font, line.text, false);
       if (!layout) continue;
-      const Coverage coverage = TextCoverage(width, height, layout.get(), line.x, line.y, false);
-      if (coverage.width != width) continue;
-      for (int y = 0; y < height; ++y) {
+      const Window window = LineWindow(line, layout.get(), width, height);
+      if (window.w <= 0 || window.h <= 0) continue;
+      const Coverage coverage = TextCoverage(window.w, window.h, window.x, window.y, layout.get(), line.x, line.y, false);
+      if (coverage.width != window.w) continue;
+      for (int y = window.y; y < window.y + window.h; ++y) {
         const bool rowInCell = y >= line.y && y - line.y < line.height;
-        for (int x = 0; x < width; ++x) {
-          const std::uint8_t c = coverage.At(x, y);
+        for (int x = window.x; x < window.x + window.w; ++x) {
+          const std::uint8_t c = coverage.At(x - window.x, y - window.y);
           if (c == 0 && !(rowInCell && x >= line.x && x - line.x < line.width)) continue;
           Rgba pixel = back;
           BlendPixel(pixel, text, c);
@@ -142,14 +171,14 @@ ImagePtr DrawTextLayer(const TextRenderer* renderer, const WatermarkFont& font, 
     // Antialiased text: glyph coverage becomes the alpha of the opaque text
     // colour on a transparent canvas; the background box and the text are
     // then laid onto the result, each with its own opacity.
-    Layer canvas;
-    MakeLayer(canvas, width, height);
     for (const TextLinePlan& line : plan.lines) {
       if (renderer == nullptr) break;
       GObjectPtr<PangoLayout> layout = LayoutLine(*renderer, font, line.text, true);
       if (!layout) continue;
-      FillThroughCoverage(canvas, TextCoverage(width, height, layout.get(), line.x, line.y, true),
-                          ColourFromPacked(textColour, 255));
+      const Window window = LineWindow(line, layout.get(), width, height);
+      if (window.w <= 0 || window.h <= 0) continue;
+      FillThroughCoverage(canvas, TextCoverage(window.w, window.h, window.x, window.y, layout.get(), line.x, line.y, true),
+                          ColourFromPacked(textColour, 255), window.x, window.y);
     }
     Layer background;
     MakeLayer(background, width, height);

@@ -96,6 +96,12 @@ LineSize MeasureLine(PangoLayout* layout) {
   return LineSize{PANGO_PIXELS_CEIL(logical.width), PANGO_PIXELS_CEIL(logical.height)};
 }
 
+InkBox LineInk(PangoLayout* layout) {
+  PangoRectangle ink{};
+  pango_layout_get_pixel_extents(layout, &ink, nullptr);
+  return InkBox{ink.x, ink.y, ink.width, ink.height};
+}
+
 double LineVectorWidth(PangoLayout* layout) {
   PangoRectangle logical{};
   pango_layout_get_extents(layout, nullptr, &logical);

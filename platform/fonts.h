@@ -73,6 +73,13 @@ struct LineSize {
 };
 LineSize MeasureLine(PangoLayout* layout);
 
+// The box of the pixels the line's glyphs may touch, relative to the
+// top-left corner of its logical box.
+struct InkBox {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+InkBox LineInk(PangoLayout* layout);
+
 // The line's typographic width in (fractional) pixels, trailing spaces included.
 double LineVectorWidth(PangoLayout* layout);
 

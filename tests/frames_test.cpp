@@ -192,6 +192,24 @@ TEST_F(FramesTest, StripDrawingEqualsTheFullSizeLayer) {
     ImagePtr drawn = Draw(std::move(image));
     ASSERT_TRUE(drawn);
     EXPECT_TRUE(test::SamePixels(drawn.get(), expected.get())) << c.left << "," << c.right << "," << c.top;
+    // Slices of rows (how wide bands are drawn) match the full layer, for the
+    // whole width and for the side strips. Cairo clips a polygon to the
+    // surface exactly at rows, not across diagonal edges, so windows are
+    // only ever cut by rows and along vertical band edges.
+    const FrameBands bands = FrameBandsFromSettings(settings());
+    const int l = std::clamp(c.left, 0, c.width), r = std::clamp(c.right, 0, c.width - l);
+    const int t = std::clamp(c.top, 0, c.height), b = std::clamp(c.bottom, 0, c.height - t);
+    const std::tuple<int, int, int, int> strips[] = {
+        {0, c.width, 0, c.height}, {0, l, t, c.height - b}, {c.width - r, r, t, c.height - b}};
+    for (auto [x0, w, top, end] : strips) {
+      for (int y0 = top; y0 < end && w > 0; y0 += 3) {
+        const int h = std::min(3, end - y0);
+        const Layer window = DrawFrameWindow(bands, c.width, c.height, x0, y0, w, h);
+        for (int y = 0; y < h; ++y) {
+          for (int x = 0; x < w; ++x) ASSERT_EQ(window.At(x, y), full.At(x0 + x, y0 + y)) << x0 + x << "," << y0 + y;
+        }
+      }
+    }
   }
 }
 
