@@ -149,11 +149,11 @@ std::string PreferencesText(const Settings& settings) {
     if (pref.group != group) {
       if (!group.empty()) text += "; \r\n";
       group = pref.group;
-      text += "[" + std::string(group) + "]\r\n";
+      text.append("[").append(group).append("]\r\n");
     }
     if (pref.saved == PreferenceSaved::Never) continue;
     if (pref.saved == PreferenceSaved::WithGeometry && !geometry) continue;
-    text += std::string(pref.key) + " = " + ValueText(settings, pref) + "\r\n";
+    text.append(pref.key).append(" = ").append(ValueText(settings, pref)).append("\r\n");
   }
   if (!group.empty()) text += "; \r\n";
   return text;
