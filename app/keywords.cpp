@@ -95,3 +95,13 @@ std::string_view KeywordText(int set, int value) {
 }
 
 }  // namespace kestrel
+
+namespace kestrel {
+
+std::vector<std::string_view> KeywordsOf(int set) {
+  std::vector<std::string_view> words;
+  for (const auto& keyword : SetTable(set, true)) words.push_back(keyword.text);
+  return words;
+}
+
+}  // namespace kestrel

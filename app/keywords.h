@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -14,5 +15,8 @@ int KeywordLookup(std::string_view text, int set);
 // Set 4 (compression) has no single list: use CompressionKeywords of the
 // output format for it.
 std::string_view KeywordText(int set, int value);
+
+// Every keyword of a set that options and profiles accept, in table order.
+std::vector<std::string_view> KeywordsOf(int set);
 
 }  // namespace kestrel

@@ -3,9 +3,9 @@
 # Usage: scripts/install-deps.sh [build|test]
 set -eu
 
-packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev"
+packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev mandoc"
 if [ "${1:-build}" = "test" ]; then
-  packages="$packages googletest libgtest-dev imagemagick python3"
+  packages="$packages googletest libgtest-dev imagemagick python3 man-db desktop-file-utils"
 fi
 
 missing=""
