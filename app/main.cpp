@@ -8,6 +8,7 @@
 
 #include "app/driver.h"
 #include "app/program.h"
+#include "app/window_launch.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -46,8 +47,10 @@ int main(int argc, char** argv) {
   const DriverResult result = RunDriver(state, arguments, ProgramFileName(argc > 0 ? argv[0] : nullptr));
 
   if (result.window != WindowMode::None) {
-    WriteErrorLine("kestrel: this build has no windowed interface; convert with: kestrel -i FILE [options] (see --help)");
-    return kExitFailure;
+    // -T takes its picture's file name from the second argument.
+    const std::string argument =
+        result.window == WindowMode::Demonstration && arguments.size() > 1 ? OptionValue(arguments[1]) : std::string();
+    return OpenWindow(state, result.window, argument);
   }
   return result.exitCode;
 }

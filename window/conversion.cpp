@@ -1,0 +1,304 @@
+#include "window/conversion.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <atomic>
+#include <thread>
+
+#include "engine/job.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "window/main_window.h"
+#include "window/recent_folders.h"
+
+namespace kestrel::window {
+namespace {
+
+constexpr int kPollMs = 15;
+constexpr int kLineWidth = 280;
+constexpr int kTimeLineFileCount = 4;  // the time line shows from 5 files on
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// The progress window hands its close box (and Escape) to the loop.
+class ProgressDialog : public QDialog {
+ public:
+  explicit ProgressDialog(QWidget* parent) : QDialog(parent) {}
+  std::function<void()> onClose;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    if (onClose) onClose();
+  }
+  void reject() override {
+    if (onClose) onClose();
+  }
+};
+
+void Status(Session& session, std::string_view key, std::string_view group = "Msg") {
+  session.statusBar->showMessage(Q(Text(session, group, key)));
+}
+
+// Reports a failed check.
+void Refuse(Session& session, const std::string& message) {
+  Status(session, "Conversion is not complete");
+  session.prompts.show(BoxKind::Warning, Text(session, "Msg", "Warning"), message);
+}
+
+void EnableMainWindow(Session& session, bool enabled) {
+  session.container->setEnabled(enabled);
+  session.mainWindow->menuBar()->setEnabled(enabled);
+  session.toolbar->setEnabled(enabled);
+}
+
+}  // namespace
+
+std::string FormatDuration(std::int64_t ms) {
+  if (ms < 1000) return "00:00:00";
+  std::int64_t s = ms / 1000, m = 0, h = 0, d = 0;
+  if (s >= 60) { m = s / 60; s %= 60; }
+  if (m >= 60) { h = m / 60; m %= 60; }
+  if (h >= 24) { d = h / 24; h %= 24; }
+  auto two = [](std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  std::string text = two(h) + ":" + two(m) + ":" + two(s);
+  return d >= 1 ? std::to_string(d) + "d:" + text : text;
+}
+
+std::string ShortenPath(const std::string& text, int max) {
+  const std::u32string characters = QString::fromStdString(text).toStdU32String();
+  if (static_cast<int>(characters.size()) <= max) return text;
+  const std::size_t keep = static_cast<std::size_t>(std::max(0, (max - 3) / 2));
+  const std::u32string shortened =
+      characters.substr(0, keep) + U"..." + characters.substr(characters.size() - keep);
+  return QString::fromStdU32String(shortened).toStdString();
+}
+
+void StartWindowedConversion(Session& session) {
+  AppState& state = session.state;
+  RunState& run = state.run;
+  Settings& settings = state.settings;
+
+  const std::string path(TrimBlanks(session.inputField->text().toStdString()));
+  run.currentInputPath = path;
+  state.inputs.clear();
+  if (FileSizeQuery(path) != 0 && ListContains(state.formats.acceptedInputExtensions, LowerCase(ExtensionOf(path)))) {
+    InputEntry& entry = state.inputs[path];
+    if (entry.marked == 0) {
+      entry.subfolder = RelativeSubfolder(path, run.input);
+      entry.marked = 1;
+    }
+  }
+  run.output = std::string(TrimBlanks(session.outputList->currentText().toStdString()));
+  const int row = session.formatList->currentIndex();
+  const auto& targets = state.formats.targetFormats;
+  run.conversion = row >= 0 && static_cast<std::size_t>(row) < targets.size() ? targets[static_cast<std::size_t>(row)]
+                                                                               : targets.front();
+  Status(session, "Preparing", "General");
+
+  if (state.inputs.empty()) return Refuse(session, Text(session, "Msg", "Empty input files"));
+  if (run.output.empty()) return Refuse(session, Text(session, "Msg", "Empty output folder"));
+  // A relative folder means the same folder as on the command line.
+  if (!StartsWith(run.output, "/")) run.output = CurrentDirectory() + run.output;
+  if (!EndsWith(run.output, "/")) run.output += "/";
+  if (FileSizeQuery(run.output) != kPathIsFolder) {
+    return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid output folder"), run.output));
+  }
+  if (settings.IsOn(SettingId::DoImageResize)) {
+    if (settings.Int(SettingId::Width) == 0) return Refuse(session, Text(session, "Msg", "Invalid width"));
+    if (settings.Int(SettingId::Height) == 0) return Refuse(session, Text(session, "Msg", "Invalid height"));
+  }
+  const int watermark = settings.Int(SettingId::DoWatermark);
+  if (watermark == 1) {
+    const int style = settings.Int(SettingId::WmFontStyle);
+    const int effect = settings.Int(SettingId::WmFontEffect);
+    const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
+    state.watermarkFont =
+        CreateWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+    if (!state.watermarkFont) {
+      return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark font"),
+                                           settings.Text(SettingId::WmFont)));
+    }
+  } else if (watermark == 2) {
+    const std::string& image = settings.Text(SettingId::WmImage);
+    if (image.empty()) return Refuse(session, Text(session, "Msg", "Empty watermark image"));
+    if (FileSizeQuery(image) <= 0) {
+      return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark image"), image));
+    }
+  }
+
+  run.outputFormatCode = OutputFormatId(state.formats, run.conversion);
+  const SettingId depth = DepthSettingOf(run.conversion);
+  run.outputDepth = depth == SettingId::None ? 0 : settings.Int(depth);
+  run.saveFlags = SaveFlags(settings, run.conversion);
+  run.automaticDepth = run.outputDepth == 0;
+
+  const std::string folder = run.output;
+  RememberOutputFolder(settings, folder);
+  RefillOutputList(session);
+  session.outputList->setEditText(Q(folder));
+  Status(session, "Converting", "General");
+  RunProgressWindow(session);
+  state.watermarkFont.reset();
+}
+
+void RunProgressWindow(Session& session) {
+  AppState& state = session.state;
+  JobStatus& status = state.status;
+  const int count = static_cast<int>(state.inputs.size());
+
+  ProgressDialog dialog(session.mainWindow);
+  dialog.setObjectName(QStringLiteral("progressWindow"));
+  dialog.setWindowTitle(Q(Text(session, "Dialog", "Convert Progress")));
+  dialog.setFixedSize(300, 130);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  auto* fileLine = new QLabel(&dialog);
+  fileLine->setObjectName(QStringLiteral("fileLine"));
+  fileLine->setGeometry(10, 13, kLineWidth, 20);
+  auto* timeLine = new QLabel(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
+                                              Text(session, "Dialog", "Time Unknown"))), &dialog);
+  timeLine->setObjectName(QStringLiteral("timeLine"));
+  timeLine->setGeometry(10, 33, kLineWidth, 20);
+  auto* bar = new QProgressBar(&dialog);
+  bar->setObjectName(QStringLiteral("progressBar"));
+  bar->setGeometry(10, 60, kLineWidth, 20);
+  bar->setRange(0, count + 1);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  auto* button = new QPushButton(Q(Text(session, "Dialog", "OK")), &dialog);
+  button->setObjectName(QStringLiteral("okButton"));
+  button->setGeometry(110, 95, 80, 25);
+  button->setEnabled(false);
+  if (count <= kTimeLineFileCount) {
+    timeLine->hide();
+    bar->move(10, 50);
+  }
+  const QRect owner = session.mainWindow->geometry();
+  dialog.move(owner.center() - QPoint(150, 65));
+  dialog.show();
+  EnableMainWindow(session, false);
+  dialog.activateWindow();
+
+  const int measured = dialog.fontMetrics().horizontalAdvance(QStringLiteral("abc123:\\-")) / 9;
+  const int charWidth = measured > 0 ? measured : 7;
+  const int charsPerLine = kLineWidth / charWidth;
+
+  {
+    std::lock_guard lock(status.mutex);
+    status.fileIndex = 0;
+    status.currentFile.clear();
+    status.lastDurationMs = 0;
+    status.fileCount = 0;
+    status.running = true;
+  }
+  std::atomic<bool> finished{false};
+  std::thread worker([&state, &finished] {
+    RunConversionJob(state);
+    finished = true;
+  });
+  bool workerAlive = true;
+  bool cancelled = false;
+  bool asking = false;
+  int lastShown = 0;
+
+  QEventLoop loop;
+  QTimer timer;
+  timer.setInterval(kPollMs);
+  auto progressText = [&](int index) {
+    return FormatMessage(Text(session, "Msg", "Progress"), std::to_string(index), std::to_string(count));
+  };
+  QObject::connect(&timer, &QTimer::timeout, &dialog, [&] {
+    if (!workerAlive) return;
+    if (!finished) {
+      int index = 0;
+      std::string file;
+      std::int64_t elapsed = 0;
+      {
+        std::lock_guard lock(status.mutex);
+        index = status.fileIndex;
+        file = status.currentFile;
+        elapsed = status.lastDurationMs;
+      }
+      if (index > lastShown) {
+        lastShown = index;
+        dialog.setWindowTitle(Q(Text(session, "Dialog", "Convert Progress") + " " + progressText(index)));
+        const bool tooWide = static_cast<std::int64_t>(QString::fromStdString(file).size()) * charWidth > kLineWidth;
+        fileLine->setText(Q(tooWide ? ShortenPath(file, charsPerLine) : file));
+        if (count > kTimeLineFileCount && elapsed != 0) {
+          timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
+                                            FormatDuration(elapsed * (count - index + 1)))));
+        }
+        bar->setValue(index);
+      }
+      return;
+    }
+    worker.join();
+    workerAlive = false;
+    int converted = 0;
+    {
+      std::lock_guard lock(status.mutex);
+      converted = status.fileCount;
+    }
+    const std::string outcome =
+        Text(session, "Msg", cancelled ? "Conversion is not complete" : "Conversion complete");
+    session.statusBar->showMessage(Q(outcome));
+    dialog.setWindowTitle(Q(outcome + " " + progressText(converted)));
+    if (cancelled) {
+      fileLine->setText(Q(outcome));
+    } else {
+      fileLine->setText(Q(FormatMessage(Text(session, "Msg", "Files converted"), std::to_string(converted),
+                                        std::to_string(count))));
+      timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"), "00:00:00")));
+    }
+    bar->setValue(converted);
+    button->setEnabled(true);
+    button->setFocus();
+  });
+  QObject::connect(button, &QPushButton::clicked, &dialog, [&] {
+    if (!workerAlive) loop.quit();
+  });
+  dialog.onClose = [&] {
+    if (!workerAlive) {
+      loop.quit();
+      return;
+    }
+    if (asking) return;
+    asking = true;
+    // Holding the job's mutex while the question is open keeps the worker
+    // from starting its next file; the poll stops meanwhile.
+    timer.stop();
+    {
+      std::unique_lock lock(status.mutex);
+      if (session.prompts.show(BoxKind::Question, Text(session, "Msg", "Warning"),
+                               Text(session, "Msg", "Ask break conversion"))) {
+        cancelled = true;
+        status.running = false;
+      }
+    }
+    asking = false;
+    timer.start();
+  };
+  timer.start();
+  loop.exec();
+
+  timer.stop();
+  if (workerAlive) worker.join();  // not reached: the loop ends only after the worker
+  EnableMainWindow(session, true);
+  dialog.hide();
+  session.mainWindow->activateWindow();
+}
+
+}  // namespace kestrel::window

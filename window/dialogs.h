@@ -1,0 +1,28 @@
+// The dialogs that the main window's commands open.
+#pragma once
+
+#include <string_view>
+
+#include "window/session.h"
+
+namespace kestrel::window {
+
+// The preferences dialog, one page per group of the preferences file, opened
+// at the page of that group ("General" for the first page).
+void OpenPreferencesDialog(Session& session, std::string_view group);
+
+// The input chooser: a file dialog; a chosen file goes to the input.
+void OpenInputChooser(Session& session);
+
+void OpenAboutDialog(Session& session);
+
+// From and To extensions; Search opens the maker's search page for them.
+void OpenConverterSearchDialog(Session& session);
+
+// The maker's search page for a conversion between two extensions.
+std::string ConverterSearchUrl(std::string_view from, std::string_view to);
+
+// The small maintenance window of -U; returns the exit code.
+int RunMaintenanceWindow(AppState& state);
+
+}  // namespace kestrel::window

@@ -1,0 +1,45 @@
+// The windowed run's state: the program records, the preferences path, the
+// message-box seam and the widgets of the main window.
+#pragma once
+
+#include <string>
+
+#include "settings/app_state.h"
+#include "update/prompts.h"
+
+class QApplication;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QWidget;
+
+namespace kestrel::window {
+
+struct Session {
+  AppState& state;
+  std::string preferencesPath;  // empty: nothing is saved (the picture mode)
+  // Every message box and opened address goes through here; tests replace it.
+  Prompts prompts;
+  bool quit = false;
+
+  QMainWindow* mainWindow = nullptr;
+  QToolBar* toolbar = nullptr;
+  QWidget* container = nullptr;
+  QLineEdit* inputField = nullptr;     // control 2
+  QComboBox* outputList = nullptr;     // control 5
+  QComboBox* formatList = nullptr;     // control 7
+  QToolButton* inputButton = nullptr;  // one-button bars of commands 5, 7, 8
+  QToolButton* outputButton = nullptr;
+  QToolButton* formatButton = nullptr;
+  QToolButton* convertButton = nullptr;  // control 8
+  QStatusBar* statusBar = nullptr;
+};
+
+// Text of the message catalogue.
+std::string Text(const Session& session, std::string_view group, std::string_view key);
+
+}  // namespace kestrel::window
