@@ -33,7 +33,7 @@ int main() {
     }
   }
 
-  std::printf(R"(# bash completion for kestrel; generated from its settings table
+  std::printf(R"BASH(# bash completion for kestrel; generated from its settings table
 _kestrel() {
   local line=${COMP_LINE:0:$COMP_POINT}
   local cur=${line##* }
@@ -65,7 +65,7 @@ _kestrel() {
   [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace
 }
 complete -o default -F _kestrel kestrel
-)",
+)BASH",
               keywordCases.c_str(), valued.c_str(), switches.c_str());
   return 0;
 }

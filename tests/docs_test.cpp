@@ -1,0 +1,138 @@
+// The manual, the completion and the installed program agree with the
+// settings table: no option exists without its documentation.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "app/keywords.h"
+#include "platform/text.h"
+#include "settings/settings.h"
+#include "tests/support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+std::string Roff(std::string_view text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+  return escaped;
+}
+
+// The text between a section heading and the next one.
+std::string Section(const std::string& page, const std::string& heading) {
+  const auto start = page.find(".SH " + heading);
+  if (start == std::string::npos) return {};
+  const auto end = page.find("\n.SH ", start + 1);
+  return page.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// The paragraph of one option entry in the OPTIONS section.
+std::string Entry(const std::string& options, const std::string& head) {
+  const auto start = options.find(head);
+  if (start == std::string::npos) return {};
+  const auto end = options.find("\n.TP", start);
+  return options.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  ::pclose(pipe);
+  return output;
+}
+
+class Documentation : public ::testing::Test {
+ protected:
+  std::string page = test::ReadText(test::SourcePath("docs/kestrel.1"));
+  std::string options = Section(page, "OPTIONS");
+};
+
+TEST_F(Documentation, EveryOptionHasAnEntryWithItsKeywords) {
+  for (const auto& row : SettingRows()) {
+    if (row.optionName.empty()) continue;
+    const std::string name = Roff(LowerCase(row.optionName));
+    const bool isSwitch = row.option == OptionClass::Switch || row.option == OptionClass::SwitchClear;
+    const std::string entry = Entry(options, isSwitch ? ".B " + name + "\n" : ".BI " + name + "= ");
+    ASSERT_FALSE(entry.empty()) << row.optionName;
+    if (row.option == OptionClass::Keyword && row.keywordSet != 4) {
+      for (auto keyword : KeywordsOf(row.keywordSet)) {
+        EXPECT_NE(entry.find(std::string(keyword)), std::string::npos) << row.optionName << " " << keyword;
+      }
+    }
+  }
+}
+
+TEST_F(Documentation, NoEntryWithoutAnOption) {
+  std::set<std::string> known = {"input", "output", "conversion", "profile", "debug", "quiet", "pause", "help", "version"};
+  for (const auto& row : SettingRows()) {
+    if (!row.optionName.empty()) known.insert(LowerCase(row.optionName.substr(2)));
+  }
+  const std::regex head(R"(\n\.(?:BI|BR|B) \\-\\-([a-z0-9\\-]+))");
+  for (auto it = std::sregex_iterator(options.begin(), options.end(), head); it != std::sregex_iterator(); ++it) {
+    std::string name = (*it)[1];
+    name = std::regex_replace(name, std::regex(R"(\\-)"), "-");
+    EXPECT_TRUE(known.count(name)) << "documented but not an option: --" << name;
+  }
+}
+
+TEST_F(Documentation, EveryProfileKeyIsListed) {
+  const std::string profile = Section(page, "PROFILE FILES");
+  for (const auto& row : SettingRows()) {
+    if (row.profileKey.empty()) continue;
+    EXPECT_NE(profile.find(Roff(row.profileKey)), std::string::npos) << row.profileKey;
+  }
+}
+
+TEST(Completion, OffersOptionsAndKeywords) {
+  const std::string script = std::string(KESTREL_BUILD_DIR) + "/docs/kestrel.bash";
+  ASSERT_TRUE(std::filesystem::exists(script));
+  auto complete = [&](const std::string& line, const std::string& words, int cword) {
+    const std::string command = "bash -c 'source \"" + script + "\"; COMP_LINE=\"" + line + "\"; COMP_POINT=${#COMP_LINE}; COMP_WORDS=(" +
+                                words + "); COMP_CWORD=" + std::to_string(cword) +
+                                "; _kestrel; printf \"%s\\n\" \"${COMPREPLY[@]}\"' 2>/dev/null";
+    return RunCommand(command);
+  };
+  std::string expected;
+  for (auto keyword : KeywordsOf(13)) expected += std::string(keyword) + "\n";
+  EXPECT_EQ(complete("kestrel --dither=", "kestrel --dither =", 2), expected);
+  EXPECT_EQ(complete("kestrel --dither=bay", "kestrel --dither = bay", 3), "BAYER4\nBAYER8\nBAYER16\n");
+  const std::string offered = complete("kestrel --fl", "kestrel --fl", 1);
+  EXPECT_EQ(offered, "--flip-horizontal\n--flip-vertical\n");
+  // Every option of the table is offered.
+  const std::string all = complete("kestrel --", "kestrel --", 1);
+  for (const auto& row : SettingRows()) {
+    if (row.optionName.empty()) continue;
+    EXPECT_NE(all.find(LowerCase(row.optionName)), std::string::npos) << row.optionName;
+  }
+}
+
+TEST(Installation, InstalledProgramRunsFromItsPrefix) {
+  test::TempDir prefix, work;
+  const std::string install = "cmake --install '" + std::string(KESTREL_BUILD_DIR) + "' --prefix '" + prefix.Path() + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  const std::string bin = prefix.File("bin/kestrel");
+  ASSERT_TRUE(std::filesystem::exists(bin));
+  for (const char* file : {"share/man/man1/kestrel.1", "share/doc/kestrel/kestrel.html",
+                           "share/bash-completion/completions/kestrel", "share/applications/kestrel.desktop",
+                           "share/icons/hicolor/scalable/apps/kestrel.svg"}) {
+    EXPECT_TRUE(std::filesystem::exists(prefix.File(file))) << file;
+  }
+  const std::string lock = "XDG_RUNTIME_DIR='" + work.Path() + "' ";
+  EXPECT_EQ(RunCommand(lock + "'" + bin + "' -v"), "3.0\n");
+  EXPECT_NE(RunCommand(lock + "'" + bin + "' --help").find("Usage: kestrel -i <filename> [options]"), std::string::npos);
+  const std::string input = test::MakePsd(work.Path(), "in.psd", "rgb8", 8, 8);
+  EXPECT_EQ(std::system((lock + "'" + bin + "' -q -i '" + input + "'").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(work.File("in.bmp")));
+  const std::string man = RunCommand("MANWIDTH=100 man -l '" + prefix.File("share/man/man1/kestrel.1") + "' 2>/dev/null");
+  EXPECT_NE(man.find("--wm-text-antialiasing"), std::string::npos);
+  EXPECT_EQ(std::system(("desktop-file-validate '" + prefix.File("share/applications/kestrel.desktop") + "'").c_str()), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
