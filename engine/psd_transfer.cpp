@@ -1,9 +1,11 @@
 #include "engine/psd_transfer.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -56,6 +58,20 @@ bool KnownLayout(std::uint32_t type, std::uint32_t bpp) {
   return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
 }
 
+bool WriteAllAt(int fd, const void* data, std::uint64_t size, std::uint64_t offset) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30)),
+                               static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WriteDecodedImage(FIBITMAP* image, int fd) {
@@ -79,35 +95,26 @@ bool WriteDecodedImage(FIBITMAP* image, int fd) {
   header.iccBytes = icc != nullptr && icc->data != nullptr ? static_cast<std::uint32_t>(icc->size) : 0;
   header.iccFlags = icc != nullptr ? icc->flags : 0;
 
-  const std::uint64_t head = sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
-  header.pixelOffset = (head + 15) / 16 * 16;
+  std::vector<unsigned char> head(sizeof header);
+  auto append = [&head](const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    head.insert(head.end(), bytes, bytes + size);
+  };
+  if (header.paletteEntries > 0) append(FreeImage_GetPalette(image), 4ull * header.paletteEntries);
+  if (header.transparencyCount > 0) append(FreeImage_GetTransparencyTable(image), header.transparencyCount);
+  if (header.iccBytes > 0) append(icc->data, header.iccBytes);
+  header.pixelOffset = (head.size() + 15) / 16 * 16;
   header.pixelBytes = std::uint64_t{header.pitch} * header.height;
-  const std::uint64_t total = header.pixelOffset + header.pixelBytes;
-  if (::ftruncate(fd, static_cast<off_t>(total)) != 0) return false;
-  void* mapped = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) return false;
-  auto* out = static_cast<unsigned char*>(mapped);
-  std::size_t at = sizeof header;
-  if (header.paletteEntries > 0) {
-    std::memcpy(out + at, FreeImage_GetPalette(image), 4ull * header.paletteEntries);
-    at += 4ull * header.paletteEntries;
-  }
-  if (header.transparencyCount > 0) {
-    std::memcpy(out + at, FreeImage_GetTransparencyTable(image), header.transparencyCount);
-    at += header.transparencyCount;
-  }
-  if (header.iccBytes > 0) std::memcpy(out + at, icc->data, header.iccBytes);
-  std::memcpy(out + header.pixelOffset, FreeImage_GetBits(image), header.pixelBytes);
-  std::memcpy(out, &header, sizeof header);
-  ::munmap(mapped, total);
-  return true;
+  std::memcpy(head.data(), &header, sizeof header);
+  // Written by the kernel straight from the bitmap: no mapping, no page faults.
+  return WriteAllAt(fd, FreeImage_GetBits(image), header.pixelBytes, header.pixelOffset) &&
+         WriteAllAt(fd, head.data(), head.size(), 0);
 }
 
-ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
+ImagePtr ReadDecodedImage(std::uint64_t recordSize, const PsdByteReader& read, std::uint32_t expectedWidth,
                           std::uint32_t expectedHeight) {
   RecordHeader header;
-  if (record.size() < sizeof header) return nullptr;
-  std::memcpy(&header, record.data(), sizeof header);
+  if (recordSize < sizeof header || !read(0, &header, sizeof header)) return nullptr;
   if (header.magic != kMagic || header.width != expectedWidth || header.height != expectedHeight ||
       header.width == 0 || header.height == 0 || !KnownLayout(header.type, header.bpp)) {
     return nullptr;
@@ -118,11 +125,13 @@ ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t ex
     return nullptr;
   }
   const std::uint64_t head = sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
-  if (header.pixelOffset < head || header.pixelOffset > record.size()) return nullptr;
+  if (header.pixelOffset < head || header.pixelOffset > recordSize) return nullptr;
   if (header.pixelBytes != std::uint64_t{header.pitch} * header.height ||
-      header.pixelBytes > record.size() - header.pixelOffset) {
+      header.pixelBytes > recordSize - header.pixelOffset) {
     return nullptr;
   }
+  std::vector<std::uint8_t> extras(head - sizeof header);
+  if (!extras.empty() && !read(sizeof header, extras.data(), extras.size())) return nullptr;
 
   ImagePtr image = Adopt(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
                                              static_cast<int>(header.height), static_cast<int>(header.bpp),
@@ -130,7 +139,7 @@ ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t ex
   if (!image || FreeImage_GetPitch(image.get()) != header.pitch || FreeImage_GetBPP(image.get()) != header.bpp) {
     return nullptr;
   }
-  const std::uint8_t* at = record.data() + sizeof header;
+  const std::uint8_t* at = extras.data();
   if (header.paletteEntries > 0) {
     RGBQUAD* palette = FreeImage_GetPalette(image.get());
     if (palette == nullptr || FreeImage_GetColorsUsed(image.get()) != header.paletteEntries) return nullptr;
@@ -154,8 +163,20 @@ ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t ex
   if (header.hasBackground) FreeImage_SetBackgroundColor(image.get(), &header.background);
   FreeImage_SetDotsPerMeterX(image.get(), header.dotsPerMeterX);
   FreeImage_SetDotsPerMeterY(image.get(), header.dotsPerMeterY);
-  std::memcpy(FreeImage_GetBits(image.get()), record.data() + header.pixelOffset, header.pixelBytes);
+  if (!read(header.pixelOffset, FreeImage_GetBits(image.get()), header.pixelBytes)) return nullptr;
   return image;
+}
+
+ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
+                          std::uint32_t expectedHeight) {
+  return ReadDecodedImage(
+      record.size(),
+      [record](std::uint64_t offset, void* out, std::size_t size) {
+        if (offset > record.size() || size > record.size() - offset) return false;
+        if (size > 0) std::memcpy(out, record.data() + offset, size);
+        return true;
+      },
+      expectedWidth, expectedHeight);
 }
 
 }  // namespace kestrel

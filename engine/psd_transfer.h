@@ -11,14 +11,20 @@
 #include <span>
 
 #include "engine/image.h"
+#include "engine/psd_header.h"
 
 namespace kestrel {
 
-// Child side: writes image into the memory file fd (resized to fit).
+// Child side: writes image into the memory file fd.
 bool WriteDecodedImage(FIBITMAP* image, int fd);
 
-// Parent side: a new bitmap made from the record, or null when anything in it
-// is inconsistent or it is not of the expected width and height.
+// Parent side: a new bitmap made from the record of recordSize bytes read
+// through `read` (the pixels go straight into the bitmap), or null when
+// anything in it is inconsistent or it is not of the expected width and height.
+ImagePtr ReadDecodedImage(std::uint64_t recordSize, const PsdByteReader& read, std::uint32_t expectedWidth,
+                          std::uint32_t expectedHeight);
+
+// The same over a record in memory.
 ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
                           std::uint32_t expectedHeight);
 

@@ -199,15 +199,11 @@ PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
     load.failure = "no decoded image";
     return load;
   }
-  const auto recordSize = static_cast<std::size_t>(st.st_size);
-  void* mapped = ::mmap(nullptr, recordSize, PROT_READ, MAP_PRIVATE, transferFd, 0);
-  if (mapped == MAP_FAILED) {
-    load.failure = "cannot map the decoded image";
-    return load;
-  }
-  load.image = ReadDecodedImage({static_cast<const std::uint8_t*>(mapped), recordSize}, input.header.width,
-                                input.header.height);
-  ::munmap(mapped, recordSize);
+  // Read by the kernel straight into the new bitmap: one copy, no mapping.
+  load.image = ReadDecodedImage(
+      static_cast<std::uint64_t>(st.st_size),
+      [transferFd](std::uint64_t offset, void* out, std::size_t size) { return ReadAt(transferFd, offset, out, size); },
+      input.header.width, input.header.height);
   if (!load.image) {
     load.failure = "inconsistent decoded image";
     return load;

@@ -1,0 +1,302 @@
+// Hostile input: malformed files fail alone and cleanly, the confined decoder
+// can do nothing but decode, and valid files come out as the library decodes
+// them (indexed ones in their own colours).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "engine/load.h"
+#include "engine/sandboxed_load.h"
+#include "platform/files.h"
+#include "platform/sandbox.h"
+#include "tests/support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CorpusPath;
+using test::MakePsd;
+using test::RunKestrel;
+using test::SourcePath;
+using test::TempDir;
+
+bool HasLine(const test::RunResult& result, const std::string& line) {
+  const auto lines = result.Lines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Every reproducer of a decoder crash, hang or memory blow-up: the shared set
+// and the crashers our own fuzzing found.
+std::vector<std::string> HostileFiles() {
+  std::vector<std::string> files;
+  for (const std::string& folder : {CorpusPath("malformed"), SourcePath("tests/fuzz/crashers")}) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+      const std::string extension = entry.path().extension().string();
+      if (extension == ".psd" || extension == ".psb") files.push_back(entry.path().string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  if (files.empty()) files.push_back("");  // reported as skipped
+  return files;
+}
+
+class HostileFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(HostileFile, FailsAloneWithTheFailureLinesAndExitCodeOne) {
+  if (GetParam().empty()) GTEST_SKIP() << "no malformed corpus here";
+  TempDir dir;
+  // A hostile file must not take a valid neighbour's name either: give it an existing output.
+  const std::string input = dir.File("input.psd");
+  fs::copy_file(GetParam(), input);
+  test::WriteText(dir.File("input.bmp"), "earlier output");
+  test::RunOptions options;
+  options.timeoutSeconds = 5;  // a hang is killed here and shows as a signal
+  const test::RunResult result = RunKestrel({"-d", "-i", input, "-o", dir.Path()}, options);
+  EXPECT_EQ(result.signal, 0) << "ended by a signal (or killed after 5 s)";
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(HasLine(result, "[ERROR] Unable to convert the file!")) << result.out;
+  EXPECT_TRUE(HasLine(result, "Conversion stopped")) << result.out;
+  EXPECT_EQ(test::ReadText(dir.File("input.bmp")), "earlier output");
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, HostileFile, ::testing::ValuesIn(HostileFiles()), [](const auto& info) {
+  std::string name = info.param.empty() ? "none" : fs::path(info.param).stem().string();
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+});
+
+// What the confined child tries, and whether the filter lets it.
+struct Attempt {
+  const char* name;
+  int (*work)(int inputFd);
+  bool allowed;
+};
+
+int OpenAFile(int) { return ::open("/etc/hostname", O_RDONLY) >= 0 ? 0 : 3; }
+int CreateAFile(int) { return ::open("/tmp/kestrel-sandbox-escape", O_WRONLY | O_CREAT, 0600) >= 0 ? 0 : 3; }
+int OpenASocket(int) { return ::socket(AF_INET, SOCK_STREAM, 0) >= 0 ? 0 : 3; }
+int StartAProcess(int) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  return pid > 0 ? 0 : 3;
+}
+int RunAProgram(int) {
+  char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
+  ::execv("/bin/true", argv);
+  return 3;
+}
+int MapExecutableMemory(int) {
+  void* code = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return code != MAP_FAILED ? 0 : 3;
+}
+int WriteToStandardOutput(int) { return ::write(STDOUT_FILENO, "x", 1) == 1 ? 0 : 3; }
+int ReadTheInput(int fd) {
+  char bytes[4];
+  return ::pread(fd, bytes, 4, 0) == 4 && std::memcmp(bytes, "8BPS", 4) == 0 ? 0 : 3;
+}
+int UseMemory(int) {
+  std::vector<char> block(64 << 20, 1);
+  return block[12345] == 1 ? 0 : 3;
+}
+
+class Confinement : public ::testing::TestWithParam<Attempt> {};
+
+TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
+  TempDir dir;
+  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
+  const Attempt attempt = GetParam();
+  const int fd = input.Get();
+  const SandboxResult result = RunSandboxed({}, {{fd}, {}}, [&] { return attempt.work(fd); });
+  if (attempt.allowed) {
+    EXPECT_TRUE(result.Succeeded()) << "end " << static_cast<int>(result.end) << " signal " << result.signal;
+  } else {
+    EXPECT_EQ(result.end, SandboxEnd::Signalled);
+    EXPECT_EQ(result.signal, SIGSYS);
+  }
+  EXPECT_FALSE(fs::exists("/tmp/kestrel-sandbox-escape"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Attempts, Confinement,
+                         ::testing::Values(Attempt{"open_a_file", OpenAFile, false},
+                                           Attempt{"create_a_file", CreateAFile, false},
+                                           Attempt{"open_a_socket", OpenASocket, false},
+                                           Attempt{"start_a_process", StartAProcess, false},
+                                           Attempt{"run_a_program", RunAProgram, false},
+                                           Attempt{"map_executable_memory", MapExecutableMemory, false},
+                                           Attempt{"write_to_standard_output", WriteToStandardOutput, false},
+                                           Attempt{"read_the_input", ReadTheInput, true},
+                                           Attempt{"use_memory", UseMemory, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Confinement, TheDecoderChildOfALoadCannotOpenAFile) {
+  TempDir dir;
+  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  SetSandboxProbeForTesting(OpenAFile);
+  const PsdLoad load = LoadPsdSandboxed(psd, 0);
+  SetSandboxProbeForTesting(nullptr);
+  EXPECT_FALSE(load.image);
+  EXPECT_EQ(load.failure, "decoder ended by signal " + std::to_string(SIGSYS));
+  EXPECT_TRUE(LoadPsdSandboxed(psd, 0).image) << "the same file decodes without the probe";
+}
+
+TEST(SandboxLimits, EndARunawayChild) {
+  SandboxLimits limits;
+  limits.cpuSeconds = 1;
+  limits.wallMilliseconds = 1500;
+  // Spinning: the CPU limit (or the clock) ends it.
+  const SandboxResult spin = RunSandboxed(limits, {}, [] {
+    volatile unsigned long spins = 0;
+    for (;;) spins = spins + 1;
+    return 0;
+  });
+  EXPECT_FALSE(spin.Succeeded());
+  EXPECT_NE(spin.end, SandboxEnd::Exited);
+
+  // Blocked without using CPU (as on a corrupted lock): the wall clock ends it.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const int readEnd = pipeFds[0];
+  const SandboxResult blocked = RunSandboxed(limits, {{readEnd}, {}}, [readEnd] {
+    char byte;
+    return static_cast<int>(::read(readEnd, &byte, 1));
+  });
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  EXPECT_EQ(blocked.end, SandboxEnd::TimedOut);
+
+  // More memory than allowed: the allocation fails (or the child dies), never the parent.
+  limits.extraAddressSpace = 64 << 20;
+  const SandboxResult greedy = RunSandboxed(limits, {}, [] {
+    void* block = std::malloc(512 << 20);
+    if (block == nullptr) return 3;
+    std::memset(block, 1, 512 << 20);
+    return 0;
+  });
+  EXPECT_FALSE(greedy.Succeeded());
+}
+
+// FreeImage in this process and the confined decoder give the same bitmap.
+void ExpectSameBitmap(FIBITMAP* expected, FIBITMAP* actual) {
+  ASSERT_NE(actual, nullptr);
+  EXPECT_EQ(FreeImage_GetImageType(actual), FreeImage_GetImageType(expected));
+  EXPECT_EQ(FreeImage_GetBPP(actual), FreeImage_GetBPP(expected));
+  EXPECT_EQ(FreeImage_GetColorType(actual), FreeImage_GetColorType(expected));
+  ASSERT_EQ(FreeImage_GetWidth(actual), FreeImage_GetWidth(expected));
+  ASSERT_EQ(FreeImage_GetHeight(actual), FreeImage_GetHeight(expected));
+  ASSERT_EQ(FreeImage_GetPitch(actual), FreeImage_GetPitch(expected));
+  EXPECT_EQ(std::memcmp(FreeImage_GetBits(actual), FreeImage_GetBits(expected),
+                        std::size_t{FreeImage_GetPitch(expected)} * FreeImage_GetHeight(expected)),
+            0);
+  if (FreeImage_GetPalette(expected) != nullptr) {
+    EXPECT_EQ(std::memcmp(FreeImage_GetPalette(actual), FreeImage_GetPalette(expected),
+                          4 * FreeImage_GetColorsUsed(expected)),
+              0);
+  }
+  EXPECT_EQ(FreeImage_GetDotsPerMeterX(actual), FreeImage_GetDotsPerMeterX(expected));
+  EXPECT_EQ(FreeImage_GetDotsPerMeterY(actual), FreeImage_GetDotsPerMeterY(expected));
+  EXPECT_EQ(FreeImage_GetICCProfile(actual)->size, FreeImage_GetICCProfile(expected)->size);
+  EXPECT_EQ(FreeImage_GetICCProfile(actual)->flags, FreeImage_GetICCProfile(expected)->flags);
+  EXPECT_EQ(FreeImage_GetTransparencyCount(actual), FreeImage_GetTransparencyCount(expected));
+}
+
+// The corpus files FreeImage loads, by BEHAVIOUR.tsv.
+std::vector<std::string> LoadableCorpusFiles() {
+  std::vector<std::string> files;
+  std::ifstream table(CorpusPath("psd/BEHAVIOUR.tsv"));
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string file, result;
+    std::getline(fields, file, '\t');
+    std::getline(fields, result, '\t');
+    if (result != "LOAD_FAILED") files.push_back(file);
+  }
+  return files;
+}
+
+TEST(CorpusDecoding, EveryLoadableFileDecodesConfinedAsInProcess) {
+  if (!test::CorpusAvailable()) GTEST_SKIP() << "no corpus here";
+  const std::vector<std::string> files = LoadableCorpusFiles();
+  ASSERT_GT(files.size(), 50u);
+  for (const int flags : {PSD_DEFAULT, PSD_CMYK, PSD_LAB}) {
+    for (const std::string& file : files) {
+      SCOPED_TRACE(file + " flags " + std::to_string(flags));
+      const PsdLoad confined = LoadPsdSandboxed(CorpusPath("psd/" + file), flags);
+      ASSERT_TRUE(confined.image) << confined.failure;
+      // The files named bad_ are damaged: never decode them in the test process.
+      if (file.rfind("bad_", 0) == 0) continue;
+      const PsdLoad direct = LoadPsdInProcess(CorpusPath("psd/" + file), flags);
+      ASSERT_TRUE(direct.image) << direct.failure;
+      ExpectSameBitmap(direct.image.get(), confined.image.get());
+    }
+  }
+}
+
+// The colour of a pixel of a palettised or true-colour bitmap.
+RGBQUAD ColourAt(FIBITMAP* image, unsigned x, unsigned y) {
+  RGBQUAD colour{};
+  BYTE index = 0;
+  if (FreeImage_GetPalette(image) != nullptr && FreeImage_GetPixelIndex(image, x, y, &index)) {
+    return FreeImage_GetPalette(image)[index];
+  }
+  FreeImage_GetPixelColor(image, x, y, &colour);
+  return colour;
+}
+
+// Indexed files without the colour-count resource: ours, and ImageMagick's.
+TEST(IndexedColour, ComesFromTheFilesOwnPalette) {
+  TempDir dir;
+  const std::string ours = MakePsd(dir.Path(), "ours.psd", "indexed8", 8, 4);
+  ImagePtr image = LoadInputImage(ours, 0);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_PALETTE);
+  const RGBQUAD* palette = FreeImage_GetPalette(image.get());
+  // make_psd.py's colour i is (17 i, 255 - 17 i, 40 i).
+  EXPECT_EQ(palette[3].rgbRed, 51);
+  EXPECT_EQ(palette[3].rgbGreen, 204);
+  EXPECT_EQ(palette[3].rgbBlue, 120);
+
+  const std::string theirs = dir.File("theirs.psd");
+  const std::string command = "convert -size 16x8 gradient:red-blue -type Palette -colors 16 'PSD:" + theirs + "'";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  image = LoadInputImage(theirs, 0);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_PALETTE);
+  const RGBQUAD first = ColourAt(image.get(), 0, 7);  // top left: red
+  EXPECT_GT(first.rgbRed, 200);
+  EXPECT_LT(first.rgbBlue, 60);
+}
+
+TEST(IndexedColour, ReachesTheConvertedFile) {
+  TempDir dir;
+  const std::string input = MakePsd(dir.Path(), "indexed.psd", "indexed8", 8, 4);
+  const test::RunResult result = RunKestrel({"-i", input, "-o", dir.Path()});
+  ASSERT_EQ(result.exitCode, 0) << result.out;
+  FIBITMAP* output = FreeImage_Load(FIF_BMP, dir.File("indexed.bmp").c_str(), 0);
+  ASSERT_NE(output, nullptr);
+  const RGBQUAD colour = ColourAt(output, 1, 3);  // top row, x = 1: index 1
+  EXPECT_EQ(colour.rgbRed, 17);
+  EXPECT_EQ(colour.rgbGreen, 238);
+  EXPECT_EQ(colour.rgbBlue, 40);
+  FreeImage_Unload(output);
+}
+
+}  // namespace
+}  // namespace kestrel
