@@ -195,12 +195,11 @@ void FillFormatList(Session& session) {
   session.formatList->setCurrentIndex(0);
 }
 
-// The manual of the project: the HTML manual beside the program, in the
-// source tree above a build folder, or in the installed documentation.
+// The HTML manual: beside the program in the build tree, or in the installed
+// documentation.
 std::string ManualPath() {
   const std::string folder = FolderPart(ProgramFilePath());
-  for (const std::string& candidate : {folder + "manual.html", folder + "../docs/manual.html",
-                                       folder + "../share/doc/kestrel/manual.html"}) {
+  for (const std::string& candidate : {folder + "docs/kestrel.html", folder + "../share/doc/kestrel/kestrel.html"}) {
     if (FileSizeQuery(candidate) > 0) return candidate;
   }
   return {};
