@@ -1,0 +1,30 @@
+// libFuzzer target over our own code that reads untrusted bytes: the header
+// check, the indexed palette and the record the decoding child hands back.
+// Build: cmake -DKESTREL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ (see tests/fuzz/CMakeLists.txt).
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "engine/psd_header.h"
+#include "engine/psd_palette.h"
+#include "engine/psd_transfer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const kestrel::PsdHeaderCheck check = kestrel::CheckPsdHeader(bytes);
+  if (check.ok && check.header.colourDataLength == kestrel::kPsdPaletteBytes &&
+      check.header.colourDataOffset + kestrel::kPsdPaletteBytes <= size) {
+    const auto palette = kestrel::PaletteFromColourData(bytes.subspan(check.header.colourDataOffset,
+                                                                      kestrel::kPsdPaletteBytes));
+    FIBITMAP* image = FreeImage_Allocate(4, 4, 8);
+    if (palette && image != nullptr) kestrel::ApplyIndexedPalette(image, *palette);
+    FreeImage_Unload(image);
+  }
+  // The same bytes as a decoded-image record, for a small expected size taken from them.
+  if (size >= 2) {
+    const std::uint32_t width = 1 + data[0] % 64;
+    const std::uint32_t height = 1 + data[1] % 64;
+    kestrel::ReadDecodedImage(bytes, width, height);
+  }
+  return 0;
+}
