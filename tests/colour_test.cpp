@@ -4,6 +4,7 @@
 #include <FreeImage.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "engine/colour.h"
@@ -162,6 +163,8 @@ struct StepDepth {
   unsigned bpp;
   unsigned resultBpp;
 };
+
+void PrintTo(const StepDepth& value, std::ostream* out) { *out << value.name; }
 
 class ColourStepDepth : public ::testing::TestWithParam<StepDepth> {};
 

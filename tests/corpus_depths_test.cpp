@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct Row {
   // kind of image, not the largest pictures, whose rotation alone takes seconds.
   std::uintmax_t maxBytes = 0;
 };
+
+void PrintTo(const Row& value, std::ostream* out) { *out << value.name; }
 
 constexpr std::uintmax_t kStepRowMaxBytes = 700 * 1024;
 

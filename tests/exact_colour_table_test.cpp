@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,8 @@ struct TableCase {
   int flags;
   std::uint32_t compression;
 };
+
+void PrintTo(const TableCase& value, std::ostream* out) { *out << value.name; }
 
 class ExactColourTable : public ::testing::TestWithParam<TableCase> {};
 

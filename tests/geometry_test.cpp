@@ -3,6 +3,7 @@
 
 #include <FreeImage.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ struct DepthCase {
   unsigned bpp;
   unsigned rotatedBpp;
 };
+
+void PrintTo(const DepthCase& value, std::ostream* out) { *out << value.name; }
 
 class RotationDepth : public ::testing::TestWithParam<DepthCase> {};
 
@@ -146,6 +149,8 @@ struct ResizeCase {
   int resizeType;
   unsigned newWidth, newHeight;  // 0, 0: the step hands the same image back
 };
+
+void PrintTo(const ResizeCase& value, std::ostream* out) { *out << value.name; }
 
 class Resize : public ::testing::TestWithParam<ResizeCase> {};
 
