@@ -197,8 +197,8 @@ ImagePtr MakeTextLayer(AppState& state, int width, int height) {
   if (run.automaticDepth) run.outputDepth = ResolveAutomaticDepth(state.formats, run.conversion, run.loadedDepth);
   const std::string text = ExpandWatermarkText(state, state.settings.Text(SettingId::WmText));
 
-  // A font map of this thread's own: Pango's default one belongs to each thread.
-  std::optional<TextRenderer> renderer = OpenTextRenderer();
+  // The font's own font map, not Pango's per-thread default one.
+  std::optional<TextRenderer> renderer = OpenTextRenderer(*state.watermarkFont);
   const TextRenderer* active = renderer ? &*renderer : nullptr;
   const TextLayerPlan plan = PlanTextLayer(active, *state.watermarkFont, state.settings, text);
   return DrawTextLayer(active, *state.watermarkFont, state.settings, plan);

@@ -39,6 +39,7 @@ std::optional<WatermarkFont> CreateWatermarkFont(const std::string& face, int si
   result.sizePoints = sizePoints;
   result.pixelSize = pixelSize;
   result.style = style;
+  result.fontMap = std::move(map);
   return result;
 }
 
@@ -60,9 +61,9 @@ GObjectPtr<PangoContext> MakeContext(PangoFontMap* map, bool vector) {
 
 }  // namespace
 
-std::optional<TextRenderer> OpenTextRenderer() {
+std::optional<TextRenderer> OpenTextRenderer(const WatermarkFont& font) {
   TextRenderer renderer;
-  renderer.fontMap.reset(pango_cairo_font_map_new());
+  renderer.fontMap.reset(font.fontMap ? PANGO_FONT_MAP(g_object_ref(font.fontMap.get())) : pango_cairo_font_map_new());
   if (!renderer.fontMap) return std::nullopt;
   renderer.standard = MakeContext(renderer.fontMap.get(), false);
   renderer.vector = MakeContext(renderer.fontMap.get(), true);

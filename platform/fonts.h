@@ -25,6 +25,12 @@ struct FontDescriptionFree {
   void operator()(PangoFontDescription* description) const;
 };
 
+struct GObjectFree {
+  void operator()(void* object) const;
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectFree>;
+
 // The text watermark's font: a face by name, a size in points at 96 DPI and a
 // style. Created before a job and read by every file of it.
 struct WatermarkFont {
@@ -33,6 +39,10 @@ struct WatermarkFont {
   int sizePoints = 0;
   int pixelSize = 0;  // the character (em) height: points * 96 / 72, rounded
   FontStyle style;
+  // The font map the face was found in, kept so that the job's text
+  // renderer finds it again without a second fontconfig search. Used by one
+  // thread at a time: the launcher before the job, the worker during it.
+  GObjectPtr<PangoFontMap> fontMap;
 };
 
 // The em height in pixels of a size in points at 96 DPI, rounded to the
@@ -43,14 +53,8 @@ int FontPixelSize(int sizePoints);
 // counts as found. Fails only when no font at all can be loaded.
 std::optional<WatermarkFont> CreateWatermarkFont(const std::string& face, int sizePoints, FontStyle style);
 
-struct GObjectFree {
-  void operator()(void* object) const;
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectFree>;
-
-// A font map of its own (safe to use on the thread that opened it) with two
-// text contexts: the standard one measures and draws plain text (hinted
+// The font's own font map (a fresh one when it has none) with two text
+// contexts: the standard one measures and draws plain text (hinted
 // metrics, whole-pixel advances, no antialiasing); the vector one draws
 // antialiased text with unhinted outlines at fractional positions.
 struct TextRenderer {
@@ -59,7 +63,7 @@ struct TextRenderer {
   GObjectPtr<PangoContext> vector;
 };
 
-std::optional<TextRenderer> OpenTextRenderer();
+std::optional<TextRenderer> OpenTextRenderer(const WatermarkFont& font);
 
 // One line of text in the font, laid out by the standard or the vector
 // context. A line end in the text is shown as a glyph, not broken.

@@ -205,7 +205,7 @@ TEST(WatermarkLines, SplitAtLineMarkersInAnyCase) {
 // each line's cell exactly there.
 TEST_F(WatermarkTest, MultiLineBoxGeometryAndAlignment) {
   RedTextBox("");
-  std::optional<TextRenderer> renderer = OpenTextRenderer();
+  std::optional<TextRenderer> renderer = OpenTextRenderer(*state.watermarkFont);
   ASSERT_TRUE(renderer);
   const std::string text = "Wide first line here%eol%%eol%mid";
   for (int antialias : {0, 1}) {
