@@ -9,6 +9,10 @@
 namespace kestrel {
 
 struct BitmapUnloader {
+  // Memory that holds the pixels of a bitmap made over external bits (a
+  // mapping handed over by the decoder); released right after the bitmap.
+  std::shared_ptr<void> externalPixels;
+
   void operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
 };
 
@@ -16,5 +20,10 @@ using ImagePtr = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
 // Takes ownership of what a FreeImage call returned (null stays null).
 inline ImagePtr Adopt(FIBITMAP* bitmap) { return ImagePtr(bitmap); }
+
+// Takes ownership of a bitmap whose pixels live in `pixels`, which outlives it.
+inline ImagePtr AdoptOverExternalPixels(FIBITMAP* bitmap, std::shared_ptr<void> pixels) {
+  return ImagePtr(bitmap, BitmapUnloader{std::move(pixels)});
+}
 
 }  // namespace kestrel

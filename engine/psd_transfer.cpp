@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace kestrel {
@@ -111,72 +112,106 @@ bool WriteDecodedImage(FIBITMAP* image, int fd) {
          WriteAllAt(fd, head.data(), head.size(), 0);
 }
 
-ImagePtr ReadDecodedImage(std::uint64_t recordSize, const PsdByteReader& read, std::uint32_t expectedWidth,
-                          std::uint32_t expectedHeight) {
+namespace {
+
+// The checked layout of a record: its header and where its parts lie.
+struct CheckedRecord {
   RecordHeader header;
-  if (recordSize < sizeof header || !read(0, &header, sizeof header)) return nullptr;
+  const std::uint8_t* extras = nullptr;  // palette, transparency table, ICC profile
+};
+
+std::optional<CheckedRecord> CheckRecord(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
+                                         std::uint32_t expectedHeight) {
+  CheckedRecord checked;
+  RecordHeader& header = checked.header;
+  if (record.size() < sizeof header) return std::nullopt;
+  std::memcpy(&header, record.data(), sizeof header);
   if (header.magic != kMagic || header.width != expectedWidth || header.height != expectedHeight ||
       header.width == 0 || header.height == 0 || !KnownLayout(header.type, header.bpp)) {
-    return nullptr;
+    return std::nullopt;
   }
   const std::uint32_t paletteEntries = header.bpp <= 8 && header.type == FIT_BITMAP ? 1u << header.bpp : 0;
   if (header.paletteEntries != paletteEntries || header.transparencyCount > 256 ||
       (header.transparencyCount > 0 && paletteEntries == 0) || header.iccBytes > kMaxIccBytes) {
-    return nullptr;
+    return std::nullopt;
   }
   const std::uint64_t head = sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
-  if (header.pixelOffset < head || header.pixelOffset > recordSize) return nullptr;
-  if (header.pixelBytes != std::uint64_t{header.pitch} * header.height ||
-      header.pixelBytes > recordSize - header.pixelOffset) {
-    return nullptr;
+  const std::uint64_t size = record.size();
+  if (header.pixelOffset < head || header.pixelOffset > size || header.pixelOffset % 16 != 0) return std::nullopt;
+  // A row holds every pixel: the pitch is at least the row's bytes and keeps FreeImage's 4-byte alignment.
+  const std::uint64_t rowBytes = (std::uint64_t{header.width} * header.bpp + 7) / 8;
+  if (header.pitch < rowBytes || header.pitch % 4 != 0) return std::nullopt;
+  if (header.pixelBytes != std::uint64_t{header.pitch} * header.height || header.pixelBytes > size - header.pixelOffset) {
+    return std::nullopt;
   }
-  std::vector<std::uint8_t> extras(head - sizeof header);
-  if (!extras.empty() && !read(sizeof header, extras.data(), extras.size())) return nullptr;
+  checked.extras = record.data() + sizeof header;
+  return checked;
+}
 
-  ImagePtr image = Adopt(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
-                                             static_cast<int>(header.height), static_cast<int>(header.bpp),
-                                             header.redMask, header.greenMask, header.blueMask));
-  if (!image || FreeImage_GetPitch(image.get()) != header.pitch || FreeImage_GetBPP(image.get()) != header.bpp) {
-    return nullptr;
-  }
-  const std::uint8_t* at = extras.data();
+// Gives a new bitmap (over external or its own pixels) the record's palette,
+// transparency, profile, background and resolution.
+bool ApplyExtras(const CheckedRecord& checked, FIBITMAP* image) {
+  const RecordHeader& header = checked.header;
+  if (FreeImage_GetPitch(image) != header.pitch || FreeImage_GetBPP(image) != header.bpp) return false;
+  const std::uint8_t* at = checked.extras;
   if (header.paletteEntries > 0) {
-    RGBQUAD* palette = FreeImage_GetPalette(image.get());
-    if (palette == nullptr || FreeImage_GetColorsUsed(image.get()) != header.paletteEntries) return nullptr;
+    RGBQUAD* palette = FreeImage_GetPalette(image);
+    if (palette == nullptr || FreeImage_GetColorsUsed(image) != header.paletteEntries) return false;
     std::memcpy(palette, at, 4ull * header.paletteEntries);
     at += 4ull * header.paletteEntries;
   }
   if (header.transparencyCount > 0) {
     BYTE table[256];
     std::memcpy(table, at, header.transparencyCount);
-    FreeImage_SetTransparencyTable(image.get(), table, static_cast<int>(header.transparencyCount));
+    FreeImage_SetTransparencyTable(image, table, static_cast<int>(header.transparencyCount));
     at += header.transparencyCount;
   }
   if (header.iccBytes > 0) {
-    FIICCPROFILE* icc = FreeImage_CreateICCProfile(image.get(), const_cast<std::uint8_t*>(at),
-                                                   static_cast<long>(header.iccBytes));
+    FIICCPROFILE* icc = FreeImage_CreateICCProfile(image, const_cast<std::uint8_t*>(at), static_cast<long>(header.iccBytes));
     if (icc != nullptr) icc->flags = static_cast<WORD>(header.iccFlags & FIICC_COLOR_IS_CMYK);
   } else if (header.iccFlags & FIICC_COLOR_IS_CMYK) {
-    FIICCPROFILE* icc = FreeImage_CreateICCProfile(image.get(), nullptr, 0);
+    FIICCPROFILE* icc = FreeImage_CreateICCProfile(image, nullptr, 0);
     if (icc != nullptr) icc->flags = FIICC_COLOR_IS_CMYK;
   }
-  if (header.hasBackground) FreeImage_SetBackgroundColor(image.get(), &header.background);
-  FreeImage_SetDotsPerMeterX(image.get(), header.dotsPerMeterX);
-  FreeImage_SetDotsPerMeterY(image.get(), header.dotsPerMeterY);
-  if (!read(header.pixelOffset, FreeImage_GetBits(image.get()), header.pixelBytes)) return nullptr;
-  return image;
+  RGBQUAD background = header.background;
+  if (header.hasBackground) FreeImage_SetBackgroundColor(image, &background);
+  FreeImage_SetDotsPerMeterX(image, header.dotsPerMeterX);
+  FreeImage_SetDotsPerMeterY(image, header.dotsPerMeterY);
+  return true;
 }
+
+}  // namespace
 
 ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
                           std::uint32_t expectedHeight) {
-  return ReadDecodedImage(
-      record.size(),
-      [record](std::uint64_t offset, void* out, std::size_t size) {
-        if (offset > record.size() || size > record.size() - offset) return false;
-        if (size > 0) std::memcpy(out, record.data() + offset, size);
-        return true;
-      },
-      expectedWidth, expectedHeight);
+  const auto checked = CheckRecord(record, expectedWidth, expectedHeight);
+  if (!checked) return nullptr;
+  const RecordHeader& header = checked->header;
+  ImagePtr image = Adopt(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
+                                             static_cast<int>(header.height), static_cast<int>(header.bpp),
+                                             header.redMask, header.greenMask, header.blueMask));
+  if (!image || !ApplyExtras(*checked, image.get())) return nullptr;
+  std::memcpy(FreeImage_GetBits(image.get()), record.data() + header.pixelOffset, header.pixelBytes);
+  return image;
+}
+
+ImagePtr AdoptDecodedImage(std::span<std::uint8_t> record, std::shared_ptr<void> owner, std::uint32_t expectedWidth,
+                           std::uint32_t expectedHeight) {
+  const auto checked = CheckRecord(record, expectedWidth, expectedHeight);
+  if (!checked) return nullptr;
+  const RecordHeader& header = checked->header;
+  // A bitmap header over the record's own rows: no copy of the pixels.
+  ImagePtr image = AdoptOverExternalPixels(
+      FreeImage_ConvertFromRawBitsEx(FALSE, record.data() + header.pixelOffset, static_cast<FREE_IMAGE_TYPE>(header.type),
+                                     static_cast<int>(header.width), static_cast<int>(header.height),
+                                     static_cast<int>(header.pitch), header.bpp, header.redMask, header.greenMask,
+                                     header.blueMask, FALSE),
+      std::move(owner));
+  if (!image || FreeImage_GetBits(image.get()) != record.data() + header.pixelOffset ||
+      !ApplyExtras(*checked, image.get())) {
+    return nullptr;
+  }
+  return image;
 }
 
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "engine/image.h"
@@ -18,14 +19,14 @@ namespace kestrel {
 // Child side: writes image into the memory file fd.
 bool WriteDecodedImage(FIBITMAP* image, int fd);
 
-// Parent side: a new bitmap made from the record of recordSize bytes read
-// through `read` (the pixels go straight into the bitmap), or null when
-// anything in it is inconsistent or it is not of the expected width and height.
-ImagePtr ReadDecodedImage(std::uint64_t recordSize, const PsdByteReader& read, std::uint32_t expectedWidth,
-                          std::uint32_t expectedHeight);
-
-// The same over a record in memory.
+// Parent side: a new bitmap with a copy of the record's pixels, or null when
+// anything in the record is inconsistent or it is not of the expected size.
 ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
                           std::uint32_t expectedHeight);
+
+// The same checks, but the bitmap is made over the record's own pixel rows;
+// `owner` keeps the record's memory alive for as long as the bitmap lives.
+ImagePtr AdoptDecodedImage(std::span<std::uint8_t> record, std::shared_ptr<void> owner, std::uint32_t expectedWidth,
+                           std::uint32_t expectedHeight);
 
 }  // namespace kestrel

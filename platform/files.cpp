@@ -39,6 +39,23 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+// Moves the finished file `from` to `to`, atomically. An existing regular file
+// is swapped out and then removed rather than renamed over: renaming over a
+// file makes ext4 write the new file's data out at once, which costs more than
+// the whole conversion of a large image. Readers see the old or the new file,
+// never neither.
+bool ReplaceWith(const std::string& from, const std::string& to) {
+  struct stat st {};
+  const bool replacesFile = ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (replacesFile && ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+    if (::unlink(from.c_str()) == 0) return true;
+    // What came back is not a plain file (it changed since the check): swap back and fail.
+    ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 }  // namespace
 
 std::int64_t FileSizeQuery(const std::string& path) {
@@ -190,7 +207,7 @@ bool AtomicFile::Commit() {
     failed_ = true;
     return false;
   }
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (!ReplaceWith(temp_, target_)) {
     failed_ = true;
     return false;
   }
