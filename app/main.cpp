@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
+#include "platform/leak_suppressions.h"
 #include "platform/paths.h"
 
 namespace {

@@ -1,8 +1,7 @@
 #include "engine/pipeline.h"
 
-#include "decorate/frames.h"
+#include "decorate/drawing.h"
 #include "decorate/naming.h"
-#include "decorate/watermark.h"
 #include "engine/colour.h"
 #include "engine/depth.h"
 #include "engine/geometry.h"
@@ -49,8 +48,8 @@ bool ConvertCurrentFile(AppState& state) {
   image = ApplyGreyscale(std::move(image), settings);
   image = ApplyThreshold(std::move(image), settings);
   image = ApplyDither(std::move(image), settings);
-  image = DrawSolidFrames(std::move(image), settings, width, height);
-  image = DrawWatermark(std::move(image), state, width, height);
+  image = DrawFramesStep(std::move(image), settings, width, height);
+  image = DrawWatermarkStep(std::move(image), state, width, height);
   image = ConvertToOutputDepth(std::move(image), state.formats, run);
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);

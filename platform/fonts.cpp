@@ -111,9 +111,3 @@ double LineVectorWidth(PangoLayout* layout) {
 
 }  // namespace kestrel
 
-// Fontconfig keeps its configuration for the life of the process, loaded once
-// by the first font lookup; LeakSanitizer reports a piece of it (288 bytes,
-// once; a bare FcInit() shows the same) as lost. Its frames carry no frame
-// pointers, so the report can only be matched by the library's name.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -20,7 +21,7 @@ struct AppState {
   MessageCatalogue messages;
   InputList inputs;
   JobStatus status;
-  std::optional<WatermarkFont> watermarkFont;
+  std::shared_ptr<WatermarkFont> watermarkFont;
   // Where console lines go: standard output, or a test's collector.
   std::function<void(std::string_view)> print;
 };

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/keywords.h"
+#include "decorate/drawing.h"
 #include "engine/job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -253,7 +254,7 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
     const int effect = settings.Int(SettingId::WmFontEffect);
     const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
     state.watermarkFont =
-        CreateWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+        OpenWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
     if (!state.watermarkFont) return report.Fail("Error: Invalid watermark font");
   } else if (watermark == 2) {
     for (SettingId id : kImageWatermarkLines) report.Setting(id);

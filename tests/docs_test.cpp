@@ -129,6 +129,10 @@ TEST(Installation, InstalledProgramRunsFromItsPrefix) {
   const std::string input = test::MakePsd(work.Path(), "in.psd", "rgb8", 8, 8);
   EXPECT_EQ(std::system((lock + "'" + bin + "' -q -i '" + input + "'").c_str()), 0);
   EXPECT_TRUE(std::filesystem::exists(work.File("in.bmp")));
+  // A frame and a text watermark need the drawing module from the prefix.
+  const std::string drawn = lock + "'" + bin + "' -q -i '" + input + "' --fr-solid-left=2 --wm-text=x --filename-mask=drawn";
+  EXPECT_EQ(std::system(drawn.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(work.File("drawn")));
   const std::string man = RunCommand("MANWIDTH=100 man -l '" + prefix.File("share/man/man1/kestrel.1") + "' 2>/dev/null");
   EXPECT_NE(man.find("--wm-text-antialiasing"), std::string::npos);
   EXPECT_EQ(std::system(("desktop-file-validate '" + prefix.File("share/applications/kestrel.desktop") + "'").c_str()), 0);

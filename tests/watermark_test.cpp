@@ -2,6 +2,8 @@
 // its line positions, picture layers pixel for pixel, and the 24-bit rule.
 #include <gtest/gtest.h>
 
+#include "decorate/drawing.h"
+
 #include <tuple>
 
 #include "decorate/image_layer.h"
@@ -33,7 +35,7 @@ class WatermarkTest : public ::testing::Test {
     settings().SetText(SettingId::WmBackColor, "FF0000");
     settings().SetNumber(SettingId::WmBackOpacity, 255);
     settings().SetNumber(SettingId::WmTextOpacity, 0);
-    state.watermarkFont = CreateWatermarkFont(settings().Text(SettingId::WmFont), settings().Int(SettingId::WmFontSize), {});
+    state.watermarkFont = OpenWatermarkFont(settings().Text(SettingId::WmFont), settings().Int(SettingId::WmFontSize), {});
     ASSERT_TRUE(state.watermarkFont);
   }
   ImagePtr Draw(ImagePtr image) {

@@ -30,6 +30,24 @@ std::string CommandOutput(const std::string& command) {
   return output;
 }
 
+bool MentionsDrawing(const std::string& text) {
+  return text.find("libcairo") != std::string::npos || text.find("libpango") != std::string::npos;
+}
+
+// Drawing lives in a module too: a plain conversion loads no Cairo or Pango.
+TEST(DrawModule, OnlyARunThatDrawsLoadsCairoAndPango) {
+  TempDir dir;
+  const std::string input = test::MakePsd(dir.Path(), "a.psd", "rgb8", 8, 8);
+  EXPECT_FALSE(MentionsDrawing(CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'")));
+  const auto plain = RunKestrel({"-q", "-i", input}, test::WithEnvironment("LD_DEBUG", "libs"));
+  EXPECT_EQ(plain.exitCode, 0);
+  EXPECT_NE(plain.err.find("calling init"), std::string::npos);
+  EXPECT_FALSE(MentionsDrawing(plain.err));
+  const auto framed = RunKestrel({"-q", "-i", input, "--fr-solid-top=2"}, test::WithEnvironment("LD_DEBUG", "libs"));
+  EXPECT_EQ(framed.exitCode, 0);
+  EXPECT_TRUE(MentionsDrawing(framed.err));
+}
+
 TEST(WindowModule, TheExecutableDoesNotLinkTheToolkit) {
   const std::string libraries = CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'");
   ASSERT_NE(libraries.find("libc.so"), std::string::npos) << libraries;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <thread>
 
+#include "decorate/drawing.h"
 #include "engine/job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -127,7 +128,7 @@ void StartWindowedConversion(Session& session) {
     const int effect = settings.Int(SettingId::WmFontEffect);
     const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
     state.watermarkFont =
-        CreateWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+        OpenWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
     if (!state.watermarkFont) {
       return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark font"),
                                            settings.Text(SettingId::WmFont)));

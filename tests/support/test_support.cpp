@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "platform/leak_suppressions.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -1,0 +1,11 @@
+// The core tests link the drawing code itself instead of loading its module.
+#include "decorate/drawing.h"
+
+namespace {
+
+const bool kRegistered = [] {
+  kestrel::UseDrawingInProcess(kestrel::InProcessDrawApi());
+  return true;
+}();
+
+}  // namespace
