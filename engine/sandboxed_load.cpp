@@ -66,7 +66,21 @@ struct FdSource {
   std::uint64_t size;
   std::uint64_t position;
   const std::uint8_t* mapped;  // the whole file, or null
+  std::uint64_t released = 0;  // pages of the mapping before this offset were given back
 };
+
+// The decoder reads the file once, front to back: mapped pages it has passed
+// are dropped, so the mapping never holds the whole file besides the bitmap. A
+// page read again after a seek back is simply read from the file once more.
+constexpr std::uint64_t kReleaseStep = 4u << 20;
+
+void ReleasePassedPages(FdSource& source) {
+  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t end = source.position / page * page;
+  if (end < source.released + kReleaseStep) return;
+  ::madvise(const_cast<std::uint8_t*>(source.mapped) + source.released, end - source.released, MADV_DONTNEED);
+  source.released = end;
+}
 
 unsigned DLL_CALLCONV SourceRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
   auto* source = static_cast<FdSource*>(handle);
@@ -78,6 +92,7 @@ unsigned DLL_CALLCONV SourceRead(void* buffer, unsigned size, unsigned count, fi
     const std::uint64_t whole = std::min(wanted, left) / size * size;
     if (whole > 0) std::memcpy(out, source->mapped + source->position, whole);
     source->position += whole;
+    ReleasePassedPages(*source);
     return static_cast<unsigned>(whole / size);
   }
   std::uint64_t got = 0;
@@ -110,7 +125,7 @@ long DLL_CALLCONV SourceTell(fi_handle handle) { return static_cast<long>(static
 
 FIBITMAP* DecodeFromFd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags) {
   FreeImageIO io{SourceRead, SourceWrite, SourceSeek, SourceTell};
-  FdSource source{fd, size, 0, mapped};
+  FdSource source{fd, size, 0, mapped, 0};
   return FreeImage_LoadFromHandle(FIF_PSD, &io, static_cast<fi_handle>(&source), flags);
 }
 
