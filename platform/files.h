@@ -21,6 +21,7 @@ std::int64_t FileSizeQuery(const std::string& path);
 std::string CurrentDirectory();      // ends with "/"
 std::string ProgramFilePath();       // full path of the running executable
 
+// The bytes of a regular file; nothing for anything else (a folder, a FIFO, a device).
 std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path);
 
 // Owns a file descriptor.

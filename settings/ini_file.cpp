@@ -1,11 +1,7 @@
 #include "settings/ini_file.h"
 
-#include <fcntl.h>
 #include <glib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -57,26 +53,6 @@ void ForEachLine(std::string_view text, LineFn line) {
   }
 }
 
-std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& path) {
-  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::vector<unsigned char> bytes;
-  unsigned char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  return bytes;
-}
-
 }  // namespace
 
 std::string DecodeIniBytes(std::span<const unsigned char> bytes) {
@@ -111,7 +87,7 @@ IniFile ParseIniText(std::string_view text) {
 }
 
 std::optional<IniFile> ReadIniFile(const std::string& path) {
-  const auto bytes = ReadRegularFile(path);
+  const auto bytes = ReadWholeFile(path);
   if (!bytes) return std::nullopt;
   return ParseIniText(DecodeIniBytes(*bytes));
 }
