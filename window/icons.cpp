@@ -7,14 +7,14 @@
 namespace kestrel::window {
 namespace {
 
-struct PictureSpec {
+struct PictureRecipe {
   std::string_view name;
   const char* themeName;  // freedesktop icon name
   QColor colour;          // of the drawn fallback
   const char* glyph;      // its symbol
 };
 
-const PictureSpec kPictures[] = {
+const PictureRecipe kPictures[] = {
     {"New", "document-new", QColor(0x4a, 0x90, 0xd9), "\u25A1"},
     {"Add", "document-open", QColor(0x3c, 0xa5, 0x5c), "+"},
     {"OutFolder", "folder-open", QColor(0xe0, 0xa2, 0x2b), "\u25A4"},
@@ -27,33 +27,33 @@ const PictureSpec kPictures[] = {
     {"Updates", "system-software-update", QColor(0xd0, 0x7a, 0x20), "\u21BB"},
 };
 
-QPixmap DrawnPicture(const PictureSpec& spec, int size) {
+QPixmap DrawnPicture(const PictureRecipe& recipe, int size) {
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
   const qreal margin = size * 0.08;
   const QRectF box(margin, margin, size - 2 * margin, size - 2 * margin);
-  painter.setPen(QPen(spec.colour.darker(140), size / 24.0 + 0.5));
-  painter.setBrush(spec.colour);
+  painter.setPen(QPen(recipe.colour.darker(140), size / 24.0 + 0.5));
+  painter.setBrush(recipe.colour);
   painter.drawRoundedRect(box, size * 0.18, size * 0.18);
   QFont font = painter.font();
   font.setPixelSize(static_cast<int>(size * 0.6));
   font.setBold(true);
   painter.setFont(font);
   painter.setPen(Qt::white);
-  painter.drawText(box, Qt::AlignCenter, QString::fromUtf8(spec.glyph));
+  painter.drawText(box, Qt::AlignCenter, QString::fromUtf8(recipe.glyph));
   return pixmap;
 }
 
 }  // namespace
 
 QIcon Picture(std::string_view name) {
-  for (const PictureSpec& spec : kPictures) {
-    if (spec.name != name) continue;
+  for (const PictureRecipe& recipe : kPictures) {
+    if (recipe.name != name) continue;
     QIcon fallback;
-    for (int size : {16, 24, 32, 48, 64}) fallback.addPixmap(DrawnPicture(spec, size));
-    return QIcon::fromTheme(QString::fromLatin1(spec.themeName), fallback);
+    for (int size : {16, 24, 32, 48, 64}) fallback.addPixmap(DrawnPicture(recipe, size));
+    return QIcon::fromTheme(QString::fromLatin1(recipe.themeName), fallback);
   }
   return {};
 }
