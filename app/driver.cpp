@@ -29,7 +29,7 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
   const std::string first = OptionName(args.At(0));
   if (first == "-U") return {WindowMode::Maintenance, kExitSuccess};
   if (first == "-T") {
-    state.run.runMode = "T";
+    state.run.runMode = std::string(1, 'T');  // (a one-letter literal trips a false -Wrestrict in GCC 12)
     return {WindowMode::Demonstration, kExitSuccess};
   }
   if (first == "-V" || first == "--VERSION") {

@@ -64,4 +64,11 @@ std::shared_ptr<WatermarkFont> OpenWatermarkFont(const std::string& face, int si
   return font;
 }
 
+std::shared_ptr<WatermarkFont> OpenWatermarkFont(const Settings& settings) {
+  const int style = settings.Int(SettingId::WmFontStyle);    // REGULAR, BOLD, ITALIC, BOLDITALIC
+  const int effect = settings.Int(SettingId::WmFontEffect);  // NONE, UNDERLINE, STRIKETHROUGHT
+  const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
+  return OpenWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+}
+
 }  // namespace kestrel

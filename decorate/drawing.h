@@ -37,5 +37,7 @@ ImagePtr DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsi
 
 // The text watermark's font, or null when no font (or no module) can be had.
 std::shared_ptr<WatermarkFont> OpenWatermarkFont(const std::string& face, int sizePoints, FontStyle style);
+// The same for the face, size, style and effect that the settings name.
+std::shared_ptr<WatermarkFont> OpenWatermarkFont(const Settings& settings);
 
 }  // namespace kestrel

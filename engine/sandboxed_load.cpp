@@ -75,7 +75,7 @@ struct FdSource {
 constexpr std::uint64_t kReleaseStep = 4u << 20;
 
 void ReleasePassedPages(FdSource& source) {
-  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
   const std::uint64_t end = source.position / page * page;
   if (end < source.released + kReleaseStep) return;
   ::madvise(const_cast<std::uint8_t*>(source.mapped) + source.released, end - source.released, MADV_DONTNEED);
@@ -222,22 +222,21 @@ std::string Describe(const SandboxResult& result) {
   return "decoder failed";
 }
 
+PsdLoad Failure(std::string why) {
+  PsdLoad load;
+  load.failure = std::move(why);
+  return load;
+}
+
 }  // namespace
 
 void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 
 PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
-  PsdLoad load;
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) {
-    load.failure = input.failure;
-    return load;
-  }
+  if (!input.failure.empty()) return Failure(input.failure);
   UniqueFd transfer(::memfd_create("kestrel-decode", MFD_CLOEXEC));
-  if (!transfer.Valid()) {
-    load.failure = "no memory file";
-    return load;
-  }
+  if (!transfer.Valid()) return Failure("no memory file");
   const int inputFd = input.fd.Get();
   const int transferFd = transfer.Get();
   const std::uint64_t size = input.size;
@@ -252,44 +251,30 @@ PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
         FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
         return image != nullptr && WriteDecodedImage(image, transferFd) ? 0 : 1;
       });
-  if (!result.Succeeded()) {
-    load.failure = Describe(result);
-    return load;
-  }
+  if (!result.Succeeded()) return Failure(Describe(result));
 
   struct stat st {};
-  if (::fstat(transferFd, &st) != 0 || st.st_size <= 0) {
-    load.failure = "no decoded image";
-    return load;
-  }
+  if (::fstat(transferFd, &st) != 0 || st.st_size <= 0) return Failure("no decoded image");
   // The bitmap is made over the mapped record: the child's copy is the only one.
   const auto recordSize = static_cast<std::uint64_t>(st.st_size);
+  PsdLoad load;
   std::shared_ptr<void> record = MapRecord(transferFd, recordSize);
   if (record) {
     const std::span<std::uint8_t> bytes(static_cast<std::uint8_t*>(record.get()), recordSize);
     load.image = AdoptDecodedImage(bytes, std::move(record), input.header.width, input.header.height);
   }
-  if (!load.image) {
-    load.failure = "inconsistent decoded image";
-    return load;
-  }
+  if (!load.image) return Failure("inconsistent decoded image");
   MendIndexedPalette(input, load.image.get());
   return load;
 }
 
 PsdLoad LoadPsdInProcess(const std::string& path, int flags) {
-  PsdLoad load;
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) {
-    load.failure = input.failure;
-    return load;
-  }
+  if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
+  PsdLoad load;
   load.image = Adopt(DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags));
-  if (!load.image) {
-    load.failure = "decoder failed";
-    return load;
-  }
+  if (!load.image) return Failure("decoder failed");
   MendIndexedPalette(input, load.image.get());
   return load;
 }

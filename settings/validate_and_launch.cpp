@@ -138,6 +138,16 @@ std::string ReportValue(const AppState& state, SettingId id) {
   }
 }
 
+void DeriveSaveParameters(AppState& state) {
+  RunState& run = state.run;
+  const Settings& settings = state.settings;
+  run.outputFormatCode = OutputFormatId(state.formats, run.conversion);
+  const SettingId depth = DepthSettingOf(run.conversion);
+  run.outputDepth = depth == SettingId::None ? 0 : settings.Int(depth);
+  run.saveFlags = SaveFlags(settings, run.conversion);
+  run.automaticDepth = run.outputDepth == 0;
+}
+
 bool ValidateAndLaunch(AppState& state, bool quiet) {
   RunState& run = state.run;
   const Settings& settings = state.settings;
@@ -250,11 +260,7 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
                  ReportValue(state, SettingId::WmTextYOffset));
     report.Setting(SettingId::WmTextRotation);
     report.Setting(SettingId::WmTextSize);
-    const int style = settings.Int(SettingId::WmFontStyle);
-    const int effect = settings.Int(SettingId::WmFontEffect);
-    const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
-    state.watermarkFont =
-        OpenWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+    state.watermarkFont = OpenWatermarkFont(settings);
     if (!state.watermarkFont) return report.Fail("Error: Invalid watermark font");
   } else if (watermark == 2) {
     for (SettingId id : kImageWatermarkLines) report.Setting(id);
@@ -270,12 +276,7 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
   if (settings.Int(SettingId::FileTimestamp) == 2) report.Setting(SettingId::FileTimestampCustom);
   report.Setting(SettingId::KeepSubfolders);
 
-  // Save parameters of the run.
-  run.outputFormatCode = OutputFormatId(state.formats, run.conversion);
-  const SettingId depth = DepthSettingOf(run.conversion);
-  run.outputDepth = depth == SettingId::None ? 0 : settings.Int(depth);
-  run.saveFlags = SaveFlags(settings, run.conversion);
-  run.automaticDepth = run.outputDepth == 0;
+  DeriveSaveParameters(state);
 
   unlessQuiet(text("General", "Importing"));
   const std::string extension = LowerCase(ExtensionOf(run.currentInputPath));

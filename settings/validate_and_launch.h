@@ -12,6 +12,10 @@ namespace kestrel {
 // exactly one line (or the two empty-input lines) before returning false.
 bool ValidateAndLaunch(AppState& state, bool quiet);
 
+// The output format code, depth, save flags and automatic-depth flag of the
+// run's conversion, derived from the settings into the run state.
+void DeriveSaveParameters(AppState& state);
+
 // The value of a setting as the debug report prints it: numbers in decimal,
 // flags as 0 or 1, keyword numbers by their keyword, gamma with two decimals.
 std::string ReportValue(const AppState& state, SettingId id);

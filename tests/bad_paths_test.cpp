@@ -23,11 +23,6 @@ using test::MakePsd;
 using test::RunKestrel;
 using test::TempDir;
 
-bool HasLine(const test::RunResult& result, const std::string& line) {
-  const auto lines = result.Lines();
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // Names other than the output's own: a temporary file left behind would show here.
 std::vector<std::string> OtherFiles(const std::string& folder, const std::string& except) {
   std::vector<std::string> names;
@@ -77,7 +72,7 @@ TEST(BadPaths, InputsThatAreNotRegularFilesFailWithoutBlocking) {
     const test::RunResult result = RunKestrel({"-i", input, "-o", dir.Path()}, options);
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(HasLine(result, "Error: Invalid input file")) << result.out;
+    EXPECT_TRUE(result.HasLine("Error: Invalid input file")) << result.out;
     // The load itself refuses them too (a file swapped for a FIFO after the checks).
     EXPECT_FALSE(LoadInputImage(input, 0));
   }
@@ -98,8 +93,8 @@ TEST(BadPaths, ReadOnlyOutputFolderFailsAndKeepsTheExistingFile) {
   }
   const test::RunResult result = RunKestrel({"-d", "-i", input, "-o", out});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(HasLine(result, "[ERROR] Unable to convert the file!")) << result.out;
-  EXPECT_TRUE(HasLine(result, "Conversion stopped")) << result.out;
+  EXPECT_TRUE(result.HasLine("[ERROR] Unable to convert the file!")) << result.out;
+  EXPECT_TRUE(result.HasLine("Conversion stopped")) << result.out;
   EXPECT_EQ(test::ReadText(out + "/image.bmp"), "earlier output");
   EXPECT_TRUE(OtherFiles(out, "image.bmp").empty());
 }
@@ -113,7 +108,7 @@ TEST(BadPaths, FullDiskFailsWithoutAPartialFileAndKeepsTheExistingFile) {
   test::WriteText(out + "/image.bmp", "earlier output");
   const test::RunResult result = RunKestrel({"-d", "-i", input, "-o", out});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(HasLine(result, "[ERROR] Unable to convert the file!")) << result.out;
+  EXPECT_TRUE(result.HasLine("[ERROR] Unable to convert the file!")) << result.out;
   EXPECT_EQ(test::ReadText(out + "/image.bmp"), "earlier output");
   EXPECT_TRUE(OtherFiles(out, "image.bmp").empty());
 }

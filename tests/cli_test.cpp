@@ -251,10 +251,6 @@ TEST(CommandLine, DebugReportOfEveryStep) {
                                   "--keep-aspect-ratio", "--gamma=2.5", "--threshold=300", "--dither=cluster8",
                                   "--fr-solid-left=2", "--wm-text=Hi", "--wm-font-style=bolditalic",
                                   "--file-timestamp=custom", "--file-timestamp-custom=-5", "--bmp-compression=zip"});
-  const Lines lines = result.Lines();
-  auto has = [&lines](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
   for (const char* line :
        {"BMP Compression: RLE", "Image Rotation Type: SIMPLE", "Image Rotation: 90", "Image Rotation Back Color: 000000",
         "Width: 50 PIXELS", "Height: 50 PIXELS", "Keep Aspect Ratio: 1", "Image Resize Type: ALLIMAGES",
@@ -264,7 +260,7 @@ TEST(CommandLine, DebugReportOfEveryStep) {
         "Watermark font: Arial", "Watermark font style: BOLDITALIC", "Watermark position: BOTTOMRIGHT",
         "Watermark offset (x/y): 10/10", "Watermark size/mode: FIXED", "File Timestamp: CUSTOM",
         "Custom Timestamp: -5"}) {
-    EXPECT_TRUE(has(line)) << line << "\n" << result.out;
+    EXPECT_TRUE(result.HasLine(line)) << line << "\n" << result.out;
   }
 }
 

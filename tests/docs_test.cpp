@@ -2,9 +2,10 @@
 // settings table: no option exists without its documentation.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <sstream>
 #include <set>
 
 #include "app/keywords.h"
@@ -37,16 +38,6 @@ std::string Entry(const std::string& options, const std::string& head) {
   return options.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  ::pclose(pipe);
-  return output;
-}
-
 class Documentation : public ::testing::Test {
  protected:
   std::string page = test::ReadText(test::SourcePath("docs/kestrel.1"));
@@ -73,10 +64,23 @@ TEST_F(Documentation, NoEntryWithoutAnOption) {
   for (const auto& row : SettingRows()) {
     if (!row.optionName.empty()) known.insert(LowerCase(row.optionName.substr(2)));
   }
-  const std::regex head(R"(\n\.(?:BI|BR|B) \\-\\-([a-z0-9\\-]+))");
-  for (auto it = std::sregex_iterator(options.begin(), options.end(), head); it != std::sregex_iterator(); ++it) {
-    std::string name = (*it)[1];
-    name = std::regex_replace(name, std::regex(R"(\\-)"), "-");
+  // Entry heads: a ".B", ".BI" or ".BR" line whose first word is a long option.
+  std::istringstream lines(options);
+  for (std::string line; std::getline(lines, line);) {
+    const auto space = line.find(' ');
+    const std::string macro = line.substr(0, space);
+    if ((macro != ".B" && macro != ".BI" && macro != ".BR") || line.compare(space + 1, 4, "\\-\\-") != 0) continue;
+    std::string name;
+    for (std::size_t i = space + 5; i < line.size();) {
+      if (line.compare(i, 2, "\\-") == 0) {
+        name += '-';
+        i += 2;
+      } else if (std::islower(static_cast<unsigned char>(line[i])) || std::isdigit(static_cast<unsigned char>(line[i]))) {
+        name += line[i++];
+      } else {
+        break;
+      }
+    }
     EXPECT_TRUE(known.count(name)) << "documented but not an option: --" << name;
   }
 }
@@ -96,7 +100,7 @@ TEST(Completion, OffersOptionsAndKeywords) {
     const std::string command = "bash -c 'source \"" + script + "\"; COMP_LINE=\"" + line + "\"; COMP_POINT=${#COMP_LINE}; COMP_WORDS=(" +
                                 words + "); COMP_CWORD=" + std::to_string(cword) +
                                 "; _kestrel; printf \"%s\\n\" \"${COMPREPLY[@]}\"' 2>/dev/null";
-    return RunCommand(command);
+    return test::CommandOutput(command);
   };
   std::string expected;
   for (auto keyword : KeywordsOf(13)) expected += std::string(keyword) + "\n";
@@ -124,8 +128,8 @@ TEST(Installation, InstalledProgramRunsFromItsPrefix) {
     EXPECT_TRUE(std::filesystem::exists(prefix.File(file))) << file;
   }
   const std::string lock = "XDG_RUNTIME_DIR='" + work.Path() + "' ";
-  EXPECT_EQ(RunCommand(lock + "'" + bin + "' -v"), "3.0\n");
-  EXPECT_NE(RunCommand(lock + "'" + bin + "' --help").find("Usage: kestrel -i <filename> [options]"), std::string::npos);
+  EXPECT_EQ(test::CommandOutput(lock + "'" + bin + "' -v"), "3.0\n");
+  EXPECT_NE(test::CommandOutput(lock + "'" + bin + "' --help").find("Usage: kestrel -i <filename> [options]"), std::string::npos);
   const std::string input = test::MakePsd(work.Path(), "in.psd", "rgb8", 8, 8);
   EXPECT_EQ(std::system((lock + "'" + bin + "' -q -i '" + input + "'").c_str()), 0);
   EXPECT_TRUE(std::filesystem::exists(work.File("in.bmp")));
@@ -133,7 +137,7 @@ TEST(Installation, InstalledProgramRunsFromItsPrefix) {
   const std::string drawn = lock + "'" + bin + "' -q -i '" + input + "' --fr-solid-left=2 --wm-text=x --filename-mask=drawn";
   EXPECT_EQ(std::system(drawn.c_str()), 0);
   EXPECT_TRUE(std::filesystem::exists(work.File("drawn")));
-  const std::string man = RunCommand("MANWIDTH=100 man -l '" + prefix.File("share/man/man1/kestrel.1") + "' 2>/dev/null");
+  const std::string man = test::CommandOutput("MANWIDTH=100 man -l '" + prefix.File("share/man/man1/kestrel.1") + "' 2>/dev/null");
   EXPECT_NE(man.find("--wm-text-antialiasing"), std::string::npos);
   EXPECT_EQ(std::system(("desktop-file-validate '" + prefix.File("share/applications/kestrel.desktop") + "'").c_str()), 0);
 }

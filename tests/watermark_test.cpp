@@ -253,7 +253,9 @@ TEST_F(WatermarkTest, MultiLineBoxGeometryAndAlignment) {
         inCell = inCell || (x >= line.x && x < line.x + line.width && y >= line.y && y < line.y + line.height);
       }
       const Rgba p = PixelAt(layer.get(), x, y);
-      if (!inCell) EXPECT_EQ(p, kRed) << x << "," << y;
+      if (!inCell) {
+        EXPECT_EQ(p, kRed) << x << "," << y;
+      }
       if (p == kWhite) ++inked;
     }
   }
@@ -314,7 +316,9 @@ TEST_F(WatermarkTest, PictureLayerOpacityAndGrey) {
     const auto mix = [&](int f, int b) { return BYTE((e.a * f + (255 - e.a) * b) / 256); };
     EXPECT_EQ(PixelAt(image.get(), 5, 3), (Rgba{mix(e.r, kPaper.r), mix(e.g, kPaper.g), mix(e.b, kPaper.b), 255}));
     const Rgba opaque = c.expected[0][0];
-    if (opaque.a == 255) EXPECT_EQ(PixelAt(image.get(), 4, 3), (Rgba{opaque.r, opaque.g, opaque.b, 255}));
+    if (opaque.a == 255) {
+      EXPECT_EQ(PixelAt(image.get(), 4, 3), (Rgba{opaque.r, opaque.g, opaque.b, 255}));
+    }
     EXPECT_EQ(ChangedBox(image.get(), kPaper), (Box{4, 3, 3, 2}));
   }
 }

@@ -20,16 +20,6 @@ using test::TempDir;
 
 bool MentionsToolkit(const std::string& text) { return text.find("libQt6") != std::string::npos; }
 
-std::string CommandOutput(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  while (const std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  pclose(pipe);
-  return output;
-}
-
 bool MentionsDrawing(const std::string& text) {
   return text.find("libcairo") != std::string::npos || text.find("libpango") != std::string::npos;
 }
@@ -38,7 +28,7 @@ bool MentionsDrawing(const std::string& text) {
 TEST(DrawModule, OnlyARunThatDrawsLoadsCairoAndPango) {
   TempDir dir;
   const std::string input = test::MakePsd(dir.Path(), "a.psd", "rgb8", 8, 8);
-  EXPECT_FALSE(MentionsDrawing(CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'")));
+  EXPECT_FALSE(MentionsDrawing(test::CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'")));
   const auto plain = RunKestrel({"-q", "-i", input}, test::WithEnvironment("LD_DEBUG", "libs"));
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_NE(plain.err.find("calling init"), std::string::npos);
@@ -49,7 +39,7 @@ TEST(DrawModule, OnlyARunThatDrawsLoadsCairoAndPango) {
 }
 
 TEST(WindowModule, TheExecutableDoesNotLinkTheToolkit) {
-  const std::string libraries = CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'");
+  const std::string libraries = test::CommandOutput(std::string("ldd '") + KESTREL_BINARY + "'");
   ASSERT_NE(libraries.find("libc.so"), std::string::npos) << libraries;
   EXPECT_FALSE(MentionsToolkit(libraries)) << libraries;
 }

@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "settings/validate_and_launch.h"
 #include "window/main_window.h"
 #include "window/recent_folders.h"
 
@@ -124,11 +125,7 @@ void StartWindowedConversion(Session& session) {
   }
   const int watermark = settings.Int(SettingId::DoWatermark);
   if (watermark == 1) {
-    const int style = settings.Int(SettingId::WmFontStyle);
-    const int effect = settings.Int(SettingId::WmFontEffect);
-    const FontStyle fontStyle{style == 1 || style == 3, style == 2 || style == 3, effect == 1, effect == 2};
-    state.watermarkFont =
-        OpenWatermarkFont(settings.Text(SettingId::WmFont), settings.Int(SettingId::WmFontSize), fontStyle);
+    state.watermarkFont = OpenWatermarkFont(settings);
     if (!state.watermarkFont) {
       return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark font"),
                                            settings.Text(SettingId::WmFont)));
@@ -141,11 +138,7 @@ void StartWindowedConversion(Session& session) {
     }
   }
 
-  run.outputFormatCode = OutputFormatId(state.formats, run.conversion);
-  const SettingId depth = DepthSettingOf(run.conversion);
-  run.outputDepth = depth == SettingId::None ? 0 : settings.Int(depth);
-  run.saveFlags = SaveFlags(settings, run.conversion);
-  run.automaticDepth = run.outputDepth == 0;
+  DeriveSaveParameters(state);
 
   const std::string folder = run.output;
   RememberOutputFolder(settings, folder);

@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -42,6 +44,11 @@ std::vector<std::string> RunResult::Lines() const {
   std::string line;
   while (std::getline(stream, line)) lines.push_back(line);
   return lines;
+}
+
+bool RunResult::HasLine(const std::string& line) const {
+  const auto lines = Lines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 RunOptions InDirectory(std::string folder) {
@@ -152,6 +159,16 @@ std::string MakePsd(const std::string& folder, const std::string& name, const st
 void PrepareTestState(AppState& state, std::vector<std::string>& lines) {
   state.print = [&lines](std::string_view line) { lines.emplace_back(line); };
   PrepareCommandLineState(state);
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
+  ::pclose(pipe);
+  return output;
 }
 
 std::string ReadText(const std::string& path) {

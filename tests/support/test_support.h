@@ -29,6 +29,7 @@ struct RunResult {
   std::string out;        // standard output
   std::string err;        // standard error
   std::vector<std::string> Lines() const;  // standard output split at line ends
+  bool HasLine(const std::string& line) const;  // one line of standard output is exactly this
 };
 
 struct RunOptions {
@@ -56,6 +57,9 @@ std::string MakePsd(const std::string& folder, const std::string& name, const st
 
 // Prepares state as the command-line driver does, with console lines going into `lines`.
 void PrepareTestState(AppState& state, std::vector<std::string>& lines);
+
+// Standard output of a shell command.
+std::string CommandOutput(const std::string& command);
 
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
