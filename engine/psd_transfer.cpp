@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
+#include <cstdlib>
 #include <vector>
 
 namespace kestrel {
@@ -59,19 +59,23 @@ bool KnownLayout(std::uint32_t type, std::uint32_t bpp) {
   return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
 }
 
-bool WriteAllAt(int fd, const void* data, std::uint64_t size, std::uint64_t offset) {
+bool WriteAll(int fd, const void* data, std::uint64_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30)),
-                               static_cast<off_t>(offset));
+    const ssize_t n = ::write(fd, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
-    offset += static_cast<std::uint64_t>(n);
     size -= static_cast<std::uint64_t>(n);
   }
   return true;
 }
+
+std::uint64_t HeadBytes(const RecordHeader& header) {
+  return sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
+}
+
+std::uint64_t PixelOffsetAfter(std::uint64_t head) { return (head + 15) / 16 * 16; }
 
 }  // namespace
 
@@ -104,56 +108,40 @@ bool WriteDecodedImage(FIBITMAP* image, int fd) {
   if (header.paletteEntries > 0) append(FreeImage_GetPalette(image), 4ull * header.paletteEntries);
   if (header.transparencyCount > 0) append(FreeImage_GetTransparencyTable(image), header.transparencyCount);
   if (header.iccBytes > 0) append(icc->data, header.iccBytes);
-  header.pixelOffset = (head.size() + 15) / 16 * 16;
+  header.pixelOffset = PixelOffsetAfter(head.size());
   header.pixelBytes = std::uint64_t{header.pitch} * header.height;
+  head.resize(header.pixelOffset);
   std::memcpy(head.data(), &header, sizeof header);
-  // Written by the kernel straight from the bitmap: no mapping, no page faults.
-  return WriteAllAt(fd, FreeImage_GetBits(image), header.pixelBytes, header.pixelOffset) &&
-         WriteAllAt(fd, head.data(), head.size(), 0);
+  return WriteAll(fd, head.data(), head.size()) && WriteAll(fd, FreeImage_GetBits(image), header.pixelBytes);
 }
 
 namespace {
 
-// The checked layout of a record: its header and where its parts lie.
-struct CheckedRecord {
-  RecordHeader header;
-  const std::uint8_t* extras = nullptr;  // palette, transparency table, ICC profile
-};
-
-std::optional<CheckedRecord> CheckRecord(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
-                                         std::uint32_t expectedHeight) {
-  CheckedRecord checked;
-  RecordHeader& header = checked.header;
-  if (record.size() < sizeof header) return std::nullopt;
-  std::memcpy(&header, record.data(), sizeof header);
+// A record header whose fields agree with each other and with the image the
+// file's header declared; the parts after it are read only once it has passed.
+bool CheckRecordHeader(const RecordHeader& header, std::uint32_t expectedWidth, std::uint32_t expectedHeight,
+                       std::uint64_t maxPixelBytes) {
   if (header.magic != kMagic || header.width != expectedWidth || header.height != expectedHeight ||
       header.width == 0 || header.height == 0 || !KnownLayout(header.type, header.bpp)) {
-    return std::nullopt;
+    return false;
   }
   const std::uint32_t paletteEntries = header.bpp <= 8 && header.type == FIT_BITMAP ? 1u << header.bpp : 0;
   if (header.paletteEntries != paletteEntries || header.transparencyCount > 256 ||
       (header.transparencyCount > 0 && paletteEntries == 0) || header.iccBytes > kMaxIccBytes) {
-    return std::nullopt;
+    return false;
   }
-  const std::uint64_t head = sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
-  const std::uint64_t size = record.size();
-  if (header.pixelOffset < head || header.pixelOffset > size || header.pixelOffset % 16 != 0) return std::nullopt;
+  if (header.pixelOffset != PixelOffsetAfter(HeadBytes(header))) return false;
   // A row holds every pixel: the pitch is at least the row's bytes and keeps FreeImage's 4-byte alignment.
   const std::uint64_t rowBytes = (std::uint64_t{header.width} * header.bpp + 7) / 8;
-  if (header.pitch < rowBytes || header.pitch % 4 != 0) return std::nullopt;
-  if (header.pixelBytes != std::uint64_t{header.pitch} * header.height || header.pixelBytes > size - header.pixelOffset) {
-    return std::nullopt;
-  }
-  checked.extras = record.data() + sizeof header;
-  return checked;
+  if (header.pitch < rowBytes || header.pitch % 4 != 0) return false;
+  return header.pixelBytes == std::uint64_t{header.pitch} * header.height && header.pixelBytes <= maxPixelBytes;
 }
 
 // Gives a new bitmap (over external or its own pixels) the record's palette,
 // transparency, profile, background and resolution.
-bool ApplyExtras(const CheckedRecord& checked, FIBITMAP* image) {
-  const RecordHeader& header = checked.header;
+bool ApplyExtras(const RecordHeader& header, const std::uint8_t* extras, FIBITMAP* image) {
   if (FreeImage_GetPitch(image) != header.pitch || FreeImage_GetBPP(image) != header.bpp) return false;
-  const std::uint8_t* at = checked.extras;
+  const std::uint8_t* at = extras;
   if (header.paletteEntries > 0) {
     RGBQUAD* palette = FreeImage_GetPalette(image);
     if (palette == nullptr || FreeImage_GetColorsUsed(image) != header.paletteEntries) return false;
@@ -182,36 +170,40 @@ bool ApplyExtras(const CheckedRecord& checked, FIBITMAP* image) {
 
 }  // namespace
 
-ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
-                          std::uint32_t expectedHeight) {
-  const auto checked = CheckRecord(record, expectedWidth, expectedHeight);
-  if (!checked) return nullptr;
-  const RecordHeader& header = checked->header;
-  ImagePtr image = Adopt(FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(header.type), static_cast<int>(header.width),
-                                             static_cast<int>(header.height), static_cast<int>(header.bpp),
-                                             header.redMask, header.greenMask, header.blueMask));
-  if (!image || !ApplyExtras(*checked, image.get())) return nullptr;
-  std::memcpy(FreeImage_GetBits(image.get()), record.data() + header.pixelOffset, header.pixelBytes);
-  return image;
-}
-
-ImagePtr AdoptDecodedImage(std::span<std::uint8_t> record, std::shared_ptr<void> owner, std::uint32_t expectedWidth,
-                           std::uint32_t expectedHeight) {
-  const auto checked = CheckRecord(record, expectedWidth, expectedHeight);
-  if (!checked) return nullptr;
-  const RecordHeader& header = checked->header;
-  // A bitmap header over the record's own rows: no copy of the pixels.
+ImagePtr ReceiveDecodedImage(const RecordSource& source, std::uint32_t expectedWidth, std::uint32_t expectedHeight,
+                             std::uint64_t maxPixelBytes) {
+  RecordHeader header{};
+  if (!source(&header, sizeof header) || !CheckRecordHeader(header, expectedWidth, expectedHeight, maxPixelBytes)) {
+    return nullptr;
+  }
+  std::vector<std::uint8_t> extras(header.pixelOffset - sizeof header);
+  if (!source(extras.data(), extras.size())) return nullptr;
+  // The rows go straight into memory of the bitmap's own, which a bitmap header is then made over.
+  std::shared_ptr<void> pixels(std::malloc(header.pixelBytes), std::free);
+  if (!pixels || !source(pixels.get(), header.pixelBytes)) return nullptr;
+  auto* bits = static_cast<BYTE*>(pixels.get());
   ImagePtr image = AdoptOverExternalPixels(
-      FreeImage_ConvertFromRawBitsEx(FALSE, record.data() + header.pixelOffset, static_cast<FREE_IMAGE_TYPE>(header.type),
+      FreeImage_ConvertFromRawBitsEx(FALSE, bits, static_cast<FREE_IMAGE_TYPE>(header.type),
                                      static_cast<int>(header.width), static_cast<int>(header.height),
                                      static_cast<int>(header.pitch), header.bpp, header.redMask, header.greenMask,
                                      header.blueMask, FALSE),
-      std::move(owner));
-  if (!image || FreeImage_GetBits(image.get()) != record.data() + header.pixelOffset ||
-      !ApplyExtras(*checked, image.get())) {
+      std::move(pixels));
+  if (!image || FreeImage_GetBits(image.get()) != bits || !ApplyExtras(header, extras.data(), image.get())) {
     return nullptr;
   }
   return image;
+}
+
+ImagePtr ReadDecodedImage(std::span<const std::uint8_t> record, std::uint32_t expectedWidth,
+                          std::uint32_t expectedHeight) {
+  std::size_t position = 0;
+  const RecordSource source = [&](void* buffer, std::size_t size) {
+    if (size > record.size() - position) return false;
+    if (size > 0) std::memcpy(buffer, record.data() + position, size);
+    position += size;
+    return true;
+  };
+  return ReceiveDecodedImage(source, expectedWidth, expectedHeight, record.size());
 }
 
 }  // namespace kestrel

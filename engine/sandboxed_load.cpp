@@ -160,13 +160,6 @@ struct OpenedInput {
   std::string failure;
 };
 
-// The decoded-image record in the parent: the memory file mapped shared, whole.
-std::shared_ptr<void> MapRecord(int fd, std::uint64_t size) {
-  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-  if (data == MAP_FAILED) return nullptr;
-  return std::shared_ptr<void>(data, [size](void* at) { ::munmap(at, size); });
-}
-
 OpenedInput OpenAndCheck(const std::string& path) {
   OpenedInput input;
   // Non-blocking, so that a FIFO cannot stall the open; anything but a regular file is refused.
@@ -217,6 +210,7 @@ std::string Describe(const SandboxResult& result) {
     case SandboxEnd::Exited: return "decoder failed (exit " + std::to_string(result.exitCode) + ")";
     case SandboxEnd::Signalled: return "decoder ended by signal " + std::to_string(result.signal);
     case SandboxEnd::TimedOut: return "decoder timed out";
+    case SandboxEnd::Refused: return "inconsistent decoded image";
     case SandboxEnd::NotStarted: return "decoder could not start";
   }
   return "decoder failed";
@@ -235,34 +229,30 @@ void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.failure.empty()) return Failure(input.failure);
-  UniqueFd transfer(::memfd_create("kestrel-decode", MFD_CLOEXEC));
-  if (!transfer.Valid()) return Failure("no memory file");
   const int inputFd = input.fd.Get();
-  const int transferFd = transfer.Get();
   const std::uint64_t size = input.size;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(inputFd, size);
   const std::uint8_t* mapped = mapping.Data();
   const SandboxProbe probe = g_probe;
+  const PsdHeader& header = input.header;
+  // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
+  const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
+  PsdLoad load;
   const SandboxResult result = RunSandboxed(
-      LimitsFor(input.header, input.size), SandboxDescriptors{{inputFd}, {transferFd}}, [=]() -> int {
+      LimitsFor(header, size), SandboxDescriptors{{inputFd}, {}},
+      [=](int output) -> int {
         if (probe != nullptr) return probe(inputFd);
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
         FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
-        return image != nullptr && WriteDecodedImage(image, transferFd) ? 0 : 1;
+        return image != nullptr && WriteDecodedImage(image, output) ? 0 : 1;
+      },
+      [&](SandboxOutput& output) {
+        const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
+        load.image = ReceiveDecodedImage(source, header.width, header.height, maxPixelBytes);
+        return static_cast<bool>(load.image);
       });
   if (!result.Succeeded()) return Failure(Describe(result));
-
-  struct stat st {};
-  if (::fstat(transferFd, &st) != 0 || st.st_size <= 0) return Failure("no decoded image");
-  // The bitmap is made over the mapped record: the child's copy is the only one.
-  const auto recordSize = static_cast<std::uint64_t>(st.st_size);
-  PsdLoad load;
-  std::shared_ptr<void> record = MapRecord(transferFd, recordSize);
-  if (record) {
-    const std::span<std::uint8_t> bytes(static_cast<std::uint8_t*>(record.get()), recordSize);
-    load.image = AdoptDecodedImage(bytes, std::move(record), input.header.width, input.header.height);
-  }
   if (!load.image) return Failure("inconsistent decoded image");
   MendIndexedPalette(input, load.image.get());
   return load;

@@ -79,8 +79,8 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
   return ok;
 }
 
-[[noreturn]] void RunChild(const SandboxLimits& limits, const SandboxDescriptors& descriptors, pid_t parent,
-                           std::uint64_t mappedAtFork, const std::function<int()>& work) {
+[[noreturn]] void RunChild(const SandboxLimits& limits, const SandboxDescriptors& descriptors, int output,
+                           pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ExitChild(125);
   ::prctl(PR_SET_DUMPABLE, 0);
@@ -91,8 +91,41 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
     const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
     SetLimit(RLIMIT_AS, space, space);
   }
-  if (!LoadFilter(descriptors)) ExitChild(124);
-  ExitChild(work());
+  SandboxDescriptors allowed = descriptors;
+  allowed.writable.push_back(output);
+  if (!LoadFilter(allowed)) ExitChild(124);
+  ExitChild(work(output));
+}
+
+bool Expired(std::chrono::steady_clock::time_point deadline, int& leftMilliseconds) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  leftMilliseconds = static_cast<int>(left);
+  return left <= 0;
+}
+
+// Waits until fd can be read or the deadline passes.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    int left = 0;
+    if (Expired(deadline, left)) return false;
+    pollfd wait{fd, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, left);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
+// Reads and drops what the child still writes, until it closes its end (it has
+// ended) or the deadline passes. True when it ended in time.
+bool DrainUntilClosed(int fd, std::chrono::steady_clock::time_point deadline) {
+  char scrap[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, scrap, sizeof scrap);
+    if (n == 0) return true;
+    if (n > 0 || errno == EINTR) continue;
+    if (errno != EAGAIN || !WaitReadable(fd, deadline)) return false;
+  }
 }
 
 }  // namespace
@@ -103,52 +136,67 @@ std::uint64_t PhysicalMemoryBytes() {
   return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
 }
 
+bool SandboxOutput::Read(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = ::read(fd_, bytes, size);
+    if (n > 0) {
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      closed_ = true;
+      return false;
+    } else if (errno != EINTR && (errno != EAGAIN || !WaitReadable(fd_, deadline_))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
-                           const std::function<int()>& work) {
+                           const std::function<int(int output)>& work,
+                           const std::function<bool(SandboxOutput& output)>& receive) {
   SandboxResult result;
-  // The child holds the write end; its end (however it comes) closes the pipe.
-  int lifeline[2];
-  if (::pipe2(lifeline, O_CLOEXEC) != 0) return result;
+  // The child holds the write end: its results come through it, and its end
+  // (however it comes) closes the pipe. The parent's end never blocks.
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+  const int readEnd = pipeFds[0];
+  const int writeEnd = pipeFds[1];
+  ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
+  ::fcntl(writeEnd, F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
   const std::uint64_t mapped = MappedBytesNow();
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) {
-    ::close(lifeline[0]);
-    ::close(lifeline[1]);
+    ::close(readEnd);
+    ::close(writeEnd);
     return result;
   }
   if (child == 0) {
-    ::close(lifeline[0]);
-    RunChild(limits, descriptors, parent, mapped, work);
+    ::close(readEnd);
+    RunChild(limits, descriptors, writeEnd, parent, mapped, work);
   }
-  ::close(lifeline[1]);
+  ::close(writeEnd);
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
-  bool ended = false;
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) break;
-    pollfd wait{lifeline[0], POLLIN, 0};
-    const int ready = ::poll(&wait, 1, static_cast<int>(left));
-    if (ready < 0 && errno != EINTR) break;
-    if (ready > 0) {
-      char byte;
-      const ssize_t n = ::read(lifeline[0], &byte, 1);
-      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-        ended = true;
-        break;
-      }
-    }
+  bool refused = false;
+  if (receive) {
+    SandboxOutput output(readEnd, deadline);
+    // Output cut short by the child's own end is no refusal: its status tells what happened.
+    refused = !receive(output) && !output.Closed();
   }
-  ::close(lifeline[0]);
+  const bool ended = !refused && DrainUntilClosed(readEnd, deadline);
+  ::close(readEnd);
   if (!ended) ::kill(child, SIGKILL);
 
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return result;
   }
-  if (!ended) {
+  if (refused) {
+    result.end = SandboxEnd::Refused;
+  } else if (!ended) {
     result.end = SandboxEnd::TimedOut;
   } else if (WIFEXITED(status)) {
     result.end = SandboxEnd::Exited;

@@ -1,12 +1,14 @@
 // Runs a piece of untrusted-input work (a decoder) in a forked child that can
 // do nothing but compute: it may read the descriptors it is given, write to the
-// ones it is given, manage its memory and exit. Opening files, creating
+// ones it is given and to a pipe back to the parent, manage its memory and exit. Opening files, creating
 // processes, the network and executable memory are refused by a seccomp filter
 // that kills the child. Limits on address space, CPU time and wall-clock time
 // end a child that runs away; core dumps are off. Whatever happens to the
 // child, the caller gets a value back.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -29,6 +31,7 @@ enum class SandboxEnd {
   Exited,     // the child exited by itself; see exitCode
   Signalled,  // a signal ended it (a crash, the seccomp filter, the CPU limit)
   TimedOut,   // killed at the wall-clock limit
+  Refused,    // the parent refused what the child sent and ended it
   NotStarted, // the child could not be created
 };
 
@@ -39,10 +42,28 @@ struct SandboxResult {
   bool Succeeded() const { return end == SandboxEnd::Exited && exitCode == 0; }
 };
 
-// Forks, confines the child and runs work there; the child exits with work's
-// return value. Waits for the child (at most the wall-clock limit) and reaps it.
+// The parent's end of the pipe the child writes its results to.
+class SandboxOutput {
+ public:
+  SandboxOutput(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
+  // Fills all of buffer; false at the end of the output, on an error or at the wall-clock limit.
+  bool Read(void* buffer, std::size_t size);
+  // The child has closed its end (it has ended).
+  bool Closed() const { return closed_; }
+
+ private:
+  int fd_;
+  bool closed_ = false;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+// Forks, confines the child and runs work there, given the write end of the
+// output pipe; the child exits with work's return value. Meanwhile the parent
+// runs receive (if any) over the output; when it returns false the child is
+// ended at once. Then waits for the child (at most the wall-clock limit) and reaps it.
 SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
-                           const std::function<int()>& work);
+                           const std::function<int(int output)>& work,
+                           const std::function<bool(SandboxOutput& output)>& receive = nullptr);
 
 // Physical memory of the machine in bytes (0 when unknown).
 std::uint64_t PhysicalMemoryBytes();

@@ -117,7 +117,7 @@ TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
   UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
   const Attempt attempt = GetParam();
   const int fd = input.Get();
-  const SandboxResult result = RunSandboxed({}, {{fd}, {}}, [&] { return attempt.work(fd); });
+  const SandboxResult result = RunSandboxed({}, {{fd}, {}}, [&](int) { return attempt.work(fd); });
   if (attempt.allowed) {
     EXPECT_TRUE(result.Succeeded()) << "end " << static_cast<int>(result.end) << " signal " << result.signal;
   } else {
@@ -155,7 +155,7 @@ TEST(SandboxLimits, EndARunawayChild) {
   limits.cpuSeconds = 1;
   limits.wallMilliseconds = 1500;
   // Spinning: the CPU limit (or the clock) ends it.
-  const SandboxResult spin = RunSandboxed(limits, {}, [] {
+  const SandboxResult spin = RunSandboxed(limits, {}, [](int) {
     volatile unsigned long spins = 0;
     for (;;) spins = spins + 1;
     return 0;
@@ -167,7 +167,7 @@ TEST(SandboxLimits, EndARunawayChild) {
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   const int readEnd = pipeFds[0];
-  const SandboxResult blocked = RunSandboxed(limits, {{readEnd}, {}}, [readEnd] {
+  const SandboxResult blocked = RunSandboxed(limits, {{readEnd}, {}}, [readEnd](int) {
     char byte;
     return static_cast<int>(::read(readEnd, &byte, 1));
   });
@@ -177,7 +177,7 @@ TEST(SandboxLimits, EndARunawayChild) {
 
   // More memory than allowed: the allocation fails (or the child dies), never the parent.
   limits.extraAddressSpace = 64 << 20;
-  const SandboxResult greedy = RunSandboxed(limits, {}, [] {
+  const SandboxResult greedy = RunSandboxed(limits, {}, [](int) {
     void* block = std::malloc(512 << 20);
     if (block == nullptr) return 3;
     std::memset(block, 1, 512 << 20);
