@@ -1,5 +1,7 @@
 #include "engine/psd_transfer.h"
 
+#include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +73,22 @@ bool WriteAll(int fd, const void* data, std::uint64_t size) {
   return true;
 }
 
+// Hands the rows to a pipe by reference (the reader then makes the only copy);
+// anything but a pipe gets an ordinary write.
+bool SpliceAll(int fd, const void* data, std::uint64_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    iovec part{const_cast<unsigned char*>(bytes), static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30))};
+    const ssize_t n = ::vmsplice(fd, &part, 1, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINVAL || errno == EBADF)) return WriteAll(fd, bytes, size);
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 std::uint64_t HeadBytes(const RecordHeader& header) {
   return sizeof header + 4ull * header.paletteEntries + header.transparencyCount + header.iccBytes;
 }
@@ -112,7 +130,8 @@ bool WriteDecodedImage(FIBITMAP* image, int fd) {
   header.pixelBytes = std::uint64_t{header.pitch} * header.height;
   head.resize(header.pixelOffset);
   std::memcpy(head.data(), &header, sizeof header);
-  return WriteAll(fd, head.data(), head.size()) && WriteAll(fd, FreeImage_GetBits(image), header.pixelBytes);
+  // The bitmap is not touched again before the process ends, so its pages may go by reference.
+  return WriteAll(fd, head.data(), head.size()) && SpliceAll(fd, FreeImage_GetBits(image), header.pixelBytes);
 }
 
 namespace {

@@ -15,7 +15,7 @@
 namespace kestrel {
 namespace {
 
-constexpr std::size_t kWriteBufferSize = 1 << 20;
+constexpr std::size_t kWriteBufferSize = 256 << 10;
 
 bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
   while (size > 0) {

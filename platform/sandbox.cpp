@@ -57,7 +57,8 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
     }
   }
   for (const int fd : descriptors.writable) {
-    for (const int call : {SCMP_SYS(write), SCMP_SYS(pwrite64), SCMP_SYS(writev), SCMP_SYS(ftruncate)}) {
+    for (const int call : {SCMP_SYS(write), SCMP_SYS(pwrite64), SCMP_SYS(writev), SCMP_SYS(vmsplice),
+                           SCMP_SYS(ftruncate)}) {
       ok = ok && AllowOnFd(filter, call, fd);
     }
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2,

@@ -1,7 +1,6 @@
 #include "settings/validate_and_launch.h"
 
 #include <charconv>
-#include <thread>
 
 #include "app/keywords.h"
 #include "decorate/drawing.h"
@@ -299,8 +298,8 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
     state.status.fileCount = 0;
     state.status.running = true;
   }
-  std::thread worker([&state] { RunConversionJob(state); });
-  worker.join();
+  // The command line has nothing to do while the job runs, so it runs on this thread.
+  RunConversionJob(state);
 
   int converted = 0;
   {

@@ -113,7 +113,7 @@ const HeaderCase kHeaderCases[] = {
     {"raw_declares_30000_square", false, false, [](auto& b) { Put32(b, 14, 30000); Put32(b, 18, 30000); },
      "image data too short"},
     {"run_length_32_bit", true, false, [](auto& b) { Put16(b, 22, 32); }, "run-length data of this depth"},
-    {"run_length_truncated", true, false, [](auto& b) { b.resize(b.size() - 3); }, "run-length data too short"},
+    {"run_length_truncated", true, false, [](auto& b) { b.erase(b.end() - 3, b.end()); }, "run-length data too short"},
     {"run_length_count_past_end", true, false, [](auto& b) { Put16(b, kImageData + 2, 0xFFFF); },
      "run-length data too short"},
     {"run_length_empty_row", true, false, [](auto& b) { Put16(b, kImageData + 2, 0); }, "run-length data too short"},
