@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/pixel_memory.h"
+
 namespace kestrel {
 namespace {
 
@@ -198,7 +200,7 @@ ImagePtr ReceiveDecodedImage(const RecordSource& source, std::uint32_t expectedW
   std::vector<std::uint8_t> extras(header.pixelOffset - sizeof header);
   if (!source(extras.data(), extras.size())) return nullptr;
   // The rows go straight into memory of the bitmap's own, which a bitmap header is then made over.
-  std::shared_ptr<void> pixels(std::malloc(header.pixelBytes), std::free);
+  std::shared_ptr<void> pixels = MapPixelMemory(header.pixelBytes);
   if (!pixels || !source(pixels.get(), header.pixelBytes)) return nullptr;
   auto* bits = static_cast<BYTE*>(pixels.get());
   ImagePtr image = AdoptOverExternalPixels(
