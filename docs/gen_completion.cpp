@@ -28,7 +28,10 @@ int main() {
     valued += " " + name + "=";
     if (row.option == OptionClass::Keyword) {
       std::string words;
-      for (auto word : KeywordsOf(row.keywordSet)) words += (words.empty() ? "" : " ") + std::string(word);
+      for (auto word : KeywordsOf(row.keywordSet)) {
+        if (!words.empty()) words += ' ';
+        words += word;
+      }
       keywordCases += "    " + name + ") words='" + words + "' ;;\n";
     }
   }

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <cstdlib>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/pixel_memory.h"
 
 namespace kestrel {
@@ -61,18 +61,6 @@ bool KnownLayout(std::uint32_t type, std::uint32_t bpp) {
   if (bits < 0) return false;
   if (bits > 0) return bpp == static_cast<std::uint32_t>(bits);
   return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
-}
-
-bool WriteAll(int fd, const void* data, std::uint64_t size) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::uint64_t>(n);
-  }
-  return true;
 }
 
 // Hands the rows to a pipe by reference (the reader then makes the only copy);

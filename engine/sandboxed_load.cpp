@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <span>
 #include <utility>
 #include <cerrno>
 #include <cstdint>

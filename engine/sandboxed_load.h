@@ -2,7 +2,7 @@
 // regular file only: never a FIFO or a device), its header is checked, and
 // FreeImage decodes it in a confined child process (platform/sandbox.h) that
 // reads the open descriptor through FreeImage's handle I/O and hands the bitmap
-// back through a memory file. A crash, a limit or a hang of the decoder fails
+// back through a pipe. A crash, a limit or a hang of the decoder fails
 // that file only. An indexed file gets the palette from its own colour data.
 #pragma once
 

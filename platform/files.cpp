@@ -17,7 +17,10 @@ namespace {
 
 constexpr std::size_t kWriteBufferSize = 256 << 10;
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
+}  // namespace
+
+bool WriteAll(int fd, const void* buffer, std::size_t size) {
+  const auto* data = static_cast<const unsigned char*>(buffer);
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
@@ -30,6 +33,8 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
   }
   return true;
 }
+
+namespace {
 
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 engine{std::random_device{}()};

@@ -21,6 +21,9 @@ std::int64_t FileSizeQuery(const std::string& path);
 std::string CurrentDirectory();      // ends with "/"
 std::string ProgramFilePath();       // full path of the running executable
 
+// Writes all of data to fd, going on after partial writes and interruptions.
+bool WriteAll(int fd, const void* data, std::size_t size);
+
 // The bytes of a regular file; nothing for anything else (a folder, a FIFO, a device).
 std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path);
 

@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/pixel_memory.h"
+
 extern "C" {
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
@@ -30,7 +32,7 @@ void __libc_free(void* block);
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = kestrel::kHugePageBytes;
 constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 // The caller's memory starts this far into the mapping; the mapping's length is kept there.
 constexpr std::size_t kHeader = 64;
@@ -66,27 +68,20 @@ Header* HeaderOf(void* block) { return reinterpret_cast<Header*>(static_cast<cha
 void* MapLarge(std::size_t size) {
   if (size > (std::size_t{1} << 46)) return nullptr;
   const std::size_t mapped = (size + kHeader + kHugePage - 1) / kHugePage * kHugePage;
-  const std::size_t span = mapped + kHugePage;  // room to align the start
-  void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(raw);
-  const std::uintptr_t base = (start + kHugePage - 1) / kHugePage * kHugePage;
-  if (base > start) ::munmap(raw, base - start);
-  const std::uintptr_t end = base + mapped;
-  if (start + span > end) ::munmap(reinterpret_cast<void*>(end), start + span - end);
-  ::madvise(reinterpret_cast<void*>(base), mapped, MADV_HUGEPAGE);
+  void* base = kestrel::MapHugePageAligned(mapped);
+  if (base == nullptr) return nullptr;
 
-  auto* header = reinterpret_cast<Header*>(base);
+  auto* header = static_cast<Header*>(base);
   header->mapped = mapped;
   header->capacity = mapped - kHeader;
-  const std::uintptr_t block = base + kHeader;
+  const std::uintptr_t block = reinterpret_cast<std::uintptr_t>(base) + kHeader;
   for (auto& slot : g_blocks) {
     std::uintptr_t empty = 0;
     if (slot.compare_exchange_strong(empty, block, std::memory_order_acq_rel)) {
       return reinterpret_cast<void*>(block);
     }
   }
-  ::munmap(reinterpret_cast<void*>(base), mapped);
+  ::munmap(base, mapped);
   return nullptr;
 }
 

@@ -7,30 +7,36 @@
 namespace kestrel {
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 #ifndef MADV_POPULATE_WRITE
 constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it and fault page by page
 #endif
 
 }  // namespace
 
-std::shared_ptr<void> MapPixelMemory(std::size_t size) {
-  if (size == 0) size = 1;
-  const bool huge = size >= kHugePage;
-  // A huge block gets room to start on a 2 MB boundary.
-  const std::size_t span = huge ? size + kHugePage : size;
+void* MapHugePageAligned(std::size_t size) {
+  const std::size_t span = size + kHugePageBytes;  // room to start on a 2 MB boundary
   void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   auto* start = static_cast<char*>(raw);
-  char* block = start;
-  if (huge) {
-    const auto address = reinterpret_cast<std::uintptr_t>(start);
-    block = start + ((kHugePage - address % kHugePage) % kHugePage);
-    if (block > start) ::munmap(start, static_cast<std::size_t>(block - start));
-    char* end = start + span;
-    if (end > block + size) ::munmap(block + size, static_cast<std::size_t>(end - (block + size)));
-    ::madvise(block, size, MADV_HUGEPAGE);
+  const auto address = reinterpret_cast<std::uintptr_t>(start);
+  char* block = start + (kHugePageBytes - address % kHugePageBytes) % kHugePageBytes;
+  if (block > start) ::munmap(start, static_cast<std::size_t>(block - start));
+  char* end = start + span;
+  if (end > block + size) ::munmap(block + size, static_cast<std::size_t>(end - (block + size)));
+  ::madvise(block, size, MADV_HUGEPAGE);
+  return block;
+}
+
+std::shared_ptr<void> MapPixelMemory(std::size_t size) {
+  if (size == 0) size = 1;
+  void* block = nullptr;
+  if (size >= kHugePageBytes) {
+    block = MapHugePageAligned(size);
+  } else {
+    void* raw = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    block = raw == MAP_FAILED ? nullptr : raw;
   }
+  if (block == nullptr) return nullptr;
   ::madvise(block, size, MADV_POPULATE_WRITE);
   return std::shared_ptr<void>(block, [size](void* at) { ::munmap(at, size); });
 }

@@ -1,7 +1,7 @@
-// Memory for a whole image that is about to be filled: mapped, and given its
-// pages all at once rather than one page fault at a time as it is written
-// (page faults are dear on virtual machines). Large blocks go on transparent
-// huge pages where the system offers them.
+// Memory for whole images, mapped straight from the system. Large blocks go on
+// transparent huge pages where the system offers them: on a virtual machine a
+// page fault is dear, and a 2 MB page faults in once where 4 KB pages fault 512
+// times.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,16 @@
 
 namespace kestrel {
 
-// size bytes, unmapped when the last owner lets go; null when out of memory.
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+// size bytes of fresh zeroed memory starting on a 2 MB boundary and marked for
+// huge pages; null when it cannot be mapped. Released with munmap(block, size).
+// Allocates nothing else, so an allocator may use it.
+void* MapHugePageAligned(std::size_t size);
+
+// Memory for an image about to be filled, given all its pages in one call
+// rather than one fault at a time; unmapped when the last owner lets go, null
+// when out of memory.
 std::shared_ptr<void> MapPixelMemory(std::size_t size);
 
 }  // namespace kestrel

@@ -98,20 +98,14 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
   ExitChild(work(output));
 }
 
-bool Expired(std::chrono::steady_clock::time_point deadline, int& leftMilliseconds) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-  leftMilliseconds = static_cast<int>(left);
-  return left <= 0;
-}
-
 // Waits until fd can be read or the deadline passes.
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
   for (;;) {
-    int left = 0;
-    if (Expired(deadline, left)) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
     pollfd wait{fd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, left);
+    const int ready = ::poll(&wait, 1, static_cast<int>(left));
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return false;
   }

@@ -1,8 +1,8 @@
 // Runs a piece of untrusted-input work (a decoder) in a forked child that can
 // do nothing but compute: it may read the descriptors it is given, write to the
-// ones it is given and to a pipe back to the parent, manage its memory and exit. Opening files, creating
-// processes, the network and executable memory are refused by a seccomp filter
-// that kills the child. Limits on address space, CPU time and wall-clock time
+// ones it is given and to a pipe back to the parent, manage its memory and
+// exit. Opening files, creating processes, the network and executable memory
+// are refused by a seccomp filter that kills the child. Limits on address space, CPU time and wall-clock time
 // end a child that runs away; core dumps are off. Whatever happens to the
 // child, the caller gets a value back.
 #pragma once

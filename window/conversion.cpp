@@ -75,7 +75,11 @@ std::string FormatDuration(std::int64_t ms) {
   if (s >= 60) { m = s / 60; s %= 60; }
   if (m >= 60) { h = m / 60; m %= 60; }
   if (h >= 24) { d = h / 24; h %= 24; }
-  auto two = [](std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  auto two = [](std::int64_t v) {
+    std::string digits = std::to_string(v);
+    if (v < 10) digits.insert(digits.begin(), '0');
+    return digits;
+  };
   std::string text = two(h) + ":" + two(m) + ":" + two(s);
   return d >= 1 ? std::to_string(d) + "d:" + text : text;
 }
