@@ -86,10 +86,10 @@ TEST(Allocation, MoreLiveLargeBlocksThanTheTableHoldsStillWork) {
   for (int i = 0; i < 300; ++i) {
     void* block = std::malloc(kMiB + static_cast<std::size_t>(i));
     ASSERT_NE(block, nullptr);
-    static_cast<unsigned char*>(block)[kMiB] = static_cast<unsigned char>(i);
+    static_cast<unsigned char*>(block)[kMiB - 1] = static_cast<unsigned char>(i);
     blocks.push_back(block);
   }
-  for (int i = 0; i < 300; ++i) EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[kMiB], static_cast<unsigned char>(i));
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[kMiB - 1], static_cast<unsigned char>(i));
   // Freed in an order other than that of allocation, then the table is usable again.
   for (std::size_t i = 0; i < blocks.size(); i += 2) std::free(blocks[i]);
   for (std::size_t i = 1; i < blocks.size(); i += 2) std::free(blocks[i]);
