@@ -1,6 +1,8 @@
 #include "platform/sandbox.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <seccomp.h>
 #include <signal.h>
@@ -14,6 +16,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace kestrel {
 namespace {
@@ -47,9 +53,10 @@ bool AllowOnFd(scmp_filter_ctx filter, int syscall, int fd) {
 }
 
 // Everything not allowed here kills the child. Memory may never become executable.
-bool LoadFilter(const SandboxDescriptors& descriptors) {
+// The program is compiled by libseccomp in the parent, where it costs least.
+std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
   scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
-  if (filter == nullptr) return false;
+  if (filter == nullptr) return {};
   bool ok = true;
   for (const int fd : descriptors.readable) {
     for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek)}) {
@@ -75,12 +82,42 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
                          SCMP_SYS(restart_syscall)}) {
     ok = ok && Allow(filter, call);
   }
-  ok = ok && seccomp_load(filter) == 0;
+  std::vector<sock_filter> program;
+  UniqueFd exported(::memfd_create("kestrel-filter", MFD_CLOEXEC));
+  if (ok && exported.Valid() && seccomp_export_bpf(filter, exported.Get()) == 0) {
+    const off_t bytes = ::lseek(exported.Get(), 0, SEEK_CUR);
+    if (bytes > 0 && bytes % static_cast<off_t>(sizeof(sock_filter)) == 0) {
+      program.resize(static_cast<std::size_t>(bytes) / sizeof(sock_filter));
+      if (::pread(exported.Get(), program.data(), static_cast<std::size_t>(bytes), 0) != bytes) program.clear();
+    }
+  }
   seccomp_release(filter);
-  return ok;
+  return program;
 }
 
-[[noreturn]] void RunChild(const SandboxLimits& limits, const SandboxDescriptors& descriptors, int output,
+// The compiled program for these descriptors: a run of files uses the same
+// descriptor numbers each time, so it is compiled once.
+std::vector<sock_filter> FilterFor(const SandboxDescriptors& descriptors) {
+  static std::mutex mutex;
+  static SandboxDescriptors compiledFor;
+  static std::vector<sock_filter> compiled;
+  const std::lock_guard lock(mutex);
+  if (compiled.empty() || compiledFor.readable != descriptors.readable ||
+      compiledFor.writable != descriptors.writable) {
+    compiled = CompileFilter(descriptors);
+    compiledFor = descriptors;
+  }
+  return compiled;
+}
+
+bool InstallFilter(const std::vector<sock_filter>& program) {
+  if (program.empty() || program.size() > 0xFFFF) return false;
+  sock_fprog filter{static_cast<unsigned short>(program.size()), const_cast<sock_filter*>(program.data())};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
+}
+
+[[noreturn]] void RunChild(const SandboxLimits& limits, const std::vector<sock_filter>& filter, int output,
                            pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ExitChild(125);
@@ -92,9 +129,7 @@ bool LoadFilter(const SandboxDescriptors& descriptors) {
     const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
     SetLimit(RLIMIT_AS, space, space);
   }
-  SandboxDescriptors allowed = descriptors;
-  allowed.writable.push_back(output);
-  if (!LoadFilter(allowed)) ExitChild(124);
+  if (!InstallFilter(filter)) ExitChild(124);
   ExitChild(work(output));
 }
 
@@ -160,6 +195,9 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   const int writeEnd = pipeFds[1];
   ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
   ::fcntl(writeEnd, F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
+  SandboxDescriptors allowed = descriptors;
+  allowed.writable.push_back(writeEnd);
+  const std::vector<sock_filter> filter = FilterFor(allowed);
   const std::uint64_t mapped = MappedBytesNow();
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
@@ -170,7 +208,7 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   }
   if (child == 0) {
     ::close(readEnd);
-    RunChild(limits, descriptors, writeEnd, parent, mapped, work);
+    RunChild(limits, filter, writeEnd, parent, mapped, work);
   }
   ::close(writeEnd);
 
