@@ -1,6 +1,6 @@
 // The C allocation functions as the program links them (in release builds,
-// large blocks come from platform/huge_page_blocks.cpp): what any correct
-// malloc promises, around the 1 MB line where blocks change hands.
+// large blocks come from platform/large_blocks.cpp): what any correct
+// malloc promises, around the lines where blocks change hands (128 KB, 1 MB).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -58,7 +58,10 @@ TEST_P(Reallocation, KeepsTheContentsItHadRoomFor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AcrossTheLargeLine, Reallocation,
-                         ::testing::Values(Resize{4096, 3 * kMiB},          // small to large
+                         ::testing::Values(Resize{4096, 300 << 10},         // small to medium
+                                           Resize{200 << 10, 700 << 10},    // medium, grown past its mapping
+                                           Resize{700 << 10, 3 * kMiB},     // medium to large
+                                           Resize{4096, 3 * kMiB},          // small to large
                                            Resize{3 * kMiB, 9 * kMiB},      // large, grown past its mapping
                                            Resize{3 * kMiB, 3 * kMiB + 7},  // large, within its mapping
                                            Resize{9 * kMiB, 2 * kMiB},      // large, shrunk

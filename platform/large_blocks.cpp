@@ -1,4 +1,4 @@
-// Large blocks on transparent huge pages.
+// Large blocks mapped so that they fault in cheaply.
 //
 // Images are nearly the only large allocations this program makes, most of
 // them inside FreeImage. From the C library's allocator every 4 KB page of a
@@ -6,8 +6,10 @@
 // 4000x3000 bitmap spent more time faulting in than being decoded. Blocks of
 // kLargeBlock bytes and more are mapped here instead, aligned to 2 MB and
 // marked for transparent huge pages, so such a block faults in a few dozen
-// times. Smaller requests, and every aligned request, go to the C library as
-// before, so small runs keep their small footprint.
+// times. Blocks from kMediumBlock up (a small image, an output buffer), which
+// are nearly always written whole, are mapped with all their pages at once,
+// which costs about half of faulting them in one by one. Smaller requests, and
+// every aligned request, go to the C library as before.
 //
 // These definitions replace malloc, calloc, realloc and free for the whole
 // process, libraries included, as the C library allows (its own functions stay
@@ -33,6 +35,8 @@ void __libc_free(void* block);
 namespace {
 
 constexpr std::size_t kHugePage = kestrel::kHugePageBytes;
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kMediumBlock = std::size_t{128} << 10;
 constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 // The caller's memory starts this far into the mapping; the mapping's length is kept there.
 constexpr std::size_t kHeader = 64;
@@ -47,9 +51,7 @@ struct Header {
   std::size_t capacity;  // bytes the caller may use
 };
 
-bool MayBeOurs(const void* block) {
-  return (reinterpret_cast<std::uintptr_t>(block) & (kHugePage - 1)) == kHeader;
-}
+bool MayBeOurs(const void* block) { return (reinterpret_cast<std::uintptr_t>(block) & (kPage - 1)) == kHeader; }
 
 // The registry slot holding block, or kSlots. Any pointer of ours is found; any
 // other (even one that happens to share the alignment) is not.
@@ -64,11 +66,20 @@ std::size_t SlotOf(const void* block) {
 
 Header* HeaderOf(void* block) { return reinterpret_cast<Header*>(static_cast<char*>(block) - kHeader); }
 
-// A zero-filled block of at least size bytes, or null (then the C library serves the request).
+std::size_t RoundUp(std::size_t size, std::size_t unit) { return (size + unit - 1) / unit * unit; }
+
+void* MapPopulated(std::size_t size) {
+  void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return base == MAP_FAILED ? nullptr : base;
+}
+
+// A zero-filled block of at least size bytes (kMediumBlock or more), or null
+// (then the C library serves the request).
 void* MapLarge(std::size_t size) {
   if (size > (std::size_t{1} << 46)) return nullptr;
-  const std::size_t mapped = (size + kHeader + kHugePage - 1) / kHugePage * kHugePage;
-  void* base = kestrel::MapHugePageAligned(mapped);
+  const bool huge = size >= kLargeBlock;
+  const std::size_t mapped = RoundUp(size + kHeader, huge ? kHugePage : kPage);
+  void* base = huge ? kestrel::MapHugePageAligned(mapped) : MapPopulated(mapped);
   if (base == nullptr) return nullptr;
 
   auto* header = static_cast<Header*>(base);
@@ -95,7 +106,7 @@ void UnmapLarge(std::size_t slot, void* block) {
 extern "C" {
 
 void* malloc(std::size_t size) {
-  if (size >= kLargeBlock) {
+  if (size >= kMediumBlock) {
     if (void* block = MapLarge(size)) return block;
   }
   return __libc_malloc(size);
@@ -107,7 +118,7 @@ void* calloc(std::size_t count, std::size_t size) {
     errno = ENOMEM;
     return nullptr;
   }
-  if (total >= kLargeBlock) {
+  if (total >= kMediumBlock) {
     if (void* block = MapLarge(total)) return block;  // fresh mappings are zero-filled
   }
   return __libc_calloc(count, size);
@@ -130,7 +141,7 @@ void* realloc(void* block, std::size_t size) {
     return nullptr;
   }
   const std::size_t capacity = HeaderOf(block)->capacity;
-  if (size <= capacity && size >= kLargeBlock) return block;
+  if (size <= capacity && size >= kMediumBlock) return block;
   void* moved = malloc(size);
   if (moved == nullptr) return nullptr;  // the old block stays valid, as realloc promises
   std::memcpy(moved, block, size < capacity ? size : capacity);
