@@ -14,6 +14,7 @@
 #include "platform/instance_lock.h"
 #include "platform/leak_suppressions.h"
 #include "platform/paths.h"
+#include "platform/process_end.h"
 
 namespace {
 
@@ -53,5 +54,5 @@ int main(int argc, char** argv) {
         result.window == WindowMode::Demonstration && arguments.size() > 1 ? OptionValue(arguments[1]) : std::string();
     return OpenWindow(state, result.window, argument);
   }
-  return result.exitCode;
+  EndProcess(result.exitCode);
 }

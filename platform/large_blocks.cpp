@@ -3,10 +3,10 @@
 // Images are nearly the only large allocations this program makes, most of
 // them inside FreeImage. From the C library's allocator every 4 KB page of a
 // fresh image costs a page fault, and on a virtual machine a fault is dear: a
-// 4000x3000 bitmap spent more time faulting in than being decoded. Blocks of
-// kLargeBlock bytes and more are mapped here instead, aligned to 2 MB and
-// marked for transparent huge pages, so such a block faults in a few dozen
-// times. Blocks from kMediumBlock up (a small image, an output buffer), which
+// 4000x3000 bitmap spent more time faulting in than being decoded. Large
+// blocks (HugePageBlockBytes() and more, 1 MB unless the process lowers it) are
+// mapped here instead, aligned to 2 MB and marked for transparent huge pages,
+// so such a block faults in a few dozen times. Blocks from kMediumBlock up (a small image, an output buffer), which
 // are nearly always written whole, are mapped with all their pages at once,
 // which costs about half of faulting them in one by one. Smaller requests, and
 // every aligned request, go to the C library as before.
@@ -37,7 +37,6 @@ namespace {
 constexpr std::size_t kHugePage = kestrel::kHugePageBytes;
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kMediumBlock = std::size_t{128} << 10;
-constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 // The caller's memory starts this far into the mapping; the mapping's length is kept there.
 constexpr std::size_t kHeader = 64;
 // Live large blocks. An image pipeline holds a handful at once; when the table is
@@ -77,7 +76,7 @@ void* MapPopulated(std::size_t size) {
 // (then the C library serves the request).
 void* MapLarge(std::size_t size) {
   if (size > (std::size_t{1} << 46)) return nullptr;
-  const bool huge = size >= kLargeBlock;
+  const bool huge = size >= kestrel::HugePageBlockBytes();
   const std::size_t mapped = RoundUp(size + kHeader, huge ? kHugePage : kPage);
   void* base = huge ? kestrel::MapHugePageAligned(mapped) : MapPopulated(mapped);
   if (base == nullptr) return nullptr;

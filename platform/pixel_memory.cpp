@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 
 namespace kestrel {
@@ -11,7 +12,13 @@ namespace {
 constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it and fault page by page
 #endif
 
+std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
+
 }  // namespace
+
+std::size_t HugePageBlockBytes() { return g_hugePageBlockBytes.load(std::memory_order_relaxed); }
+
+void SetHugePageBlockBytes(std::size_t bytes) { g_hugePageBlockBytes.store(bytes, std::memory_order_relaxed); }
 
 void* MapHugePageAligned(std::size_t size) {
   const std::size_t span = size + kHugePageBytes;  // room to start on a 2 MB boundary
