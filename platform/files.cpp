@@ -15,6 +15,9 @@
 namespace kestrel {
 namespace {
 
+// Small writes gather in a buffer of at most this size, which grows only as far
+// as they need: an encoder that writes a header and then the whole pixel array
+// at once never has a large buffer mapped for it.
 constexpr std::size_t kWriteBufferSize = 256 << 10;
 
 }  // namespace
@@ -141,9 +144,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
 }
 
 AtomicFile::AtomicFile(std::string target, std::string temp, UniqueFd fd)
-    : target_(std::move(target)), temp_(std::move(temp)), fd_(std::move(fd)) {
-  buffer_.reserve(kWriteBufferSize);
-}
+    : target_(std::move(target)), temp_(std::move(temp)), fd_(std::move(fd)) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : target_(std::move(other.target_)),
