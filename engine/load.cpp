@@ -1,7 +1,5 @@
 #include "engine/load.h"
 
-#include "engine/sandboxed_load.h"
-
 namespace kestrel {
 
 int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
@@ -12,7 +10,5 @@ int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
     default: return PSD_DEFAULT;
   }
 }
-
-ImagePtr LoadInputImage(const std::string& path, int flags) { return LoadPsdSandboxed(path, flags).image; }
 
 }  // namespace kestrel
