@@ -16,6 +16,7 @@
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
 #include "platform/files.h"
+#include "platform/sanitizer.h"
 #include "platform/sandbox.h"
 
 namespace kestrel {
@@ -28,18 +29,6 @@ constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
 constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
 constexpr int kBaseCpuSeconds = 2;
 constexpr int kWallSlackMilliseconds = 1000;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 SandboxProbe g_probe = nullptr;
 
@@ -194,7 +183,7 @@ SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
   SandboxLimits limits;
   std::uint64_t space = kBaseAddressSpace + 4 * header.decodedBytes + fileSize;
   // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
-  if (kSanitized) space += 1024 * kMiB;
+  if (kSanitizedBuild) space += 1024 * kMiB;
   const std::uint64_t machine = PhysicalMemoryBytes();
   if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
   limits.extraAddressSpace = space;

@@ -6,10 +6,11 @@
 // 4000x3000 bitmap spent more time faulting in than being decoded. Large
 // blocks (HugePageBlockBytes() and more, 1 MB unless the process lowers it) are
 // mapped here instead, aligned to 2 MB and marked for transparent huge pages,
-// so such a block faults in a few dozen times. Blocks from kMediumBlock up (a small image, an output buffer), which
-// are nearly always written whole, are mapped with all their pages at once,
-// which costs about half of faulting them in one by one. Smaller requests, and
-// every aligned request, go to the C library as before.
+// so such a block faults in a few dozen times. Blocks from kMediumBlock up (a
+// small image, an output buffer), which are nearly always written whole, are
+// mapped with all their pages at once, which costs about half of faulting them
+// in one by one. Smaller requests, and every aligned request, go to the C
+// library as before.
 //
 // These definitions replace malloc, calloc, realloc and free for the whole
 // process, libraries included, as the C library allows (its own functions stay

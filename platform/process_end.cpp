@@ -5,25 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/sanitizer.h"
+
 namespace kestrel {
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-}  // namespace
 
 void EndProcess(int code) {
-  if (kSanitized) std::exit(code);
+  if (kSanitizedBuild) std::exit(code);
   std::fflush(nullptr);
   ::_exit(code);
 }
