@@ -68,18 +68,13 @@ Header* HeaderOf(void* block) { return reinterpret_cast<Header*>(static_cast<cha
 
 std::size_t RoundUp(std::size_t size, std::size_t unit) { return (size + unit - 1) / unit * unit; }
 
-void* MapPopulated(std::size_t size) {
-  void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  return base == MAP_FAILED ? nullptr : base;
-}
-
 // A zero-filled block of at least size bytes (kMediumBlock or more), or null
 // (then the C library serves the request).
 void* MapLarge(std::size_t size) {
   if (size > (std::size_t{1} << 46)) return nullptr;
   const bool huge = size >= kestrel::HugePageBlockBytes();
   const std::size_t mapped = RoundUp(size + kHeader, huge ? kHugePage : kPage);
-  void* base = huge ? kestrel::MapHugePageAligned(mapped) : MapPopulated(mapped);
+  void* base = huge ? kestrel::MapHugePageAligned(mapped) : kestrel::MapPopulated(mapped);
   if (base == nullptr) return nullptr;
 
   auto* header = static_cast<Header*>(base);

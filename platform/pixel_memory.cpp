@@ -34,17 +34,22 @@ void* MapHugePageAligned(std::size_t size) {
   return block;
 }
 
+void* MapPopulated(std::size_t size) {
+  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
+
 std::shared_ptr<void> MapPixelMemory(std::size_t size) {
   if (size == 0) size = 1;
   void* block = nullptr;
   if (size >= kHugePageBytes) {
     block = MapHugePageAligned(size);
+    // Faulted in now, a huge page at a time, before the rows are copied in.
+    if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
   } else {
-    void* raw = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    block = raw == MAP_FAILED ? nullptr : raw;
+    block = MapPopulated(size);
   }
   if (block == nullptr) return nullptr;
-  ::madvise(block, size, MADV_POPULATE_WRITE);
   return std::shared_ptr<void>(block, [size](void* at) { ::munmap(at, size); });
 }
 

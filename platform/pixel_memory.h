@@ -16,6 +16,11 @@ inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 // Allocates nothing else, so an allocator may use it.
 void* MapHugePageAligned(std::size_t size);
 
+// size bytes of fresh zeroed memory with all its pages given at once; null when
+// it cannot be mapped. Released with munmap(block, size). Allocates nothing
+// else, so an allocator may use it.
+void* MapPopulated(std::size_t size);
+
 // Blocks of at least this many bytes go on huge pages (where the block
 // allocator is linked in). A process that lives only to decode one image lowers
 // it: its memory is dropped moments later, so spending a huge page on a

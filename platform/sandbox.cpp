@@ -67,13 +67,9 @@ std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
     }
   }
   for (const int fd : descriptors.writable) {
-    for (const int call : {SCMP_SYS(write), SCMP_SYS(pwrite64), SCMP_SYS(writev), SCMP_SYS(vmsplice),
-                           SCMP_SYS(ftruncate)}) {
+    for (const int call : {SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(vmsplice)}) {
       ok = ok && AllowOnFd(filter, call, fd);
     }
-    ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2,
-                                SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
-                                SCMP_A4(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
   }
   ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0),
                               SCMP_A3(SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS)) == 0;

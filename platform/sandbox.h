@@ -24,7 +24,7 @@ struct SandboxLimits {
 
 struct SandboxDescriptors {
   std::vector<int> readable;  // read, pread, lseek
-  std::vector<int> writable;  // write, ftruncate, shared mapping (a pipe, a memfd)
+  std::vector<int> writable;  // write, writev, vmsplice (pipes)
 };
 
 enum class SandboxEnd {
