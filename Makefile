@@ -33,7 +33,7 @@ test-release:
 test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_SANITIZE=ON -DKESTREL_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -2,9 +2,10 @@
 
 #include "app/help_text.h"
 #include "app/options.h"
-#include "app/program.h"
+#include "job/job.h"
+#include "model/program.h"
 #include "platform/console.h"
-#include "settings/validate_and_launch.h"
+#include "job/validate_and_launch.h"
 
 namespace kestrel {
 

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "app/options.h"
-#include "settings/app_state.h"
+#include "model/app_state.h"
+#include "model/window_entry.h"
 
 namespace kestrel {
 
@@ -13,8 +14,6 @@ namespace kestrel {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;       // a failed check, a failed conversion
 inline constexpr int kExitUsageError = 2;    // a command-line error
-
-enum class WindowMode { None, Main, Maintenance, Demonstration };
 
 struct DriverResult {
   WindowMode window = WindowMode::None;  // a window is to be opened instead of ending

@@ -1,7 +1,7 @@
 #include "app/help_text.h"
 
 #include "platform/clock.h"
-#include "settings/messages.h"
+#include "model/messages.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/app_state.h"
+#include "model/app_state.h"
 
 namespace kestrel {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "app/program.h"
+#include "model/program.h"
 #include "app/window_launch.h"
 #include "platform/console.h"
 #include "platform/files.h"

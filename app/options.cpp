@@ -1,8 +1,8 @@
 #include "app/options.h"
 
-#include "app/keywords.h"
+#include "model/keywords.h"
 #include "app/profile.h"
-#include "app/values.h"
+#include "model/values.h"
 #include "platform/text.h"
 
 namespace kestrel {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/app_state.h"
+#include "model/app_state.h"
 
 namespace kestrel {
 

@@ -2,7 +2,7 @@
 
 #include "app/options.h"
 #include "platform/text.h"
-#include "settings/ini_file.h"
+#include "model/ini_file.h"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "settings/settings.h"
+#include "model/settings.h"
 
 namespace kestrel {
 

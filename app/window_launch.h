@@ -5,13 +5,9 @@
 #include <string>
 
 #include "app/driver.h"
-#include "settings/app_state.h"
+#include "model/app_state.h"
 
 namespace kestrel {
-
-// The entry point that the window module exports.
-inline constexpr const char* kWindowEntryName = "kestrel_window_run";
-using WindowEntry = int (*)(AppState* state, int mode, const char* argument);
 
 // Whether a window can be shown: a display server that accepts a connection
 // (X11 through DISPLAY, Wayland through WAYLAND_DISPLAY), or a toolkit

@@ -17,9 +17,9 @@
 #include "engine/depth.h"
 #include "engine/geometry.h"
 #include "engine/load.h"
-#include "engine/pipeline.h"
-#include "engine/save.h"
-#include "settings/app_state.h"
+#include "job/pipeline.h"
+#include "output/save.h"
+#include "job/job.h"
 
 namespace {
 

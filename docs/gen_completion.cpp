@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/keywords.h"
+#include "model/keywords.h"
 #include "platform/text.h"
-#include "settings/settings.h"
+#include "model/settings.h"
 
 namespace {
 

@@ -2,6 +2,19 @@
 
 namespace kestrel {
 
+ImagePtr NormaliseGreyscale(ImagePtr image) {
+  if (!image) return image;
+  const FREE_IMAGE_COLOR_TYPE type = FreeImage_GetColorType(image.get());
+  if (type != FIC_MINISWHITE && type != FIC_MINISBLACK) return image;
+  return Adopt(FreeImage_ConvertToStandardType(image.get(), TRUE));
+}
+
+ImagePtr ToneMapWideImage(ImagePtr image) {
+  if (!image || FreeImage_GetBPP(image.get()) <= 32) return image;
+  // Gamma 1.0 keeps the tones linear; the library's own default would be 2.2.
+  return Adopt(FreeImage_TmoDrago03(image.get(), 1.0, 0.0));
+}
+
 int ResolveAutomaticDepth(const FormatRegistry& formats, std::string_view extension, int loadedDepth) {
   const auto depths = AllowedDepths(formats, extension);
   for (int depth : depths) {

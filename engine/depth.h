@@ -4,9 +4,14 @@
 #include <string_view>
 
 #include "engine/image.h"
-#include "settings/app_state.h"
+#include "model/app_state.h"
 
 namespace kestrel {
+
+// Greyscale images of any sample type become standard 8-bit greyscale.
+ImagePtr NormaliseGreyscale(ImagePtr image);
+// Images of more than 32 bits per pixel are tone-mapped to 24 bits.
+ImagePtr ToneMapWideImage(ImagePtr image);
 
 // The first allowed depth of the output format that is at least the loaded
 // depth, else the largest one ("bmp": 48 -> 32, 12 -> 16).

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/pipeline.h"
+#include "engine/depth.h"
 
 namespace kestrel {
 namespace {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "engine/image.h"
-#include "settings/settings.h"
+#include "model/settings.h"
 
 namespace kestrel {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/image.h"
-#include "settings/settings.h"
+#include "model/settings.h"
 
 namespace kestrel {
 

@@ -12,7 +12,7 @@
 
 #include "engine/image.h"
 #include "engine/load.h"
-#include "engine/save.h"
+#include "output/save.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

@@ -106,7 +106,7 @@ Mismatch Compare(FIBITMAP* bmp, const std::string& rgba, bool onlyOpaque) {
 
 TEST(CorpusConformance, EightBitRgbRgbaAndGreyEqualImageMagick) {
   const auto files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "shared corpus not found";
+  KESTREL_REQUIRE_CORPUS(!files.empty());
   int compared = 0;
   for (const auto& file : files) {
     const auto& m = file.manifest;

@@ -46,7 +46,7 @@ class CorpusDepths : public ::testing::TestWithParam<Row> {};
 
 TEST_P(CorpusDepths, EveryFileConvertsOrFailsCleanly) {
   const auto files = CorpusInputs();
-  if (files.empty()) GTEST_SKIP() << "shared corpus not found";
+  KESTREL_REQUIRE_CORPUS(!files.empty());
   int converted = 0;
   for (const std::string& file : files) {
     if (GetParam().maxBytes != 0 && std::filesystem::file_size(file) > GetParam().maxBytes) continue;

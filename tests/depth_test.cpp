@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/depth.h"
-#include "settings/formats.h"
+#include "model/formats.h"
 #include "tests/support/test_bitmaps.h"
 #include "tests/support/test_support.h"
 

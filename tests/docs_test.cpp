@@ -8,9 +8,9 @@
 #include <sstream>
 #include <set>
 
-#include "app/keywords.h"
+#include "model/keywords.h"
 #include "platform/text.h"
-#include "settings/settings.h"
+#include "model/settings.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/save.h"
+#include "output/save.h"
 #include "tests/support/test_bitmaps.h"
 #include "tests/support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <FreeImage.h>
 
-#include "settings/formats.h"
+#include "model/formats.h"
 
 namespace kestrel {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <tuple>
 
-#include "decorate/frames.h"
-#include "decorate/layer.h"
+#include "draw/frames.h"
+#include "draw/layer.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 

@@ -51,7 +51,7 @@ std::vector<std::string> HostileFiles() {
 class HostileFile : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(HostileFile, FailsAloneWithTheFailureLinesAndExitCodeOne) {
-  if (GetParam().empty()) GTEST_SKIP() << "no malformed corpus here";
+  KESTREL_REQUIRE_CORPUS(!GetParam().empty());
   TempDir dir;
   // A hostile file must not take a valid neighbour's name either: give it an existing output.
   const std::string input = dir.File("input.psd");
@@ -227,7 +227,7 @@ std::vector<std::string> LoadableCorpusFiles() {
 }
 
 TEST(CorpusDecoding, EveryLoadableFileDecodesConfinedAsInProcess) {
-  if (!test::CorpusAvailable()) GTEST_SKIP() << "no corpus here";
+  KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
   const std::vector<std::string> files = LoadableCorpusFiles();
   ASSERT_GT(files.size(), 50u);
   for (const int flags : {PSD_DEFAULT, PSD_CMYK, PSD_LAB}) {

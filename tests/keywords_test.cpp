@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/keywords.h"
+#include "model/keywords.h"
 
 namespace kestrel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "settings/messages.h"
+#include "model/messages.h"
 
 namespace kestrel {
 namespace {

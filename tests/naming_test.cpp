@@ -4,7 +4,7 @@
 #include <ctime>
 #include <dirent.h>
 
-#include "decorate/naming.h"
+#include "output/naming.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

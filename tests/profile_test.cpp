@@ -6,7 +6,7 @@
 
 #include "app/driver.h"
 #include "app/profile.h"
-#include "settings/ini_file.h"
+#include "model/ini_file.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

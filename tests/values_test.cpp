@@ -3,7 +3,7 @@
 #include <clocale>
 #include <cmath>
 
-#include "app/values.h"
+#include "model/values.h"
 
 namespace kestrel {
 namespace {

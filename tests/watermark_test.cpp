@@ -2,15 +2,15 @@
 // its line positions, picture layers pixel for pixel, and the 24-bit rule.
 #include <gtest/gtest.h>
 
-#include "decorate/drawing.h"
+#include "engine/drawing.h"
 
 #include <tuple>
 
-#include "decorate/image_layer.h"
-#include "decorate/layer.h"
-#include "decorate/text_layer.h"
-#include "decorate/watermark.h"
-#include "decorate/watermark_place.h"
+#include "draw/image_layer.h"
+#include "draw/layer.h"
+#include "draw/text_layer.h"
+#include "draw/watermark.h"
+#include "draw/watermark_place.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 

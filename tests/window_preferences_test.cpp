@@ -6,7 +6,7 @@
 #include <dirent.h>
 
 #include "platform/files.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

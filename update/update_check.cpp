@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/program.h"
+#include "model/program.h"
 #include "update/http_get.h"
 
 namespace kestrel {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/messages.h"
-#include "settings/settings.h"
-#include "update/prompts.h"
+#include "model/messages.h"
+#include "model/settings.h"
+#include "model/prompts.h"
 
 namespace kestrel {
 

@@ -17,12 +17,12 @@
 #include <atomic>
 #include <thread>
 
-#include "decorate/drawing.h"
-#include "engine/job.h"
+#include "engine/drawing.h"
+#include "job/job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "settings/validate_and_launch.h"
+#include "job/validate_and_launch.h"
 #include "window/main_window.h"
 #include "window/recent_folders.h"
 

@@ -26,9 +26,9 @@
 #include <functional>
 #include <vector>
 
-#include "app/keywords.h"
-#include "app/program.h"
-#include "engine/job.h"
+#include "model/keywords.h"
+#include "model/program.h"
+#include "job/job.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "window/icons.h"

@@ -2,7 +2,7 @@
 // to be opened.
 #include <QApplication>
 
-#include "app/driver.h"
+#include "model/window_entry.h"
 #include "window/dialogs.h"
 #include "window/main_window.h"
 

@@ -20,14 +20,14 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "app/program.h"
-#include "engine/job.h"
+#include "model/program.h"
+#include "job/job.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "update/update_check.h"
 #include "window/conversion.h"
 #include "window/dialogs.h"

@@ -1,7 +1,7 @@
 // Message boxes and the desktop's default handler for addresses.
 #pragma once
 
-#include "update/prompts.h"
+#include "model/prompts.h"
 
 class QWidget;
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "settings/app_state.h"
-#include "update/prompts.h"
+#include "model/app_state.h"
+#include "model/prompts.h"
 
 class QApplication;
 class QComboBox;

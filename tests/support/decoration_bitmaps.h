@@ -8,7 +8,7 @@
 #include <ostream>
 #include <random>
 
-#include "decorate/layer.h"
+#include "draw/layer.h"
 #include "engine/image.h"
 
 namespace kestrel::test {

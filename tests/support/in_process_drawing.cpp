@@ -1,5 +1,5 @@
 // The core tests link the drawing code itself instead of loading its module.
-#include "decorate/drawing.h"
+#include "engine/drawing.h"
 
 namespace {
 

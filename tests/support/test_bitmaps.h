@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/image.h"
-#include "settings/settings.h"
+#include "model/settings.h"
 
 namespace kestrel::test {
 

@@ -1,11 +1,13 @@
 // Shared helpers for the tests: temporary folders, running the program, fixtures.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "settings/app_state.h"
+#include "job/job.h"
+#include "model/app_state.h"
 
 namespace kestrel::test {
 
@@ -50,6 +52,16 @@ RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions
 std::string SourcePath(const std::string& relative);   // a file of the repository
 std::string CorpusPath(const std::string& relative);   // a file of the shared corpus
 bool CorpusAvailable();
+
+// A test that reads the shared corpus skips without it, except under CI,
+// where a missing corpus is a broken checkout and fails the test.
+#define KESTREL_REQUIRE_CORPUS(available)                                                   \
+  do {                                                                                      \
+    if (!(available)) {                                                                     \
+      if (std::getenv("CI") != nullptr) FAIL() << "shared corpus missing: " KESTREL_CORPUS_DIR; \
+      GTEST_SKIP() << "shared corpus not found: " KESTREL_CORPUS_DIR;                       \
+    }                                                                                       \
+  } while (false)
 
 // Writes a small generated PSD (tools/make_psd.py kinds) into folder; returns its path.
 std::string MakePsd(const std::string& folder, const std::string& name, const std::string& kind, int width,

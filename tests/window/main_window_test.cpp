@@ -26,7 +26,7 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "tests/support/test_support.h"
 
 namespace {

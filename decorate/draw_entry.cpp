@@ -1,6 +1,0 @@
-// The one symbol the drawing module exports.
-#include "decorate/drawing.h"
-
-extern "C" __attribute__((visibility("default"))) const kestrel::DrawApi* kestrel_draw_api() {
-  return kestrel::InProcessDrawApi();
-}

@@ -1,0 +1,6 @@
+// The one symbol the drawing module exports.
+#include "engine/drawing.h"
+
+extern "C" __attribute__((visibility("default"))) const kestrel::DrawApi* kestrel_draw_api() {
+  return kestrel::InProcessDrawApi();
+}

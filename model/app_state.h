@@ -1,0 +1,29 @@
+// The records of one program run, passed by reference to whatever needs them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "platform/fonts.h"
+#include "model/formats.h"
+#include "model/job_records.h"
+#include "model/messages.h"
+#include "model/settings.h"
+
+namespace kestrel {
+
+struct AppState {
+  FormatRegistry formats = MakeEditionRegistry();
+  Settings settings;
+  RunState run;
+  MessageCatalogue messages;
+  InputList inputs;
+  JobStatus status;
+  std::shared_ptr<WatermarkFont> watermarkFont;
+  // Where console lines go: standard output, or a test's collector.
+  std::function<void(std::string_view)> print;
+};
+
+}  // namespace kestrel
