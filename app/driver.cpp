@@ -5,7 +5,7 @@
 #include "job/job.h"
 #include "model/program.h"
 #include "platform/console.h"
-#include "job/validate_and_launch.h"
+#include "app/validate_and_launch.h"
 
 namespace kestrel {
 

@@ -66,6 +66,20 @@ bool AddInputFile(AppState& state, const std::string& path) {
   return true;
 }
 
+void ResetJobStatus(JobStatus& status) {
+  std::lock_guard lock(status.mutex);
+  status.fileIndex = 0;
+  status.currentFile.clear();
+  status.lastDurationMs = 0;
+  status.fileCount = 0;
+  status.running = true;
+}
+
+int ConvertedFiles(JobStatus& status) {
+  std::lock_guard lock(status.mutex);
+  return status.fileCount;
+}
+
 int RunConversionJob(AppState& state) {
   RunState& run = state.run;
   const bool debug = run.inputGiven && run.runMode == "DEBUG";

@@ -23,6 +23,11 @@ bool AddInputFile(AppState& state, const std::string& path);
 // the folder part; empty when base is not in it or either is empty.
 std::string RelativeSubfolder(std::string_view path, std::string_view base);
 
+// Readies the status record for a job: nothing done yet, running.
+void ResetJobStatus(JobStatus& status);
+// The number of files the last job converted.
+int ConvertedFiles(JobStatus& status);
+
 // The worker: converts every entry of the input list, prints the debug trace,
 // and leaves the number of converted files in the status record.
 int RunConversionJob(AppState& state);

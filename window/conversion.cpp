@@ -17,12 +17,11 @@
 #include <atomic>
 #include <thread>
 
-#include "engine/drawing.h"
 #include "job/job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "job/validate_and_launch.h"
+#include "job/run_check.h"
 #include "window/main_window.h"
 #include "window/recent_folders.h"
 
@@ -96,18 +95,11 @@ std::string ShortenPath(const std::string& text, int max) {
 void StartWindowedConversion(Session& session) {
   AppState& state = session.state;
   RunState& run = state.run;
-  Settings& settings = state.settings;
 
   const std::string path(TrimBlanks(session.inputField->text().toStdString()));
   run.currentInputPath = path;
   state.inputs.clear();
-  if (FileSizeQuery(path) != 0 && ListContains(state.formats.acceptedInputExtensions, LowerCase(ExtensionOf(path)))) {
-    InputEntry& entry = state.inputs[path];
-    if (entry.marked == 0) {
-      entry.subfolder = RelativeSubfolder(path, run.input);
-      entry.marked = 1;
-    }
-  }
+  AddInputFile(state, path);
   run.output = std::string(TrimBlanks(session.outputList->currentText().toStdString()));
   const int row = session.formatList->currentIndex();
   const auto& targets = state.formats.targetFormats;
@@ -115,39 +107,15 @@ void StartWindowedConversion(Session& session) {
                                                                                : targets.front();
   Status(session, "Preparing", "General");
 
-  if (state.inputs.empty()) return Refuse(session, Text(session, "Msg", "Empty input files"));
-  if (run.output.empty()) return Refuse(session, Text(session, "Msg", "Empty output folder"));
-  // A relative folder means the same folder as on the command line.
-  if (!StartsWith(run.output, "/")) run.output = CurrentDirectory() + run.output;
-  if (!EndsWith(run.output, "/")) run.output += "/";
-  if (FileSizeQuery(run.output) != kPathIsFolder) {
-    return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid output folder"), run.output));
+  const CheckedRun checked = CheckRun(state, Face::Window);
+  if (checked.refusal) {
+    return Refuse(session, FormatMessage(Text(session, "Msg", checked.refusal->message), checked.refusal->detail));
   }
-  if (settings.IsOn(SettingId::DoImageResize)) {
-    if (settings.Int(SettingId::Width) == 0) return Refuse(session, Text(session, "Msg", "Invalid width"));
-    if (settings.Int(SettingId::Height) == 0) return Refuse(session, Text(session, "Msg", "Invalid height"));
-  }
-  const int watermark = settings.Int(SettingId::DoWatermark);
-  if (watermark == 1) {
-    state.watermarkFont = OpenWatermarkFont(settings);
-    if (!state.watermarkFont) {
-      return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark font"),
-                                           settings.Text(SettingId::WmFont)));
-    }
-  } else if (watermark == 2) {
-    const std::string& image = settings.Text(SettingId::WmImage);
-    if (image.empty()) return Refuse(session, Text(session, "Msg", "Empty watermark image"));
-    if (FileSizeQuery(image) <= 0) {
-      return Refuse(session, FormatMessage(Text(session, "Msg", "Invalid watermark image"), image));
-    }
-  }
+  ApplyCheckedRun(state, checked);
 
-  DeriveSaveParameters(state);
-
-  const std::string folder = run.output;
-  RememberOutputFolder(settings, folder);
+  RememberOutputFolder(state.settings, run.output);
   RefillOutputList(session);
-  session.outputList->setEditText(Q(folder));
+  session.outputList->setEditText(Q(run.output));
   Status(session, "Converting", "General");
   RunProgressWindow(session);
   state.watermarkFont.reset();
@@ -194,14 +162,7 @@ void RunProgressWindow(Session& session) {
   const int charWidth = measured > 0 ? measured : 7;
   const int charsPerLine = kLineWidth / charWidth;
 
-  {
-    std::lock_guard lock(status.mutex);
-    status.fileIndex = 0;
-    status.currentFile.clear();
-    status.lastDurationMs = 0;
-    status.fileCount = 0;
-    status.running = true;
-  }
+  ResetJobStatus(status);
   std::atomic<bool> finished{false};
   std::thread worker([&state, &finished] {
     RunConversionJob(state);
@@ -245,11 +206,7 @@ void RunProgressWindow(Session& session) {
     }
     worker.join();
     workerAlive = false;
-    int converted = 0;
-    {
-      std::lock_guard lock(status.mutex);
-      converted = status.fileCount;
-    }
+    const int converted = ConvertedFiles(status);
     const std::string outcome =
         Text(session, "Msg", cancelled ? "Conversion is not complete" : "Conversion complete");
     session.statusBar->showMessage(Q(outcome));
