@@ -121,46 +121,97 @@ void StartWindowedConversion(Session& session) {
   state.watermarkFont.reset();
 }
 
-void RunProgressWindow(Session& session) {
-  AppState& state = session.state;
-  JobStatus& status = state.status;
-  const int count = static_cast<int>(state.inputs.size());
+namespace {
 
-  ProgressDialog dialog(session.mainWindow);
+// The progress window's controls and what it needs to show a file.
+struct ProgressView {
+  ProgressDialog* dialog = nullptr;
+  QLabel* fileLine = nullptr;
+  QLabel* timeLine = nullptr;
+  QProgressBar* bar = nullptr;
+  QPushButton* button = nullptr;
+  int count = 0;
+  int charWidth = 7;
+};
+
+// Builds the window for a job of count files: the time line shows from five files on.
+void BuildProgressView(Session& session, ProgressView& view, ProgressDialog& dialog) {
+  view.dialog = &dialog;
   dialog.setObjectName(QStringLiteral("progressWindow"));
   dialog.setWindowTitle(Q(Text(session, "Dialog", "Convert Progress")));
   dialog.setFixedSize(300, 130);
   dialog.setWindowModality(Qt::ApplicationModal);
-  auto* fileLine = new QLabel(&dialog);
-  fileLine->setObjectName(QStringLiteral("fileLine"));
-  fileLine->setGeometry(10, 13, kLineWidth, 20);
-  auto* timeLine = new QLabel(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
-                                              Text(session, "Dialog", "Time Unknown"))), &dialog);
-  timeLine->setObjectName(QStringLiteral("timeLine"));
-  timeLine->setGeometry(10, 33, kLineWidth, 20);
-  auto* bar = new QProgressBar(&dialog);
-  bar->setObjectName(QStringLiteral("progressBar"));
-  bar->setGeometry(10, 60, kLineWidth, 20);
-  bar->setRange(0, count + 1);
-  bar->setValue(0);
-  bar->setTextVisible(false);
-  auto* button = new QPushButton(Q(Text(session, "Dialog", "OK")), &dialog);
-  button->setObjectName(QStringLiteral("okButton"));
-  button->setGeometry(110, 95, 80, 25);
-  button->setEnabled(false);
-  if (count <= kTimeLineFileCount) {
-    timeLine->hide();
-    bar->move(10, 50);
+  view.fileLine = new QLabel(&dialog);
+  view.fileLine->setObjectName(QStringLiteral("fileLine"));
+  view.fileLine->setGeometry(10, 13, kLineWidth, 20);
+  view.timeLine = new QLabel(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
+                                             Text(session, "Dialog", "Time Unknown"))), &dialog);
+  view.timeLine->setObjectName(QStringLiteral("timeLine"));
+  view.timeLine->setGeometry(10, 33, kLineWidth, 20);
+  view.bar = new QProgressBar(&dialog);
+  view.bar->setObjectName(QStringLiteral("progressBar"));
+  view.bar->setGeometry(10, 60, kLineWidth, 20);
+  view.bar->setRange(0, view.count + 1);
+  view.bar->setValue(0);
+  view.bar->setTextVisible(false);
+  view.button = new QPushButton(Q(Text(session, "Dialog", "OK")), &dialog);
+  view.button->setObjectName(QStringLiteral("okButton"));
+  view.button->setGeometry(110, 95, 80, 25);
+  view.button->setEnabled(false);
+  if (view.count <= kTimeLineFileCount) {
+    view.timeLine->hide();
+    view.bar->move(10, 50);
   }
   const QRect owner = session.mainWindow->geometry();
   dialog.move(owner.center() - QPoint(150, 65));
   dialog.show();
   EnableMainWindow(session, false);
   dialog.activateWindow();
-
   const int measured = dialog.fontMetrics().horizontalAdvance(QStringLiteral("abc123:\\-")) / 9;
-  const int charWidth = measured > 0 ? measured : 7;
-  const int charsPerLine = kLineWidth / charWidth;
+  view.charWidth = measured > 0 ? measured : 7;
+}
+
+std::string ProgressText(Session& session, int index, int count) {
+  return FormatMessage(Text(session, "Msg", "Progress"), std::to_string(index), std::to_string(count));
+}
+
+// The file the worker has reached, and the time left after the previous file's duration.
+void ShowFile(Session& session, const ProgressView& view, int index, const std::string& file, std::int64_t elapsed) {
+  view.dialog->setWindowTitle(Q(Text(session, "Dialog", "Convert Progress") + " " + ProgressText(session, index, view.count)));
+  const bool tooWide = static_cast<std::int64_t>(QString::fromStdString(file).size()) * view.charWidth > kLineWidth;
+  view.fileLine->setText(Q(tooWide ? ShortenPath(file, kLineWidth / view.charWidth) : file));
+  if (view.count > kTimeLineFileCount && elapsed != 0) {
+    view.timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
+                                           FormatDuration(elapsed * (view.count - index + 1)))));
+  }
+  view.bar->setValue(index);
+}
+
+void ShowOutcome(Session& session, const ProgressView& view, int converted, bool cancelled) {
+  const std::string outcome = Text(session, "Msg", cancelled ? "Conversion is not complete" : "Conversion complete");
+  session.statusBar->showMessage(Q(outcome));
+  view.dialog->setWindowTitle(Q(outcome + " " + ProgressText(session, converted, view.count)));
+  if (cancelled) {
+    view.fileLine->setText(Q(outcome));
+  } else {
+    view.fileLine->setText(Q(FormatMessage(Text(session, "Msg", "Files converted"), std::to_string(converted),
+                                           std::to_string(view.count))));
+    view.timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"), "00:00:00")));
+  }
+  view.bar->setValue(converted);
+  view.button->setEnabled(true);
+  view.button->setFocus();
+}
+
+}  // namespace
+
+void RunProgressWindow(Session& session) {
+  AppState& state = session.state;
+  JobStatus& status = state.status;
+  ProgressDialog dialog(session.mainWindow);
+  ProgressView view;
+  view.count = static_cast<int>(state.inputs.size());
+  BuildProgressView(session, view, dialog);
 
   ResetJobStatus(status);
   std::atomic<bool> finished{false};
@@ -176,53 +227,25 @@ void RunProgressWindow(Session& session) {
   QEventLoop loop;
   QTimer timer;
   timer.setInterval(kPollMs);
-  auto progressText = [&](int index) {
-    return FormatMessage(Text(session, "Msg", "Progress"), std::to_string(index), std::to_string(count));
-  };
   QObject::connect(&timer, &QTimer::timeout, &dialog, [&] {
     if (!workerAlive) return;
-    if (!finished) {
-      int index = 0;
-      std::string file;
-      std::int64_t elapsed = 0;
-      {
-        std::lock_guard lock(status.mutex);
-        index = status.fileIndex;
-        file = status.currentFile;
-        elapsed = status.lastDurationMs;
-      }
-      if (index > lastShown) {
-        lastShown = index;
-        dialog.setWindowTitle(Q(Text(session, "Dialog", "Convert Progress") + " " + progressText(index)));
-        const bool tooWide = static_cast<std::int64_t>(QString::fromStdString(file).size()) * charWidth > kLineWidth;
-        fileLine->setText(Q(tooWide ? ShortenPath(file, charsPerLine) : file));
-        if (count > kTimeLineFileCount && elapsed != 0) {
-          timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"),
-                                            FormatDuration(elapsed * (count - index + 1)))));
-        }
-        bar->setValue(index);
-      }
+    if (finished) {
+      worker.join();
+      workerAlive = false;
+      ShowOutcome(session, view, ConvertedFiles(status), cancelled);
       return;
     }
-    worker.join();
-    workerAlive = false;
-    const int converted = ConvertedFiles(status);
-    const std::string outcome =
-        Text(session, "Msg", cancelled ? "Conversion is not complete" : "Conversion complete");
-    session.statusBar->showMessage(Q(outcome));
-    dialog.setWindowTitle(Q(outcome + " " + progressText(converted)));
-    if (cancelled) {
-      fileLine->setText(Q(outcome));
-    } else {
-      fileLine->setText(Q(FormatMessage(Text(session, "Msg", "Files converted"), std::to_string(converted),
-                                        std::to_string(count))));
-      timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"), "00:00:00")));
+    std::unique_lock lock(status.mutex);
+    const int index = status.fileIndex;
+    const std::string file = status.currentFile;
+    const std::int64_t elapsed = status.lastDurationMs;
+    lock.unlock();
+    if (index > lastShown) {
+      lastShown = index;
+      ShowFile(session, view, index, file, elapsed);
     }
-    bar->setValue(converted);
-    button->setEnabled(true);
-    button->setFocus();
   });
-  QObject::connect(button, &QPushButton::clicked, &dialog, [&] {
+  QObject::connect(view.button, &QPushButton::clicked, &dialog, [&] {
     if (!workerAlive) loop.quit();
   });
   dialog.onClose = [&] {
