@@ -99,12 +99,19 @@ TEST_P(RunCheckRefusal, EachFaceRefusesInItsOwnWords) {
 INSTANTIATE_TEST_SUITE_P(Cases, RunCheckRefusal, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RunCheck, AnAcceptedRunCompletesTheFolderAndDerivesTheSaveParameters) {
+// A command-line run of a small file into the folder it lies in.
+class RunCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::PrepareTestState(state, lines);
+    SetInput(state, test::MakePsd(dir.Path(), "in.psd", "rgb8", 4, 4));
+  }
   const test::TempDir dir;
   AppState state;
   std::vector<std::string> lines;
-  test::PrepareTestState(state, lines);
-  SetInput(state, test::MakePsd(dir.Path(), "in.psd", "rgb8", 4, 4));
+};
+
+TEST_F(RunCheck, AnAcceptedRunCompletesTheFolderAndDerivesTheSaveParameters) {
   state.settings.SetNumber(SettingId::BmpBpp, 8);
   state.settings.SetNumber(SettingId::BmpCompression, 1);
   const AppState& before = state;
@@ -124,12 +131,7 @@ TEST(RunCheck, AnAcceptedRunCompletesTheFolderAndDerivesTheSaveParameters) {
   EXPECT_TRUE(state.run.input.empty());
 }
 
-TEST(RunCheck, TheReportStopsAtTheRefusedValue) {
-  const test::TempDir dir;
-  AppState state;
-  std::vector<std::string> lines;
-  test::PrepareTestState(state, lines);
-  SetInput(state, test::MakePsd(dir.Path(), "in.psd", "rgb8", 4, 4));
+TEST_F(RunCheck, TheReportStopsAtTheRefusedValue) {
   state.settings.SetNumber(SettingId::DoImageColorCorrection, 1);
   state.settings.SetNumber(SettingId::Contrast, -101);
   state.run.output = dir.Path();
