@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
       state.run.conversion = "bmp";
       state.run.automaticDepth = false;
       state.run.outputDepth = bpp;
-      return kestrel::ConvertToOutputDepth(std::move(image), state.formats, state.run);
+      return kestrel::ConvertToOutputDepth(std::move(image), state.run);
     };
   };
 

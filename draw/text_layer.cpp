@@ -194,7 +194,7 @@ ImagePtr MakeTextLayer(AppState& state, int width, int height) {
   RunState& run = state.run;
   run.imageWidth = width;
   run.imageHeight = height;
-  if (run.automaticDepth) run.outputDepth = ResolveAutomaticDepth(state.formats, run.conversion, run.loadedDepth);
+  if (run.automaticDepth) run.outputDepth = ResolveAutomaticDepth(run.conversion, run.loadedDepth);
   const std::string text = ExpandWatermarkText(state, state.settings.Text(SettingId::WmText));
 
   // The font's own font map, not Pango's per-thread default one.

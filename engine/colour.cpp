@@ -1,5 +1,7 @@
 #include "engine/colour.h"
 
+#include "model/keywords.h"
+
 namespace kestrel {
 namespace {
 
@@ -13,17 +15,7 @@ ImagePtr WithinDepths(ImagePtr image, unsigned lowest) {
 }  // namespace
 
 FREE_IMAGE_DITHER DitherAlgorithm(int keyword) {
-  // The keyword order differs from the library's numbering: BAYER16 is 6 there.
-  switch (keyword) {
-    case 0: return FID_FS;
-    case 1: return FID_BAYER4x4;
-    case 2: return FID_BAYER8x8;
-    case 3: return FID_BAYER16x16;
-    case 4: return FID_CLUSTER6x6;
-    case 5: return FID_CLUSTER8x8;
-    case 6: return FID_CLUSTER16x16;
-    default: return FID_FS;
-  }
+  return static_cast<FREE_IMAGE_DITHER>(KeywordLibraryValue(KeywordSet::Dither, keyword, FID_FS));
 }
 
 ImagePtr AdjustColours(ImagePtr image, const Settings& settings) {

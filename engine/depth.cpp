@@ -15,22 +15,22 @@ ImagePtr ToneMapWideImage(ImagePtr image) {
   return Adopt(FreeImage_TmoDrago03(image.get(), 1.0, 0.0));
 }
 
-int ResolveAutomaticDepth(const FormatRegistry& formats, std::string_view extension, int loadedDepth) {
-  const auto depths = AllowedDepths(formats, extension);
+int ResolveAutomaticDepth(std::string_view extension, int loadedDepth) {
+  const auto depths = AllowedDepths(extension);
   for (int depth : depths) {
     if (depth >= loadedDepth) return depth;
   }
   return depths.empty() ? 0 : depths.back();
 }
 
-ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry& formats, RunState& run) {
+ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run) {
   if (!image) return image;
-  if (run.automaticDepth) run.outputDepth = ResolveAutomaticDepth(formats, run.conversion, run.loadedDepth);
+  if (run.automaticDepth) run.outputDepth = ResolveAutomaticDepth(run.conversion, run.loadedDepth);
   const int target = run.outputDepth;
   const unsigned depth = FreeImage_GetBPP(image.get());
   if (static_cast<int>(depth) == target) return image;
 
-  const std::string& extension = run.conversion;
+  const OutputFormat* format = FindOutputFormat(run.conversion);
   switch (target) {
     case 96: return Adopt(FreeImage_ConvertToRGBF(image.get()));
     case 48: return Adopt(FreeImage_ConvertToRGB16(image.get()));
@@ -39,13 +39,11 @@ ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry& formats, Run
     case 16: {
       if (depth > 32) image = Adopt(FreeImage_ConvertTo24Bits(image.get()));
       if (!image) return image;
-      if (extension == "ico" || extension == "tga") return Adopt(FreeImage_ConvertTo16Bits555(image.get()));
+      if (format && format->sixteenBitsAs555) return Adopt(FreeImage_ConvertTo16Bits555(image.get()));
       return Adopt(FreeImage_ConvertTo16Bits565(image.get()));
     }
     case 8: {
-      if (extension == "j2k" || extension == "jp2" || extension == "jpg" || extension == "jxr") {
-        return Adopt(FreeImage_ConvertTo8Bits(image.get()));
-      }
+      if (format && format->eightBitsByConversion) return Adopt(FreeImage_ConvertTo8Bits(image.get()));
       if (depth != 24) image = Adopt(FreeImage_ConvertTo24Bits(image.get()));
       if (!image) return image;
       return Adopt(FreeImage_ColorQuantizeEx(image.get(), FIQ_WUQUANT, 256, 0, nullptr));

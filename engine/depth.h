@@ -15,10 +15,15 @@ ImagePtr ToneMapWideImage(ImagePtr image);
 
 // The first allowed depth of the output format that is at least the loaded
 // depth, else the largest one ("bmp": 48 -> 32, 12 -> 16).
-int ResolveAutomaticDepth(const FormatRegistry& formats, std::string_view extension, int loadedDepth);
+int ResolveAutomaticDepth(std::string_view extension, int loadedDepth);
 
 // Gives the image the output depth; with an automatic depth it resolves the
 // depth first and stores it in the run state for the save and the file name.
-ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry& formats, RunState& run);
+// The format's row says how 16 and 8 bits are made.
+ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run);
+// kept while the pipeline passes the registry: the depths are static tables now.
+inline ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry&, RunState& run) {
+  return ConvertToOutputDepth(std::move(image), run);
+}
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "engine/depth.h"
+#include "model/keywords.h"
 
 namespace kestrel {
 namespace {
@@ -15,16 +16,9 @@ constexpr int kUnitPixels = 0;
 constexpr int kUnitPercent = 1;
 constexpr int kResizeLargeImages = 1;
 
+// The library's filter for a RESIZE-ALGORITHM keyword number (BICUBIC outside the set).
 FREE_IMAGE_FILTER ResizeFilter(int algorithm) {
-  switch (algorithm) {
-    case 0: return FILTER_BOX;
-    case 1: return FILTER_BILINEAR;
-    case 2: return FILTER_BSPLINE;
-    case 3: return FILTER_BICUBIC;
-    case 4: return FILTER_CATMULLROM;
-    case 5: return FILTER_LANCZOS3;
-    default: return FILTER_BICUBIC;
-  }
+  return static_cast<FREE_IMAGE_FILTER>(KeywordLibraryValue(KeywordSet::ResizeFilter, algorithm, FILTER_BICUBIC));
 }
 
 // The 24-bit conversion and the rotations take standard bitmaps only (and

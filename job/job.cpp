@@ -17,8 +17,6 @@ constexpr std::int64_t kMinimumRecordedDurationMs = 1000;
 }  // namespace
 
 void PrepareCommandLineState(AppState& state) {
-  BuildInputFormats(state.formats);
-  BuildOutputFormats(state.formats);
   ResetRunState(state);
   SetDefaultSettings(state.settings, /*aspectOff=*/true, LocalNowSeconds(), state.formats.sourceFormats.front(),
                      state.formats.targetFormats.front());
@@ -34,7 +32,6 @@ void ResetRunState(AppState& state) {
   run.randomNumber = UniformRandom(1, 99999);
   run.sequenceNumber = 1;
   state.inputs.clear();
-  BuildAcceptedInputExtensions(state.formats);
 }
 
 std::string RelativeSubfolder(std::string_view path, std::string_view base) {

@@ -43,7 +43,7 @@ bool ConvertCurrentFile(AppState& state) {
 
   run.outputPath = BuildOutputPath(state);
   if (!image) return false;
-  if (run.conversion == "bmp" && run.outputDepth == 8 && settings.Int(SettingId::BmpColorTable) == 1) {
+  if (WritesExactColourTable(settings, run.conversion, run.outputDepth)) {
     return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags);
   }
   return SaveImage(image.get(), run.outputFormatCode, run.outputPath, run.saveFlags);

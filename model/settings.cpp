@@ -8,9 +8,9 @@ namespace kestrel {
 namespace {
 
 constexpr SettingRow kRows[] = {
-#define SETTING(id, key, kind, def, set, opt, optName, profileKey, extra, extraValue, label) \
-  {SettingId::id, key, ValueKind::kind, def, set, OptionClass::opt, optName, profileKey,    \
-   SettingId::extra, extraValue, label},
+#define SETTING(id, key, kind, def, set, opt, optName, profileKey, extra, extraValue, label, ...)  \
+  {SettingId::id, key, ValueKind::kind, def, KeywordSet::set, OptionClass::opt, optName, profileKey, \
+   SettingId::extra, extraValue, label __VA_OPT__(, ValueRange{__VA_ARGS__})},
 #include "model/setting_rows.inc"
 #undef SETTING
 };
@@ -83,11 +83,15 @@ const SettingRow* FindRowByProfileKey(std::string_view upperKey) {
   return nullptr;
 }
 
-const SettingRow* FindRowByKey(std::string_view key) {
-  for (const auto& row : kRows) {
-    if (row.key == key) return &row;
+bool WithinRange(const Settings& settings, SettingId id) {
+  const SettingRow& row = RowOf(id);
+  if (!row.range) return true;
+  if (row.kind == ValueKind::Real) {
+    const float value = settings.Real(id);
+    return value >= static_cast<float>(row.range->low) && value <= static_cast<float>(row.range->high);
   }
-  return nullptr;
+  const double value = settings.Int(id);
+  return value >= row.range->low && value <= row.range->high;
 }
 
 void Settings::SetNumber(SettingId id, std::int64_t value) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/keywords.h"
+
 namespace kestrel {
 
 enum class SettingId : int {
@@ -43,18 +45,25 @@ enum class OptionClass {
   SwitchClear,  // the name alone sets 0
 };
 
+// The values a number or real setting may take, both ends included.
+struct ValueRange {
+  double low;
+  double high;
+};
+
 struct SettingRow {
   SettingId id;
   std::string_view key;
   ValueKind kind;
   std::string_view defaultValue;
-  int keywordSet;  // -1 when the setting takes no keyword
+  KeywordSet keywordSet;  // None when the setting takes no keyword
   OptionClass option;
   std::string_view optionName;  // upper case with dashes, empty when none
   std::string_view profileKey;  // upper case with dashes, empty when none
   SettingId extraFlag;
   int extraValue;
   std::string_view debugLabel;
+  std::optional<ValueRange> range = std::nullopt;  // none: any value goes
 };
 
 std::span<const SettingRow> SettingRows();
@@ -63,8 +72,6 @@ const SettingRow& RowOf(SettingId id);
 const SettingRow* FindRowByOption(std::string_view upperName);
 // The row whose profile key equals the upper-cased key, if any.
 const SettingRow* FindRowByProfileKey(std::string_view upperKey);
-// The row whose key equals the text exactly ("BMP-BPP").
-const SettingRow* FindRowByKey(std::string_view key);
 
 // Where a setting stands in the windowed interface's preferences file.
 enum class PreferenceWidth { Full, Low8 };                 // Low8: the low 8 bits of the number read
@@ -110,6 +117,11 @@ class Settings {
 
   std::array<SettingValue, kSettingCount> values_{};
 };
+
+// True when the setting's row has no range or its value lies in it. Reals
+// compare as floats with the floats of the ends, so that 0.01 itself is in
+// 0.01..9.99 and NaN is in no range.
+bool WithinRange(const Settings& settings, SettingId id);
 
 // Fills every setting with its default. With aspectOff, KEEP-ASPECT-RATIO
 // starts at 0 (the command line), otherwise at 1. Dates default to `now`;

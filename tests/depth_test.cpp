@@ -17,18 +17,15 @@ using test::MakeBitmap;
 
 class Depth : public ::testing::Test {
  protected:
-  void SetUp() override { BuildOutputFormats(formats); }
-
   ImagePtr Convert(ImagePtr image, const std::string& extension, int target, bool automatic = false,
                    int loaded = 0) {
     run.conversion = extension;
     run.outputDepth = target;
     run.automaticDepth = automatic;
     run.loadedDepth = loaded;
-    return ConvertToOutputDepth(std::move(image), formats, run);
+    return ConvertToOutputDepth(std::move(image), run);
   }
 
-  FormatRegistry formats = MakeEditionRegistry();
   RunState run;
 };
 
@@ -37,8 +34,8 @@ TEST_F(Depth, AutomaticDepthIsTheFirstAllowedThatHoldsTheLoadedOne) {
     int loaded, resolved;
   } cases[] = {{1, 1},   {2, 4},   {4, 4},   {5, 8},   {8, 8},   {9, 16},  {16, 16},
                {17, 24}, {24, 24}, {25, 32}, {32, 32}, {48, 32}, {64, 32}, {96, 32}, {128, 32}};
-  for (const auto& c : cases) EXPECT_EQ(ResolveAutomaticDepth(formats, "bmp", c.loaded), c.resolved) << c.loaded;
-  EXPECT_EQ(ResolveAutomaticDepth(formats, "nothing", 24), 0);
+  for (const auto& c : cases) EXPECT_EQ(ResolveAutomaticDepth("bmp", c.loaded), c.resolved) << c.loaded;
+  EXPECT_EQ(ResolveAutomaticDepth("nothing", 24), 0);
 }
 
 TEST_F(Depth, AutomaticDepthFollowsTheLoadedDepthAndIsStored) {
@@ -86,7 +83,9 @@ TEST_F(Depth, EachTargetUsesItsConversion) {
       {"bmp", 32, 8, +quantised},
       {"bmp", 16, 8, +quantised},
       {"bmp", 24, 8, +quantised},
+      {"png", 24, 8, +quantised},
       {"jpg", 24, 8, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo8Bits(i)); }},
+      {"jxr", 32, 8, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo8Bits(i)); }},
       {"bmp", 24, 1, [](FIBITMAP* i) { return Adopt(FreeImage_Dither(i, FID_FS)); }},
       {"bmp", 32, 4, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo4Bits(i)); }},
       {"bmp", 32, 16, [](FIBITMAP* i) { return Adopt(FreeImage_ConvertTo16Bits565(i)); }},

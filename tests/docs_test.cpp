@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -51,11 +52,25 @@ TEST_F(Documentation, EveryOptionHasAnEntryWithItsKeywords) {
     const bool isSwitch = row.option == OptionClass::Switch || row.option == OptionClass::SwitchClear;
     const std::string entry = Entry(options, isSwitch ? ".B " + name + "\n" : ".BI " + name + "= ");
     ASSERT_FALSE(entry.empty()) << row.optionName;
-    if (row.option == OptionClass::Keyword && row.keywordSet != 4) {
+    if (row.option == OptionClass::Keyword && row.keywordSet != KeywordSet::Compression) {
       for (auto keyword : KeywordsOf(row.keywordSet)) {
         EXPECT_NE(entry.find(std::string(keyword)), std::string::npos) << row.optionName << " " << keyword;
       }
     }
+  }
+}
+
+// A range reads "<low> to <high>" in the option's entry, as the row gives it.
+TEST_F(Documentation, EveryRangedOptionStatesItsRange) {
+  auto number = [](double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+  };
+  for (const auto& row : SettingRows()) {
+    if (!row.range || row.optionName.empty()) continue;
+    const std::string entry = Entry(options, ".BI " + Roff(LowerCase(row.optionName)) + "= ");
+    const std::string range = Roff(number(row.range->low) + " to " + number(row.range->high));
+    EXPECT_NE(entry.find(range), std::string::npos) << row.optionName << " should state " << range;
   }
 }
 
@@ -103,7 +118,7 @@ TEST(Completion, OffersOptionsAndKeywords) {
     return test::CommandOutput(command);
   };
   std::string expected;
-  for (auto keyword : KeywordsOf(13)) expected += std::string(keyword) + "\n";
+  for (auto keyword : KeywordsOf(KeywordSet::Dither)) expected += std::string(keyword) + "\n";
   EXPECT_EQ(complete("kestrel --dither=", "kestrel --dither =", 2), expected);
   EXPECT_EQ(complete("kestrel --dither=bay", "kestrel --dither = bay", 3), "BAYER4\nBAYER8\nBAYER16\n");
   const std::string offered = complete("kestrel --fl", "kestrel --fl", 1);

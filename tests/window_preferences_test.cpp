@@ -18,18 +18,11 @@ using test::WriteText;
 
 constexpr std::int64_t kNow = 1700000000;
 
-FormatRegistry Registry() {
-  FormatRegistry formats = MakeEditionRegistry();
-  BuildInputFormats(formats);
-  BuildOutputFormats(formats);
-  return formats;
-}
-
 Settings LoadText(const std::string& text) {
   TempDir dir;
   WriteText(dir.File("config.ini"), text);
   Settings settings;
-  LoadPreferences(settings, Registry(), dir.File("config.ini"), kNow);
+  LoadPreferences(settings, MakeEditionRegistry(), dir.File("config.ini"), kNow);
   return settings;
 }
 
@@ -48,7 +41,7 @@ std::string Describe(const Settings& settings, SettingId id) {
 
 TEST(Preferences, SavedFileReadsBackToTheSameSettingsExceptUnwrittenKeys) {
   Settings saved;
-  LoadPreferences(saved, Registry(), "/nonexistent/config.ini", kNow);
+  LoadPreferences(saved, MakeEditionRegistry(), "/nonexistent/config.ini", kNow);
   // Non-default values in every kind of field.
   saved.SetText(SettingId::Language, "de");
   saved.SetNumber(SettingId::UpdateDate, 1234567890);
@@ -71,7 +64,7 @@ TEST(Preferences, SavedFileReadsBackToTheSameSettingsExceptUnwrittenKeys) {
   const std::string path = dir.File("config.ini");
   ASSERT_TRUE(SavePreferences(saved, path));
   Settings loaded;
-  LoadPreferences(loaded, Registry(), path, kNow + 99);
+  LoadPreferences(loaded, MakeEditionRegistry(), path, kNow + 99);
 
   for (const PreferenceRow& pref : PreferenceRows()) {
     if (pref.saved == PreferenceSaved::Never) continue;
@@ -86,7 +79,7 @@ TEST(Preferences, SavedFileReadsBackToTheSameSettingsExceptUnwrittenKeys) {
 
 TEST(Preferences, FileLayout) {
   Settings settings;
-  LoadPreferences(settings, Registry(), "/nonexistent/config.ini", kNow);
+  LoadPreferences(settings, MakeEditionRegistry(), "/nonexistent/config.ini", kNow);
   const std::string text = PreferencesText(settings);
   EXPECT_EQ(text.rfind("\xEF\xBB\xBF\r\n[General]\r\nCFG = 19\r\nLanguage = en\r\nUpdate Range = 2\r\n", 0), 0u);
   EXPECT_NE(text.find("Update Date = 1700000000\r\nSave Window Position = 1\r\n; \r\n[Window]\r\n"
@@ -121,7 +114,7 @@ TEST(Preferences, FileLayout) {
 
 TEST(Preferences, MissingFileGivesDefaultsWithAspectRatioOn) {
   Settings settings;
-  LoadPreferences(settings, Registry(), "/nonexistent/config.ini", kNow);
+  LoadPreferences(settings, MakeEditionRegistry(), "/nonexistent/config.ini", kNow);
   EXPECT_EQ(settings.Int(SettingId::KeepAspectRatio), 1);
   EXPECT_EQ(settings.Int(SettingId::Cfg), 19);
   EXPECT_EQ(settings.Date(SettingId::UpdateDate), kNow);
@@ -209,7 +202,7 @@ TEST(Preferences, CsvDelimiterNames) {
 
 TEST(Preferences, FailedSaveLeavesNoFileAndAGoodSaveNoTemporaryFile) {
   Settings settings;
-  LoadPreferences(settings, Registry(), "/nonexistent/config.ini", kNow);
+  LoadPreferences(settings, MakeEditionRegistry(), "/nonexistent/config.ini", kNow);
   TempDir dir;
   EXPECT_FALSE(SavePreferences(settings, dir.File("missing/config.ini")));
 

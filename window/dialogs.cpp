@@ -53,27 +53,20 @@ struct Editor {
   std::function<void(Settings&)> store;
 };
 
-// The keyword texts of a row in number order; compression keywords depend on
-// the format named at the start of the key ("PNG-COMPRESSION").
+// The keyword texts of a row in number order (a compression setting's are its format's).
 std::vector<std::string> KeywordChoices(const SettingRow& row) {
   std::vector<std::string> choices;
-  if (row.keywordSet == 4) {
-    const std::string format = LowerCase(row.key.substr(0, row.key.find('-')));
-    for (std::string_view keyword : CompressionKeywords(format)) choices.emplace_back(keyword);
-    return choices;
-  }
-  for (int value = 0; value < 64; ++value) {
-    const std::string_view text = KeywordText(row.keywordSet, value);
-    if (text.empty()) break;
+  for (int value = 0;; ++value) {
+    const std::string_view text = KeywordTextOf(row, value);
+    if (text.empty()) return choices;
     choices.emplace_back(text);
   }
-  return choices;
 }
 
 QWidget* MakeEditor(const Settings& settings, const PreferenceRow& pref, QWidget* parent, std::vector<Editor>& editors) {
   const SettingRow& row = RowOf(pref.id);
   const SettingId id = pref.id;
-  if (row.keywordSet >= 0) {
+  if (row.keywordSet != KeywordSet::None) {
     auto* box = new QComboBox(parent);
     const std::vector<std::string> choices = KeywordChoices(row);
     for (const std::string& choice : choices) box->addItem(Q(choice));
@@ -95,7 +88,8 @@ QWidget* MakeEditor(const Settings& settings, const PreferenceRow& pref, QWidget
     }
     case ValueKind::Real: {
       auto* box = new QDoubleSpinBox(parent);
-      box->setRange(-1000.0, 1000.0);
+      const ValueRange range = row.range.value_or(ValueRange{-1000.0, 1000.0});
+      box->setRange(range.low, range.high);
       box->setDecimals(2);
       box->setSingleStep(0.1);
       box->setValue(settings.Real(id));
@@ -120,7 +114,9 @@ QWidget* MakeEditor(const Settings& settings, const PreferenceRow& pref, QWidget
     }
     default: {
       auto* box = new QSpinBox(parent);
-      if (pref.width == PreferenceWidth::Low8 || row.kind == ValueKind::Kw8) {
+      if (row.range) {
+        box->setRange(static_cast<int>(row.range->low), static_cast<int>(row.range->high));
+      } else if (pref.width == PreferenceWidth::Low8 || row.kind == ValueKind::Kw8) {
         box->setRange(0, 255);
       } else {
         box->setRange(INT_MIN, INT_MAX);

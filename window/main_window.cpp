@@ -188,8 +188,8 @@ void BuildControls(Session& session, QMainWindow* window) {
 void FillFormatList(Session& session) {
   session.formatList->clear();
   for (const std::string& target : session.state.formats.targetFormats) {
-    const auto found = session.state.formats.outputFormats.find(target);
-    const std::string description = found == session.state.formats.outputFormats.end() ? "" : found->second.description;
+    const OutputFormat* format = FindOutputFormat(target);
+    const std::string description(format ? format->description : std::string_view());
     session.formatList->addItem(Q(AsciiUpper(target) + "  (" + description + ")"));
   }
   session.formatList->setCurrentIndex(0);
@@ -351,8 +351,6 @@ std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& pref
   session->statusBar->showMessage(QString());
   BuildControls(*session, window);
 
-  BuildInputFormats(state.formats);
-  BuildOutputFormats(state.formats);
   window->setGeometry(settings.Int(SettingId::WindowX), settings.Int(SettingId::WindowY),
                       settings.Int(SettingId::WindowWidth), settings.Int(SettingId::WindowHeight));
   RefillOutputList(*session);

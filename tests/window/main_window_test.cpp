@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QDropEvent>
 #include <QFormLayout>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <thread>
 
@@ -406,6 +408,27 @@ TEST_F(MainWindowTest, PreferencesDialogOpensAtItsPageAndStoresEdits) {
     dialog->reject();
   });
   EXPECT_EQ(editors, static_cast<int>(PreferenceRows().size()) - 1);  // all but CFG, the file's version
+}
+
+TEST_F(MainWindowTest, PreferencesEditorsKeepToTheRangesOfTheirRows) {
+  WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+    const struct {
+      const char* label;
+      int low, high;
+    } cases[] = {{"Image Brightness", -100, 100}, {"JPG Quality", 1, 100}, {"WEBP Quality", 1, 100},
+                 {"Image Width", INT_MIN, INT_MAX}, {"Out Folders Number", 0, 255}};
+    for (const auto& c : cases) {
+      auto* box = qobject_cast<QSpinBox*>(FieldOf(dialog, c.label));
+      ASSERT_NE(box, nullptr) << c.label;
+      EXPECT_EQ(box->minimum(), c.low) << c.label;
+      EXPECT_EQ(box->maximum(), c.high) << c.label;
+    }
+    auto* gamma = qobject_cast<QDoubleSpinBox*>(FieldOf(dialog, "Image Gamma"));
+    ASSERT_NE(gamma, nullptr);
+    EXPECT_DOUBLE_EQ(gamma->minimum(), 0.01);
+    EXPECT_DOUBLE_EQ(gamma->maximum(), 9.99);
+    dialog->reject();
+  });
 }
 
 TEST_F(MainWindowTest, ConverterSearchOpensTheSearchPage) {
