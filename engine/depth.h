@@ -21,9 +21,5 @@ int ResolveAutomaticDepth(std::string_view extension, int loadedDepth);
 // depth first and stores it in the run state for the save and the file name.
 // The format's row says how 16 and 8 bits are made.
 ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run);
-// kept while the pipeline passes the registry: the depths are static tables now.
-inline ImagePtr ConvertToOutputDepth(ImagePtr image, const FormatRegistry&, RunState& run) {
-  return ConvertToOutputDepth(std::move(image), run);
-}
 
 }  // namespace kestrel

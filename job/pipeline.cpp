@@ -37,7 +37,7 @@ bool ConvertCurrentFile(AppState& state) {
   image = ApplyDither(std::move(image), settings);
   image = DrawFramesStep(std::move(image), settings, width, height);
   image = DrawWatermarkStep(std::move(image), state, width, height);
-  image = ConvertToOutputDepth(std::move(image), state.formats, run);
+  image = ConvertToOutputDepth(std::move(image), run);
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);
 

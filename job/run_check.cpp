@@ -4,6 +4,7 @@
 #include <span>
 
 #include "engine/drawing.h"
+#include "model/formats.h"
 #include "model/keywords.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -28,53 +29,8 @@ const SourceSection kSourceSections[] = {
     {"tiff", {SettingId::TiffFrameLoading}},
 };
 
-// Report lines and checks of the output format. Every format's depth is
-// checked; some have a quality that must lie in 1..100.
-struct OutputSection {
-  std::string_view extension;
-  std::initializer_list<SettingId> lines;
-  SettingId quality;
-};
-
-const OutputSection kOutputSections[] = {
-    {"bmp", {SettingId::BmpBpp, SettingId::BmpCompression, SettingId::BmpColorTable}, SettingId::None},
-    {"dds", {SettingId::DdsBpp}, SettingId::None},
-    {"exr", {SettingId::ExrBpp, SettingId::ExrCompression}, SettingId::None},
-    {"gif", {SettingId::GifBpp}, SettingId::None},
-    {"hdr", {SettingId::HdrBpp}, SettingId::None},
-    {"ico", {SettingId::IcoBpp}, SettingId::None},
-    {"j2k", {SettingId::J2kBpp}, SettingId::None},
-    {"jng", {SettingId::JngBpp}, SettingId::None},
-    {"jp2", {SettingId::Jp2Bpp}, SettingId::None},
-    {"jpg", {SettingId::JpgBpp, SettingId::JpgQuality, SettingId::JpgChroma, SettingId::JpgSaveAs},
-     SettingId::JpgQuality},
-    {"jxr", {SettingId::JxrBpp}, SettingId::None},
-    {"pbm", {SettingId::PbmBpp}, SettingId::None},
-    {"pcx", {SettingId::PcxBpp}, SettingId::None},
-    {"pfm", {SettingId::PfmBpp}, SettingId::None},
-    {"pgm", {SettingId::PgmBpp}, SettingId::None},
-    {"png", {SettingId::PngBpp, SettingId::PngCompression, SettingId::PngInterlaced}, SettingId::None},
-    {"ppm", {SettingId::PpmBpp}, SettingId::None},
-    {"psd", {SettingId::PsdBpp}, SettingId::None},
-    {"tga", {SettingId::TgaBpp, SettingId::TgaCompression}, SettingId::None},
-    {"tiff", {SettingId::TiffBpp, SettingId::TiffCompression, SettingId::TiffColorMode}, SettingId::None},
-    {"wbmp", {SettingId::WbmpBpp}, SettingId::None},
-    {"webp", {SettingId::WebpBpp, SettingId::WebpQuality}, SettingId::WebpQuality},
-    {"xpm", {SettingId::XpmBpp}, SettingId::None},
-};
-
-// The colour adjustments whose values the command line checks, each named in its refusal.
-struct RangedSetting {
-  SettingId id;
-  std::string_view name;
-  float low, high;
-};
-
-constexpr RangedSetting kColourAdjustments[] = {
-    {SettingId::Brightness, "brightness", -100, 100},
-    {SettingId::Contrast, "contrast", -100, 100},
-    {SettingId::Gamma, "gamma", 0.01f, 9.99f},
-};
+// The colour adjustments whose values the command line checks against their rows' ranges.
+constexpr SettingId kColourAdjustments[] = {SettingId::Brightness, SettingId::Contrast, SettingId::Gamma};
 
 constexpr SettingId kFrameLines[] = {
     SettingId::FrSolidLeft,      SettingId::FrSolidRight,      SettingId::FrSolidTop,
@@ -105,16 +61,7 @@ std::string FormatGamma(float gamma) {
   return std::string(buffer, result.ptr);
 }
 
-// A keyword value as the report names it; compression keywords are those of the conversion.
-std::string KeywordValue(const SettingRow& row, int value, std::string_view conversion) {
-  if (row.keywordSet != 4) return std::string(KeywordText(row.keywordSet, value));
-  const auto keywords = CompressionKeywords(conversion);
-  return value >= 0 && static_cast<std::size_t>(value) < keywords.size()
-             ? std::string(keywords[static_cast<std::size_t>(value)])
-             : std::string();
-}
-
-std::string ValueText(const Settings& settings, SettingId id, std::string_view conversion) {
+std::string ValueText(const Settings& settings, SettingId id) {
   const SettingRow& row = RowOf(id);
   switch (row.kind) {
     case ValueKind::Text:
@@ -122,7 +69,7 @@ std::string ValueText(const Settings& settings, SettingId id, std::string_view c
     case ValueKind::Real: return FormatGamma(settings.Real(id));
     case ValueKind::Date: return std::to_string(settings.Date(id));
     case ValueKind::Kw8:
-    case ValueKind::Kw32: return KeywordValue(row, settings.Int(id), conversion);
+    case ValueKind::Kw32: return std::string(KeywordTextOf(row, settings.Int(id)));
     default: return std::to_string(settings.Int(id));
   }
 }
@@ -136,7 +83,7 @@ struct Check {
   CheckedRun result;
 
   bool OnCommandLine() const { return face == Face::CommandLine; }
-  std::string Value(SettingId id) const { return ValueText(settings, id, result.conversion); }
+  std::string Value(SettingId id) const { return ValueText(settings, id); }
   void Line(std::string_view line) const {
     if (report) report(line);
   }
@@ -203,15 +150,15 @@ bool CheckFormatValues(Check& c) {
   for (const auto& section : kSourceSections) {
     if (section.extension == source) c.Show(section.lines);
   }
-  for (const auto& section : kOutputSections) {
-    if (section.extension != c.result.conversion) continue;
-    c.Show(section.lines);
-    const std::string extension(section.extension);
-    if (!IsAllowedDepth(c.state.formats, extension, c.settings.Int(DepthSettingOf(extension)))) {
-      return c.Refuse("Error: Invalid " + extension + "-bpp value", {});
-    }
-    const int quality = section.quality == SettingId::None ? 1 : c.settings.Int(section.quality);
-    if (quality < 1 || quality > 100) return c.Refuse("Error: Invalid " + extension + "-quality value", {});
+  const OutputFormat* format = FindOutputFormat(c.result.conversion);
+  if (format == nullptr) return true;
+  c.Show(format->reportLines);
+  const std::string extension(format->extension);
+  if (!IsAllowedDepth(extension, c.settings.Int(format->depthSetting))) {
+    return c.Refuse("Error: Invalid " + extension + "-bpp value", {});
+  }
+  if (format->quality != SettingId::None && !WithinRange(c.settings, format->quality)) {
+    return c.Refuse("Error: Invalid " + extension + "-quality value", {});
   }
   return true;
 }
@@ -235,13 +182,10 @@ bool CheckGeometry(Check& c) {
 bool CheckColour(Check& c) {
   const Settings& settings = c.settings;
   if (settings.IsOn(SettingId::DoImageColorCorrection)) {
-    for (const RangedSetting& ranged : kColourAdjustments) {
-      c.Show(ranged.id);
-      const bool real = RowOf(ranged.id).kind == ValueKind::Real;
-      const float value = real ? settings.Real(ranged.id) : static_cast<float>(settings.Int(ranged.id));
-      // Written so that NaN fails too.
-      if (c.OnCommandLine() && !(value >= ranged.low && value <= ranged.high)) {
-        return c.Refuse("Error: Invalid " + std::string(ranged.name) + " value", {});
+    for (const SettingId id : kColourAdjustments) {
+      c.Show(id);
+      if (c.OnCommandLine() && !WithinRange(settings, id)) {
+        return c.Refuse("Error: Invalid " + LowerCase(RowOf(id).key) + " value", {});
       }
     }
     c.Show(SettingId::Invert);
@@ -284,13 +228,9 @@ bool CheckDecoration(Check& c) {
 
 }  // namespace
 
-std::string ReportValue(const AppState& state, SettingId id) {
-  return ValueText(state.settings, id, state.run.conversion);
-}
-
 SaveParameters DeriveSaveParameters(const AppState& state, std::string_view conversion) {
   SaveParameters save;
-  save.formatId = OutputFormatId(state.formats, conversion);
+  save.formatId = OutputFormatId(conversion);
   const SettingId depth = DepthSettingOf(conversion);
   save.depth = depth == SettingId::None ? 0 : state.settings.Int(depth);
   save.flags = SaveFlags(state.settings, conversion);

@@ -55,8 +55,4 @@ void ApplyCheckedRun(AppState& state, const CheckedRun& run);
 // The save parameters of a conversion from the settings.
 SaveParameters DeriveSaveParameters(const AppState& state, std::string_view conversion);
 
-// The value of a setting as the debug report prints it: numbers in decimal,
-// flags as 0 or 1, keyword numbers by their keyword, gamma with two decimals.
-std::string ReportValue(const AppState& state, SettingId id);
-
 }  // namespace kestrel

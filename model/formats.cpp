@@ -228,12 +228,4 @@ bool WritesExactColourTable(const Settings& settings, std::string_view extension
   return row != nullptr && row->colourTable != S::None && depth == 8 && settings.Int(row->colourTable) == 1;
 }
 
-std::vector<std::string_view> CompressionKeywords(std::string_view extension) {
-  std::vector<std::string_view> words;
-  if (const OutputFormat* row = FindOutputFormat(extension)) {
-    for (const Keyword& method : row->compressions) words.push_back(method.text);
-  }
-  return words;
-}
-
 }  // namespace kestrel

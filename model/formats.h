@@ -69,12 +69,4 @@ SettingId DepthSettingOf(std::string_view extension);
 // Whether an image of this format and depth goes to the exact colour table writer.
 bool WritesExactColourTable(const Settings& settings, std::string_view extension, int depth);
 
-// kept until the run check moves: the registry forms of the lookups above and
-// the compression keywords of a format as a list.
-inline bool IsAllowedDepth(const FormatRegistry&, std::string_view extension, int depth) {
-  return IsAllowedDepth(extension, depth);
-}
-inline int OutputFormatId(const FormatRegistry&, std::string_view extension) { return OutputFormatId(extension); }
-std::vector<std::string_view> CompressionKeywords(std::string_view extension);
-
 }  // namespace kestrel

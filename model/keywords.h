@@ -19,10 +19,6 @@ enum class KeywordSet {
   None = -1,
 };
 
-// kept until the run check moves: it still names the compression set by its
-// old number, 4, which is the place of Compression above.
-constexpr bool operator==(KeywordSet set, int oldNumber) { return static_cast<int>(set) == oldNumber; }
-
 // A keyword and the library value it stands for (0 where it stands for none).
 struct Keyword {
   std::string_view text;
