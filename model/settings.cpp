@@ -8,8 +8,9 @@ namespace kestrel {
 namespace {
 
 constexpr SettingRow kRows[] = {
-#define SETTING(id, key, kind, def, set, opt, optName, profileKey, extra, extraValue, label, ...)  \
-  {SettingId::id, key, ValueKind::kind, def, KeywordSet::set, OptionClass::opt, optName, profileKey, \
+#define SETTING(id, key, kind, def, set, opt, optName, profileKey, extra, extraValue, label, group, prefKey, \
+                width, saved, missing, ...)                                                              \
+  {SettingId::id, key, ValueKind::kind, def, KeywordSet::set, OptionClass::opt, optName, profileKey,       \
    SettingId::extra, extraValue, label __VA_OPT__(, ValueRange{__VA_ARGS__})},
 #include "model/setting_rows.inc"
 #undef SETTING
@@ -18,22 +19,12 @@ constexpr SettingRow kRows[] = {
 static_assert(std::size(kRows) == kSettingCount);
 
 constexpr PreferenceRow kPreferenceRows[] = {
-#define PREFERENCE(id, group, key, width, saved, missing) \
-  {SettingId::id, group, key, PreferenceWidth::width, PreferenceSaved::saved, missing},
+#define SETTING(id, key, kind, def, set, opt, optName, profileKey, extra, extraValue, label, group, prefKey, \
+                width, saved, missing, ...)                                                              \
+  {SettingId::id, group, prefKey, PreferenceWidth::width, PreferenceSaved::saved, missing},
 #include "model/setting_rows.inc"
-#undef PREFERENCE
+#undef SETTING
 };
-
-// Every setting has exactly one place in the preferences file.
-constexpr bool EverySettingHasOnePreference() {
-  for (std::size_t i = 0; i < kSettingCount; ++i) {
-    int uses = 0;
-    for (const auto& row : kPreferenceRows) uses += static_cast<std::size_t>(row.id) == i ? 1 : 0;
-    if (uses != 1) return false;
-  }
-  return true;
-}
-static_assert(EverySettingHasOnePreference());
 
 constexpr bool RowsFollowIds() {
   for (std::size_t i = 0; i < std::size(kRows); ++i) {
