@@ -136,8 +136,8 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
   if (name.empty()) return std::nullopt;
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string temp = folder + "." + name + "." + RandomSuffix() + ".part";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) return AtomicFile(target, std::move(temp), UniqueFd(fd));
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (fd.Valid()) return AtomicFile(target, std::move(temp), std::move(fd));
     if (errno != EEXIST) return std::nullopt;
   }
   return std::nullopt;

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -27,13 +28,21 @@ namespace {
 
 constexpr std::size_t kChildHugePageBlockBytes = std::size_t{256} << 10;
 
+struct FileClose {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+struct FilterRelease {
+  void operator()(void* filter) const { seccomp_release(filter); }
+};
+using FilterContext = std::unique_ptr<void, FilterRelease>;
+
 // The address space the process has mapped now (the child starts with the same).
 std::uint64_t MappedBytesNow() {
-  std::FILE* statm = std::fopen("/proc/self/statm", "re");
-  if (statm == nullptr) return 0;
+  const std::unique_ptr<std::FILE, FileClose> statm(std::fopen("/proc/self/statm", "re"));
+  if (!statm) return 0;
   unsigned long long pages = 0;
-  const int read = std::fscanf(statm, "%llu", &pages);
-  std::fclose(statm);
+  const int read = std::fscanf(statm.get(), "%llu", &pages);
   return read == 1 ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
@@ -58,8 +67,9 @@ bool AllowOnFd(scmp_filter_ctx filter, int syscall, int fd) {
 // Everything not allowed here kills the child. Memory may never become executable.
 // The program is compiled by libseccomp in the parent, where it costs least.
 std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
-  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
-  if (filter == nullptr) return {};
+  const FilterContext context(seccomp_init(SCMP_ACT_KILL_PROCESS));
+  if (!context) return {};
+  const scmp_filter_ctx filter = context.get();
   bool ok = true;
   for (const int fd : descriptors.readable) {
     for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek)}) {
@@ -90,7 +100,6 @@ std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
       if (::pread(exported.Get(), program.data(), static_cast<std::size_t>(bytes), 0) != bytes) program.clear();
     }
   }
-  seccomp_release(filter);
   return program;
 }
 
@@ -192,36 +201,32 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   // (however it comes) closes the pipe. The parent's end never blocks.
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-  const int readEnd = pipeFds[0];
-  const int writeEnd = pipeFds[1];
-  ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
-  ::fcntl(writeEnd, F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
+  UniqueFd readEnd(pipeFds[0]);
+  UniqueFd writeEnd(pipeFds[1]);
+  ::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
+  ::fcntl(writeEnd.Get(), F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
   SandboxDescriptors allowed = descriptors;
-  allowed.writable.push_back(writeEnd);
+  allowed.writable.push_back(writeEnd.Get());
   const std::vector<sock_filter> filter = FilterFor(allowed);
   const std::uint64_t mapped = MappedBytesNow();
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
-  if (child < 0) {
-    ::close(readEnd);
-    ::close(writeEnd);
-    return result;
-  }
+  if (child < 0) return result;
   if (child == 0) {
-    ::close(readEnd);
-    RunChild(limits, filter, writeEnd, parent, mapped, work);
+    readEnd.Reset();
+    RunChild(limits, filter, writeEnd.Get(), parent, mapped, work);
   }
-  ::close(writeEnd);
+  writeEnd.Reset();
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
   bool refused = false;
   if (receive) {
-    SandboxOutput output(readEnd, deadline);
+    SandboxOutput output(readEnd.Get(), deadline);
     // Output cut short by the child's own end is no refusal: its status tells what happened.
     refused = !receive(output) && !output.Closed();
   }
-  const bool ended = !refused && DrainUntilClosed(readEnd, deadline);
-  ::close(readEnd);
+  const bool ended = !refused && DrainUntilClosed(readEnd.Get(), deadline);
+  readEnd.Reset();
   if (!ended) ::kill(child, SIGKILL);
 
   int status = 0;
