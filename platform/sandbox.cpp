@@ -186,7 +186,12 @@ bool SandboxOutput::Read(void* buffer, std::size_t size) {
     } else if (n == 0) {
       closed_ = true;
       return false;
-    } else if (errno != EINTR && (errno != EAGAIN || !WaitReadable(fd_, deadline_))) {
+    } else if (errno == EAGAIN) {
+      if (!WaitReadable(fd_, deadline_)) {
+        timedOut_ = std::chrono::steady_clock::now() >= deadline_;
+        return false;
+      }
+    } else if (errno != EINTR) {
       return false;
     }
   }
@@ -220,12 +225,16 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
   bool refused = false;
+  bool late = false;
   if (receive) {
     SandboxOutput output(readEnd.Get(), deadline);
-    // Output cut short by the child's own end is no refusal: its status tells what happened.
-    refused = !receive(output) && !output.Closed();
+    // Output cut short by the child's own end is no refusal: its status tells
+    // what happened. Nor is output that stopped coming until the wall-clock limit.
+    const bool received = receive(output);
+    late = !received && output.TimedOut();
+    refused = !received && !output.Closed() && !late;
   }
-  const bool ended = !refused && DrainUntilClosed(readEnd.Get(), deadline);
+  const bool ended = !refused && !late && DrainUntilClosed(readEnd.Get(), deadline);
   readEnd.Reset();
   if (!ended) ::kill(child, SIGKILL);
 

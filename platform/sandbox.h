@@ -50,10 +50,13 @@ class SandboxOutput {
   bool Read(void* buffer, std::size_t size);
   // The child has closed its end (it has ended).
   bool Closed() const { return closed_; }
+  // A read waited until the wall-clock limit.
+  bool TimedOut() const { return timedOut_; }
 
  private:
   int fd_;
   bool closed_ = false;
+  bool timedOut_ = false;
   std::chrono::steady_clock::time_point deadline_;
 };
 

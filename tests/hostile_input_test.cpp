@@ -163,17 +163,27 @@ TEST(SandboxLimits, EndARunawayChild) {
   EXPECT_FALSE(spin.Succeeded());
   EXPECT_NE(spin.end, SandboxEnd::Exited);
 
-  // Blocked without using CPU (as on a corrupted lock): the wall clock ends it.
+  // Blocked without using CPU (as on a corrupted lock): the wall clock ends
+  // it, also while the parent waits for its output.
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   const int readEnd = pipeFds[0];
-  const SandboxResult blocked = RunSandboxed(limits, {{readEnd}, {}}, [readEnd](int) {
-    char byte;
-    return static_cast<int>(::read(readEnd, &byte, 1));
-  });
+  const std::function<bool(SandboxOutput&)> receivers[] = {nullptr, [](SandboxOutput& output) {
+                                                             char byte;
+                                                             return output.Read(&byte, 1);
+                                                           }};
+  for (const auto& receive : receivers) {
+    const SandboxResult blocked = RunSandboxed(
+        limits, {{readEnd}, {}},
+        [readEnd](int) {
+          char byte;
+          return static_cast<int>(::read(readEnd, &byte, 1));
+        },
+        receive);
+    EXPECT_EQ(blocked.end, SandboxEnd::TimedOut) << (receive ? "while receiving" : "without output");
+  }
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
-  EXPECT_EQ(blocked.end, SandboxEnd::TimedOut);
 
   // More memory than allowed: the allocation fails (or the child dies), never the parent.
   limits.extraAddressSpace = 64 << 20;
