@@ -14,6 +14,15 @@ namespace {
 
 constexpr std::int64_t kMinimumRecordedDurationMs = 1000;
 
+void ReportFailure(const AppState& state, const std::string& path, const std::string& why) {
+  const std::string line = "kestrel: " + path + ": " + why;
+  if (state.printError) {
+    state.printError(line);
+  } else {
+    WriteErrorLine(line);
+  }
+}
+
 }  // namespace
 
 void PrepareCommandLineState(AppState& state) {
@@ -66,7 +75,7 @@ bool AddInputFile(AppState& state, const std::string& path) {
   return true;
 }
 
-int RunConversionJob(AppState& state) {
+void RunConversionJob(AppState& state) {
   RunState& run = state.run;
   const bool debug = run.inputGiven && run.runMode == "DEBUG";
   int converted = 0;
@@ -92,7 +101,8 @@ int RunConversionJob(AppState& state) {
       state.print("File Format: " + DetectFileSignature(path));
     }
     const std::int64_t started = MonotonicMilliseconds();
-    if (ConvertCurrentFile(state)) {
+    const Outcome outcome = ConvertCurrentFile(state);
+    if (outcome) {
       if (debug) state.print("[OK] Saving As: " + run.outputPath);
       ++converted;
       duration = MonotonicMilliseconds() - started;
@@ -103,12 +113,12 @@ int RunConversionJob(AppState& state) {
     } else {
       duration = 0;
       if (debug) state.print("[ERROR] Unable to convert the file!");
+      ReportFailure(state, path, outcome.failure);
     }
   }
 
   std::lock_guard lock(state.status.mutex);
   state.status.fileCount = converted;
-  return 0;
 }
 
 }  // namespace kestrel

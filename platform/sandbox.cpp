@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/files.h"
@@ -125,6 +126,8 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
          ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
 }
 
+[[noreturn]] void ExitOutOfMemory() { ExitChild(kSandboxOutOfMemoryExit); }
+
 [[noreturn]] void RunChild(const SandboxLimits& limits, const std::vector<sock_filter>& filter, int output,
                            pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -139,8 +142,18 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
   }
   // The decoder's buffers are dropped with the child, so even a small image's go on huge pages.
   SetHugePageBlockBytes(kChildHugePageBlockBytes);
+  // Memory refused at the limit ends the child here, before a library that
+  // misses the null (or catches the exception) can turn it into a crash or a
+  // plain failure. malloc's failures come from the block allocator, new's
+  // from the handler (and from an exception that still escapes).
+  SetAllocationFailureHandler(ExitOutOfMemory);
+  std::set_new_handler(ExitOutOfMemory);
   if (!InstallFilter(filter)) ExitChild(124);
-  ExitChild(work(output));
+  try {
+    ExitChild(work(output));
+  } catch (const std::bad_alloc&) {
+    ExitOutOfMemory();
+  }
 }
 
 // Waits until fd can be read or the deadline passes.
@@ -246,6 +259,9 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
     result.end = SandboxEnd::Refused;
   } else if (!ended) {
     result.end = SandboxEnd::TimedOut;
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == kSandboxOutOfMemoryExit) {
+    result.end = SandboxEnd::OutOfMemory;
+    result.exitCode = kSandboxOutOfMemoryExit;
   } else if (WIFEXITED(status)) {
     result.end = SandboxEnd::Exited;
     result.exitCode = WEXITSTATUS(status);
