@@ -7,6 +7,6 @@
 
 namespace kestrel {
 
-ImagePtr LoadInputImage(const std::string& path, int flags) { return LoadPsdInProcess(path, flags).image; }
+ImageResult LoadInputImage(const std::string& path, int flags) { return LoadPsdInProcess(path, flags); }
 
 }  // namespace kestrel

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   ImagePtr loaded;
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
-    loaded = kestrel::LoadInputImage(input, kestrel::LoadFlagsForInput(defaults, "psd"));
+    loaded = kestrel::LoadInputImage(input, kestrel::LoadFlagsForInput(defaults, "psd")).image;
     times.push_back(Milliseconds(Clock::now() - start));
   }
   if (!loaded) {
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     bool written = false;
     for (int i = 0; i < runs; ++i) {
       const auto start = Clock::now();
-      written = kestrel::WriteBmpExactColourTable(indexed.get(), output, flags);
+      written = static_cast<bool>(kestrel::WriteBmpExactColourTable(indexed.get(), output, flags));
       times.push_back(Milliseconds(Clock::now() - start));
     }
     const auto size = written ? std::filesystem::file_size(output) : 0;

@@ -8,7 +8,8 @@
 namespace kestrel {
 namespace {
 
-struct Window {
+// A rectangle of pixels: its top-left pixel and its size.
+struct PixelRect {
   int x, y, w, h;
 };
 
@@ -82,22 +83,22 @@ ImagePtr DrawSolidFrames(ImagePtr image, const Settings& settings, unsigned widt
   const int b = std::clamp(bands.bottom, 0, H - t);
   const int l = std::clamp(bands.left, 0, W);
   const int r = std::clamp(bands.right, 0, W - l);
-  const std::array<Window, 4> windows{{
+  const std::array<PixelRect, 4> strips{{
       {0, 0, W, t},
       {0, H - b, W, b},
       {0, t, l, H - t - b},
       {W - r, t, r, H - t - b},
   }};
-  for (const Window& window : windows) {
-    if (window.w <= 0 || window.h <= 0) continue;
+  for (const PixelRect& strip : strips) {
+    if (strip.w <= 0 || strip.h <= 0) continue;
     // Wide bands are drawn a slice of rows at a time to keep the layers small.
-    const int rows = std::max(1, std::min(window.h, static_cast<int>(kSliceBytes / 4 / window.w)));
-    for (int y = window.y; y < window.y + window.h; y += rows) {
-      const int h = std::min(rows, window.y + window.h - y);
-      const Layer layer = DrawFrameWindow(bands, W, H, window.x, y, window.w, h);
+    const int rows = std::max(1, std::min(strip.h, static_cast<int>(kSliceBytes / 4 / strip.w)));
+    for (int y = strip.y; y < strip.y + strip.h; y += rows) {
+      const int h = std::min(rows, strip.y + strip.h - y);
+      const Layer layer = DrawFrameWindow(bands, W, H, strip.x, y, strip.w, h);
       // A layer that cannot be made leaves that part of the frame out.
       ImagePtr bitmap = LayerToBitmap(layer);
-      if (bitmap) CompositeOver(image.get(), bitmap.get(), window.x, y);
+      if (bitmap) CompositeOver(image.get(), bitmap.get(), strip.x, y);
     }
   }
   return image;

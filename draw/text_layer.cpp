@@ -102,13 +102,14 @@ TextLayerPlan PlanTextLayer(const TextRenderer* renderer, const WatermarkFont& f
 
 namespace {
 
-struct Window {
+// A rectangle of pixels: its top-left pixel and its size.
+struct PixelRect {
   int x = 0, y = 0, w = 0, h = 0;
 };
 
 // The part of the canvas a line can change: its cell and its glyphs' ink with
 // a pixel of margin, within the canvas.
-Window LineWindow(const TextLinePlan& line, PangoLayout* layout, int width, int height) {
+PixelRect LineRect(const TextLinePlan& line, PangoLayout* layout, int width, int height) {
   const InkBox ink = LineInk(layout);
   const long long x0 = std::min<long long>(line.x, static_cast<long long>(line.x) + ink.x - 1);
   const long long y0 = std::min<long long>(line.y, static_cast<long long>(line.y) + ink.y - 1);
@@ -116,12 +117,12 @@ Window LineWindow(const TextLinePlan& line, PangoLayout* layout, int width, int 
                                            static_cast<long long>(line.x) + ink.x + ink.width + 1);
   const long long y1 = std::max<long long>(static_cast<long long>(line.y) + line.height,
                                            static_cast<long long>(line.y) + ink.y + ink.height + 1);
-  Window window;
-  window.x = static_cast<int>(std::clamp<long long>(x0, 0, width));
-  window.y = static_cast<int>(std::clamp<long long>(y0, 0, height));
-  window.w = static_cast<int>(std::clamp<long long>(x1, 0, width)) - window.x;
-  window.h = static_cast<int>(std::clamp<long long>(y1, 0, height)) - window.y;
-  return window;
+  PixelRect rect;
+  rect.x = static_cast<int>(std::clamp<long long>(x0, 0, width));
+  rect.y = static_cast<int>(std::clamp<long long>(y0, 0, height));
+  rect.w = static_cast<int>(std::clamp<long long>(x1, 0, width)) - rect.x;
+  rect.h = static_cast<int>(std::clamp<long long>(y1, 0, height)) - rect.y;
+  return rect;
 }
 
 }  // namespace
@@ -151,14 +152,14 @@ ImagePtr DrawTextLayer(const TextRenderer* renderer, const WatermarkFont& font, 
       if (renderer == nullptr) break;
       GObjectPtr<PangoLayout> layout = LayoutLine(*renderer, font, line.text, false);
       if (!layout) continue;
-      const Window window = LineWindow(line, layout.get(), width, height);
-      if (window.w <= 0 || window.h <= 0) continue;
-      const Coverage coverage = TextCoverage(window.w, window.h, window.x, window.y, layout.get(), line.x, line.y, false);
-      if (coverage.width != window.w) continue;
-      for (int y = window.y; y < window.y + window.h; ++y) {
+      const PixelRect rect = LineRect(line, layout.get(), width, height);
+      if (rect.w <= 0 || rect.h <= 0) continue;
+      const Coverage coverage = TextCoverage(rect.w, rect.h, rect.x, rect.y, layout.get(), line.x, line.y, false);
+      if (coverage.width != rect.w) continue;
+      for (int y = rect.y; y < rect.y + rect.h; ++y) {
         const bool rowInCell = y >= line.y && y - line.y < line.height;
-        for (int x = window.x; x < window.x + window.w; ++x) {
-          const std::uint8_t c = coverage.At(x - window.x, y - window.y);
+        for (int x = rect.x; x < rect.x + rect.w; ++x) {
+          const std::uint8_t c = coverage.At(x - rect.x, y - rect.y);
           if (c == 0 && !(rowInCell && x >= line.x && x - line.x < line.width)) continue;
           Rgba pixel = back;
           BlendPixel(pixel, text, c);
@@ -175,10 +176,10 @@ ImagePtr DrawTextLayer(const TextRenderer* renderer, const WatermarkFont& font, 
       if (renderer == nullptr) break;
       GObjectPtr<PangoLayout> layout = LayoutLine(*renderer, font, line.text, true);
       if (!layout) continue;
-      const Window window = LineWindow(line, layout.get(), width, height);
-      if (window.w <= 0 || window.h <= 0) continue;
-      FillThroughCoverage(canvas, TextCoverage(window.w, window.h, window.x, window.y, layout.get(), line.x, line.y, true),
-                          ColourFromPacked(textColour, 255), window.x, window.y);
+      const PixelRect rect = LineRect(line, layout.get(), width, height);
+      if (rect.w <= 0 || rect.h <= 0) continue;
+      FillThroughCoverage(canvas, TextCoverage(rect.w, rect.h, rect.x, rect.y, layout.get(), line.x, line.y, true),
+                          ColourFromPacked(textColour, 255), rect.x, rect.y);
     }
     Layer background;
     MakeLayer(background, width, height);

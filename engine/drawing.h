@@ -31,9 +31,10 @@ const DrawApi* InProcessDrawApi();
 void UseDrawingInProcess(const DrawApi* api);
 
 // The steps of the pipeline. Off settings return the image without loading
-// anything; when the module cannot be loaded the file fails (no image).
-ImagePtr DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height);
-ImagePtr DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height);
+// anything. When the module cannot be loaded, or it draws no image, the file
+// fails: no image, and the reason. No image in gives no image and no reason.
+ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height);
+ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height);
 
 // The text watermark's font, or null when no font (or no module) can be had.
 std::shared_ptr<WatermarkFont> OpenWatermarkFont(const std::string& face, int sizePoints, FontStyle style);

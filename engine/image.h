@@ -5,6 +5,7 @@
 #include <FreeImage.h>
 
 #include <memory>
+#include <string>
 
 namespace kestrel {
 
@@ -25,5 +26,11 @@ inline ImagePtr Adopt(FIBITMAP* bitmap) { return ImagePtr(bitmap); }
 inline ImagePtr AdoptOverExternalPixels(FIBITMAP* bitmap, std::shared_ptr<void> pixels) {
   return ImagePtr(bitmap, BitmapUnloader{std::move(pixels)});
 }
+
+// An image, or why there is none in plain words (a failure always has its reason).
+struct ImageResult {
+  ImagePtr image;
+  std::string failure;  // empty when there is an image
+};
 
 }  // namespace kestrel

@@ -1,4 +1,6 @@
-// Reading an input image. Every decode of an untrusted file goes through here.
+// Reading an input image. Every input file is decoded through here.
+// The watermark picture is not: the drawing module decodes it in process with
+// FreeImage_Load (draw/image_layer.cpp).
 #pragma once
 
 #include <string>
@@ -12,9 +14,10 @@ namespace kestrel {
 // RGB (0), CMYK (1) or Lab (2) reading; anything else loads with 0.
 int LoadFlagsForInput(const Settings& settings, const std::string& extension);
 
-// Decodes the Photoshop image at path; null when it cannot be read. The header
-// is checked first and the decoder runs confined (engine/sandboxed_load.h), so
-// a hostile file fails alone and cannot harm the process.
-ImagePtr LoadInputImage(const std::string& path, int flags);
+// Decodes the Photoshop image at path, or says why it cannot be read. The
+// header is checked first and the decoder runs confined
+// (engine/sandboxed_load.h), so a hostile file fails alone and cannot harm the
+// process.
+ImageResult LoadInputImage(const std::string& path, int flags);
 
 }  // namespace kestrel

@@ -6,6 +6,6 @@
 
 namespace kestrel {
 
-ImagePtr LoadInputImage(const std::string& path, int flags) { return LoadPsdSandboxed(path, flags).image; }
+ImageResult LoadInputImage(const std::string& path, int flags) { return LoadPsdSandboxed(path, flags); }
 
 }  // namespace kestrel

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string_view>
+#include <string>
 
 namespace kestrel {
 
@@ -24,6 +24,8 @@ inline constexpr std::uint16_t kPsdModeLab = 9;
 
 inline constexpr std::uint16_t kPsdRaw = 0;
 inline constexpr std::uint16_t kPsdRunLength = 1;
+inline constexpr std::uint16_t kPsdZip = 2;
+inline constexpr std::uint16_t kPsdZipPredicted = 3;
 
 struct PsdHeader {
   int version = 0;  // 1: PSD, 2: PSB
@@ -43,7 +45,10 @@ struct PsdHeader {
 
 struct PsdHeaderCheck {
   bool ok = false;
-  std::string_view problem;  // why the file was refused (for logs and tests)
+  // Why the file was refused, in plain words for the user: "not a Photoshop
+  // file", or "damaged Photoshop file: " or "unsupported Photoshop file: "
+  // followed by what is wrong, with the offending value where there is one.
+  std::string problem;
   PsdHeader header;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/sandboxed_load.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <cerrno>
 #include <cstdint>
+#include <system_error>
 #include <vector>
 
 #include "engine/psd_header.h"
@@ -29,6 +31,8 @@ constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
 constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
 constexpr int kBaseCpuSeconds = 2;
 constexpr int kWallSlackMilliseconds = 1000;
+constexpr const char* kUnreadable = "the decoder could not read the image";
+constexpr const char* kInconsistentImage = "the decoder sent back an image that does not match the header";
 
 SandboxProbe g_probe = nullptr;
 
@@ -153,7 +157,8 @@ OpenedInput OpenAndCheck(const std::string& path) {
   input.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat st {};
   if (!input.fd.Valid() || ::fstat(input.fd.Get(), &st) != 0) {
-    input.failure = "cannot open";
+    const int error = errno;
+    input.failure = "cannot open: " + std::generic_category().message(error);
   } else if (!S_ISREG(st.st_mode)) {
     input.failure = "not a regular file";
   } else {
@@ -164,7 +169,7 @@ OpenedInput OpenAndCheck(const std::string& path) {
     if (check.ok) {
       input.header = check.header;
     } else {
-      input.failure = "header: " + std::string(check.problem);
+      input.failure = check.problem;
     }
   }
   if (!input.failure.empty()) input.fd.Reset();
@@ -192,19 +197,38 @@ SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
   return limits;
 }
 
-std::string Describe(const SandboxResult& result) {
-  switch (result.end) {
-    case SandboxEnd::Exited: return "decoder failed (exit " + std::to_string(result.exitCode) + ")";
-    case SandboxEnd::Signalled: return "decoder ended by signal " + std::to_string(result.signal);
-    case SandboxEnd::TimedOut: return "decoder timed out";
-    case SandboxEnd::Refused: return "inconsistent decoded image";
-    case SandboxEnd::NotStarted: return "decoder could not start";
-  }
-  return "decoder failed";
+// "256 MB", "1.5 GB", "4 GB".
+std::string MemorySize(std::uint64_t bytes) {
+  constexpr std::uint64_t kGiB = 1024 * kMiB;
+  if (bytes < kGiB) return std::to_string((bytes + kMiB / 2) / kMiB) + " MB";
+  const std::uint64_t tenths = (bytes * 10 + kGiB / 2) / kGiB;
+  return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " GB";
 }
 
-PsdLoad Failure(std::string why) {
-  PsdLoad load;
+// Why the confined decoder gave no image, in words for the user.
+std::string Describe(const SandboxResult& result, const SandboxLimits& limits) {
+  switch (result.end) {
+    case SandboxEnd::Exited:
+      return result.exitCode == 1 ? kUnreadable
+                                  : "the decoder failed (exit code " + std::to_string(result.exitCode) + ")";
+    case SandboxEnd::Signalled:
+      if (result.signal == SIGXCPU) return "the decoder took longer than " + std::to_string(limits.cpuSeconds) + " s";
+      if (result.signal == SIGSYS) {
+        return "the decoder was stopped for a forbidden system call (signal " + std::to_string(SIGSYS) + ")";
+      }
+      return "the decoder crashed (signal " + std::to_string(result.signal) + ")";
+    case SandboxEnd::TimedOut:
+      return "the decoder took longer than " + std::to_string((limits.wallMilliseconds + 999) / 1000) + " s";
+    case SandboxEnd::OutOfMemory:
+      return "the decoder was stopped after using " + MemorySize(limits.extraAddressSpace);
+    case SandboxEnd::Refused: break;
+    case SandboxEnd::NotStarted: return "the decoder could not be started";
+  }
+  return kInconsistentImage;
+}
+
+ImageResult Failure(std::string why) {
+  ImageResult load;
   load.failure = std::move(why);
   return load;
 }
@@ -213,7 +237,7 @@ PsdLoad Failure(std::string why) {
 
 void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 
-PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
+ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.failure.empty()) return Failure(input.failure);
   const int inputFd = input.fd.Get();
@@ -225,12 +249,15 @@ PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
   const PsdHeader& header = input.header;
   // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
   const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
-  PsdLoad load;
+  const SandboxLimits limits = LimitsFor(header, size);
+  ImageResult load;
   const SandboxResult result = RunSandboxed(
-      LimitsFor(header, size), SandboxDescriptors{{inputFd}, {}},
+      limits, SandboxDescriptors{{inputFd}, {}},
       [=](int output) -> int {
         if (probe != nullptr) return probe(inputFd);
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
+        // Left to the child's end rather than unloaded: after a decoder that
+        // damaged its heap, the unload could crash a child that sent a good image.
         FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
         return image != nullptr && WriteDecodedImage(image, output) ? 0 : 1;
       },
@@ -239,19 +266,19 @@ PsdLoad LoadPsdSandboxed(const std::string& path, int flags) {
         load.image = ReceiveDecodedImage(source, header.width, header.height, maxPixelBytes);
         return static_cast<bool>(load.image);
       });
-  if (!result.Succeeded()) return Failure(Describe(result));
-  if (!load.image) return Failure("inconsistent decoded image");
+  if (!result.Succeeded()) return Failure(Describe(result, limits));
+  if (!load.image) return Failure(kInconsistentImage);
   MendIndexedPalette(input, load.image.get());
   return load;
 }
 
-PsdLoad LoadPsdInProcess(const std::string& path, int flags) {
+ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
-  PsdLoad load;
+  ImageResult load;
   load.image = Adopt(DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags));
-  if (!load.image) return Failure("decoder failed");
+  if (!load.image) return Failure(kUnreadable);
   MendIndexedPalette(input, load.image.get());
   return load;
 }

@@ -12,17 +12,15 @@
 
 namespace kestrel {
 
-// What a load reports besides the image: why it failed (for logs and tests).
-struct PsdLoad {
-  ImagePtr image;
-  std::string failure;  // empty on success
-};
-
-PsdLoad LoadPsdSandboxed(const std::string& path, int flags);
+// The image, or why there is none in words for the user: the file cannot be
+// opened or is not a regular file, the header check refused it (its
+// PsdHeaderCheck problem), or the decoder failed, crashed, was stopped at its
+// memory or time limit, or sent back an image that does not match the header.
+ImageResult LoadPsdSandboxed(const std::string& path, int flags);
 
 // The same checks and mending with the decoder in this process, unconfined.
 // For the bench that measures what the isolation costs; nothing else uses it.
-PsdLoad LoadPsdInProcess(const std::string& path, int flags);
+ImageResult LoadPsdInProcess(const std::string& path, int flags);
 
 // Test hook: when set, the confined child runs this instead of decoding (to
 // show what the confinement refuses). Returns the child's exit code.

@@ -14,6 +14,15 @@ namespace {
 
 constexpr std::int64_t kMinimumRecordedDurationMs = 1000;
 
+void ReportFailure(const AppState& state, const std::string& path, const std::string& why) {
+  const std::string line = "kestrel: " + path + ": " + why;
+  if (state.printError) {
+    state.printError(line);
+  } else {
+    WriteErrorLine(line);
+  }
+}
+
 }  // namespace
 
 void PrepareCommandLineState(AppState& state) {
@@ -77,7 +86,7 @@ int ConvertedFiles(JobStatus& status) {
   return status.fileCount;
 }
 
-int RunConversionJob(AppState& state) {
+void RunConversionJob(AppState& state) {
   RunState& run = state.run;
   const bool debug = run.inputGiven && run.runMode == "DEBUG";
   int converted = 0;
@@ -103,7 +112,8 @@ int RunConversionJob(AppState& state) {
       state.print("File Format: " + DetectFileSignature(path));
     }
     const std::int64_t started = MonotonicMilliseconds();
-    if (ConvertCurrentFile(state)) {
+    const Outcome outcome = ConvertCurrentFile(state);
+    if (outcome) {
       if (debug) state.print("[OK] Saving As: " + run.outputPath);
       ++converted;
       duration = MonotonicMilliseconds() - started;
@@ -114,12 +124,12 @@ int RunConversionJob(AppState& state) {
     } else {
       duration = 0;
       if (debug) state.print("[ERROR] Unable to convert the file!");
+      ReportFailure(state, path, outcome.failure);
     }
   }
 
   std::lock_guard lock(state.status.mutex);
   state.status.fileCount = converted;
-  return 0;
 }
 
 }  // namespace kestrel

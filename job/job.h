@@ -29,7 +29,9 @@ void ResetJobStatus(JobStatus& status);
 int ConvertedFiles(JobStatus& status);
 
 // The worker: converts every entry of the input list, prints the debug trace,
-// and leaves the number of converted files in the status record.
-int RunConversionJob(AppState& state);
+// and leaves the number of converted files in the status record. For each
+// file that fails it gives one line, "kestrel: <path>: <why>", to
+// state.printError (standard error when unset).
+void RunConversionJob(AppState& state);
 
 }  // namespace kestrel

@@ -8,41 +8,65 @@
 #include "engine/load.h"
 #include "output/save.h"
 
+#include <string>
+#include <utility>
+
 namespace kestrel {
 
-bool ConvertCurrentFile(AppState& state) {
+Outcome ConvertCurrentFile(AppState& state) {
   RunState& run = state.run;
   const Settings& settings = state.settings;
 
-  ImagePtr image = LoadInputImage(run.currentInputPath, LoadFlagsForInput(settings, "psd"));
+  ImageResult loaded = LoadInputImage(run.currentInputPath, LoadFlagsForInput(settings, "psd"));
+  ImagePtr image = std::move(loaded.image);
   const unsigned loadedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
   const unsigned loadedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
   run.loadedDepth = image ? static_cast<int>(FreeImage_GetBPP(image.get())) : 0;
-  if (loadedWidth == 0 || loadedHeight == 0) return false;
+  if (!image) return Failed(std::move(loaded.failure));
+  if (loadedWidth == 0 || loadedHeight == 0) return Failed("the image is empty");
+
+  // A step that cannot do its work hands on no image, and every later step
+  // hands that on: the first step to lose the image says why.
+  std::string failure;
+  const auto lost = [&](std::string why) {
+    if (!image && failure.empty()) failure = std::move(why);
+  };
+  const auto drawn = [&](ImageResult result) {
+    image = std::move(result.image);
+    lost(std::move(result.failure));
+  };
 
   image = RotateImage(std::move(image), settings);
+  lost("the image could not be rotated");
   const unsigned rotatedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
   const unsigned rotatedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
   image = ResizeImage(std::move(image), settings, rotatedWidth, rotatedHeight);
+  lost("the image could not be resized");
   // Frames, watermarks and the name tokens see the size right after the resize.
   const unsigned width = image ? FreeImage_GetWidth(image.get()) : 0;
   const unsigned height = image ? FreeImage_GetHeight(image.get()) : 0;
 
   image = NormaliseGreyscale(std::move(image));
   image = ToneMapWideImage(std::move(image));
+  lost("the image could not be brought to 8 bits per channel");
   FlipImage(image.get(), settings);
   image = AdjustColours(std::move(image), settings);
+  lost("the colours could not be adjusted");
   image = ApplyGreyscale(std::move(image), settings);
+  lost("the image could not be made greyscale");
   image = ApplyThreshold(std::move(image), settings);
+  lost("the threshold could not be applied");
   image = ApplyDither(std::move(image), settings);
-  image = DrawFramesStep(std::move(image), settings, width, height);
-  image = DrawWatermarkStep(std::move(image), state, width, height);
+  lost("the image could not be dithered");
+  drawn(DrawFramesStep(std::move(image), settings, width, height));
+  drawn(DrawWatermarkStep(std::move(image), state, width, height));
   image = ConvertToOutputDepth(std::move(image), run);
+  lost("the image could not be converted to " + std::to_string(run.outputDepth) + " bits per pixel");
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);
 
   run.outputPath = BuildOutputPath(state);
-  if (!image) return false;
+  if (!image) return Failed(std::move(failure));
   if (WritesExactColourTable(settings, run.conversion, run.outputDepth)) {
     return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags);
   }

@@ -3,11 +3,13 @@
 
 #include "engine/image.h"
 #include "model/app_state.h"
+#include "platform/outcome.h"
 
 namespace kestrel {
 
-// Converts the run state's current input path; true exactly when the output
-// file was written. Fills the loaded depth, image size and output path.
-bool ConvertCurrentFile(AppState& state);
+// Converts the run state's current input path; succeeds exactly when the
+// output file was written, and otherwise says why not. Fills the loaded
+// depth, image size and output path.
+Outcome ConvertCurrentFile(AppState& state);
 
 }  // namespace kestrel

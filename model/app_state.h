@@ -24,6 +24,9 @@ struct AppState {
   std::shared_ptr<WatermarkFont> watermarkFont;
   // Where console lines go: standard output, or a test's collector.
   std::function<void(std::string_view)> print;
+  // Where the job says why a file failed: standard error when unset, or a
+  // test's collector (or a window that shows it).
+  std::function<void(std::string_view)> printError;
 };
 
 }  // namespace kestrel

@@ -31,10 +31,9 @@ bool IsValidUtf8(std::span<const unsigned char> bytes) {
 
 std::string MakeValidUtf8(std::span<const unsigned char> bytes) {
   if (IsValidUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
-  gchar* valid = g_utf8_make_valid(reinterpret_cast<const gchar*>(bytes.data()), static_cast<gssize>(bytes.size()));
-  std::string text(valid);
-  g_free(valid);
-  return text;
+  const GlibText valid(
+      g_utf8_make_valid(reinterpret_cast<const gchar*>(bytes.data()), static_cast<gssize>(bytes.size())));
+  return std::string(valid.get());
 }
 
 // Calls `line` for each line of text; CR, LF and CR LF all end a line.

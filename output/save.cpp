@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cerrno>
 #include <memory>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -41,17 +44,36 @@ std::uint32_t GetLittleEndian32(const unsigned char* at) {
          static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
+Outcome CannotWrite(const std::string& path, int error) {
+  std::string why = "cannot write " + path;
+  if (error != 0) why += ": " + std::generic_category().message(error);
+  return Failed(std::move(why));
+}
+
+Outcome CannotEncode(int formatId) {
+  const char* format = FreeImage_GetFormatFromFIF(static_cast<FREE_IMAGE_FORMAT>(formatId));
+  return Failed(std::string("the image cannot be encoded as ") + (format != nullptr ? format : "this format"));
+}
+
+// Commits a completely written file to its name.
+Outcome Finish(AtomicFile& file, const std::string& path) {
+  if (file.Failed() || !file.Commit()) return CannotWrite(path, file.Error());
+  return Succeeded();
+}
+
 }  // namespace
 
-bool SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags) {
-  if (image == nullptr || !FreeImage_HasPixels(image)) return false;
+Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags) {
+  if (image == nullptr || !FreeImage_HasPixels(image)) return Failed("there is no image to save");
   auto file = AtomicFile::Create(path);
-  if (!file) return false;
+  if (!file) return CannotWrite(path, errno);
   FreeImageIO io{NoReadProc, WriteProc, SeekProc, TellProc};
   const bool encoded = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(formatId), image, &io,
                                               static_cast<fi_handle>(&*file), flags) != FALSE;
   // The encoder's own verdict is not enough: it ignores some failed writes.
-  return encoded && !file->Failed() && file->Commit();
+  if (file->Failed()) return CannotWrite(path, file->Error());
+  if (!encoded) return CannotEncode(formatId);
+  return Finish(*file, path);
 }
 
 int CountUsedPaletteEntries(FIBITMAP* image) {
@@ -66,19 +88,21 @@ int CountUsedPaletteEntries(FIBITMAP* image) {
   return width == 0 ? 1 : largest + 1;
 }
 
-bool WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags) {
-  if (image == nullptr || FreeImage_GetBPP(image) != 8 || FreeImage_GetPalette(image) == nullptr) return false;
+Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags) {
+  if (image == nullptr || FreeImage_GetBPP(image) != 8 || FreeImage_GetPalette(image) == nullptr) {
+    return Failed("an exact colour table needs an 8-bit image with a palette");
+  }
   std::unique_ptr<FIMEMORY, MemoryClose> stream(FreeImage_OpenMemory(nullptr, 0));
-  if (!stream) return false;
-  if (!FreeImage_SaveToMemory(FIF_BMP, image, stream.get(), flags)) return false;
-
   BYTE* encoded = nullptr;
   DWORD encodedSize = 0;
-  if (!FreeImage_AcquireMemory(stream.get(), &encoded, &encodedSize)) return false;
-  if (encodedSize < kFileHeaderSize + kInfoHeaderSize) return false;
+  if (!stream || !FreeImage_SaveToMemory(FIF_BMP, image, stream.get(), flags) ||
+      !FreeImage_AcquireMemory(stream.get(), &encoded, &encodedSize) ||
+      encodedSize < kFileHeaderSize + kInfoHeaderSize) {
+    return CannotEncode(FIF_BMP);
+  }
   // Pixel data follows the encoder's full 256-entry table; take its offset from its own header.
   const std::size_t pixelOffset = GetLittleEndian32(encoded + 10);
-  if (pixelOffset > encodedSize) return false;
+  if (pixelOffset > encodedSize) return CannotEncode(FIF_BMP);
   const std::size_t pixelSize = encodedSize - pixelOffset;
   const std::uint32_t encodedCompression = GetLittleEndian32(encoded + kFileHeaderSize + 16);
 
@@ -104,7 +128,10 @@ bool WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flag
 
   std::memcpy(&file[tableOffset], FreeImage_GetPalette(image), 4 * used);
   std::memcpy(&file[dataOffset], encoded + pixelOffset, pixelSize);
-  return WriteFileAtomically(path, file.data(), file.size());
+  auto output = AtomicFile::Create(path);
+  if (!output) return CannotWrite(path, errno);
+  output->Write(file.data(), file.size());
+  return Finish(*output, path);
 }
 
 }  // namespace kestrel

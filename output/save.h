@@ -6,13 +6,18 @@
 
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace kestrel {
 
-bool SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags);
+// Each save fails with its reason: "cannot write <path>: <what the system
+// said>" when the file cannot be made or written, or that the image cannot be
+// encoded in the format.
+Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags);
 
 // An 8-bit BMP whose colour table holds only the entries up to the largest
 // index in use. `flags` are the BMP save flags (RLE8 or not).
-bool WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags);
+Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags);
 
 // The largest palette index used by any pixel of an 8-bit image, plus one.
 int CountUsedPaletteEntries(FIBITMAP* image);

@@ -136,8 +136,8 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
   if (name.empty()) return std::nullopt;
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string temp = folder + "." + name + "." + RandomSuffix() + ".part";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) return AtomicFile(target, std::move(temp), UniqueFd(fd));
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (fd.Valid()) return AtomicFile(target, std::move(temp), std::move(fd));
     if (errno != EEXIST) return std::nullopt;
   }
   return std::nullopt;
@@ -154,7 +154,8 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       position_(other.position_),
       flushed_end_(other.flushed_end_),
       failed_(other.failed_),
-      committed_(other.committed_) {
+      committed_(other.committed_),
+      error_(other.error_) {
   other.committed_ = true;  // the moved-from object owns no temporary file any more
 }
 
@@ -164,13 +165,16 @@ AtomicFile::~AtomicFile() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
 }
 
+bool AtomicFile::Fail() {
+  if (!failed_) error_ = errno;
+  failed_ = true;
+  return false;
+}
+
 bool AtomicFile::Flush() {
   if (failed_) return false;
   if (!buffer_.empty()) {
-    if (!WriteAll(fd_.Get(), buffer_.data(), buffer_.size())) {
-      failed_ = true;
-      return false;
-    }
+    if (!WriteAll(fd_.Get(), buffer_.data(), buffer_.size())) return Fail();
     flushed_end_ += static_cast<std::int64_t>(buffer_.size());
     buffer_.clear();
   }
@@ -183,10 +187,7 @@ bool AtomicFile::Write(const void* data, std::size_t size) {
   if (buffer_.size() + size > kWriteBufferSize) {
     if (!Flush()) return false;
     if (size >= kWriteBufferSize) {
-      if (!WriteAll(fd_.Get(), bytes, size)) {
-        failed_ = true;
-        return false;
-      }
+      if (!WriteAll(fd_.Get(), bytes, size)) return Fail();
       flushed_end_ += static_cast<std::int64_t>(size);
       position_ += static_cast<std::int64_t>(size);
       return true;
@@ -200,24 +201,14 @@ bool AtomicFile::Write(const void* data, std::size_t size) {
 bool AtomicFile::Seek(std::int64_t offset, int whence) {
   if (!Flush()) return false;
   const off_t result = ::lseek(fd_.Get(), static_cast<off_t>(offset), whence);
-  if (result < 0) {
-    failed_ = true;
-    return false;
-  }
+  if (result < 0) return Fail();
   position_ = flushed_end_ = result;
   return true;
 }
 
 bool AtomicFile::Commit() {
   if (committed_ || !Flush()) return false;
-  if (!fd_.Close()) {
-    failed_ = true;
-    return false;
-  }
-  if (!ReplaceWith(temp_, target_)) {
-    failed_ = true;
-    return false;
-  }
+  if (!fd_.Close() || !ReplaceWith(temp_, target_)) return Fail();
   committed_ = true;
   return true;
 }

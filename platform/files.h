@@ -55,6 +55,7 @@ class UniqueFd {
 // or whatever it was before.
 class AtomicFile {
  public:
+  // Nothing when the temporary file cannot be made; errno then tells why.
   static std::optional<AtomicFile> Create(const std::string& target);
 
   AtomicFile(AtomicFile&&) noexcept;
@@ -68,10 +69,14 @@ class AtomicFile {
   std::int64_t Tell() const { return position_; }
   bool Commit();
   bool Failed() const { return failed_; }
+  // The errno of the first failed write, seek, close or rename (0 when none said).
+  int Error() const { return error_; }
 
  private:
   AtomicFile(std::string target, std::string temp, UniqueFd fd);
   bool Flush();
+  // Marks the file failed, keeping the first errno; false.
+  bool Fail();
 
   std::string target_;
   std::string temp_;
@@ -81,6 +86,7 @@ class AtomicFile {
   std::int64_t flushed_end_ = 0;  // file offset where the buffer starts
   bool failed_ = false;
   bool committed_ = false;
+  int error_ = 0;
 };
 
 // Writes the whole buffer to path through AtomicFile.

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/text.h"
+
 namespace kestrel {
 
 void FontDescriptionFree::operator()(PangoFontDescription* description) const {
@@ -78,15 +80,15 @@ GObjectPtr<PangoLayout> LayoutLine(const TextRenderer& renderer, const Watermark
   pango_layout_set_font_description(layout.get(), font.description.get());
   pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
   // Pango wants valid UTF-8; stray bytes become replacement characters.
-  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-  pango_layout_set_text(layout.get(), valid, -1);
-  g_free(valid);
+  const GlibText valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+  pango_layout_set_text(layout.get(), valid.get(), -1);
   if (font.style.underline || font.style.strikeOut) {
-    PangoAttrList* attributes = pango_attr_list_new();
+    const std::unique_ptr<PangoAttrList, decltype(&pango_attr_list_unref)> owner(pango_attr_list_new(),
+                                                                                pango_attr_list_unref);
+    PangoAttrList* attributes = owner.get();
     if (font.style.underline) pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     if (font.style.strikeOut) pango_attr_list_insert(attributes, pango_attr_strikethrough_new(TRUE));
     pango_layout_set_attributes(layout.get(), attributes);
-    pango_attr_list_unref(attributes);
   }
   return layout;
 }

@@ -10,7 +10,9 @@
 // small image, an output buffer), which are nearly always written whole, are
 // mapped with all their pages at once, which costs about half of faulting them
 // in one by one. Smaller requests, and every aligned request, go to the C
-// library as before.
+// library as before. A request that the C library cannot serve either is
+// reported to the process's allocation failure handler before null is returned
+// (a confined decoder ends there, telling its parent why).
 //
 // These definitions replace malloc, calloc, realloc and free for the whole
 // process, libraries included, as the C library allows (its own functions stay
@@ -91,6 +93,13 @@ void* MapLarge(std::size_t size) {
   return nullptr;
 }
 
+// What the C library gave; when it had nothing either, the process's
+// allocation failure handler hears of it first (platform/pixel_memory.h).
+void* Checked(void* block, std::size_t size) {
+  if (block == nullptr && size > 0) kestrel::AllocationFailed();
+  return block;
+}
+
 void UnmapLarge(std::size_t slot, void* block) {
   g_blocks[slot].store(0, std::memory_order_release);
   ::munmap(static_cast<char*>(block) - kHeader, HeaderOf(block)->mapped);
@@ -104,7 +113,7 @@ void* malloc(std::size_t size) {
   if (size >= kMediumBlock) {
     if (void* block = MapLarge(size)) return block;
   }
-  return __libc_malloc(size);
+  return Checked(__libc_malloc(size), size);
 }
 
 void* calloc(std::size_t count, std::size_t size) {
@@ -116,7 +125,7 @@ void* calloc(std::size_t count, std::size_t size) {
   if (total >= kMediumBlock) {
     if (void* block = MapLarge(total)) return block;  // fresh mappings are zero-filled
   }
-  return __libc_calloc(count, size);
+  return Checked(__libc_calloc(count, size), total);
 }
 
 void free(void* block) {
@@ -130,7 +139,7 @@ void free(void* block) {
 
 void* realloc(void* block, std::size_t size) {
   const std::size_t slot = SlotOf(block);
-  if (slot == kSlots) return __libc_realloc(block, size);
+  if (slot == kSlots) return Checked(__libc_realloc(block, size), size);
   if (size == 0) {
     UnmapLarge(slot, block);
     return nullptr;

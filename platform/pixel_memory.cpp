@@ -13,12 +13,19 @@ constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it 
 #endif
 
 std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
+std::atomic<AllocationFailureHandler> g_allocationFailure{nullptr};
 
 }  // namespace
 
 std::size_t HugePageBlockBytes() { return g_hugePageBlockBytes.load(std::memory_order_relaxed); }
 
 void SetHugePageBlockBytes(std::size_t bytes) { g_hugePageBlockBytes.store(bytes, std::memory_order_relaxed); }
+
+void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_allocationFailure.store(handler); }
+
+void AllocationFailed() {
+  if (const AllocationFailureHandler handler = g_allocationFailure.load()) handler();
+}
 
 void* MapHugePageAligned(std::size_t size) {
   const std::size_t span = size + kHugePageBytes;  // room to start on a 2 MB boundary

@@ -28,6 +28,16 @@ void* MapPopulated(std::size_t size);
 std::size_t HugePageBlockBytes();
 void SetHugePageBlockBytes(std::size_t bytes);
 
+// What the block allocator does when neither it nor the C library can give
+// the memory asked for: by default nothing more (the caller gets null). A
+// confined child sets a handler that ends it at once (platform/sandbox.h), so
+// that its parent learns that it ran out of memory rather than how it failed
+// afterwards.
+using AllocationFailureHandler = void (*)();
+void SetAllocationFailureHandler(AllocationFailureHandler handler);
+// Runs the handler, if one is set.
+void AllocationFailed();
+
 // Memory for an image about to be filled, given all its pages in one call
 // rather than one fault at a time; unmapped when the last owner lets go, null
 // when out of memory.

@@ -16,7 +16,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/files.h"
@@ -27,13 +29,21 @@ namespace {
 
 constexpr std::size_t kChildHugePageBlockBytes = std::size_t{256} << 10;
 
+struct FileClose {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+struct FilterRelease {
+  void operator()(void* filter) const { seccomp_release(filter); }
+};
+using FilterContext = std::unique_ptr<void, FilterRelease>;
+
 // The address space the process has mapped now (the child starts with the same).
 std::uint64_t MappedBytesNow() {
-  std::FILE* statm = std::fopen("/proc/self/statm", "re");
-  if (statm == nullptr) return 0;
+  const std::unique_ptr<std::FILE, FileClose> statm(std::fopen("/proc/self/statm", "re"));
+  if (!statm) return 0;
   unsigned long long pages = 0;
-  const int read = std::fscanf(statm, "%llu", &pages);
-  std::fclose(statm);
+  const int read = std::fscanf(statm.get(), "%llu", &pages);
   return read == 1 ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
@@ -58,8 +68,9 @@ bool AllowOnFd(scmp_filter_ctx filter, int syscall, int fd) {
 // Everything not allowed here kills the child. Memory may never become executable.
 // The program is compiled by libseccomp in the parent, where it costs least.
 std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
-  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
-  if (filter == nullptr) return {};
+  const FilterContext context(seccomp_init(SCMP_ACT_KILL_PROCESS));
+  if (!context) return {};
+  const scmp_filter_ctx filter = context.get();
   bool ok = true;
   for (const int fd : descriptors.readable) {
     for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek)}) {
@@ -90,7 +101,6 @@ std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
       if (::pread(exported.Get(), program.data(), static_cast<std::size_t>(bytes), 0) != bytes) program.clear();
     }
   }
-  seccomp_release(filter);
   return program;
 }
 
@@ -116,6 +126,8 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
          ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
 }
 
+[[noreturn]] void ExitOutOfMemory() { ExitChild(kSandboxOutOfMemoryExit); }
+
 [[noreturn]] void RunChild(const SandboxLimits& limits, const std::vector<sock_filter>& filter, int output,
                            pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -130,8 +142,18 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
   }
   // The decoder's buffers are dropped with the child, so even a small image's go on huge pages.
   SetHugePageBlockBytes(kChildHugePageBlockBytes);
+  // Memory refused at the limit ends the child here, before a library that
+  // misses the null (or catches the exception) can turn it into a crash or a
+  // plain failure. malloc's failures come from the block allocator, new's
+  // from the handler (and from an exception that still escapes).
+  SetAllocationFailureHandler(ExitOutOfMemory);
+  std::set_new_handler(ExitOutOfMemory);
   if (!InstallFilter(filter)) ExitChild(124);
-  ExitChild(work(output));
+  try {
+    ExitChild(work(output));
+  } catch (const std::bad_alloc&) {
+    ExitOutOfMemory();
+  }
 }
 
 // Waits until fd can be read or the deadline passes.
@@ -177,7 +199,12 @@ bool SandboxOutput::Read(void* buffer, std::size_t size) {
     } else if (n == 0) {
       closed_ = true;
       return false;
-    } else if (errno != EINTR && (errno != EAGAIN || !WaitReadable(fd_, deadline_))) {
+    } else if (errno == EAGAIN) {
+      if (!WaitReadable(fd_, deadline_)) {
+        timedOut_ = std::chrono::steady_clock::now() >= deadline_;
+        return false;
+      }
+    } else if (errno != EINTR) {
       return false;
     }
   }
@@ -192,36 +219,36 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   // (however it comes) closes the pipe. The parent's end never blocks.
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-  const int readEnd = pipeFds[0];
-  const int writeEnd = pipeFds[1];
-  ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
-  ::fcntl(writeEnd, F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
+  UniqueFd readEnd(pipeFds[0]);
+  UniqueFd writeEnd(pipeFds[1]);
+  ::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
+  ::fcntl(writeEnd.Get(), F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
   SandboxDescriptors allowed = descriptors;
-  allowed.writable.push_back(writeEnd);
+  allowed.writable.push_back(writeEnd.Get());
   const std::vector<sock_filter> filter = FilterFor(allowed);
   const std::uint64_t mapped = MappedBytesNow();
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
-  if (child < 0) {
-    ::close(readEnd);
-    ::close(writeEnd);
-    return result;
-  }
+  if (child < 0) return result;
   if (child == 0) {
-    ::close(readEnd);
-    RunChild(limits, filter, writeEnd, parent, mapped, work);
+    readEnd.Reset();
+    RunChild(limits, filter, writeEnd.Get(), parent, mapped, work);
   }
-  ::close(writeEnd);
+  writeEnd.Reset();
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
   bool refused = false;
+  bool late = false;
   if (receive) {
-    SandboxOutput output(readEnd, deadline);
-    // Output cut short by the child's own end is no refusal: its status tells what happened.
-    refused = !receive(output) && !output.Closed();
+    SandboxOutput output(readEnd.Get(), deadline);
+    // Output cut short by the child's own end is no refusal: its status tells
+    // what happened. Nor is output that stopped coming until the wall-clock limit.
+    const bool received = receive(output);
+    late = !received && output.TimedOut();
+    refused = !received && !output.Closed() && !late;
   }
-  const bool ended = !refused && DrainUntilClosed(readEnd, deadline);
-  ::close(readEnd);
+  const bool ended = !refused && !late && DrainUntilClosed(readEnd.Get(), deadline);
+  readEnd.Reset();
   if (!ended) ::kill(child, SIGKILL);
 
   int status = 0;
@@ -232,6 +259,9 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
     result.end = SandboxEnd::Refused;
   } else if (!ended) {
     result.end = SandboxEnd::TimedOut;
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == kSandboxOutOfMemoryExit) {
+    result.end = SandboxEnd::OutOfMemory;
+    result.exitCode = kSandboxOutOfMemoryExit;
   } else if (WIFEXITED(status)) {
     result.end = SandboxEnd::Exited;
     result.exitCode = WEXITSTATUS(status);

@@ -3,8 +3,12 @@
 // ones it is given and to a pipe back to the parent, manage its memory and
 // exit. Opening files, creating processes, the network and executable memory
 // are refused by a seccomp filter that kills the child. Limits on address space, CPU time and wall-clock time
-// end a child that runs away; core dumps are off. Whatever happens to the
-// child, the caller gets a value back.
+// end a child that runs away; core dumps are off. An allocation that the
+// address-space limit refuses ends the child at once with an exit code of its
+// own, so that running out of memory is told apart from a crash it would
+// otherwise cause (in sanitizer builds the sanitizer's allocator meets the
+// limit instead, and its report is a forbidden write that ends the child).
+// Whatever happens to the child, the caller gets a value back.
 #pragma once
 
 #include <chrono>
@@ -28,12 +32,17 @@ struct SandboxDescriptors {
 };
 
 enum class SandboxEnd {
-  Exited,     // the child exited by itself; see exitCode
-  Signalled,  // a signal ended it (a crash, the seccomp filter, the CPU limit)
-  TimedOut,   // killed at the wall-clock limit
-  Refused,    // the parent refused what the child sent and ended it
-  NotStarted, // the child could not be created
+  Exited,       // the child exited by itself; see exitCode
+  Signalled,    // a signal ended it (a crash, the seccomp filter, the CPU limit)
+  TimedOut,     // killed at the wall-clock limit
+  OutOfMemory,  // an allocation failed at the address-space limit
+  Refused,      // the parent refused what the child sent and ended it
+  NotStarted,   // the child could not be created
 };
+
+// The exit code with which a child reports an allocation that failed; work
+// must not return it.
+inline constexpr int kSandboxOutOfMemoryExit = 123;
 
 struct SandboxResult {
   SandboxEnd end = SandboxEnd::NotStarted;
@@ -50,10 +59,13 @@ class SandboxOutput {
   bool Read(void* buffer, std::size_t size);
   // The child has closed its end (it has ended).
   bool Closed() const { return closed_; }
+  // A read waited until the wall-clock limit.
+  bool TimedOut() const { return timedOut_; }
 
  private:
   int fd_;
   bool closed_ = false;
+  bool timedOut_ = false;
   std::chrono::steady_clock::time_point deadline_;
 };
 

@@ -10,11 +10,9 @@ namespace {
 
 std::string MapCase(std::string_view text, bool upper) {
   if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
-    gchar* mapped = upper ? g_utf8_strup(text.data(), static_cast<gssize>(text.size()))
-                          : g_utf8_strdown(text.data(), static_cast<gssize>(text.size()));
-    std::string result(mapped);
-    g_free(mapped);
-    return result;
+    const GlibText mapped(upper ? g_utf8_strup(text.data(), static_cast<gssize>(text.size()))
+                                : g_utf8_strdown(text.data(), static_cast<gssize>(text.size())));
+    return std::string(mapped.get());
   }
   std::string result(text);
   for (char& c : result) {
@@ -27,6 +25,8 @@ std::string MapCase(std::string_view text, bool upper) {
 char AsciiUpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
+
+void GlibFree::operator()(char* text) const { g_free(text); }
 
 std::string UpperCase(std::string_view text) { return MapCase(text, true); }
 std::string LowerCase(std::string_view text) { return MapCase(text, false); }

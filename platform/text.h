@@ -1,10 +1,17 @@
 // Text helpers: strings are UTF-8 inside the program; case mapping is Unicode-aware.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kestrel {
+
+// Owns a string that glib allocated (g_utf8_strup, g_utf8_make_valid...).
+struct GlibFree {
+  void operator()(char* text) const;
+};
+using GlibText = std::unique_ptr<char, GlibFree>;
 
 // Unicode upper/lower case of UTF-8 text (glib). Bytes that are not valid UTF-8
 // (a Latin-1 file name, say) are mapped as ASCII so no input is ever lost.

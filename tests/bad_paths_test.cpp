@@ -74,7 +74,9 @@ TEST(BadPaths, InputsThatAreNotRegularFilesFailWithoutBlocking) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.HasLine("Error: Invalid input file")) << result.out;
     // The load itself refuses them too (a file swapped for a FIFO after the checks).
-    EXPECT_FALSE(LoadInputImage(input, 0));
+    const ImageResult load = LoadInputImage(input, 0);
+    EXPECT_FALSE(load.image);
+    EXPECT_EQ(load.failure, "not a regular file");
   }
 }
 
@@ -95,6 +97,8 @@ TEST(BadPaths, ReadOnlyOutputFolderFailsAndKeepsTheExistingFile) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.HasLine("[ERROR] Unable to convert the file!")) << result.out;
   EXPECT_TRUE(result.HasLine("Conversion stopped")) << result.out;
+  const std::string why = mount.Mounted() ? "Read-only file system" : "Permission denied";
+  EXPECT_EQ(result.err, "kestrel: " + input + ": cannot write " + out + "/image.bmp: " + why + "\n");
   EXPECT_EQ(test::ReadText(out + "/image.bmp"), "earlier output");
   EXPECT_TRUE(OtherFiles(out, "image.bmp").empty());
 }
@@ -109,6 +113,7 @@ TEST(BadPaths, FullDiskFailsWithoutAPartialFileAndKeepsTheExistingFile) {
   const test::RunResult result = RunKestrel({"-d", "-i", input, "-o", out});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.HasLine("[ERROR] Unable to convert the file!")) << result.out;
+  EXPECT_EQ(result.err, "kestrel: " + input + ": cannot write " + out + "/image.bmp: No space left on device\n");
   EXPECT_EQ(test::ReadText(out + "/image.bmp"), "earlier output");
   EXPECT_TRUE(OtherFiles(out, "image.bmp").empty());
 }
@@ -116,12 +121,13 @@ TEST(BadPaths, FullDiskFailsWithoutAPartialFileAndKeepsTheExistingFile) {
 TEST(BadPaths, SaveIntoAFolderThatVanishedFails) {
   TempDir dir;
   const std::string input = MakePsd(dir.Path(), "image.psd", "rgb8", 6, 4);
-  ImagePtr image = LoadInputImage(input, 0);
+  ImagePtr image = LoadInputImage(input, 0).image;
   ASSERT_TRUE(image);
   const std::string gone = dir.File("gone");
   fs::create_directories(gone);
   fs::remove_all(gone);
-  EXPECT_FALSE(SaveImage(image.get(), FIF_BMP, gone + "/image.bmp", 0));
+  EXPECT_EQ(SaveImage(image.get(), FIF_BMP, gone + "/image.bmp", 0).failure,
+            "cannot write " + gone + "/image.bmp: No such file or directory");
   EXPECT_FALSE(fs::exists(gone));
 }
 

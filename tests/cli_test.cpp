@@ -311,7 +311,49 @@ TEST(CommandLine, AFileThatFailsInTheJobStopsTheConversion) {
   EXPECT_EQ(lines[lines.size() - 3], "File Format: [ERROR] UNRECOGNIZED");
   EXPECT_EQ(lines[lines.size() - 2], "[ERROR] Unable to convert the file!");
   EXPECT_EQ(lines.back(), "Conversion stopped");
+  EXPECT_EQ(result.err, "kestrel: " + dir.File("broken.psd") + ": not a Photoshop file\n");
   EXPECT_FALSE(std::filesystem::exists(dir.File("broken.bmp")));
+}
+
+TEST(CommandLine, AFileThatFailsGetsOneLineOnStandardErrorSayingWhy) {
+  test::TempDir dir;
+  const std::string photo = test::MakePsd(dir.Path(), "photo.psd", "rgb8", 6, 4);  // raw, 3 x 24 bytes of pixels
+  const std::string bytes = test::ReadText(photo);
+  const auto file = [&dir](const std::string& name, const std::string& content) {
+    test::WriteText(dir.File(name), content);
+    return dir.File(name);
+  };
+  std::string deep = bytes;
+  deep[23] = 24;  // the low byte of the depth
+  std::filesystem::create_directories(dir.File("taken.bmp"));
+  // A program without the drawing module beside it, for a run that draws a frame.
+  const std::string alone = dir.File("kestrel");
+  std::filesystem::copy_file(KESTREL_BINARY, alone);
+  struct Case {
+    std::string input;
+    std::string reason;
+    std::vector<std::string> options = {};
+    std::string binary = {};
+  };
+  const Case cases[] = {
+      {file("text.psd", "not a photoshop file"), "not a Photoshop file"},
+      {file("deep.psd", deep), "damaged Photoshop file: the header gives depth 24"},
+      {file("short.psd", bytes.substr(0, bytes.size() - 10)),
+       "damaged Photoshop file: the image data is shorter than the header says: 72 bytes needed, 62 present"},
+      {file("taken.psd", bytes), "cannot write " + dir.File("taken.bmp") + ": Is a directory"},
+      {photo, "cannot find the drawing module kestrel_draw.so", {"--fr-solid-left=2"}, alone},
+  };
+  for (const Case& failing : cases) {
+    SCOPED_TRACE(failing.input);
+    Lines arguments = {"-q", "-i", failing.input};
+    arguments.insert(arguments.end(), failing.options.begin(), failing.options.end());
+    test::RunOptions options;
+    options.binary = failing.binary;
+    const auto result = RunKestrel(arguments, options);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "Conversion stopped\n");
+    EXPECT_EQ(result.err, "kestrel: " + failing.input + ": " + failing.reason + "\n");
+  }
 }
 
 TEST(CommandLine, SecondCopyIsRefused) {

@@ -14,12 +14,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 #include "engine/load.h"
 #include "engine/sandboxed_load.h"
 #include "platform/files.h"
 #include "platform/sandbox.h"
+#include "platform/sanitizer.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {
@@ -48,6 +51,108 @@ std::vector<std::string> HostileFiles() {
   return files;
 }
 
+// The defence that stopped a file, told by the reason the job gives for it.
+enum class Defence {
+  HeaderCheck,       // refused before any decoding
+  MemoryLimit,       // the decoder ran out of its address space
+  TimeLimit,         // the decoder ran out of CPU or wall-clock time
+  Crash,             // the decoder died of a signal
+  SystemCallFilter,  // the decoder made a call the confinement forbids
+  DecoderRefusal,    // the decoder itself gave up
+  ResultCheck,       // the decoder's bitmap did not match the header
+  None,              // a reason that names no defence
+};
+
+Defence DefenceOf(std::string_view reason) {
+  static const std::pair<std::string_view, Defence> kReasons[] = {
+      {"not a Photoshop file", Defence::HeaderCheck},
+      {"damaged Photoshop file: ", Defence::HeaderCheck},
+      {"unsupported Photoshop file: ", Defence::HeaderCheck},
+      {"the decoder was stopped after using ", Defence::MemoryLimit},
+      {"the decoder took longer than ", Defence::TimeLimit},
+      {"the decoder crashed (signal ", Defence::Crash},
+      {"the decoder was stopped for a forbidden system call", Defence::SystemCallFilter},
+      {"the decoder could not read the image", Defence::DecoderRefusal},
+      {"the decoder sent back an image that does not match the header", Defence::ResultCheck},
+  };
+  for (const auto& [start, defence] : kReasons) {
+    if (reason.starts_with(start)) return defence;
+  }
+  return Defence::None;
+}
+
+// The first two columns of a table of the corpus (tab-separated, under a
+// heading line): each file, and what is known of it.
+std::map<std::string, std::string> CorpusTable(const std::string& relative) {
+  std::map<std::string, std::string> table;
+  std::ifstream text(CorpusPath(relative));
+  std::string line;
+  std::getline(text, line);
+  while (std::getline(text, line)) {
+    std::istringstream fields(line);
+    std::string file, known;
+    std::getline(fields, file, '\t');
+    std::getline(fields, known, '\t');
+    table[file] = known;
+  }
+  return table;
+}
+
+// The outcome column of the shared set's INDEX.tsv (crash, hang, bigmem, ...), by file name.
+const std::map<std::string, std::string>& IndexedOutcomes() {
+  static const std::map<std::string, std::string> outcomes = CorpusTable("malformed/INDEX.tsv");
+  return outcomes;
+}
+
+// Whether the fixed 26-byte header holds a value that no Photoshop file has,
+// read from the file's own bytes by the format's rules: version 1 (PSD) or 2
+// (PSB), 1 to 56 channels, 1 to 30000 pixels a side (300000 in a PSB), depth
+// 1, 8, 16 or 32, a known colour mode, depth 1 in bitmap mode alone and depth
+// 8 in indexed mode.
+bool FixedHeaderOutOfRange(const std::string& path) {
+  unsigned char h[26] = {};
+  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(h), sizeof h);
+  const auto big = [&h](int at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | h[at + i];
+    return value;
+  };
+  const std::uint32_t version = big(4, 2), channels = big(12, 2), height = big(14, 4), width = big(18, 4);
+  const std::uint32_t depth = big(22, 2), mode = big(24, 2);
+  const std::uint32_t maxSide = version == 2 ? 300000 : 30000;
+  const bool knownDepth = depth == 1 || depth == 8 || depth == 16 || depth == 32;
+  const bool knownMode = mode <= 4 || (mode >= 7 && mode <= 9);
+  return (version != 1 && version != 2) || channels < 1 || channels > 56 || width < 1 || width > maxSide ||
+         height < 1 || height > maxSide || !knownDepth || !knownMode || (depth == 1) != (mode == 0) ||
+         (mode == 2 && depth != 8);
+}
+
+// The defences that may stop a file that the index lists with this outcome.
+// Under the sanitizer its own allocator meets the memory limit, and the child
+// dies the way the sanitizer's runtime does when memory runs out (a crash, or a
+// report that the confinement stops as a forbidden call); the limit is also
+// larger by the sanitizer's own needs, so a large request may succeed and the
+// bitmap made from it be refused.
+std::set<Defence> DefencesFor(const std::string& outcome) {
+  using enum Defence;
+  std::set<Defence> allowed;
+  if (outcome == "crash") {
+    allowed = {HeaderCheck, Crash, SystemCallFilter};
+  } else if (outcome == "hang") {
+    allowed = {HeaderCheck, TimeLimit, MemoryLimit};
+  } else if (outcome == "bigmem") {
+    allowed = {HeaderCheck, MemoryLimit};
+  } else if (outcome.starts_with("crash only without RLIMIT_AS")) {
+    allowed = {HeaderCheck, MemoryLimit, DecoderRefusal};
+  } else if (outcome == "silent-memory-error") {
+    allowed = {HeaderCheck, DecoderRefusal, MemoryLimit, Crash, SystemCallFilter};
+  } else {  // a reproducer of our own fuzzing: any defence, as long as one names it
+    allowed = {HeaderCheck, MemoryLimit, TimeLimit, Crash, SystemCallFilter, DecoderRefusal, ResultCheck};
+  }
+  if (kSanitizedBuild && allowed.contains(MemoryLimit)) allowed.insert({Crash, SystemCallFilter, ResultCheck});
+  return allowed;
+}
+
 class HostileFile : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(HostileFile, FailsAloneWithTheFailureLinesAndExitCodeOne) {
@@ -65,6 +170,18 @@ TEST_P(HostileFile, FailsAloneWithTheFailureLinesAndExitCodeOne) {
   EXPECT_TRUE(result.HasLine("[ERROR] Unable to convert the file!")) << result.out;
   EXPECT_TRUE(result.HasLine("Conversion stopped")) << result.out;
   EXPECT_EQ(test::ReadText(dir.File("input.bmp")), "earlier output");
+
+  // One line on standard error names the file and the defence that stopped it.
+  const std::string prefix = "kestrel: " + input + ": ";
+  ASSERT_TRUE(result.err.starts_with(prefix) && result.err.ends_with("\n")) << result.err;
+  const std::string reason = result.err.substr(prefix.size(), result.err.size() - prefix.size() - 1);
+  EXPECT_EQ(reason.find('\n'), std::string::npos) << result.err;
+  if (FixedHeaderOutOfRange(GetParam())) {
+    EXPECT_TRUE(reason.starts_with("damaged Photoshop file: the header gives ")) << reason;
+  }
+  const auto listed = IndexedOutcomes().find(fs::path(GetParam()).filename().string());
+  const std::string outcome = listed == IndexedOutcomes().end() ? std::string() : listed->second;
+  EXPECT_TRUE(DefencesFor(outcome).contains(DefenceOf(reason))) << "index outcome '" << outcome << "': " << reason;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, HostileFile, ::testing::ValuesIn(HostileFiles()), [](const auto& info) {
@@ -143,10 +260,10 @@ TEST(Confinement, TheDecoderChildOfALoadCannotOpenAFile) {
   TempDir dir;
   const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
   SetSandboxProbeForTesting(OpenAFile);
-  const PsdLoad load = LoadPsdSandboxed(psd, 0);
+  const ImageResult load = LoadPsdSandboxed(psd, 0);
   SetSandboxProbeForTesting(nullptr);
   EXPECT_FALSE(load.image);
-  EXPECT_EQ(load.failure, "decoder ended by signal " + std::to_string(SIGSYS));
+  EXPECT_EQ(load.failure, "the decoder was stopped for a forbidden system call (signal " + std::to_string(SIGSYS) + ")");
   EXPECT_TRUE(LoadPsdSandboxed(psd, 0).image) << "the same file decodes without the probe";
 }
 
@@ -163,27 +280,50 @@ TEST(SandboxLimits, EndARunawayChild) {
   EXPECT_FALSE(spin.Succeeded());
   EXPECT_NE(spin.end, SandboxEnd::Exited);
 
-  // Blocked without using CPU (as on a corrupted lock): the wall clock ends it.
+  // Blocked without using CPU (as on a corrupted lock): the wall clock ends
+  // it, also while the parent waits for its output.
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   const int readEnd = pipeFds[0];
-  const SandboxResult blocked = RunSandboxed(limits, {{readEnd}, {}}, [readEnd](int) {
-    char byte;
-    return static_cast<int>(::read(readEnd, &byte, 1));
-  });
+  const std::function<bool(SandboxOutput&)> receivers[] = {nullptr, [](SandboxOutput& output) {
+                                                             char byte;
+                                                             return output.Read(&byte, 1);
+                                                           }};
+  for (const auto& receive : receivers) {
+    const SandboxResult blocked = RunSandboxed(
+        limits, {{readEnd}, {}},
+        [readEnd](int) {
+          char byte;
+          return static_cast<int>(::read(readEnd, &byte, 1));
+        },
+        receive);
+    EXPECT_EQ(blocked.end, SandboxEnd::TimedOut) << (receive ? "while receiving" : "without output");
+  }
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
-  EXPECT_EQ(blocked.end, SandboxEnd::TimedOut);
 
-  // More memory than allowed: the allocation fails (or the child dies), never the parent.
+  // More memory than allowed, from malloc or from new: the child is ended and
+  // says so (under the sanitizer its own allocator dies reporting it), never the parent.
   limits.extraAddressSpace = 64 << 20;
-  const SandboxResult greedy = RunSandboxed(limits, {}, [](int) {
-    void* block = std::malloc(512 << 20);
-    if (block == nullptr) return 3;
-    std::memset(block, 1, 512 << 20);
-    return 0;
-  });
-  EXPECT_FALSE(greedy.Succeeded());
+  const std::function<int(int)> greedy[] = {
+      [](int) {
+        void* block = std::malloc(512 << 20);
+        if (block == nullptr) return 3;
+        std::memset(block, 1, 512 << 20);
+        return 0;
+      },
+      [](int) {
+        std::vector<char> block(512 << 20, 1);
+        return block[12345] == 1 ? 0 : 3;
+      },
+  };
+  for (const auto& work : greedy) {
+    const SandboxResult result = RunSandboxed(limits, {}, work);
+    EXPECT_FALSE(result.Succeeded());
+    if (!kSanitizedBuild) {
+      EXPECT_EQ(result.end, SandboxEnd::OutOfMemory) << "exit " << result.exitCode;
+    }
+  }
 }
 
 // FreeImage in this process and the confined decoder give the same bitmap.
@@ -213,14 +353,7 @@ void ExpectSameBitmap(FIBITMAP* expected, FIBITMAP* actual) {
 // The corpus files FreeImage loads, by BEHAVIOUR.tsv.
 std::vector<std::string> LoadableCorpusFiles() {
   std::vector<std::string> files;
-  std::ifstream table(CorpusPath("psd/BEHAVIOUR.tsv"));
-  std::string line;
-  std::getline(table, line);
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string file, result;
-    std::getline(fields, file, '\t');
-    std::getline(fields, result, '\t');
+  for (const auto& [file, result] : CorpusTable("psd/BEHAVIOUR.tsv")) {
     if (result != "LOAD_FAILED") files.push_back(file);
   }
   return files;
@@ -233,11 +366,11 @@ TEST(CorpusDecoding, EveryLoadableFileDecodesConfinedAsInProcess) {
   for (const int flags : {PSD_DEFAULT, PSD_CMYK, PSD_LAB}) {
     for (const std::string& file : files) {
       SCOPED_TRACE(file + " flags " + std::to_string(flags));
-      const PsdLoad confined = LoadPsdSandboxed(CorpusPath("psd/" + file), flags);
+      const ImageResult confined = LoadPsdSandboxed(CorpusPath("psd/" + file), flags);
       ASSERT_TRUE(confined.image) << confined.failure;
       // The files named bad_ are damaged: never decode them in the test process.
       if (file.rfind("bad_", 0) == 0) continue;
-      const PsdLoad direct = LoadPsdInProcess(CorpusPath("psd/" + file), flags);
+      const ImageResult direct = LoadPsdInProcess(CorpusPath("psd/" + file), flags);
       ASSERT_TRUE(direct.image) << direct.failure;
       ExpectSameBitmap(direct.image.get(), confined.image.get());
     }
@@ -259,7 +392,7 @@ RGBQUAD ColourAt(FIBITMAP* image, unsigned x, unsigned y) {
 TEST(IndexedColour, ComesFromTheFilesOwnPalette) {
   TempDir dir;
   const std::string ours = MakePsd(dir.Path(), "ours.psd", "indexed8", 8, 4);
-  ImagePtr image = LoadInputImage(ours, 0);
+  ImagePtr image = LoadInputImage(ours, 0).image;
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_PALETTE);
   const RGBQUAD* palette = FreeImage_GetPalette(image.get());
@@ -271,7 +404,7 @@ TEST(IndexedColour, ComesFromTheFilesOwnPalette) {
   const std::string theirs = dir.File("theirs.psd");
   const std::string command = "convert -size 16x8 gradient:red-blue -type Palette -colors 16 'PSD:" + theirs + "'";
   if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ImageMagick is not installed";
-  image = LoadInputImage(theirs, 0);
+  image = LoadInputImage(theirs, 0).image;
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_PALETTE);
   const RGBQUAD first = ColourAt(image.get(), 0, 7);  // top left: red

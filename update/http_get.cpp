@@ -9,6 +9,7 @@
 #include <charconv>
 #include <algorithm>
 #include <fcntl.h>
+#include <memory>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -52,10 +53,11 @@ UniqueFd Connect(const UrlParts& parts, std::int64_t deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(parts.host.c_str(), parts.port.c_str(), &hints, &found) != 0) return {};
+  addrinfo* list = nullptr;
+  if (getaddrinfo(parts.host.c_str(), parts.port.c_str(), &hints, &list) != 0) return {};
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> found(list, freeaddrinfo);
   UniqueFd result;
-  for (addrinfo* at = found; at != nullptr && !result.Valid(); at = at->ai_next) {
+  for (addrinfo* at = found.get(); at != nullptr && !result.Valid(); at = at->ai_next) {
     UniqueFd fd(socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, at->ai_protocol));
     if (!fd.Valid()) continue;
     if (connect(fd.Get(), at->ai_addr, at->ai_addrlen) != 0) {
@@ -69,7 +71,6 @@ UniqueFd Connect(const UrlParts& parts, std::int64_t deadline) {
     }
     result = std::move(fd);
   }
-  freeaddrinfo(found);
   return result;
 }
 

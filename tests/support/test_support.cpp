@@ -88,7 +88,7 @@ RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions
     ::setenv("XDG_RUNTIME_DIR", lockFolder.c_str(), 1);
     for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
-    std::string binary = KESTREL_BINARY;
+    std::string binary = options.binary.empty() ? std::string(KESTREL_BINARY) : options.binary;
     argv.push_back(binary.data());
     std::vector<std::string> copies = arguments;
     for (auto& argument : copies) argv.push_back(argument.data());

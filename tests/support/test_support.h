@@ -39,6 +39,7 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
   std::string input;             // fed to standard input
   int timeoutSeconds = 60;
+  std::string binary;            // empty: the kestrel of this build
 };
 
 RunOptions InDirectory(std::string folder);
