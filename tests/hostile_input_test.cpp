@@ -132,7 +132,7 @@ bool FixedHeaderOutOfRange(const std::string& path) {
 // dies the way the sanitizer's runtime does when memory runs out (a crash, or a
 // report that the confinement stops as a forbidden call); the limit is also
 // larger by the sanitizer's own needs, so a large request may succeed and the
-// bitmap made from it be refused.
+// bitmap made from it be refused, or the slower decoder run out of time first.
 std::set<Defence> DefencesFor(const std::string& outcome) {
   using enum Defence;
   std::set<Defence> allowed;
@@ -149,7 +149,7 @@ std::set<Defence> DefencesFor(const std::string& outcome) {
   } else {  // a reproducer of our own fuzzing: any defence, as long as one names it
     allowed = {HeaderCheck, MemoryLimit, TimeLimit, Crash, SystemCallFilter, DecoderRefusal, ResultCheck};
   }
-  if (kSanitizedBuild && allowed.contains(MemoryLimit)) allowed.insert({Crash, SystemCallFilter, ResultCheck});
+  if (kSanitizedBuild && allowed.contains(MemoryLimit)) allowed.insert({Crash, SystemCallFilter, ResultCheck, TimeLimit});
   return allowed;
 }
 
