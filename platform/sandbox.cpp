@@ -20,12 +20,9 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/pixel_memory.h"
 
 namespace kestrel {
 namespace {
-
-constexpr std::size_t kChildHugePageBlockBytes = std::size_t{256} << 10;
 
 // The address space the process has mapped now (the child starts with the same).
 std::uint64_t MappedBytesNow() {
@@ -128,8 +125,6 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
     const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
     SetLimit(RLIMIT_AS, space, space);
   }
-  // The decoder's buffers are dropped with the child, so even a small image's go on huge pages.
-  SetHugePageBlockBytes(kChildHugePageBlockBytes);
   if (!InstallFilter(filter)) ExitChild(124);
   ExitChild(work(output));
 }
