@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 
-#include <atomic>
 #include <cstdint>
 
 namespace kestrel {
@@ -12,21 +11,10 @@ namespace {
 constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it and fault page by page
 #endif
 
-std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
-std::atomic<AllocationFailureHandler> g_allocationFailure{nullptr};
+constexpr std::size_t kPageBytes = 4096;
 
-}  // namespace
-
-std::size_t HugePageBlockBytes() { return g_hugePageBlockBytes.load(std::memory_order_relaxed); }
-
-void SetHugePageBlockBytes(std::size_t bytes) { g_hugePageBlockBytes.store(bytes, std::memory_order_relaxed); }
-
-void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_allocationFailure.store(handler); }
-
-void AllocationFailed() {
-  if (const AllocationFailureHandler handler = g_allocationFailure.load()) handler();
-}
-
+// size bytes (a whole number of pages) of fresh zeroed memory starting on a 2
+// MB boundary and marked for huge pages; null when it cannot be mapped.
 void* MapHugePageAligned(std::size_t size) {
   const std::size_t span = size + kHugePageBytes;  // room to start on a 2 MB boundary
   void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -41,20 +29,20 @@ void* MapHugePageAligned(std::size_t size) {
   return block;
 }
 
-void* MapPopulated(std::size_t size) {
-  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  return block == MAP_FAILED ? nullptr : block;
-}
+}  // namespace
 
 std::shared_ptr<void> MapPixelMemory(std::size_t size) {
-  if (size == 0) size = 1;
+  // Whole pages, so that the unused end of the aligned mapping can be given back.
+  size = (size + kPageBytes - 1) / kPageBytes * kPageBytes;
+  if (size == 0) size = kPageBytes;
   void* block = nullptr;
   if (size >= kHugePageBytes) {
     block = MapHugePageAligned(size);
     // Faulted in now, a huge page at a time, before the rows are copied in.
     if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
   } else {
-    block = MapPopulated(size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (mapped != MAP_FAILED) block = mapped;
   }
   if (block == nullptr) return nullptr;
   return std::shared_ptr<void>(block, [size](void* at) { ::munmap(at, size); });
