@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 
 namespace kestrel {
@@ -11,10 +12,21 @@ namespace {
 constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it and fault page by page
 #endif
 
-constexpr std::size_t kPageBytes = 4096;
+std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
+std::atomic<AllocationFailureHandler> g_allocationFailure{nullptr};
 
-// size bytes (a whole number of pages) of fresh zeroed memory starting on a 2
-// MB boundary and marked for huge pages; null when it cannot be mapped.
+}  // namespace
+
+std::size_t HugePageBlockBytes() { return g_hugePageBlockBytes.load(std::memory_order_relaxed); }
+
+void SetHugePageBlockBytes(std::size_t bytes) { g_hugePageBlockBytes.store(bytes, std::memory_order_relaxed); }
+
+void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_allocationFailure.store(handler); }
+
+void AllocationFailed() {
+  if (const AllocationFailureHandler handler = g_allocationFailure.load()) handler();
+}
+
 void* MapHugePageAligned(std::size_t size) {
   const std::size_t span = size + kHugePageBytes;  // room to start on a 2 MB boundary
   void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -29,20 +41,20 @@ void* MapHugePageAligned(std::size_t size) {
   return block;
 }
 
-}  // namespace
+void* MapPopulated(std::size_t size) {
+  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
 
 std::shared_ptr<void> MapPixelMemory(std::size_t size) {
-  // Whole pages, so that the unused end of the aligned mapping can be given back.
-  size = (size + kPageBytes - 1) / kPageBytes * kPageBytes;
-  if (size == 0) size = kPageBytes;
+  if (size == 0) size = 1;
   void* block = nullptr;
   if (size >= kHugePageBytes) {
     block = MapHugePageAligned(size);
     // Faulted in now, a huge page at a time, before the rows are copied in.
     if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
   } else {
-    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (mapped != MAP_FAILED) block = mapped;
+    block = MapPopulated(size);
   }
   if (block == nullptr) return nullptr;
   return std::shared_ptr<void>(block, [size](void* at) { ::munmap(at, size); });

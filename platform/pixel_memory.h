@@ -11,6 +11,33 @@ namespace kestrel {
 
 inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
+// size bytes of fresh zeroed memory starting on a 2 MB boundary and marked for
+// huge pages; null when it cannot be mapped. Released with munmap(block, size).
+// Allocates nothing else, so an allocator may use it.
+void* MapHugePageAligned(std::size_t size);
+
+// size bytes of fresh zeroed memory with all its pages given at once; null when
+// it cannot be mapped. Released with munmap(block, size). Allocates nothing
+// else, so an allocator may use it.
+void* MapPopulated(std::size_t size);
+
+// Blocks of at least this many bytes go on huge pages (where the block
+// allocator is linked in). A process that lives only to decode one image lowers
+// it: its memory is dropped moments later, so spending a huge page on a
+// smaller image costs nothing lasting and saves most of its page faults.
+std::size_t HugePageBlockBytes();
+void SetHugePageBlockBytes(std::size_t bytes);
+
+// What the block allocator does when neither it nor the C library can give
+// the memory asked for: by default nothing more (the caller gets null). A
+// confined child sets a handler that ends it at once (platform/sandbox.h), so
+// that its parent learns that it ran out of memory rather than how it failed
+// afterwards.
+using AllocationFailureHandler = void (*)();
+void SetAllocationFailureHandler(AllocationFailureHandler handler);
+// Runs the handler, if one is set.
+void AllocationFailed();
+
 // Memory for an image about to be filled, given all its pages in one call
 // rather than one fault at a time; unmapped when the last owner lets go, null
 // when out of memory.

@@ -4,7 +4,6 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
-#include <mimalloc.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -23,9 +22,12 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/pixel_memory.h"
 
 namespace kestrel {
 namespace {
+
+constexpr std::size_t kChildHugePageBlockBytes = std::size_t{256} << 10;
 
 struct FileClose {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -126,10 +128,6 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
 
 [[noreturn]] void ExitOutOfMemory() { ExitChild(kSandboxOutOfMemoryExit); }
 
-void OnAllocatorError(int error, void*) {
-  if (error == ENOMEM) ExitOutOfMemory();
-}
-
 [[noreturn]] void RunChild(const SandboxLimits& limits, const std::vector<sock_filter>& filter, int output,
                            pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -142,11 +140,13 @@ void OnAllocatorError(int error, void*) {
     const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
     SetLimit(RLIMIT_AS, space, space);
   }
+  // The decoder's buffers are dropped with the child, so even a small image's go on huge pages.
+  SetHugePageBlockBytes(kChildHugePageBlockBytes);
   // Memory refused at the limit ends the child here, before a library that
   // misses the null (or catches the exception) can turn it into a crash or a
-  // plain failure: the allocator reports every request it cannot serve, new's
-  // failures come from the handler (and from an exception that still escapes).
-  mi_register_error(OnAllocatorError, nullptr);
+  // plain failure. malloc's failures come from the block allocator, new's
+  // from the handler (and from an exception that still escapes).
+  SetAllocationFailureHandler(ExitOutOfMemory);
   std::set_new_handler(ExitOutOfMemory);
   if (!InstallFilter(filter)) ExitChild(124);
   try {

@@ -4,8 +4,6 @@
 set -eu
 
 packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev mandoc"
-# The allocator that serves malloc in the executables, and the library they run with.
-packages="$packages libmimalloc-dev libmimalloc2.0"
 # The windowed interface (a module the program loads only to open a window).
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then

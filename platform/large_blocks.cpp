@@ -1,0 +1,156 @@
+// Large blocks mapped so that they fault in cheaply.
+//
+// Images are nearly the only large allocations this program makes, most of
+// them inside FreeImage. From the C library's allocator every 4 KB page of a
+// fresh image costs a page fault, and on a virtual machine a fault is dear: a
+// 4000x3000 bitmap spent more time faulting in than being decoded. Large
+// blocks (HugePageBlockBytes() and more, 1 MB unless the process lowers it) are
+// mapped here instead, aligned to 2 MB and marked for transparent huge pages,
+// so such a block faults in a few dozen times. Blocks from kMediumBlock up (a
+// small image, an output buffer), which are nearly always written whole, are
+// mapped with all their pages at once, which costs about half of faulting them
+// in one by one. Smaller requests, and every aligned request, go to the C
+// library as before. A request that the C library cannot serve either is
+// reported to the process's allocation failure handler before null is returned
+// (a confined decoder ends there, telling its parent why).
+//
+// These definitions replace malloc, calloc, realloc and free for the whole
+// process, libraries included, as the C library allows (its own functions stay
+// reachable under their __libc_ names). They are left out of sanitizer builds,
+// which bring their own allocator.
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/pixel_memory.h"
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* block, std::size_t size);
+void __libc_free(void* block);
+}
+
+namespace {
+
+constexpr std::size_t kHugePage = kestrel::kHugePageBytes;
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kMediumBlock = std::size_t{128} << 10;
+// The caller's memory starts this far into the mapping; the mapping's length is kept there.
+constexpr std::size_t kHeader = 64;
+// Live large blocks. An image pipeline holds a handful at once; when the table is
+// full, further blocks come from the C library.
+constexpr std::size_t kSlots = 256;
+
+std::atomic<std::uintptr_t> g_blocks[kSlots];
+
+struct Header {
+  std::size_t mapped;    // length of the whole mapping
+  std::size_t capacity;  // bytes the caller may use
+};
+
+bool MayBeOurs(const void* block) { return (reinterpret_cast<std::uintptr_t>(block) & (kPage - 1)) == kHeader; }
+
+// The registry slot holding block, or kSlots. Any pointer of ours is found; any
+// other (even one that happens to share the alignment) is not.
+std::size_t SlotOf(const void* block) {
+  if (block == nullptr || !MayBeOurs(block)) return kSlots;
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    if (g_blocks[i].load(std::memory_order_acquire) == address) return i;
+  }
+  return kSlots;
+}
+
+Header* HeaderOf(void* block) { return reinterpret_cast<Header*>(static_cast<char*>(block) - kHeader); }
+
+std::size_t RoundUp(std::size_t size, std::size_t unit) { return (size + unit - 1) / unit * unit; }
+
+// A zero-filled block of at least size bytes (kMediumBlock or more), or null
+// (then the C library serves the request).
+void* MapLarge(std::size_t size) {
+  if (size > (std::size_t{1} << 46)) return nullptr;
+  const bool huge = size >= kestrel::HugePageBlockBytes();
+  const std::size_t mapped = RoundUp(size + kHeader, huge ? kHugePage : kPage);
+  void* base = huge ? kestrel::MapHugePageAligned(mapped) : kestrel::MapPopulated(mapped);
+  if (base == nullptr) return nullptr;
+
+  auto* header = static_cast<Header*>(base);
+  header->mapped = mapped;
+  header->capacity = mapped - kHeader;
+  const std::uintptr_t block = reinterpret_cast<std::uintptr_t>(base) + kHeader;
+  for (auto& slot : g_blocks) {
+    std::uintptr_t empty = 0;
+    if (slot.compare_exchange_strong(empty, block, std::memory_order_acq_rel)) {
+      return reinterpret_cast<void*>(block);
+    }
+  }
+  ::munmap(base, mapped);
+  return nullptr;
+}
+
+// What the C library gave; when it had nothing either, the process's
+// allocation failure handler hears of it first (platform/pixel_memory.h).
+void* Checked(void* block, std::size_t size) {
+  if (block == nullptr && size > 0) kestrel::AllocationFailed();
+  return block;
+}
+
+void UnmapLarge(std::size_t slot, void* block) {
+  g_blocks[slot].store(0, std::memory_order_release);
+  ::munmap(static_cast<char*>(block) - kHeader, HeaderOf(block)->mapped);
+}
+
+}  // namespace
+
+extern "C" {
+
+void* malloc(std::size_t size) {
+  if (size >= kMediumBlock) {
+    if (void* block = MapLarge(size)) return block;
+  }
+  return Checked(__libc_malloc(size), size);
+}
+
+void* calloc(std::size_t count, std::size_t size) {
+  std::size_t total = 0;
+  if (__builtin_mul_overflow(count, size, &total)) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  if (total >= kMediumBlock) {
+    if (void* block = MapLarge(total)) return block;  // fresh mappings are zero-filled
+  }
+  return Checked(__libc_calloc(count, size), total);
+}
+
+void free(void* block) {
+  const std::size_t slot = SlotOf(block);
+  if (slot < kSlots) {
+    UnmapLarge(slot, block);
+  } else {
+    __libc_free(block);
+  }
+}
+
+void* realloc(void* block, std::size_t size) {
+  const std::size_t slot = SlotOf(block);
+  if (slot == kSlots) return Checked(__libc_realloc(block, size), size);
+  if (size == 0) {
+    UnmapLarge(slot, block);
+    return nullptr;
+  }
+  const std::size_t capacity = HeaderOf(block)->capacity;
+  if (size <= capacity && size >= kMediumBlock) return block;
+  void* moved = malloc(size);
+  if (moved == nullptr) return nullptr;  // the old block stays valid, as realloc promises
+  std::memcpy(moved, block, size < capacity ? size : capacity);
+  UnmapLarge(slot, block);
+  return moved;
+}
+
+}  // extern "C"
