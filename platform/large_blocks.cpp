@@ -53,6 +53,13 @@ struct Header {
   std::size_t capacity;  // bytes the caller may use
 };
 
+// The C library's malloc_usable_size, which libraries call on any block, reads
+// the size word just before it as that of one of its own mapped chunks: the
+// size of the chunk with its 16-byte header, and the "mapped" bit.
+constexpr std::size_t kChunkHeader = 16;
+constexpr std::size_t kChunkIsMapped = 2;
+static_assert(sizeof(Header) + sizeof(std::size_t) <= kHeader);
+
 bool MayBeOurs(const void* block) { return (reinterpret_cast<std::uintptr_t>(block) & (kPage - 1)) == kHeader; }
 
 // The registry slot holding block, or kSlots. Any pointer of ours is found; any
@@ -83,6 +90,7 @@ void* MapLarge(std::size_t size) {
   header->mapped = mapped;
   header->capacity = mapped - kHeader;
   const std::uintptr_t block = reinterpret_cast<std::uintptr_t>(base) + kHeader;
+  reinterpret_cast<std::size_t*>(block)[-1] = (header->capacity + kChunkHeader) | kChunkIsMapped;
   for (auto& slot : g_blocks) {
     std::uintptr_t empty = 0;
     if (slot.compare_exchange_strong(empty, block, std::memory_order_acq_rel)) {

@@ -2,6 +2,7 @@
 // large blocks come from platform/large_blocks.cpp): what any correct
 // malloc promises, around the lines where blocks change hands (128 KB, 1 MB).
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -82,6 +83,20 @@ TEST(Allocation, LargeZeroedBlocksAreZeroEvenWhereADirtyOneWas) {
   volatile std::size_t count = SIZE_MAX / 2;  // out of the compiler's sight, which would refuse it
   EXPECT_EQ(std::calloc(count, 4), nullptr) << "an overflowing count and size";
 #endif
+}
+
+// Libraries ask how much of a block they may use (libsystemd does); every
+// kind of block answers with at least what was asked for, all of it writable.
+TEST(Allocation, UsableSizeCoversTheRequestOfEveryKindOfBlock) {
+  for (const std::size_t size : {std::size_t{24}, std::size_t{200} << 10, std::size_t{3} << 20}) {
+    void* block = std::malloc(size);
+    ASSERT_NE(block, nullptr);
+    const std::size_t usable = ::malloc_usable_size(block);
+    EXPECT_GE(usable, size);
+    EXPECT_LT(usable, size + (std::size_t{2} << 20));
+    std::memset(block, 0x5A, usable);
+    std::free(block);
+  }
 }
 
 TEST(Allocation, MoreLiveLargeBlocksThanTheTableHoldsStillWork) {
