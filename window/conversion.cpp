@@ -203,6 +203,19 @@ void ShowOutcome(Session& session, const ProgressView& view, int converted, bool
   view.button->setFocus();
 }
 
+// Asks whether to stop after the current file; on Yes the job stops there.
+// Holding the job's mutex while the question is open keeps the worker from
+// starting its next file.
+bool AskToBreak(Session& session, JobStatus& status) {
+  std::unique_lock lock(status.mutex);
+  if (!session.prompts.show(BoxKind::Question, Text(session, "Msg", "Warning"),
+                            Text(session, "Msg", "Ask break conversion"))) {
+    return false;
+  }
+  status.running = false;
+  return true;
+}
+
 }  // namespace
 
 void RunProgressWindow(Session& session) {
@@ -255,17 +268,8 @@ void RunProgressWindow(Session& session) {
     }
     if (asking) return;
     asking = true;
-    // Holding the job's mutex while the question is open keeps the worker
-    // from starting its next file; the poll stops meanwhile.
-    timer.stop();
-    {
-      std::unique_lock lock(status.mutex);
-      if (session.prompts.show(BoxKind::Question, Text(session, "Msg", "Warning"),
-                               Text(session, "Msg", "Ask break conversion"))) {
-        cancelled = true;
-        status.running = false;
-      }
-    }
+    timer.stop();  // the poll waits while the question is open
+    cancelled = AskToBreak(session, status) || cancelled;
     asking = false;
     timer.start();
   };
