@@ -47,7 +47,9 @@ void* MapPopulated(std::size_t size) {
 }
 
 std::shared_ptr<void> MapPixelMemory(std::size_t size) {
-  if (size == 0) size = 1;
+  // Whole pages, so that the unused end of an aligned mapping can be given back.
+  constexpr std::size_t kPage = 4096;
+  size = ((size == 0 ? 1 : size) + kPage - 1) / kPage * kPage;
   void* block = nullptr;
   if (size >= kHugePageBytes) {
     block = MapHugePageAligned(size);
