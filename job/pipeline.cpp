@@ -9,6 +9,7 @@
 #include "output/save.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kestrel {
@@ -28,12 +29,12 @@ Outcome ConvertCurrentFile(AppState& state) {
   // A step that cannot do its work hands on no image, and every later step
   // hands that on: the first step to lose the image says why.
   std::string failure;
-  const auto lost = [&](std::string why) {
-    if (!image && failure.empty()) failure = std::move(why);
+  const auto lost = [&](std::string_view why) {
+    if (!image && failure.empty()) failure = why;
   };
   const auto drawn = [&](ImageResult result) {
     image = std::move(result.image);
-    lost(std::move(result.failure));
+    lost(result.failure);
   };
 
   image = RotateImage(std::move(image), settings);
@@ -61,7 +62,7 @@ Outcome ConvertCurrentFile(AppState& state) {
   drawn(DrawFramesStep(std::move(image), settings, width, height));
   drawn(DrawWatermarkStep(std::move(image), state, width, height));
   image = ConvertToOutputDepth(std::move(image), run);
-  lost("the image could not be converted to " + std::to_string(run.outputDepth) + " bits per pixel");
+  if (!image) lost("the image could not be converted to " + std::to_string(run.outputDepth) + " bits per pixel");
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);
 
