@@ -5,14 +5,32 @@
 #include "job/job.h"
 #include "model/program.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "app/validate_and_launch.h"
 
 namespace kestrel {
+namespace {
+
+// The bare arguments that name existing files, as full paths: a file manager's
+// "Open with" passes them, and the window opens with them as its inputs. A
+// bare argument that names nothing is left alone.
+std::vector<std::string> ExistingFiles(const std::vector<std::string>& bare) {
+  std::vector<std::string> files;
+  for (const std::string& argument : bare) {
+    if (argument.empty() || FileSizeQuery(argument) < 0) continue;
+    files.push_back(argument.front() == '/' ? argument : CurrentDirectory() + argument);
+  }
+  return files;
+}
+
+}  // namespace
 
 std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags) {
   std::string error;
   for (int position = 0; position <= args.Count() - 1; ++position) {
-    HandleOption(state, args, position, OptionName(args.At(position)), error, flags);
+    const std::string name = OptionName(args.At(position));
+    if (name.empty()) flags.bare.push_back(args.At(position));
+    HandleOption(state, args, position, name, error, flags);
     if (!error.empty()) break;
   }
   return error;
@@ -54,7 +72,10 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     return {WindowMode::None, kExitUsageError};
   }
 
-  if (!state.run.inputGiven) return {WindowMode::Main, kExitSuccess};
+  if (!state.run.inputGiven) {
+    state.windowInputs = ExistingFiles(flags.bare);
+    return {WindowMode::Main, kExitSuccess};
+  }
 
   SetConsoleTitle(title);
   if (!flags.quiet) {

@@ -16,6 +16,7 @@ inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
 struct DriverFlags {
   bool quiet = false;
   bool pause = false;
+  std::vector<std::string> bare;  // arguments that are neither options nor their values
 };
 
 // The arguments without the program name; a position past the end reads as "".

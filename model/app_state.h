@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/fonts.h"
 #include "model/formats.h"
@@ -20,6 +22,9 @@ struct AppState {
   RunState run;
   MessageCatalogue messages;
   InputList inputs;
+  // Files named by bare command-line arguments (a file manager's "Open
+  // with"): the window opens with them as its inputs.
+  std::vector<std::string> windowInputs;
   JobStatus status;
   std::shared_ptr<WatermarkFont> watermarkFont;
   // Where console lines go: standard output, or a test's collector.

@@ -15,13 +15,17 @@
 #include <QToolBar>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "job/job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "job/run_check.h"
+#include "window/drop_target.h"
 #include "window/main_window.h"
 #include "window/recent_folders.h"
 
@@ -96,10 +100,13 @@ void StartWindowedConversion(Session& session) {
   AppState& state = session.state;
   RunState& run = state.run;
 
-  const std::string path(TrimBlanks(session.inputField->text().toStdString()));
-  run.currentInputPath = path;
-  state.inputs.clear();
-  AddInputFile(state, path);
+  const std::vector<std::string> paths = InputFilesToConvert(session);
+  run.currentInputPath = paths.front();
+  InputList inputs;
+  for (const std::string& path : paths) {
+    if (AddInputFile(state, path)) inputs.merge(state.inputs);
+  }
+  state.inputs = std::move(inputs);
   run.output = std::string(TrimBlanks(session.outputList->currentText().toStdString()));
   const int row = session.formatList->currentIndex();
   const auto& targets = state.formats.targetFormats;
@@ -130,6 +137,7 @@ struct ProgressView {
   QLabel* timeLine = nullptr;
   QProgressBar* bar = nullptr;
   QPushButton* button = nullptr;
+  QLabel* failureLine = nullptr;
   int count = 0;
   int charWidth = 7;
 };
@@ -158,6 +166,10 @@ void BuildProgressView(Session& session, ProgressView& view, ProgressDialog& dia
   view.button->setObjectName(QStringLiteral("okButton"));
   view.button->setGeometry(110, 95, 80, 25);
   view.button->setEnabled(false);
+  view.failureLine = new QLabel(&dialog);
+  view.failureLine->setObjectName(QStringLiteral("failureLine"));
+  view.failureLine->setTextFormat(Qt::PlainText);
+  view.failureLine->hide();
   if (view.count <= kTimeLineFileCount) {
     view.timeLine->hide();
     view.bar->move(10, 50);
@@ -187,7 +199,50 @@ void ShowFile(Session& session, const ProgressView& view, int index, const std::
   view.bar->setValue(index);
 }
 
-void ShowOutcome(Session& session, const ProgressView& view, int converted, bool cancelled) {
+// What the job said about the files it could not convert, one "name: why"
+// per file, in the order they failed.
+struct FailureLog {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+// The job's line "kestrel: <path>: <why>" as "<file name>: <why>".
+std::string FailureText(std::string_view line, const InputList& inputs) {
+  constexpr std::string_view kPrefix = "kestrel: ";
+  if (line.substr(0, kPrefix.size()) == kPrefix) line.remove_prefix(kPrefix.size());
+  for (const auto& entry : inputs) {
+    const std::string& path = entry.first;
+    if (line.size() > path.size() + 2 && line.substr(0, path.size()) == path && line.substr(path.size(), 2) == ": ") {
+      return FileNamePart(path) + std::string(line.substr(path.size()));
+    }
+  }
+  return std::string(line);
+}
+
+// The failures below the bar of the progress window (the window grows to
+// hold up to three), and the first of them after the status bar's text.
+void ShowFailures(Session& session, const ProgressView& view, const std::string& outcome,
+                  const std::vector<std::string>& failures) {
+  constexpr std::size_t kShown = 3;
+  QStringList shown;
+  for (std::size_t i = 0; i < failures.size() && i < kShown; ++i) shown << Q(failures[i]);
+  if (failures.size() > kShown) shown << QStringLiteral("...");
+  const int lineHeight = view.dialog->fontMetrics().height();
+  const int top = view.bar->geometry().bottom() + 8;
+  const int height = lineHeight * static_cast<int>(shown.size()) + 4;
+  view.failureLine->setText(shown.join(QLatin1Char('\n')));
+  view.failureLine->setToolTip(shown.join(QLatin1Char('\n')));
+  view.failureLine->setGeometry(10, top, kLineWidth, height);
+  view.failureLine->show();
+  view.button->move(110, top + height + 8);
+  view.dialog->setFixedSize(300, top + height + 8 + 25 + 10);
+  std::string status = outcome + " - " + failures.front();
+  if (failures.size() > 1) status += " (+" + std::to_string(failures.size() - 1) + ")";
+  session.statusBar->showMessage(Q(status));
+}
+
+void ShowOutcome(Session& session, const ProgressView& view, int converted, bool cancelled,
+                 const std::vector<std::string>& failures) {
   const std::string outcome = Text(session, "Msg", cancelled ? "Conversion is not complete" : "Conversion complete");
   session.statusBar->showMessage(Q(outcome));
   view.dialog->setWindowTitle(Q(outcome + " " + ProgressText(session, converted, view.count)));
@@ -199,6 +254,7 @@ void ShowOutcome(Session& session, const ProgressView& view, int converted, bool
     view.timeLine->setText(Q(FormatMessage(Text(session, "Dialog", "Time Remaining"), "00:00:00")));
   }
   view.bar->setValue(converted);
+  if (!failures.empty()) ShowFailures(session, view, outcome, failures);
   view.button->setEnabled(true);
   view.button->setFocus();
 }
@@ -227,6 +283,12 @@ void RunProgressWindow(Session& session) {
   BuildProgressView(session, view, dialog);
 
   ResetJobStatus(status);
+  // The worker reports each failed file here; shown when the job has ended.
+  FailureLog failures;
+  const auto printError = std::exchange(state.printError, [&failures, &state](std::string_view line) {
+    std::lock_guard lock(failures.mutex);
+    failures.lines.push_back(FailureText(line, state.inputs));
+  });
   std::atomic<bool> finished{false};
   std::thread worker([&state, &finished] {
     RunConversionJob(state);
@@ -245,7 +307,7 @@ void RunProgressWindow(Session& session) {
     if (finished) {
       worker.join();
       workerAlive = false;
-      ShowOutcome(session, view, ConvertedFiles(status), cancelled);
+      ShowOutcome(session, view, ConvertedFiles(status), cancelled, failures.lines);
       return;
     }
     std::unique_lock lock(status.mutex);
@@ -278,6 +340,7 @@ void RunProgressWindow(Session& session) {
 
   timer.stop();
   if (workerAlive) worker.join();  // not reached: the loop ends only after the worker
+  state.printError = printError;
   EnableMainWindow(session, true);
   dialog.hide();
   session.mainWindow->activateWindow();

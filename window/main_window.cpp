@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -31,7 +32,9 @@
 #include "update/update_check.h"
 #include "window/conversion.h"
 #include "window/dialogs.h"
+#include "window/drop_target.h"
 #include "window/icons.h"
+#include "window/placement.h"
 #include "window/qt_prompts.h"
 #include "window/recent_folders.h"
 
@@ -71,6 +74,20 @@ class MainWindowWidget : public QMainWindow {
   Session& session_;
 };
 
+// A menu text with its access key: the first letter not yet taken in its menu
+// (Alt with that letter, or the letter alone once the menu is open).
+QString WithAccessKey(const QString& text, QString& taken) {
+  QString escaped = text;
+  escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  for (qsizetype i = 0; i < escaped.size(); ++i) {
+    const QChar letter = escaped[i].toLower();
+    if (!letter.isLetterOrNumber() || taken.contains(letter)) continue;
+    taken += letter;
+    return escaped.left(i) + QLatin1Char('&') + escaped.mid(i);
+  }
+  return escaped;
+}
+
 QAction* AddCommand(Session& session, QWidget* owner, int command, std::string_view picture,
                     std::string_view menuKey, const QKeySequence& shortcut = {}) {
   auto* action = new QAction(Q(Text(session, "Menu", menuKey)), owner);
@@ -95,6 +112,26 @@ QLabel* Caption(Session& session, QWidget* parent, std::string_view key, int y) 
   auto* label = new QLabel(Q(Text(session, "General", key)), parent);
   label->setGeometry(10, y, 350, 20);
   return label;
+}
+
+// Gives every menu title and item of the bar its access key, and F10 opens
+// the first menu, as desktop programs do.
+void AddAccessKeys(QMainWindow* window) {
+  QMenuBar* bar = window->menuBar();
+  QString titles;
+  for (QAction* title : bar->actions()) {
+    title->setText(WithAccessKey(title->text(), titles));
+    QString items;
+    if (QMenu* menu = title->menu()) {
+      for (QAction* item : menu->actions()) {
+        if (!item->isSeparator()) item->setText(WithAccessKey(item->text(), items));
+      }
+    }
+  }
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+  QObject::connect(f10, &QShortcut::activated, bar, [bar] {
+    if (!bar->actions().isEmpty() && bar->isEnabled()) bar->setActiveAction(bar->actions().first());
+  });
 }
 
 void BuildMenusAndToolbar(Session& session, QMainWindow* window) {
@@ -122,6 +159,7 @@ void BuildMenusAndToolbar(Session& session, QMainWindow* window) {
   help->addAction(AddCommand(session, window, kCheckForNewVersion, "Updates", "Check For New Version"));
   help->addSeparator();
   help->addAction(AddCommand(session, window, kAbout, "", "About"));
+  AddAccessKeys(window);
 
   // The toolbar's buttons carry the menu texts as tooltips; the menu actions
   // above already own the shortcuts.
@@ -151,7 +189,7 @@ void BuildControls(Session& session, QMainWindow* window) {
   auto* container = new QWidget(window);
   container->setObjectName(QStringLiteral("container"));
   session.container = container;
-  Caption(session, container, "Input File", 5);
+  session.inputCaption = Caption(session, container, "Input File", 5);
   session.inputField = new QLineEdit(container);
   session.inputField->setObjectName(QStringLiteral("inputField"));
   session.inputButton = OneButtonBar(session, container, kSelectInputFile, "Add", "Select Input File");
@@ -173,6 +211,13 @@ void BuildControls(Session& session, QMainWindow* window) {
   session.convertButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   window->setCentralWidget(container);
 
+  // Editing the field leaves the several files of a drop or choice behind.
+  QObject::connect(session.inputField, &QLineEdit::textChanged, container, [&session](const QString& text) {
+    if (session.inputFiles.empty() || text.toStdString() == session.inputFiles.front()) return;
+    session.inputFiles.clear();
+    session.inputCaption->setText(Q(Text(session, "General", "Input File")));
+    session.inputField->setToolTip(QString());
+  });
   QObject::connect(session.outputList, &QComboBox::currentTextChanged, container,
                    [&session](const QString& text) { session.state.run.output = text.toStdString(); });
   QObject::connect(session.formatList, &QComboBox::currentIndexChanged, container, [&session](int row) {
@@ -246,17 +291,6 @@ void TakeWindowedInput(Session& session, const std::string& path) {
   session.outputList->setEditText(Q(folder));
 }
 
-void DropFiles(Session& session, const QMimeData& data) {
-  std::string first;
-  if (data.hasUrls() && !data.urls().isEmpty()) {
-    const QUrl url = data.urls().first();
-    first = (url.isLocalFile() ? url.toLocalFile() : url.toString()).toStdString();
-  } else if (data.hasText()) {
-    first = data.text().section(QLatin1Char('\n'), 0, 0).trimmed().toStdString();
-  }
-  if (!first.empty() && AddInputFile(session.state, first)) TakeWindowedInput(session, first);
-}
-
 void RunCommand(Session& session, int command) {
   AppState& state = session.state;
   switch (command) {
@@ -281,9 +315,11 @@ void RunCommand(Session& session, int command) {
         filter += "*." + Q(extension) + " *." + Q(AsciiUpper(extension)) + " ";
       }
       filter = filter.trimmed() + ");;" + Q(Text(session, "Dialog", "All Files")) + " (*)";
-      const QString chosen = QFileDialog::getOpenFileName(session.mainWindow,
-                                                          Q(Text(session, "Dialog", "Select Input Files")), {}, filter);
-      if (!chosen.isEmpty() && AddInputFile(state, chosen.toStdString())) TakeWindowedInput(session, chosen.toStdString());
+      const QStringList chosen = QFileDialog::getOpenFileNames(
+          session.mainWindow, Q(Text(session, "Dialog", "Select Input Files")), {}, filter);
+      std::vector<std::string> paths;
+      for (const QString& path : chosen) paths.push_back(path.toStdString());
+      TakeInputFiles(session, paths);
       break;
     }
     case kSelectOutputFolder: {
@@ -336,6 +372,7 @@ void RunCommand(Session& session, int command) {
 std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& preferencesPath) {
   auto session = std::make_unique<Session>(Session{state, preferencesPath, {}});
   Settings& settings = state.settings;
+  const bool firstStart = preferencesPath.empty() || FileSizeQuery(preferencesPath) == kPathMissing;
   LoadPreferences(settings, state.formats, preferencesPath, LocalNowSeconds());
   state.messages = LoadCatalogue();
 
@@ -351,11 +388,16 @@ std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& pref
   session->statusBar->showMessage(QString());
   BuildControls(*session, window);
 
-  window->setGeometry(settings.Int(SettingId::WindowX), settings.Int(SettingId::WindowY),
-                      settings.Int(SettingId::WindowWidth), settings.Int(SettingId::WindowHeight));
+  const SavedPlace saved{settings.Int(SettingId::WindowX), settings.Int(SettingId::WindowY),
+                         settings.Int(SettingId::WindowWidth), settings.Int(SettingId::WindowHeight)};
+  window->setGeometry(PlaceMainWindow(saved, firstStart, DesktopScreens(), QSize(kMinimumWidth, kFixedHeight),
+                                      kFixedHeight));
   RefillOutputList(*session);
   FillFormatList(*session);
   RunCommand(*session, kNew);
+  InstallDropTargets(*session);
+  // Files the program was opened with ("Open with" of a file manager).
+  if (!state.windowInputs.empty()) TakeInputFiles(*session, state.windowInputs);
   if (settings.IsOn(SettingId::IsMaximized)) {
     window->showMaximized();
   } else {

@@ -7,8 +7,6 @@
 
 #include "window/session.h"
 
-class QMimeData;
-
 namespace kestrel::window {
 
 // Command numbers of the menus, toolbar and shortcuts.
@@ -27,9 +25,6 @@ std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& pref
 void LayoutMainWindow(Session& session);
 
 void RunCommand(Session& session, int command);
-
-// The first of the dropped files goes to the input.
-void DropFiles(Session& session, const QMimeData& data);
 
 // Shows an accepted input file and fills an empty output folder from it.
 void TakeWindowedInput(Session& session, const std::string& path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/app_state.h"
 #include "model/prompts.h"
@@ -29,7 +30,11 @@ struct Session {
   QMainWindow* mainWindow = nullptr;
   QToolBar* toolbar = nullptr;
   QWidget* container = nullptr;
+  QLabel* inputCaption = nullptr;      // "Input File:", or "Input Files:" for several
   QLineEdit* inputField = nullptr;     // control 2
+  // The files taken from the last drop or choice, the first shown in the
+  // field; empty once the field is edited or emptied.
+  std::vector<std::string> inputFiles = {};
   QComboBox* outputList = nullptr;     // control 5
   QComboBox* formatList = nullptr;     // control 7
   QToolButton* inputButton = nullptr;  // one-button bars of commands 5, 7, 8

@@ -49,6 +49,7 @@ bool SanitizerForkUnsafe() {
 }  // namespace
 #include "window/conversion.h"
 #include "window/dialogs.h"
+#include "window/drop_target.h"
 #include "window/main_window.h"
 #include "window/recent_folders.h"
 

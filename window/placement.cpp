@@ -1,0 +1,81 @@
+#include "window/placement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+#include <limits>
+
+namespace kestrel::window {
+namespace {
+
+// Distance from a point to a rectangle, squared; 0 inside it. In 64 bits so
+// that any saved number works.
+long long DistanceSquared(long long x, long long y, const QRect& r) {
+  const long long dx = x < r.left() ? r.left() - x : (x > r.right() ? x - r.right() : 0);
+  const long long dy = y < r.top() ? r.top() - y : (y > r.bottom() ? y - r.bottom() : 0);
+  return dx * dx + dy * dy;
+}
+
+long long Clamp(long long value, long long low, long long high) { return std::max(low, std::min(value, high)); }
+
+}  // namespace
+
+QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRect>& screens, QSize minimum,
+                      int maximumHeight) {
+  // The saved numbers may be anything: keep the centre in a range where the
+  // arithmetic below cannot overflow.
+  constexpr long long kFar = 1LL << 40;
+  const long long width0 = Clamp(saved.width, minimum.width(), kFar);
+  const long long height0 = Clamp(saved.height, minimum.height(), maximumHeight);
+  const long long centreX = Clamp(saved.x, -kFar, kFar) + width0 / 2;
+  const long long centreY = Clamp(saved.y, -kFar, kFar) + height0 / 2;
+
+  if (screens.isEmpty()) {
+    const long long intMax = std::numeric_limits<int>::max() / 2;
+    const long long width = std::min(width0, intMax), height = height0;
+    return QRect(static_cast<int>(Clamp(saved.x, -intMax, intMax)), static_cast<int>(Clamp(saved.y, -intMax, intMax)),
+                 static_cast<int>(width), static_cast<int>(height));
+  }
+
+  const QRect* nearest = &screens.front();
+  if (!firstStart) {
+    long long best = std::numeric_limits<long long>::max();
+    for (const QRect& screen : screens) {
+      const long long distance = DistanceSquared(centreX, centreY, screen);
+      if (distance < best) {
+        best = distance;
+        nearest = &screen;
+      }
+    }
+  }
+  const QRect& screen = *nearest;
+  const long long width = Clamp(width0, minimum.width(), std::max(minimum.width(), screen.width()));
+  const long long height = Clamp(height0, minimum.height(), maximumHeight);
+  long long x, y;
+  if (firstStart) {
+    x = screen.left() + (screen.width() - width) / 2;
+    y = screen.top() + (screen.height() - height) / 2;
+  } else {
+    x = Clamp(saved.x, -kFar, kFar);
+    y = Clamp(saved.y, -kFar, kFar);
+    const bool inside = x >= screen.left() && y >= screen.top() && x + width - 1 <= screen.right() &&
+                        y + height - 1 <= screen.bottom();
+    if (!inside) {
+      x = Clamp(x, screen.left(), std::max<long long>(screen.left(), screen.right() + 1 - width));
+      y = Clamp(y, screen.top(), std::max<long long>(screen.top(), screen.bottom() + 1 - height));
+    }
+  }
+  return QRect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width), static_cast<int>(height));
+}
+
+QList<QRect> DesktopScreens() {
+  QList<QRect> screens;
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) screens << primary->availableGeometry();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen != QGuiApplication::primaryScreen()) screens << screen->availableGeometry();
+  }
+  return screens;
+}
+
+}  // namespace kestrel::window
