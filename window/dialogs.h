@@ -7,9 +7,9 @@
 
 namespace kestrel::window {
 
-// The preferences dialog, one page per group of the preferences file, opened
-// at the page of that group ("General" for the first page).
-void OpenPreferencesDialog(Session& session, std::string_view group);
+// The preferences dialog, opened at the page with that caption key
+// ("General", "Output", ...); OK and Apply store its settings.
+void OpenPreferencesDialog(Session& session, std::string_view page);
 
 // The input chooser: a file dialog; a chosen file goes to the input.
 void OpenInputChooser(Session& session);

@@ -4,6 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QDialogButtonBox>
+#include <QFontDialog>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSet>
+#include <QTest>
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
@@ -97,6 +106,8 @@ class MainWindowTest : public ::testing::Test {
       progressTitle = progress->windowTitle().toStdString();
       fileLine = progress->findChild<QLabel*>("fileLine")->text().toStdString();
       timeLineVisible = progress->findChild<QLabel*>("timeLine")->isVisible();
+      failureLine = progress->findChild<QLabel*>("failureLine")->text().toStdString();
+      failureLineVisible = progress->findChild<QLabel*>("failureLine")->isVisible();
       barValue = progress->findChild<QProgressBar*>("progressBar")->value();
       barMaximum = progress->findChild<QProgressBar*>("progressBar")->maximum();
       poll->deleteLater();
@@ -113,8 +124,8 @@ class MainWindowTest : public ::testing::Test {
   bool answer = false;
   std::function<void()> onQuestion;
   bool closeProgress = false;
-  std::string progressTitle, fileLine;
-  bool timeLineVisible = true;
+  std::string progressTitle, fileLine, failureLine;
+  bool timeLineVisible = true, failureLineVisible = false;
   int barValue = -1, barMaximum = -1;
 };
 
@@ -181,6 +192,123 @@ TEST_F(MainWindowTest, DroppedFilesFillTheInputWithTheFirstAndTheEmptyOutputFold
   EXPECT_EQ(session->inputField->text().toStdString(), first);
 }
 
+// Sends a drag and a drop of data to a widget as the toolkit delivers them.
+bool DropOn(QWidget* target, const QMimeData& data) {
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
+}
+
+// Every field takes dropped files as files, never as "file://" text; a folder
+// dropped on the output folder field becomes the output folder.
+TEST_F(MainWindowTest, EveryFieldTakesDroppedFiles) {
+  const std::string photo = test::MakePsd(dir.Path(), "photo.psd", "rgb8", 4, 4);
+  QMimeData one;
+  one.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo))});
+  QWidget* targets[] = {session->inputField, session->outputList->lineEdit(), session->outputList,
+                        session->formatList, session->convertButton, session->container};
+  for (QWidget* target : targets) {
+    RunCommand(*session, kNew);
+    ASSERT_TRUE(DropOn(target, one)) << target->metaObject()->className();
+    EXPECT_EQ(session->inputField->text().toStdString(), photo) << target->metaObject()->className();
+    EXPECT_EQ(session->outputList->currentText().toStdString(), dir.Path() + "/");
+  }
+
+  TempDir out;
+  QMimeData folder;
+  folder.setUrls({QUrl::fromLocalFile(QString::fromStdString(out.Path()))});
+  ASSERT_TRUE(DropOn(session->outputList->lineEdit(), folder));
+  EXPECT_EQ(session->outputList->currentText().toStdString(), out.Path() + "/");
+  EXPECT_EQ(session->inputField->text().toStdString(), photo);
+
+  // A file manager that sends its addresses as text.
+  RunCommand(*session, kNew);
+  QMimeData text;
+  text.setText(QUrl::fromLocalFile(QString::fromStdString(photo)).toString() + "\r\n");
+  DropFiles(*session, text);
+  EXPECT_EQ(session->inputField->text().toStdString(), photo);
+}
+
+TEST_F(MainWindowTest, SeveralDroppedFilesAreAllConverted) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  const std::string first = test::MakePsd(dir.Path(), "first.psd", "rgb8", 4, 4);
+  const std::string second = test::MakePsd(dir.Path(), "second.psd", "rgb8", 6, 6);
+  test::WriteText(dir.File("notes.txt"), "x");
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)), QUrl::fromLocalFile(QString::fromStdString(second)),
+                QUrl::fromLocalFile(QString::fromStdString(dir.File("notes.txt")))});
+  ASSERT_TRUE(DropOn(session->inputField, data));
+  EXPECT_EQ(session->inputField->text().toStdString(), first);
+  EXPECT_EQ(session->inputCaption->text(), "Input Files:");
+  EXPECT_EQ(Status(), "Import complete, new files added: 2");
+  TempDir out;
+  session->outputList->setEditText(QString::fromStdString(out.Path()));
+  AnswerProgressWindow();
+  RunCommand(*session, kConvert);
+  EXPECT_EQ(fileLine, "Files converted: 2 of 2");
+  EXPECT_GT(FileSizeQuery(out.File("first.bmp")), 0);
+  EXPECT_GT(FileSizeQuery(out.File("second.bmp")), 0);
+
+  // Typing another path leaves the several files behind.
+  session->inputField->setText(QString::fromStdString(second));
+  EXPECT_EQ(session->inputCaption->text(), "Input File:");
+  EXPECT_TRUE(session->inputFiles.empty());
+}
+
+// Files given on the command line ("Open with") fill the window as it opens.
+TEST(OpenWith, TheWindowOpensWithTheGivenFiles) {
+  TempDir dir;
+  AppState state;
+  state.windowInputs = {test::MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4), test::MakePsd(dir.Path(), "b.psd", "rgb8", 4, 4)};
+  const std::unique_ptr<Session> session = OpenMainWindow(state, dir.File("config.ini"));
+  EXPECT_EQ(session->inputField->text().toStdString(), state.windowInputs[0]);
+  EXPECT_EQ(session->inputFiles, state.windowInputs);
+  EXPECT_EQ(session->outputList->currentText().toStdString(), dir.Path() + "/");
+  delete session->mainWindow;
+}
+
+// The menus have access keys, each once in its menu; Alt with a title's key
+// and F10 open a menu instead of typing into the focused field.
+TEST_F(MainWindowTest, MenusOpenFromTheKeyboard) {
+  QMenuBar* bar = session->mainWindow->menuBar();
+  QStringList titles;
+  for (QAction* title : bar->actions()) {
+    titles << title->text();
+    QSet<QChar> keys;
+    for (QAction* item : title->menu()->actions()) {
+      if (item->isSeparator()) continue;
+      const qsizetype at = item->text().indexOf('&');
+      ASSERT_GE(at, 0) << item->text().toStdString();
+      EXPECT_FALSE(keys.contains(item->text()[at + 1].toLower())) << item->text().toStdString();
+      keys.insert(item->text()[at + 1].toLower());
+    }
+  }
+  EXPECT_EQ(titles.join(","), "&File,&Converter,&Help");
+
+  session->mainWindow->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(session->mainWindow));
+  session->inputField->setFocus();
+  const struct {
+    QKeyCombination key;
+    const char* menu;
+  } cases[] = {{QKeyCombination(Qt::AltModifier, Qt::Key_F), "&File"},
+               {QKeyCombination(Qt::AltModifier, Qt::Key_H), "&Help"},
+               {QKeyCombination(Qt::NoModifier, Qt::Key_F10), "&File"}};
+  for (const auto& c : cases) {
+    QTest::keyClick(QApplication::focusWidget(), c.key.key(), c.key.keyboardModifiers());
+    QTest::qWait(20);
+    auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(open, nullptr) << c.menu;
+    EXPECT_EQ(open->title().toStdString(), c.menu);
+    open->close();
+    QTest::qWait(20);
+  }
+  EXPECT_TRUE(session->inputField->text().isEmpty());
+}
+
 TEST_F(MainWindowTest, ConversionRunsThroughTheProgressWindow) {
   if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   const std::string input = test::MakePsd(dir.Path(), "photo.psd", "rgb8", 16, 12);
@@ -194,6 +322,7 @@ TEST_F(MainWindowTest, ConversionRunsThroughTheProgressWindow) {
   EXPECT_EQ(progressTitle, "Conversion complete (1/1)");
   EXPECT_EQ(fileLine, "Files converted: 1 of 1");
   EXPECT_FALSE(timeLineVisible);
+  EXPECT_FALSE(failureLineVisible);
   EXPECT_EQ(barMaximum, 2);
   EXPECT_EQ(barValue, 1);
   EXPECT_GT(FileSizeQuery(out.File("photo.bmp")), 0);
@@ -208,6 +337,27 @@ TEST_F(MainWindowTest, MissingPsdPassesTheChecksAndConvertsNothing) {
   StartWindowedConversion(*session);
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(fileLine, "Files converted: 0 of 1");
+  EXPECT_EQ(failureLine.rfind("gone.psd: ", 0), 0u) << failureLine;
+  EXPECT_EQ(Status(), "Conversion complete - " + failureLine);
+}
+
+// A file that fails names the command line's reason for it, in the progress
+// window and in the status bar.
+TEST_F(MainWindowTest, FailedFilesShowTheCommandLinesReason) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  test::WriteText(dir.File("broken.psd"), std::string("8BPS\0\1", 6) + std::string(40, '\xff'));
+  const test::RunResult cli = test::RunKestrel({"-q", "-i", dir.File("broken.psd"), "-o", dir.Path()});
+  const std::string prefix = "kestrel: " + dir.File("broken.psd") + ": ";
+  ASSERT_EQ(cli.err.rfind(prefix, 0), 0u) << cli.err;
+  const std::string reason = cli.err.substr(prefix.size(), cli.err.find('\n') - prefix.size());
+  session->inputField->setText(QString::fromStdString(dir.File("broken.psd")));
+  session->outputList->setEditText(QString::fromStdString(dir.Path()));
+  AnswerProgressWindow();
+  StartWindowedConversion(*session);
+  EXPECT_EQ(fileLine, "Files converted: 0 of 1");
+  EXPECT_EQ(failureLine, "broken.psd: " + reason);
+  EXPECT_TRUE(failureLineVisible);
+  EXPECT_EQ(Status(), "Conversion complete - broken.psd: " + reason);
 }
 
 struct CheckCase {
@@ -370,66 +520,198 @@ void WithDialog(Session& session, int command, const char* name, const std::func
   RunCommand(session, command);
 }
 
-QWidget* FieldOf(QDialog* dialog, const QString& label) {
-  for (QLabel* candidate : dialog->findChildren<QLabel*>()) {
-    if (candidate->text() == label && candidate->buddy() != nullptr) return candidate->buddy();
-  }
-  return nullptr;
+// The lines of the preferences dialog are named after their settings' keys.
+template <typename T>
+T* Editor(QDialog* dialog, SettingId id) {
+  return dialog->findChild<T*>(QString::fromUtf8(RowOf(id).key.data(), static_cast<int>(RowOf(id).key.size())));
 }
 
-TEST_F(MainWindowTest, PreferencesDialogOpensAtItsPageAndStoresEdits) {
+TEST_F(MainWindowTest, PreferencesDialogHasItsPagesAndOpensAtTheAskedOne) {
+  QStringList captions;
   std::string page;
   WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+    auto* pages = dialog->findChild<QListWidget*>("pages");
+    for (int i = 0; i < pages->count(); ++i) captions << pages->item(i)->text();
+    page = pages->currentItem()->text().toStdString();
+    dialog->reject();
+  });
+  EXPECT_EQ(captions.join(","), "General,Input,Output,Transform,Adjustment,Frame,Watermark,File name");
+  EXPECT_EQ(page, "General");
+  WithDialog(*session, kOutputFormatOptions, "preferencesDialog", [&](QDialog* dialog) {
     page = dialog->findChild<QListWidget*>("pages")->currentItem()->text().toStdString();
     dialog->reject();
   });
-  EXPECT_EQ(page, "General");
-
-  WithDialog(*session, kOutputFormatOptions, "preferencesDialog", [&](QDialog* dialog) {
-    page = dialog->findChild<QListWidget*>("pages")->currentItem()->text().toStdString();
-    auto* quality = qobject_cast<QSpinBox*>(FieldOf(dialog, "JPG Quality"));
-    ASSERT_NE(quality, nullptr);
-    quality->setValue(42);
-    auto* compression = qobject_cast<QComboBox*>(FieldOf(dialog, "PNG Compression"));
-    ASSERT_NE(compression, nullptr);
-    EXPECT_EQ(compression->itemText(3), "ZLIB9");
-    compression->setCurrentIndex(3);
-    dialog->accept();
-  });
   EXPECT_EQ(page, "Output");
-  EXPECT_EQ(state.settings.Int(SettingId::JpgQuality), 42);
-  EXPECT_EQ(state.settings.Int(SettingId::PngCompression), 3);
+}
 
-  // Every setting has its editor.
-  int editors = 0;
+TEST_F(MainWindowTest, PreferencesDialogShowsCaptionsAndOnlyTheSettingsThisEditionUses) {
   WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
-    for (const PreferenceRow& pref : PreferenceRows()) {
-      editors += FieldOf(dialog, QString::fromUtf8(pref.key.data(), static_cast<int>(pref.key.size()))) ? 1 : 0;
+    const struct {
+      SettingId id;
+      int row;
+      const char* caption;
+    } choices[] = {{SettingId::ResizeAlgorithm, 3, "Bicubic"}, {SettingId::UpdateRange, 2, "Every month"},
+                   {SettingId::WmTextPosition, 0, "Top-Left"}, {SettingId::ResizeType, 0, "All Images"},
+                   {SettingId::FileTimestamp, 1, "Original"},  {SettingId::BmpCompression, 0, "None"},
+                   {SettingId::BmpBpp, 5, "24"},               {SettingId::WidthUnit, 1, "Percent"}};
+    for (const auto& c : choices) {
+      auto* box = Editor<QComboBox>(dialog, c.id);
+      ASSERT_NE(box, nullptr) << RowOf(c.id).key;
+      EXPECT_EQ(box->itemText(c.row).toStdString(), c.caption) << RowOf(c.id).key;
+    }
+    // No raw keys, no geometry, no settings of formats this edition cannot read or write.
+    for (SettingId id : {SettingId::WindowWidth, SettingId::WindowX, SettingId::UiTheme, SettingId::UiSize,
+                         SettingId::HidePasswords, SettingId::JpgQuality, SettingId::DdsBpp, SettingId::RawLoadAs,
+                         SettingId::UpdateDate, SettingId::Language, SettingId::Cfg}) {
+      EXPECT_EQ(Editor<QWidget>(dialog, id), nullptr) << RowOf(id).key;
+    }
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      EXPECT_FALSE(label->text().startsWith("Do ")) << label->text().toStdString();
+      EXPECT_NE(label->text(), "BMP BPP");
     }
     dialog->reject();
   });
-  EXPECT_EQ(editors, static_cast<int>(PreferenceRows().size()) - 1);  // all but CFG, the file's version
 }
 
 TEST_F(MainWindowTest, PreferencesEditorsKeepToTheRangesOfTheirRows) {
   WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
     const struct {
-      const char* label;
+      SettingId id;
       int low, high;
-    } cases[] = {{"Image Brightness", -100, 100}, {"JPG Quality", 1, 100}, {"WEBP Quality", 1, 100},
-                 {"Image Width", INT_MIN, INT_MAX}, {"Out Folders Number", 0, 255}};
+    } cases[] = {{SettingId::Brightness, -100, 100}, {SettingId::Contrast, -100, 100},
+                 {SettingId::Width, INT_MIN, INT_MAX}, {SettingId::OutFoldersNumber, 0, 255}};
     for (const auto& c : cases) {
-      auto* box = qobject_cast<QSpinBox*>(FieldOf(dialog, c.label));
-      ASSERT_NE(box, nullptr) << c.label;
-      EXPECT_EQ(box->minimum(), c.low) << c.label;
-      EXPECT_EQ(box->maximum(), c.high) << c.label;
+      auto* box = Editor<QSpinBox>(dialog, c.id);
+      ASSERT_NE(box, nullptr) << RowOf(c.id).key;
+      EXPECT_EQ(box->minimum(), c.low) << RowOf(c.id).key;
+      EXPECT_EQ(box->maximum(), c.high) << RowOf(c.id).key;
     }
-    auto* gamma = qobject_cast<QDoubleSpinBox*>(FieldOf(dialog, "Image Gamma"));
+    auto* gamma = Editor<QDoubleSpinBox>(dialog, SettingId::Gamma);
     ASSERT_NE(gamma, nullptr);
     EXPECT_DOUBLE_EQ(gamma->minimum(), 0.01);
     EXPECT_DOUBLE_EQ(gamma->maximum(), 9.99);
     dialog->reject();
   });
+}
+
+// Edits through the dialog (the colour and font choosers included) reach the
+// settings on OK and Apply, not on Cancel, and the preferences file holds
+// exactly what it holds when the same values are set directly.
+TEST_F(MainWindowTest, PreferencesDialogStoresOnOkAndApplyAndTheFileMatchesDirectSettings) {
+  Settings byHand = state.settings;
+  WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+    Editor<QComboBox>(dialog, SettingId::ResizeAlgorithm)->setCurrentIndex(5);
+    dialog->reject();
+  });
+  EXPECT_EQ(state.settings.Int(SettingId::ResizeAlgorithm), 3);
+
+  int appliedAlgorithm = -1;
+  WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+    Editor<QComboBox>(dialog, SettingId::ResizeAlgorithm)->setCurrentIndex(5);
+    Editor<QComboBox>(dialog, SettingId::BmpBpp)->setCurrentIndex(5);  // 24
+    Editor<QCheckBox>(dialog, SettingId::DoImageResize)->setChecked(true);
+    Editor<QSpinBox>(dialog, SettingId::Width)->setValue(640);
+    Editor<QComboBox>(dialog, SettingId::WidthUnit)->setCurrentIndex(1);
+    Editor<QSpinBox>(dialog, SettingId::Brightness)->setValue(-30);
+    Editor<QDoubleSpinBox>(dialog, SettingId::Gamma)->setValue(1.5);
+    Editor<QComboBox>(dialog, SettingId::WmTextPosition)->setCurrentIndex(4);
+    Editor<QLineEdit>(dialog, SettingId::FilenameMask)->setText("%filename%-small");
+    // The colour chooser answers with a colour.
+    QTimer::singleShot(50, dialog, [] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* chooser = qobject_cast<QColorDialog*>(top); chooser && chooser->isVisible()) {
+          chooser->setCurrentColor(QColor(0x12, 0xAB, 0xEF));
+          chooser->accept();
+        }
+      }
+    });
+    Editor<QPushButton>(dialog, SettingId::FrSolidLeftColor)->click();
+    EXPECT_EQ(Editor<QPushButton>(dialog, SettingId::FrSolidLeftColor)->text(), "#12ABEF");
+    dialog->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Apply)->click();
+    appliedAlgorithm = state.settings.Int(SettingId::ResizeAlgorithm);
+    dialog->accept();
+  });
+  EXPECT_EQ(appliedAlgorithm, 5);
+
+  EXPECT_EQ(state.settings.Int(SettingId::BmpBpp), 24);
+  EXPECT_EQ(state.settings.Int(SettingId::Width), 640);
+  EXPECT_EQ(state.settings.Int(SettingId::WidthUnit), 1);
+  EXPECT_TRUE(state.settings.IsOn(SettingId::DoImageResize));
+  EXPECT_EQ(state.settings.Int(SettingId::Brightness), -30);
+  EXPECT_FLOAT_EQ(state.settings.Real(SettingId::Gamma), 1.5f);
+  EXPECT_EQ(state.settings.Int(SettingId::WmTextPosition), 4);
+  EXPECT_EQ(state.settings.Text(SettingId::FilenameMask), "%filename%-small");
+  EXPECT_EQ(state.settings.Text(SettingId::FrSolidLeftColor), "12ABEF");
+
+  // The same values set without the dialog.
+  byHand.SetNumber(SettingId::ResizeAlgorithm, 5);
+  byHand.SetNumber(SettingId::BmpBpp, 24);
+  byHand.SetNumber(SettingId::DoImageResize, 1);
+  byHand.SetNumber(SettingId::Width, 640);
+  byHand.SetNumber(SettingId::WidthUnit, 1);
+  byHand.SetNumber(SettingId::Brightness, -30);
+  byHand.SetReal(SettingId::Gamma, 1.5f);
+  byHand.SetNumber(SettingId::WmTextPosition, 4);
+  byHand.SetText(SettingId::FilenameMask, "%filename%-small");
+  byHand.SetText(SettingId::FrSolidLeftColor, "12ABEF");
+  CloseMainWindow(*session);  // stores the geometry, then saves
+  for (SettingId id : {SettingId::IsMaximized, SettingId::WindowX, SettingId::WindowY, SettingId::WindowWidth,
+                       SettingId::WindowHeight}) {
+    byHand.SetNumber(id, state.settings.Int(id));
+  }
+  ASSERT_TRUE(SavePreferences(byHand, dir.File("by_hand.ini")));
+  EXPECT_EQ(test::ReadText(dir.File("config.ini")), test::ReadText(dir.File("by_hand.ini")));
+}
+
+TEST_F(MainWindowTest, FontChooserSetsTheFontItsSizeAndStyle) {
+  WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+    QTimer::singleShot(50, dialog, [] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* chooser = qobject_cast<QFontDialog*>(top); chooser && chooser->isVisible()) {
+          QFont font(QStringLiteral("DejaVu Sans"), 22);
+          font.setBold(true);
+          chooser->setCurrentFont(font);
+          chooser->accept();
+        }
+      }
+    });
+    auto* field = Editor<QLineEdit>(dialog, SettingId::WmFont);
+    ASSERT_NE(field, nullptr);
+    field->parentWidget()->findChild<QToolButton*>()->click();
+    dialog->accept();
+  });
+  EXPECT_EQ(state.settings.Text(SettingId::WmFont), "DejaVu Sans");
+  EXPECT_EQ(state.settings.Int(SettingId::WmFontSize), 22);
+  EXPECT_EQ(state.settings.Int(SettingId::WmFontStyle), 1);  // bold
+}
+
+// The preview is decoded in a confined child: a picture shows shrunk with its
+// proportions, a damaged one shows nothing.
+TEST_F(MainWindowTest, WatermarkPicturePreview) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  QImage wide(200, 100, QImage::Format_RGB32);
+  wide.fill(QColor(255, 0, 0));
+  ASSERT_TRUE(wide.save(QString::fromStdString(dir.File("mark.png"))));
+  test::WriteText(dir.File("broken.png"), std::string("\x89PNG\r\n\x1a\n", 8) + "garbage");
+  const struct {
+    std::string file;
+    QSize size;
+  } cases[] = {{"mark.png", QSize(48, 24)}, {"broken.png", QSize()}, {"none.png", QSize()}};
+  for (const auto& c : cases) {
+    state.settings.SetText(SettingId::WmImage, dir.File(c.file));
+    QSize shown;
+    QRgb colour = 0;
+    WithDialog(*session, kPreferences, "preferencesDialog", [&](QDialog* dialog) {
+      const QPixmap preview = dialog->findChild<QLabel*>("picturePreview")->pixmap();
+      shown = preview.isNull() ? QSize() : preview.size();
+      if (!preview.isNull()) colour = preview.toImage().pixel(10, 10);
+      dialog->reject();
+    });
+    EXPECT_EQ(shown, c.size) << c.file;
+    if (c.size.isValid()) {
+      EXPECT_EQ(qRed(colour), 255) << c.file;
+    }
+  }
 }
 
 TEST_F(MainWindowTest, ConverterSearchOpensTheSearchPage) {
