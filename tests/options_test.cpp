@@ -4,6 +4,10 @@
 #include "app/options.h"
 #include "tests/support/test_support.h"
 
+#include <unistd.h>
+
+#include "platform/files.h"
+
 namespace kestrel {
 namespace {
 
@@ -163,6 +167,38 @@ TEST(ColourText, PacksRedGreenBlue) {
   EXPECT_EQ(PackColourText("FF800"), 0u);
   EXPECT_EQ(PackColourText("FF80000"), 0u);
   EXPECT_EQ(PackColourText("F?8000"), 0x00800Fu);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// "Open with": bare arguments that name existing files become the window's
+// inputs, as full paths; option values and bare arguments naming nothing do not.
+TEST(OpenWith, BareArgumentsNamingFilesBecomeTheWindowsInputs) {
+  test::TempDir dir;
+  const std::string a = test::MakePsd(dir.Path(), "a b.psd", "rgb8", 4, 4);
+  const std::string profile = dir.File("p.ini");
+  test::WriteText(profile, "[Settings]\n");
+  AppState state;
+  std::vector<std::string> lines;
+  state.print = [&lines](std::string_view line) { lines.emplace_back(line); };
+  const DriverResult result =
+      RunDriver(state, {a, dir.File("gone.psd"), "--profile=" + profile, "-o", profile, "p.ini"}, "kestrel");
+  EXPECT_EQ(result.window, WindowMode::Main);
+  EXPECT_EQ(state.windowInputs, std::vector<std::string>{a});
+  EXPECT_TRUE(lines.empty());
+
+  // A relative name is taken from the working folder.
+  const std::string here = CurrentDirectory();
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  AppState relative;
+  relative.print = state.print;
+  RunDriver(relative, {"a b.psd"}, "kestrel");
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(relative.windowInputs, std::vector<std::string>{dir.Path() + "/a b.psd"});
 }
 
 }  // namespace
