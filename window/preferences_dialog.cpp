@@ -386,7 +386,7 @@ void OpenPreferencesDialog(Session& session, std::string_view startPage) {
   auto* layout = new QVBoxLayout(&dialog);
   layout->addLayout(top);
   layout->addWidget(buttons);
-  dialog.resize(620, 480);
+  dialog.resize(640, 560);
   if (dialog.exec() == QDialog::Accepted) apply();
 }
 
