@@ -60,6 +60,7 @@ bool SanitizerForkUnsafe() {
 #include "window/dialogs.h"
 #include "window/drop_target.h"
 #include "window/main_window.h"
+#include "window/placement.h"
 #include "window/recent_folders.h"
 
 namespace kestrel::window {
@@ -256,6 +257,49 @@ TEST_F(MainWindowTest, SeveralDroppedFilesAreAllConverted) {
   session->inputField->setText(QString::fromStdString(second));
   EXPECT_EQ(session->inputCaption->text(), "Input File:");
   EXPECT_TRUE(session->inputFiles.empty());
+}
+
+// The first start opens centred; a saved place off the screen, or a size no
+// screen holds, is brought back onto the screen and saved so.
+TEST(WindowPlace, FirstStartCentredAndSavedPlacesPulledOntoTheScreen) {
+  const QRect screen = DesktopScreens().front();
+  TempDir dir;
+  {
+    AppState state;
+    const std::unique_ptr<Session> session = OpenMainWindow(state, dir.File("config.ini"));
+    // (The window system may shift a window by its frame's width.)
+    const QPoint offset = session->mainWindow->geometry().center() - screen.center();
+    EXPECT_LE(offset.manhattanLength(), 6) << offset.x() << "," << offset.y();
+    EXPECT_EQ(session->mainWindow->size(), QSize(510, 260));
+    delete session->mainWindow;
+  }
+  const struct {
+    const char* window;
+    QRect expected;
+  } cases[] = {
+      {"X = 3000\r\nY = 2000\r\nWidth = 510\r\nHeight = 260\r\n",
+       QRect(screen.right() + 1 - 510, screen.bottom() + 1 - 260, 510, 260)},
+      {"X = 0\r\nY = 0\r\nWidth = 2000000000\r\nHeight = 2000000000\r\n", QRect(0, 0, screen.width(), 260)},
+      {"X = -2147483648\r\nY = 40\r\nWidth = -5\r\nHeight = 0\r\n", QRect(0, 40, 510, 260)},
+  };
+  for (const auto& c : cases) {
+    test::WriteText(dir.File("config.ini"), std::string("[Window]\r\n") + c.window);
+    AppState state;
+    const std::unique_ptr<Session> session = OpenMainWindow(state, dir.File("config.ini"));
+    QApplication::processEvents();
+    const QRect shown = session->mainWindow->geometry();
+    EXPECT_EQ(shown.size(), c.expected.size()) << c.window;
+    EXPECT_TRUE(screen.adjusted(-6, -6, 6, 6).contains(shown)) << c.window;
+    EXPECT_LE((shown.topLeft() - c.expected.topLeft()).manhattanLength(), 6) << c.window;
+    CloseMainWindow(*session);
+    delete session->mainWindow;
+    Settings saved;
+    LoadPreferences(saved, state.formats, dir.File("config.ini"), 0);
+    EXPECT_EQ(QRect(saved.Int(SettingId::WindowX), saved.Int(SettingId::WindowY), saved.Int(SettingId::WindowWidth),
+                    saved.Int(SettingId::WindowHeight)),
+              shown)
+        << c.window;
+  }
 }
 
 // Files given on the command line ("Open with") fill the window as it opens.
