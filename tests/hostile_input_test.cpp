@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "engine/load.h"
+#include "engine/picture_thumbnail.h"
 #include "engine/sandboxed_load.h"
 #include "platform/files.h"
 #include "platform/sandbox.h"
@@ -424,6 +425,39 @@ TEST(IndexedColour, ReachesTheConvertedFile) {
   EXPECT_EQ(colour.rgbGreen, 238);
   EXPECT_EQ(colour.rgbBlue, 40);
   FreeImage_Unload(output);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// The preferences dialog's preview of a watermark picture: pictures that crash
+// a bare picture reader or ask for gigabytes fail alone in the confined child,
+// and a good one comes back shrunk with its proportions.
+TEST(PicturePreview, HostilePicturesFailAloneAndAGoodOneShrinks) {
+  KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  const std::map<std::string, std::string> table = CorpusTable("malformed-pictures/INDEX.tsv");
+  ASSERT_GE(table.size(), 9u);
+  for (const auto& [file, what] : table) {
+    SCOPED_TRACE(file + ": " + what);
+    const std::optional<Thumbnail> thumbnail = ReadPictureThumbnail(CorpusPath("malformed-pictures/" + file), 48);
+    if (!thumbnail) continue;
+    EXPECT_LE(thumbnail->width, 48);
+    EXPECT_LE(thumbnail->height, 48);
+    EXPECT_EQ(thumbnail->bgra.size(), static_cast<std::size_t>(thumbnail->width) * thumbnail->height * 4);
+  }
+
+  test::TempDir dir;
+  ASSERT_EQ(std::system(("convert -size 200x100 xc:'#0080FF' '" + dir.File("mark.png") + "'").c_str()), 0);
+  const std::optional<Thumbnail> good = ReadPictureThumbnail(dir.File("mark.png"), 48);
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->width, 48);
+  EXPECT_EQ(good->height, 24);
+  EXPECT_EQ((std::vector<int>{good->bgra[0], good->bgra[1], good->bgra[2], good->bgra[3]}),
+            (std::vector<int>{0xFF, 0x80, 0x00, 0xFF}));  // blue, green, red, alpha
+  EXPECT_FALSE(ReadPictureThumbnail(dir.Path(), 48));  // a folder
 }
 
 }  // namespace
