@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -56,6 +57,7 @@ class ProgressDialog : public QDialog {
 
 void Status(Session& session, std::string_view key, std::string_view group = "Msg") {
   session.statusBar->showMessage(Q(Text(session, group, key)));
+  session.statusBar->setToolTip(QString());
 }
 
 // Reports a failed check.
@@ -169,6 +171,8 @@ void BuildProgressView(Session& session, ProgressView& view, ProgressDialog& dia
   view.failureLine = new QLabel(&dialog);
   view.failureLine->setObjectName(QStringLiteral("failureLine"));
   view.failureLine->setTextFormat(Qt::PlainText);
+  view.failureLine->setWordWrap(true);
+  view.failureLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   view.failureLine->hide();
   if (view.count <= kTimeLineFileCount) {
     view.timeLine->hide();
@@ -227,11 +231,11 @@ void ShowFailures(Session& session, const ProgressView& view, const std::string&
   QStringList shown;
   for (std::size_t i = 0; i < failures.size() && i < kShown; ++i) shown << Q(failures[i]);
   if (failures.size() > kShown) shown << QStringLiteral("...");
-  const int lineHeight = view.dialog->fontMetrics().height();
   const int top = view.bar->geometry().bottom() + 8;
-  const int height = lineHeight * static_cast<int>(shown.size()) + 4;
   view.failureLine->setText(shown.join(QLatin1Char('\n')));
   view.failureLine->setToolTip(shown.join(QLatin1Char('\n')));
+  const int most = view.dialog->fontMetrics().height() * 8;
+  const int height = std::min(view.failureLine->heightForWidth(kLineWidth), most);
   view.failureLine->setGeometry(10, top, kLineWidth, height);
   view.failureLine->show();
   view.button->move(110, top + height + 8);
@@ -239,6 +243,7 @@ void ShowFailures(Session& session, const ProgressView& view, const std::string&
   std::string status = outcome + " - " + failures.front();
   if (failures.size() > 1) status += " (+" + std::to_string(failures.size() - 1) + ")";
   session.statusBar->showMessage(Q(status));
+  session.statusBar->setToolTip(shown.join(QLatin1Char('\n')));
 }
 
 void ShowOutcome(Session& session, const ProgressView& view, int converted, bool cancelled,
