@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontDialog>
 #include <QImage>
 #include <QMenu>
@@ -300,6 +301,33 @@ TEST(WindowPlace, FirstStartCentredAndSavedPlacesPulledOntoTheScreen) {
               shown)
         << c.window;
   }
+}
+
+// The file chooser takes several files at once.
+TEST_F(MainWindowTest, TheChooserTakesSeveralFiles) {
+  const std::string first = test::MakePsd(dir.Path(), "first.psd", "rgb8", 4, 4);
+  const std::string second = test::MakePsd(dir.Path(), "second.psd", "rgb8", 4, 4);
+  bool chooserSeen = false;
+  auto* poll = new QTimer(session->mainWindow);
+  QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* chooser = qobject_cast<QFileDialog*>(top);
+      if (chooser == nullptr || !chooser->isVisible()) continue;
+      chooserSeen = true;
+      poll->deleteLater();
+      EXPECT_EQ(chooser->fileMode(), QFileDialog::ExistingFiles);
+      chooser->setDirectory(QString::fromStdString(dir.Path()));
+      chooser->findChild<QLineEdit*>("fileNameEdit")->setText("\"first.psd\" \"second.psd\"");
+      QMetaObject::invokeMethod(chooser, "accept");
+      if (chooser->isVisible()) chooser->reject();  // never leave the test waiting
+    }
+  });
+  poll->start(50);
+  RunCommand(*session, kSelectInputFile);
+  ASSERT_TRUE(chooserSeen);
+  EXPECT_EQ(session->inputFiles, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(session->inputField->text().toStdString(), first);
+  EXPECT_EQ(session->inputCaption->text(), "Input Files:");
 }
 
 // Files given on the command line ("Open with") fill the window as it opens.
