@@ -9,11 +9,10 @@
 namespace kestrel::window {
 namespace {
 
-// Distance from a point to a rectangle, squared; 0 inside it. In 64 bits so
-// that any saved number works.
-long long DistanceSquared(long long x, long long y, const QRect& r) {
-  const long long dx = x < r.left() ? r.left() - x : (x > r.right() ? x - r.right() : 0);
-  const long long dy = y < r.top() ? r.top() - y : (y > r.bottom() ? y - r.bottom() : 0);
+// Distance from a point to a rectangle, squared; 0 inside it.
+double DistanceSquared(long long x, long long y, const QRect& r) {
+  const auto dx = static_cast<double>(x < r.left() ? r.left() - x : (x > r.right() ? x - r.right() : 0));
+  const auto dy = static_cast<double>(y < r.top() ? r.top() - y : (y > r.bottom() ? y - r.bottom() : 0));
   return dx * dx + dy * dy;
 }
 
@@ -23,9 +22,9 @@ long long Clamp(long long value, long long low, long long high) { return std::ma
 
 QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRect>& screens, QSize minimum,
                       int maximumHeight) {
-  // The saved numbers may be anything: keep the centre in a range where the
-  // arithmetic below cannot overflow.
-  constexpr long long kFar = 1LL << 40;
+  // The saved numbers may be anything: keep them in a range far beyond any
+  // desktop, where the arithmetic below cannot overflow.
+  constexpr long long kFar = 1LL << 28;
   const long long width0 = Clamp(saved.width, minimum.width(), kFar);
   const long long height0 = Clamp(saved.height, minimum.height(), maximumHeight);
   const long long centreX = Clamp(saved.x, -kFar, kFar) + width0 / 2;
@@ -40,9 +39,9 @@ QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRec
 
   const QRect* nearest = &screens.front();
   if (!firstStart) {
-    long long best = std::numeric_limits<long long>::max();
+    double best = std::numeric_limits<double>::infinity();
     for (const QRect& screen : screens) {
-      const long long distance = DistanceSquared(centreX, centreY, screen);
+      const double distance = DistanceSquared(centreX, centreY, screen);
       if (distance < best) {
         best = distance;
         nearest = &screen;
