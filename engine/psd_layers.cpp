@@ -1,6 +1,8 @@
 #include "engine/psd_layers.h"
 
-#include <optional>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 namespace kestrel {
 namespace {
@@ -112,8 +114,75 @@ std::string UnicodeName(Cursor block) {
   return name;
 }
 
+// A vector mask: a version and flags, then 26-byte path records. Knot
+// coordinates are 8.24 fixed-point fractions of the canvas height and width.
+void ReadVectorMask(Cursor block, const PsdHeader& header, PsdLayer& layer) {
+  block.Skip(4);
+  const std::uint64_t flags = block.Unsigned(4);
+  PsdVectorMask& mask = layer.vectorMask;
+  mask.inverted = (flags & 1) != 0;
+  mask.disabled = (flags & 4) != 0;
+  std::vector<PathKnot>* open = nullptr;
+  auto point = [&](Cursor& record) {
+    PathPoint p;
+    p.y = record.Int32() / 16777216.0 * header.height;
+    p.x = record.Int32() / 16777216.0 * header.width;
+    return p;
+  };
+  while (block.Ok() && block.Left() >= 26) {
+    Cursor record = block.Take(26);
+    const std::uint64_t selector = record.Unsigned(2);
+    if (selector == 0) {
+      record.Skip(2);
+      mask.subpaths.emplace_back();
+      mask.subpaths.back().operation = static_cast<std::int16_t>(record.Unsigned(2));
+      open = &mask.subpaths.back().knots;
+    } else if (selector == 3) {
+      open = nullptr;  // an open subpath's knots follow
+    } else if ((selector == 1 || selector == 2) && open != nullptr) {
+      PathKnot knot;
+      knot.before = point(record);
+      knot.anchor = point(record);
+      knot.after = point(record);
+      open->push_back(knot);
+    }
+  }
+}
+
+// A solid colour fill's colour, from its descriptor: the doubles named "Rd  ",
+// "Grn " and "Bl  " (0..255), or "Gry " (0..100, as ink).
+void ReadFillColour(Cursor block, int colourMode, PsdLayer& layer) {
+  const std::uint64_t size = block.Left();
+  std::vector<std::uint8_t> bytes(size);
+  for (std::uint64_t i = 0; i < size; ++i) bytes[i] = block.Byte();
+  auto find = [&](const char* key, double& value) {
+    for (std::uint64_t i = 0; i + 16 <= size; ++i) {
+      if (std::memcmp(bytes.data() + i, key, 8) != 0) continue;
+      std::uint64_t bits = 0;
+      for (int b = 0; b < 8; ++b) bits = bits << 8 | bytes[i + 8 + b];
+      double v;
+      std::memcpy(&v, &bits, sizeof v);
+      if (!std::isfinite(v)) return false;
+      value = v;
+      return true;
+    }
+    return false;
+  };
+  double r = 0, g = 0, b = 0, grey = 0;
+  if (colourMode == kPsdModeRgb && find("Rd  doub", r) && find("Grn doub", g) && find("Bl  doub", b)) {
+    layer.fillColour[0] = std::clamp(r / 255.0, 0.0, 1.0);
+    layer.fillColour[1] = std::clamp(g / 255.0, 0.0, 1.0);
+    layer.fillColour[2] = std::clamp(b / 255.0, 0.0, 1.0);
+    layer.hasFillColour = true;
+  } else if (colourMode != kPsdModeRgb && find("Gry doub", grey)) {
+    layer.fillColour[0] = std::clamp(1.0 - grey / 100.0, 0.0, 1.0);
+    layer.hasFillColour = true;
+  }
+}
+
 // The additional information blocks of one layer record.
-void ReadLayerBlocks(Cursor blocks, int version, PsdLayer& layer) {
+void ReadLayerBlocks(Cursor blocks, const PsdHeader& header, PsdLayer& layer) {
+  const int version = header.version;
   while (blocks.Left() >= 12) {
     const std::uint32_t signature = static_cast<std::uint32_t>(blocks.Unsigned(4));
     if (signature != BlendKey("8BIM") && signature != BlendKey("8B64")) return;
@@ -140,7 +209,11 @@ void ReadLayerBlocks(Cursor blocks, int version, PsdLayer& layer) {
       layer.hasEffects = true;
     } else if (key == BlendKey("vmsk") || key == BlendKey("vsms")) {
       layer.hasVectorMask = true;
-    } else if (key == BlendKey("SoCo") || key == BlendKey("GdFl") || key == BlendKey("PtFl")) {
+      ReadVectorMask(block, header, layer);
+    } else if (key == BlendKey("SoCo")) {
+      layer.isFill = true;
+      ReadFillColour(block, header.colourMode, layer);
+    } else if (key == BlendKey("GdFl") || key == BlendKey("PtFl")) {
       layer.isFill = true;
     } else if (IsAdjustmentKey(key)) {
       layer.isAdjustment = true;
@@ -177,7 +250,8 @@ void ReadMask(Cursor mask, PsdLayer& layer) {
 
 constexpr std::uint64_t kMaxChannelsPerLayer = 56;
 
-bool ReadRecord(Cursor& in, int version, PsdLayer& layer) {
+bool ReadRecord(Cursor& in, const PsdHeader& header, PsdLayer& layer) {
+  const int version = header.version;
   layer.rect.top = in.Int32();
   layer.rect.left = in.Int32();
   layer.rect.bottom = in.Int32();
@@ -208,12 +282,12 @@ bool ReadRecord(Cursor& in, int version, PsdLayer& layer) {
   }
   extra.Skip((4 - (nameLength + 1) % 4) % 4);
   if (!extra.Ok()) return false;
-  ReadLayerBlocks(extra, version, layer);
+  ReadLayerBlocks(extra, header, layer);
   return in.Ok();
 }
 
 // A layer info structure: the count, the records, then each layer's channel data.
-bool ReadLayerInfo(Cursor in, int version, PsdLayers& out) {
+bool ReadLayerInfo(Cursor in, const PsdHeader& header, PsdLayers& out) {
   const std::int16_t signedCount = in.Int16();
   const std::uint64_t count = static_cast<std::uint64_t>(signedCount < 0 ? -std::int32_t{signedCount} : signedCount);
   // Each record takes at least 34 bytes; the smallest is checked before the list is made.
@@ -223,7 +297,7 @@ bool ReadLayerInfo(Cursor in, int version, PsdLayers& out) {
   }
   std::vector<PsdLayer> layers(count);
   for (PsdLayer& layer : layers) {
-    if (!ReadRecord(in, version, layer)) {
+    if (!ReadRecord(in, header, layer)) {
       out.problem = "a layer record is damaged";
       return false;
     }
@@ -261,7 +335,7 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
     out.problem = "the layer info runs past its section";
     return out;
   }
-  if (info.Left() > 0 && !ReadLayerInfo(info, version, out)) return out;
+  if (info.Left() > 0 && !ReadLayerInfo(info, header, out)) return out;
   if (!out.layers.empty()) return out;
   // 16- and 32-bit files keep their layers in a block after the global mask.
   section.Skip(section.Unsigned(4));
@@ -274,7 +348,7 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
     Cursor block = section.Take(length);
     if (!section.Ok()) break;
     if (key == BlendKey("Lr16") || key == BlendKey("Lr32") || key == BlendKey("Layr")) {
-      ReadLayerInfo(block, version, out);
+      ReadLayerInfo(block, header, out);
       return out;
     }
     // Blocks here are padded to four bytes, though not by every writer.

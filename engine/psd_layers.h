@@ -45,6 +45,32 @@ struct PsdLayerMask {
   bool inverted = false;
 };
 
+// A point of a vector mask, in pixels of the canvas.
+struct PathPoint {
+  double x = 0;
+  double y = 0;
+};
+
+// One knot of a Bézier path: the control point before it, the anchor, and the control point after it.
+struct PathKnot {
+  PathPoint before;
+  PathPoint anchor;
+  PathPoint after;
+};
+
+// A closed subpath and how it joins the shape so far: 0 exclude, 1 union,
+// 2 subtract, 3 intersect; -1 belongs to the component before it.
+struct PathComponent {
+  int operation = 1;
+  std::vector<PathKnot> knots;
+};
+
+struct PsdVectorMask {
+  std::vector<PathComponent> subpaths;  // closed ones; open ones enclose nothing
+  bool inverted = false;
+  bool disabled = false;
+};
+
 // What a record is in the tree of groups. In the file, a group's end marker
 // comes first (below its layers) and its folder record last (above them).
 enum class PsdSection { Layer, OpenFolder, ClosedFolder, GroupEnd };
@@ -69,6 +95,9 @@ struct PsdLayer {
   bool isAdjustment = false;   // adjustment layer, not drawn
   bool isFill = false;         // fill or shape layer: drawn from the pixels stored with it
   bool hasVectorMask = false;
+  PsdVectorMask vectorMask;
+  bool hasFillColour = false;  // a solid-colour fill layer's colour, 0..1 per channel
+  double fillColour[4] = {0, 0, 0, 0};
   std::string name;            // UTF-8 (from the Unicode name when there is one)
 
   const PsdLayerChannel* Channel(int id) const {

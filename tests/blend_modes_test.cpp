@@ -27,8 +27,10 @@ constexpr Case kCases[] = {
     {"hLit", 0.6f, 0.3f, 0.36f},   {"hLit", 0.6f, 0.8f, 0.84f},   {"over", 0.2f, 0.3f, 0.12f},
     {"over", 0.6f, 0.3f, 0.44f},   {"sLit", 0.6f, 0.3f, 0.504f},  {"lLit", 0.6f, 0.3f, 0.2f},
     {"lLit", 0.6f, 0.8f, 1.0f},    {"pLit", 0.6f, 0.3f, 0.6f},    {"pLit", 0.2f, 0.8f, 0.6f},
-    {"hMix", 0.6f, 0.3f, 0.0f},    {"hMix", 0.6f, 0.8f, 1.0f},    {"vLit", 0.6f, 0.8f, 1.0f},
-    {"vLit", 0.6f, 0.3f, 1 - 0.4f / 0.6f},
+    {"hMix", 0.6f, 0.3f, 0.0f},    {"hMix", 0.6f, 0.8f, 1.0f},    {"hMix", 0.6f, 0.4f, 0.0f},
+    // Vivid light takes the backdrop as the light: dodge above half grey, burn below.
+    {"vLit", 0.6f, 0.8f, 1.0f},    {"vLit", 0.6f, 0.3f, 0.375f},  {"vLit", 0.4f, 0.9f, 0.875f},
+    {"vLit", 0.2f, 0.3f, 0.0f},
 };
 
 TEST(BlendModes, EachSeparableModeGivesItsFormulasValue) {
