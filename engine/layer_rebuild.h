@@ -24,7 +24,7 @@ struct LayerRebuildNote {
 };
 
 // Whether resource 1057 marks the stored merged image as a placeholder.
-bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file, const PsdHeader& header);
+bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file);
 
 // The picture to hand over: `merged` (the decoder's image of the stored merged
 // data, or null) unless it is a placeholder or missing and the layers can be
