@@ -23,6 +23,9 @@ struct LayerRebuildNote {
   std::uint32_t adjustmentsSkipped = 0;
 };
 
+// Whether the library decodes the stored merged image at all (not 32-bit run-length data).
+bool DecoderReadsMergedImage(const PsdHeader& header);
+
 // Whether resource 1057 marks the stored merged image as a placeholder.
 bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file);
 

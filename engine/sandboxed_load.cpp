@@ -262,7 +262,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
         // Left to the child's end rather than unloaded: after a decoder that
         // damaged its heap, the unload could crash a child that sent a good image.
-        FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
+        FIBITMAP* image = DecoderReadsMergedImage(header) ? DecodeFromFd(inputFd, size, mapped, flags) : nullptr;
         LayerRebuildNote note;
         std::string why;
         if (mapped != nullptr) image = ChoosePicture(image, std::span(mapped, size), header, note, why);
@@ -286,7 +286,9 @@ ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
-  FIBITMAP* image = DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags);
+  FIBITMAP* image = DecoderReadsMergedImage(input.header)
+                        ? DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags)
+                        : nullptr;
   LayerRebuildNote note;
   std::string why;
   if (mapping.Data() != nullptr) image = ChoosePicture(image, std::span(mapping.Data(), input.size), input.header, note, why);
