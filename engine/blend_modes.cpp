@@ -178,6 +178,12 @@ void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* bac
     float* cb = backdropColour + i * static_cast<std::uint64_t>(channels);
     const float* cs = sourceColour + i * static_cast<std::uint64_t>(channels);
     const float ab = backdropAlpha[i];
+    // An opaque source in a plain mode, or any source over nothing, simply replaces.
+    if ((plain && as >= 1) || ab <= 0) {
+      for (int c = 0; c < channels; ++c) cb[c] = cs[c];
+      backdropAlpha[i] = as + ab - as * ab;
+      continue;
+    }
     const float ar = as + ab - as * ab;
     float mixed[4];
     if (plain || ab <= 0) {

@@ -78,6 +78,47 @@ std::vector<Node> BuildTree(const std::vector<PsdLayer>& layers) {
   return std::move(open.front());
 }
 
+float Sample(const std::uint8_t* data, std::uint64_t index, int depth) {
+  switch (depth) {
+    case 8: return data[index] / 255.0f;
+    case 16: return (data[2 * index] << 8 | data[2 * index + 1]) / 65535.0f;
+    case 32: {
+      const std::uint8_t* p = data + 4 * index;
+      const std::uint32_t bits = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | p[2] << 8 | p[3];
+      const float value = std::bit_cast<float>(bits);
+      return std::isfinite(value) ? value : 0.0f;
+    }
+    default: return (data[index / 8] >> (7 - index % 8) & 1) != 0 ? 0.0f : 1.0f;
+  }
+}
+
+// A layer's channels as the file stores them once unpacked: transparency
+// first, then each colour channel; a missing one reads as 0 (colour) or 1 (transparency).
+struct LayerPlanes {
+  PsdRect rect;
+  int depth = 8;
+  int channels = 0;
+  std::vector<std::vector<std::uint8_t>> data;
+  std::vector<bool> present;
+
+  // Row y, columns [left, right) of the canvas, which lie within the layer.
+  void Row(std::int64_t y, std::int64_t left, std::int64_t right, float* colour, float* alpha) const {
+    const std::uint64_t start = static_cast<std::uint64_t>((y - rect.top) * rect.Width() + (left - rect.left));
+    const auto count = static_cast<std::size_t>(right - left);
+    for (int slot = 0; slot <= channels; ++slot) {
+      const bool have = present[static_cast<std::size_t>(slot)];
+      const std::uint8_t* bytes = have ? data[static_cast<std::size_t>(slot)].data() : nullptr;
+      if (slot == 0) {
+        for (std::size_t x = 0; x < count; ++x) alpha[x] = have ? std::clamp(Sample(bytes, start + x, depth), 0.0f, 1.0f) : 1.0f;
+      } else if (depth == 8 && have) {
+        for (std::size_t x = 0; x < count; ++x) colour[x * channels + slot - 1] = bytes[start + x] * (1.0f / 255);
+      } else {
+        for (std::size_t x = 0; x < count; ++x) colour[x * channels + slot - 1] = have ? Sample(bytes, start + x, depth) : 0.0f;
+      }
+    }
+  }
+};
+
 class Compositor {
  public:
   Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
@@ -116,40 +157,62 @@ class Compositor {
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
     const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
     if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
+    // A plain layer is read row by row from its unpacked channels; a group, a
+    // fill, or a layer with others clipped to it is made whole first.
     Pixels source;
-    if (node.group) {
-      source = Pixels(Intersect(canvas_, dest.rect), channels_);
-      if (!Draw(node.children, source)) return false;
-    } else if (drawnFill) {
-      Fill(layer, source);
+    LayerPlanes planes;
+    PsdRect sourceRect;
+    const bool streamed = !node.group && !drawnFill && clipped.empty();
+    if (streamed) {
+      if (!UnpackPlanes(layer, planes)) return false;
+      sourceRect = Intersect(layer.rect, canvas_);
       ++result_.layersDrawn;
     } else {
-      if (!Decode(layer, source)) return false;
-      ++result_.layersDrawn;
+      if (node.group) {
+        source = Pixels(Intersect(canvas_, dest.rect), channels_);
+        if (!Draw(node.children, source)) return false;
+      } else if (drawnFill) {
+        Fill(layer, source);
+        ++result_.layersDrawn;
+      } else {
+        if (!UnpackPlanes(layer, planes)) return false;
+        source = Pixels(Intersect(layer.rect, canvas_), channels_);
+        for (std::int64_t y = source.rect.top; y < source.rect.bottom; ++y) {
+          const std::uint64_t at = source.Index(source.rect.left, y);
+          planes.Row(y, source.rect.left, source.rect.right, source.colour.data() + at * channels_,
+                     source.alpha.data() + at);
+        }
+        ++result_.layersDrawn;
+      }
+      for (const Node& top : clipped) {
+        if (!DrawClipped(top, source)) return false;
+      }
+      sourceRect = source.rect;
     }
+    const PsdRect area = Intersect(sourceRect, dest.rect);
+    const auto width = static_cast<std::size_t>(area.Width());
+    if (width == 0) return true;
     // A fill layer's stored pixels already have its shape; other layers are cut by their vector mask.
     std::vector<float> vector;
-    if (layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group &&
-        source.rect.Width() > 0) {
-      vector = RasteriseVectorMask(layer.vectorMask, source.rect);
+    if (layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group) {
+      vector = RasteriseVectorMask(layer.vectorMask, area);
     }
-    for (const Node& top : clipped) {
-      if (!DrawClipped(top, source)) return false;
-    }
-    std::vector<float> coverage;
-    const PsdRect area = Intersect(source.rect, dest.rect);
+    std::vector<float> colour(width * channels_);
+    std::vector<float> coverage(width);
     for (std::int64_t y = area.top; y < area.bottom; ++y) {
-      const std::uint64_t from = source.Index(area.left, y);
-      coverage.assign(source.alpha.begin() + static_cast<std::ptrdiff_t>(from),
-                      source.alpha.begin() + static_cast<std::ptrdiff_t>(from + area.Width()));
-      if (!ApplyMask(layer, y, area.left, coverage)) return false;
-      for (float& c : coverage) c *= opacity;
-      if (!vector.empty()) {
-        for (std::size_t x = 0; x < coverage.size(); ++x) coverage[x] *= vector[from + x];
+      if (streamed) {
+        planes.Row(y, area.left, area.right, colour.data(), coverage.data());
+      } else {
+        const std::uint64_t from = source.Index(area.left, y);
+        std::copy_n(source.colour.data() + from * channels_, colour.size(), colour.data());
+        std::copy_n(source.alpha.data() + from, width, coverage.data());
       }
+      if (!ApplyMask(layer, y, area.left, coverage)) return false;
+      const float* cut = vector.empty() ? nullptr : vector.data() + static_cast<std::uint64_t>(y - area.top) * width;
+      for (std::size_t x = 0; x < width; ++x) coverage[x] *= cut != nullptr ? opacity * cut[x] : opacity;
       const std::uint64_t to = dest.Index(area.left, y);
-      BlendPixels(mode, channels_, dest.colour.data() + to * channels_, dest.alpha.data() + to,
-                  source.colour.data() + from * channels_, coverage.data(), static_cast<std::uint64_t>(area.Width()));
+      BlendPixels(mode, channels_, dest.colour.data() + to * channels_, dest.alpha.data() + to, colour.data(),
+                  coverage.data(), width);
     }
     return true;
   }
@@ -205,20 +268,6 @@ class Compositor {
     }
   }
 
-  float Sample(const std::uint8_t* data, std::uint64_t index, int depth) const {
-    switch (depth) {
-      case 8: return data[index] / 255.0f;
-      case 16: return (data[2 * index] << 8 | data[2 * index + 1]) / 65535.0f;
-      case 32: {
-        const std::uint8_t* p = data + 4 * index;
-        const std::uint32_t bits = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | p[2] << 8 | p[3];
-        const float value = std::bit_cast<float>(bits);
-        return std::isfinite(value) ? value : 0.0f;
-      }
-      default: return (data[index / 8] >> (7 - index % 8) & 1) != 0 ? 0.0f : 1.0f;
-    }
-  }
-
   // Unpacks one channel of rows x columns samples; false when it is damaged.
   bool Unpack(const PsdLayerChannel& channel, std::int64_t rows, std::int64_t columns, int depth,
               std::vector<std::uint8_t>& out) {
@@ -229,28 +278,22 @@ class Compositor {
                               static_cast<std::uint32_t>(columns), depth, header_.version, out);
   }
 
-  bool Decode(const PsdLayer& layer, Pixels& out) {
-    out = Pixels(Intersect(layer.rect, canvas_), channels_);
-    const std::int64_t width = layer.rect.Width();
-    const std::int64_t height = layer.rect.Height();
-    if (out.rect.Width() == 0) return true;
-    if (layer.Channel(kLayerTransparency) == nullptr) std::fill(out.alpha.begin(), out.alpha.end(), 1.0f);
-    std::vector<std::uint8_t> data;
+  // Unpacks the layer's colour and transparency channels.
+  bool UnpackPlanes(const PsdLayer& layer, LayerPlanes& planes) {
+    planes.rect = layer.rect;
+    planes.depth = header_.depth;
+    planes.channels = channels_;
+    planes.data.assign(static_cast<std::size_t>(channels_ + 1), {});
+    planes.present.assign(static_cast<std::size_t>(channels_ + 1), false);
+    if (layer.rect.Width() == 0 || Intersect(layer.rect, canvas_).Width() == 0) return true;
     for (const PsdLayerChannel& channel : layer.channels) {
       if (channel.id >= channels_ || channel.id < kLayerTransparency) continue;
-      if (!Unpack(channel, height, width, header_.depth, data)) {
+      const auto slot = static_cast<std::size_t>(channel.id + 1);
+      if (!Unpack(channel, layer.rect.Height(), layer.rect.Width(), header_.depth, planes.data[slot])) {
         result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
         return false;
       }
-      for (std::int64_t y = out.rect.top; y < out.rect.bottom; ++y) {
-        const std::uint64_t from = static_cast<std::uint64_t>((y - layer.rect.top) * width - layer.rect.left);
-        std::uint64_t to = out.Index(out.rect.left, y);
-        for (std::int64_t x = out.rect.left; x < out.rect.right; ++x, ++to) {
-          const float value = Sample(data.data(), from + static_cast<std::uint64_t>(x), header_.depth);
-          if (channel.id == kLayerTransparency) out.alpha[to] = std::clamp(value, 0.0f, 1.0f);
-          else out.colour[to * channels_ + channel.id] = value;
-        }
-      }
+      planes.present[slot] = true;
     }
     return true;
   }
