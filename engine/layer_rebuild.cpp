@@ -28,13 +28,11 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, co
                         LayerRebuildNote& note, std::string& why) {
   if (merged != nullptr && !MergedImageIsPlaceholder(file)) return merged;
   const PsdLayers layers = ReadPsdLayers(file, header);
-  if (layers.layers.empty()) {
-    why = layers.problem;
-    return merged;
-  }
-  LayerComposite composite = CompositeLayers(file, header, layers);
+  LayerComposite composite;
+  if (!layers.layers.empty()) composite = CompositeLayers(file, header, layers);
   if (!composite.image) {
-    why = composite.problem;
+    why = layers.layers.empty() ? layers.problem : composite.problem;
+    if (merged != nullptr) note.placeholderKept = 1;
     return merged;
   }
   if (merged != nullptr) FreeImage_Unload(merged);
@@ -46,6 +44,10 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, co
 }
 
 std::string DescribeRebuild(const LayerRebuildNote& note) {
+  if (note.placeholderKept != 0) {
+    return "the merged image is marked as a placeholder and the layers could not be composited: "
+           "the placeholder was converted";
+  }
   std::string line = "the picture was rebuilt from " + Count(note.layers, "layer", "layers");
   if (note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
     line += " (";

@@ -21,6 +21,7 @@ struct LayerRebuildNote {
   std::uint32_t layers = 0;
   std::uint32_t effectsSkipped = 0;
   std::uint32_t adjustmentsSkipped = 0;
+  std::uint32_t placeholderKept = 0;  // 1 when the placeholder is all there is
 };
 
 // Whether the library decodes the stored merged image at all (not 32-bit run-length data).
@@ -36,7 +37,8 @@ bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file);
 FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, const PsdHeader& header,
                         LayerRebuildNote& note, std::string& why);
 
-// "the picture was rebuilt from 3 layers (1 layer style and 2 adjustment layers not drawn)"
+// The line for the user: "the picture was rebuilt from 3 layers (1 layer
+// style and 2 adjustment or fill layers not drawn)", or that the placeholder was kept.
 std::string DescribeRebuild(const LayerRebuildNote& note);
 
 }  // namespace kestrel

@@ -276,7 +276,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
       });
   if (!result.Succeeded()) return Failure(Describe(result, limits));
   if (!load.image) return Failure(kInconsistentImage);
-  if (note.rebuilt != 0) WriteErrorLine("kestrel: " + path + ": " + DescribeRebuild(note));
+  if (note.rebuilt != 0 || note.placeholderKept != 0) WriteErrorLine("kestrel: " + path + ": " + DescribeRebuild(note));
   MendIndexedPalette(input, load.image.get());
   return load;
 }

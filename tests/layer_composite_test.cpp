@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "engine/layer_rebuild.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
+#include "tests/support/test_support.h"
 
 namespace kestrel {
 namespace {
@@ -302,6 +304,34 @@ TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
     }
     FreeImage_Unload(chosen);
   }
+  // Without layers, a placeholder is all there is: it is kept, and the user is told.
+  const std::vector<std::uint8_t> bare = MakeFile(2, {}, false);
+  const PsdHeaderCheck check = CheckPsdHeader(bare);
+  ASSERT_TRUE(check.ok) << check.problem;
+  FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
+  LayerRebuildNote note;
+  std::string why;
+  EXPECT_EQ(ChoosePicture(merged, bare, check.header, note, why), merged);
+  EXPECT_EQ(note.placeholderKept, 1u);
+  EXPECT_NE(DescribeRebuild(note).find("placeholder was converted"), std::string::npos);
+  FreeImage_Unload(merged);
+}
+
+TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLayersWereUsed) {
+  test::TempDir dir;
+  const std::string input = dir.File("layers.psd");
+  {
+    const std::vector<std::uint8_t> file = MakeFile(2, {Background(), Top()}, false);
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<std::streamsize>(file.size()));
+  }
+  const test::RunResult result = test::RunKestrel({"-i", input, "-o", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.HasLine("Conversion complete")) << result.out;
+  EXPECT_EQ(result.err, "kestrel: " + input + ": the picture was rebuilt from 2 layers\n");
+  ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("layers.bmp").c_str(), 0));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
 }
 
 TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
