@@ -61,15 +61,26 @@ std::vector<float> Plane(std::span<const PathComponent> components, const PsdRec
   const auto width = static_cast<std::size_t>(area.Width());
   const auto height = static_cast<std::size_t>(area.Height());
   std::vector<float> coverage(width * height, 0.0f);
-  const std::vector<Edge> edges = Flatten(components);
+  std::vector<Edge> edges = Flatten(components);
+  // Edges by where they start, so each row looks only at those that span it.
+  std::sort(edges.begin(), edges.end(),
+            [](const Edge& a, const Edge& b) { return std::min(a.y0, a.y1) < std::min(b.y0, b.y1); });
+  std::size_t next = 0;
+  std::vector<Edge> active;
   std::vector<double> crossings;
   std::vector<float> row(width);
   for (std::size_t y = 0; y < height; ++y) {
     std::fill(row.begin(), row.end(), 0.0f);
+    const double rowTop = area.top + static_cast<double>(y);
+    std::erase_if(active, [rowTop](const Edge& e) { return std::max(e.y0, e.y1) <= rowTop; });
+    while (next < edges.size() && std::min(edges[next].y0, edges[next].y1) < rowTop + 1) {
+      if (std::max(edges[next].y0, edges[next].y1) > rowTop) active.push_back(edges[next]);
+      ++next;
+    }
     for (int s = 0; s < kSamplesDown; ++s) {
-      const double sy = area.top + static_cast<double>(y) + (s + 0.5) / kSamplesDown;
+      const double sy = rowTop + (s + 0.5) / kSamplesDown;
       crossings.clear();
-      for (const Edge& e : edges) {
+      for (const Edge& e : active) {
         if ((sy >= e.y0 && sy < e.y1) || (sy >= e.y1 && sy < e.y0)) {
           crossings.push_back(e.x0 + (sy - e.y0) * (e.x1 - e.x0) / (e.y1 - e.y0) - area.left);
         }
