@@ -136,9 +136,11 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read)
   }
   header.colourDataLength = static_cast<std::uint32_t>(colourLength);
   if (!SkipSection(fileSize, read, 4, at)) return Damaged("the image resources run past the end of the file");
-  if (!SkipSection(fileSize, read, header.version == 1 ? 4 : 8, at)) {
+  std::uint64_t layerLength = 0;
+  if (!SkipSection(fileSize, read, header.version == 1 ? 4 : 8, at, &layerLength)) {
     return Damaged("the layer and mask information runs past the end of the file");
   }
+  header.hasLayerSection = layerLength > 0;
 
   header.imageDataOffset = at;
   std::uint8_t compression[2];
@@ -158,7 +160,10 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read)
                      Number(fileSize - at) + " present");
     }
   } else if (header.compression == kPsdRunLength) {
-    if (header.depth > 16) return Unsupported("run-length coded image data of depth " + Number(header.depth));
+    // Photoshop writes such a merged image only as a placeholder, beside the layers that are the picture.
+    if (header.depth > 16 && !header.hasLayerSection) {
+      return Unsupported("run-length coded image data of depth " + Number(header.depth));
+    }
     if (std::string problem = RunLengthRowsProblem(fileSize, read, header, at); !problem.empty()) {
       return Damaged(problem);
     }

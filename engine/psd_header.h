@@ -36,6 +36,7 @@ struct PsdHeader {
   int colourMode = 0;
   std::uint64_t colourDataOffset = 0;  // where the colour mode data begins
   std::uint32_t colourDataLength = 0;
+  bool hasLayerSection = false;        // the layer and mask information is not empty
   std::uint64_t imageDataOffset = 0;   // the compression word of the merged image
   int compression = 0;
   std::uint64_t rowBytes = 0;          // bytes of one row of one channel

@@ -14,9 +14,11 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/layer_rebuild.h"
 #include "engine/psd_header.h"
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/sanitizer.h"
 #include "platform/sandbox.h"
@@ -186,7 +188,8 @@ void MendIndexedPalette(const OpenedInput& input, FIBITMAP* image) {
 
 SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
   SandboxLimits limits;
-  std::uint64_t space = kBaseAddressSpace + 4 * header.decodedBytes + fileSize;
+  // A picture rebuilt from layers is composited in floats, beside a group's own canvas.
+  std::uint64_t space = kBaseAddressSpace + 12 * header.decodedBytes + fileSize;
   // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
   if (kSanitizedBuild) space += 1024 * kMiB;
   const std::uint64_t machine = PhysicalMemoryBytes();
@@ -251,6 +254,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
   const SandboxLimits limits = LimitsFor(header, size);
   ImageResult load;
+  LayerRebuildNote note;
   const SandboxResult result = RunSandboxed(
       limits, SandboxDescriptors{{inputFd}, {}},
       [=](int output) -> int {
@@ -258,16 +262,21 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
         // Left to the child's end rather than unloaded: after a decoder that
         // damaged its heap, the unload could crash a child that sent a good image.
-        FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
-        return image != nullptr && WriteDecodedImage(image, output) ? 0 : 1;
+        FIBITMAP* image = DecoderReadsMergedImage(header) ? DecodeFromFd(inputFd, size, mapped, flags) : nullptr;
+        LayerRebuildNote note;
+        std::string why;
+        if (mapped != nullptr) image = ChoosePicture(image, std::span(mapped, size), header, note, why);
+        return image != nullptr && WriteAll(output, &note, sizeof note) && WriteDecodedImage(image, output) ? 0 : 1;
       },
       [&](SandboxOutput& output) {
         const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
+        if (!source(&note, sizeof note)) return false;
         load.image = ReceiveDecodedImage(source, header.width, header.height, maxPixelBytes);
         return static_cast<bool>(load.image);
       });
   if (!result.Succeeded()) return Failure(Describe(result, limits));
   if (!load.image) return Failure(kInconsistentImage);
+  if (note.rebuilt != 0 || note.placeholderKept != 0) WriteErrorLine("kestrel: " + path + ": " + DescribeRebuild(note));
   MendIndexedPalette(input, load.image.get());
   return load;
 }
@@ -277,7 +286,13 @@ ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
-  load.image = Adopt(DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags));
+  FIBITMAP* image = DecoderReadsMergedImage(input.header)
+                        ? DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags)
+                        : nullptr;
+  LayerRebuildNote note;
+  std::string why;
+  if (mapping.Data() != nullptr) image = ChoosePicture(image, std::span(mapping.Data(), input.size), input.header, note, why);
+  load.image = Adopt(image);
   if (!load.image) return Failure(kUnreadable);
   MendIndexedPalette(input, load.image.get());
   return load;

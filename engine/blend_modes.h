@@ -1,0 +1,26 @@
+// The blend modes of Photoshop layers: how a layer's colour (the source, Cs)
+// combines with the colour beneath it (the backdrop, Cb), and how the result
+// is laid over the backdrop by the layer's coverage. Colours are straight
+// (not premultiplied), in 0..1 (32-bit files may go beyond 1).
+#pragma once
+
+#include <cstdint>
+
+namespace kestrel {
+
+enum class BlendMode {
+  Normal, Dissolve, Darken, Multiply, ColourBurn, LinearBurn, DarkerColour, Lighten, Screen, ColourDodge,
+  LinearDodge, LighterColour, Overlay, SoftLight, HardLight, VividLight, LinearLight, PinLight, HardMix,
+  Difference, Exclusion, Subtract, Divide, Hue, Saturation, Colour, Luminosity, PassThrough
+};
+
+// The mode a record's four-character key names; an unknown key draws as normal.
+BlendMode BlendModeFromKey(std::uint32_t key);
+
+// Lays `count` source pixels over the backdrop pixels, in place. Colours hold
+// `channels` values per pixel (1: grey, 3: RGB); alphas one. `coverage` is the
+// source's alpha after its mask and opacity.
+void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* backdropAlpha,
+                 const float* sourceColour, const float* coverage, std::uint64_t count);
+
+}  // namespace kestrel

@@ -1,0 +1,34 @@
+// The picture rebuilt from a file's layers, for files whose stored merged
+// image is a placeholder: groups (isolated and pass-through), hidden layers,
+// opacity and fill opacity, raster layer masks, clipping and the blend modes.
+// Layer styles and adjustment or fill layers are not drawn, only counted.
+// The result has the form the merged-image decoder gives for the file's mode
+// and depth, with straight alpha when the layers leave any transparency.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "engine/image.h"
+#include "engine/psd_header.h"
+#include "engine/psd_layers.h"
+
+namespace kestrel {
+
+struct LayerComposite {
+  ImagePtr image;         // null when the layers could not be composited
+  std::string problem;    // why, then
+  int layersDrawn = 0;
+  int effectsSkipped = 0;      // layers whose style was left out
+  int adjustmentsSkipped = 0;  // adjustment and fill layers left out
+};
+
+// Whether the compositor draws layers of this mode and depth (grey, duotone
+// as grey, and RGB, at 8, 16 and 32 bits).
+bool CanCompositeLayers(const PsdHeader& header);
+
+// Composites `layers` of the file whose bytes are `file`.
+LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers);
+
+}  // namespace kestrel

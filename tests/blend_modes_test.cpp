@@ -1,0 +1,99 @@
+// The blend modes on single pixels, against values worked out by hand from
+// the modes' formulas: B(Cb, Cs) for an opaque source over an opaque
+// backdrop, and the straight-alpha mix when either side is partly covered.
+#include <gtest/gtest.h>
+
+#include "engine/blend_modes.h"
+#include "engine/psd_layers.h"
+
+namespace kestrel {
+namespace {
+
+struct Case {
+  const char key[5];
+  float backdrop;
+  float source;
+  float expected;
+};
+
+// Backdrop 0.6 and 0.2, source 0.3 and 0.8, so that each mode's two branches show.
+constexpr Case kCases[] = {
+    {"norm", 0.6f, 0.3f, 0.3f},    {"dark", 0.6f, 0.3f, 0.3f},    {"lite", 0.6f, 0.3f, 0.6f},
+    {"mul ", 0.6f, 0.3f, 0.18f},   {"scrn", 0.6f, 0.3f, 0.72f},   {"diff", 0.6f, 0.3f, 0.3f},
+    {"smud", 0.6f, 0.3f, 0.54f},   {"fsub", 0.6f, 0.3f, 0.3f},    {"fdiv", 0.6f, 0.8f, 0.75f},
+    {"fdiv", 0.6f, 0.3f, 1.0f},    {"lbrn", 0.6f, 0.3f, 0.0f},    {"lbrn", 0.6f, 0.8f, 0.4f},
+    {"lddg", 0.6f, 0.3f, 0.9f},    {"lddg", 0.6f, 0.8f, 1.0f},    {"idiv", 0.6f, 0.8f, 0.5f},
+    {"idiv", 0.2f, 0.3f, 0.0f},    {"div ", 0.2f, 0.3f, 0.2f / 0.7f}, {"div ", 0.6f, 0.8f, 1.0f},
+    {"hLit", 0.6f, 0.3f, 0.36f},   {"hLit", 0.6f, 0.8f, 0.84f},   {"over", 0.2f, 0.3f, 0.12f},
+    {"over", 0.6f, 0.3f, 0.44f},   {"sLit", 0.6f, 0.3f, 0.504f},  {"lLit", 0.6f, 0.3f, 0.2f},
+    {"lLit", 0.6f, 0.8f, 1.0f},    {"pLit", 0.6f, 0.3f, 0.6f},    {"pLit", 0.2f, 0.8f, 0.6f},
+    {"hMix", 0.6f, 0.3f, 0.0f},    {"hMix", 0.6f, 0.8f, 1.0f},    {"hMix", 0.6f, 0.4f, 0.0f},
+    // Vivid light takes the backdrop as the light: dodge above half grey, burn below.
+    {"vLit", 0.6f, 0.8f, 1.0f},    {"vLit", 0.6f, 0.3f, 0.375f},  {"vLit", 0.4f, 0.9f, 0.875f},
+    {"vLit", 0.2f, 0.3f, 0.0f},
+};
+
+TEST(BlendModes, EachSeparableModeGivesItsFormulasValue) {
+  for (const Case& c : kCases) {
+    float colour = c.backdrop;
+    float alpha = 1;
+    const float source = c.source;
+    const float coverage = 1;
+    BlendPixels(BlendModeFromKey(BlendKey(c.key)), 1, &colour, &alpha, &source, &coverage, 1);
+    EXPECT_NEAR(colour, c.expected, 1e-5) << c.key << " " << c.backdrop << " " << c.source;
+    EXPECT_FLOAT_EQ(alpha, 1.0f) << c.key;
+  }
+}
+
+TEST(BlendModes, PartlyCoveredPixelsMixByStraightAlpha) {
+  // Multiply, source 0.5 at coverage 0.5 over backdrop 0.8 at alpha 0.5:
+  // ar = 0.75; Cr = (0.5*0.5*0.5 + 0.5*0.5*0.4 + 0.5*0.5*0.8) / 0.75 = 0.5667.
+  float colour = 0.8f;
+  float alpha = 0.5f;
+  const float source = 0.5f;
+  const float coverage = 0.5f;
+  BlendPixels(BlendMode::Multiply, 1, &colour, &alpha, &source, &coverage, 1);
+  EXPECT_NEAR(alpha, 0.75f, 1e-6);
+  EXPECT_NEAR(colour, (0.125f + 0.1f + 0.2f) / 0.75f, 1e-6);
+  // Over a transparent backdrop a source shows its own colour, whatever the mode.
+  colour = 0.9f;
+  alpha = 0;
+  BlendPixels(BlendMode::Difference, 1, &colour, &alpha, &source, &coverage, 1);
+  EXPECT_FLOAT_EQ(colour, 0.5f);
+  EXPECT_FLOAT_EQ(alpha, 0.5f);
+}
+
+TEST(BlendModes, NonSeparableModesKeepTheRightPartsOfEachColour) {
+  const float backdrop[3] = {0.8f, 0.4f, 0.2f};  // lum 0.498
+  const float source[3] = {0.1f, 0.2f, 0.9f};    // lum 0.247
+  const float coverage = 1;
+  struct Row {
+    BlendMode mode;
+    float expected[3];
+  };
+  // Luminosity: the backdrop shifted by 0.247 - 0.498, then clipped; Colour: the source shifted by 0.498 - 0.247,
+  // then brought back into range around its lum (0.498) since blue passes 1; darker colour: the source.
+  const float d = 0.247f - 0.498f;
+  const float shifted[3] = {0.1f - d, 0.2f - d, 0.9f - d};
+  const float scale = (1 - 0.498f) / (shifted[2] - 0.498f);
+  const Row rows[] = {
+      // Blue falls below 0 and is brought back into range around the lum (0.247).
+      {BlendMode::Luminosity,
+       {0.247f + (0.8f + d - 0.247f) * 0.247f / (0.247f - (0.2f + d)),
+        0.247f + (0.4f + d - 0.247f) * 0.247f / (0.247f - (0.2f + d)), 0.0f}},
+      {BlendMode::Colour,
+       {0.498f + (shifted[0] - 0.498f) * scale, 0.498f + (shifted[1] - 0.498f) * scale, 1.0f}},
+      {BlendMode::DarkerColour, {0.1f, 0.2f, 0.9f}},
+      {BlendMode::LighterColour, {0.8f, 0.4f, 0.2f}},
+  };
+  for (const Row& row : rows) {
+    float colour[3] = {backdrop[0], backdrop[1], backdrop[2]};
+    float alpha = 1;
+    const float cov[1] = {coverage};
+    BlendPixels(row.mode, 3, colour, &alpha, source, cov, 1);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(colour[c], row.expected[c], 1e-4) << static_cast<int>(row.mode) << " " << c;
+  }
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,21 @@
+// libFuzzer target for the layer reader and the compositor: any bytes that
+// pass the header check are read as layers and composited. Every length and
+// count in them comes from the input, so this is where a missed bound shows.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "engine/layer_composite.h"
+#include "engine/psd_header.h"
+#include "engine/psd_layers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const kestrel::PsdHeaderCheck check = kestrel::CheckPsdHeader(bytes);
+  if (!check.ok) return 0;
+  // Pictures beyond 4 megapixels only cost the fuzzer time.
+  if (std::uint64_t{check.header.width} * check.header.height > (4u << 20)) return 0;
+  const kestrel::PsdLayers layers = kestrel::ReadPsdLayers(bytes, check.header);
+  kestrel::CompositeLayers(bytes, check.header, layers);
+  return 0;
+}

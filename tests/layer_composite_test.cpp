@@ -1,0 +1,356 @@
+// The compositor's rules on small files built here, layer by layer, with the
+// expected pixels worked out from the rules themselves: opacity, fill
+// opacity, hidden layers, raster masks (with their default colour and
+// disabled flag), clipping, and groups isolated or passed through. And the
+// choice between a real merged image and the layers.
+#include <gtest/gtest.h>
+
+#include <FreeImage.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/layer_composite.h"
+#include "engine/layer_rebuild.h"
+#include "engine/psd_header.h"
+#include "engine/psd_layers.h"
+#include "tests/support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+struct Rgb {
+  int r, g, b;
+};
+
+struct TestLayer {
+  std::int32_t left = 0, right = 2;  // one row: pixels [left, right)
+  std::vector<Rgb> colour;           // per pixel of the layer
+  std::vector<int> alpha;            // per pixel; empty: no transparency channel
+  const char* mode = "norm";
+  int opacity = 255;
+  int fill = 255;
+  bool clipping = false;
+  bool hidden = false;
+  int section = 0;  // 1: group folder, 3: group end
+  // A raster mask over [maskLeft, maskRight) of the row.
+  bool masked = false;
+  std::int32_t maskLeft = 0, maskRight = 0;
+  std::vector<int> mask;
+  int maskDefault = 0;
+  bool maskDisabled = false;
+};
+
+void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void PutKey(std::vector<std::uint8_t>& out, const char* key) { out.insert(out.end(), key, key + 4); }
+
+// An RGB 8-bit file of width x 1 pixels: the layers (bottom first), raw
+// channels, and a white merged image marked real or not by resource 1057.
+std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLayer>& layers, bool realMerged) {
+  std::vector<std::uint8_t> f;
+  PutKey(f, "8BPS");
+  Put(f, 1, 2);
+  Put(f, 0, 6);
+  Put(f, 3, 2);
+  Put(f, 1, 4);
+  Put(f, width, 4);
+  Put(f, 8, 2);
+  Put(f, 3, 2);
+  Put(f, 0, 4);  // colour mode data
+  std::vector<std::uint8_t> resources;
+  PutKey(resources, "8BIM");
+  Put(resources, 1057, 2);
+  Put(resources, 0, 2);  // empty name, padded
+  Put(resources, 5, 4);
+  Put(resources, 1, 4);
+  resources.push_back(realMerged ? 1 : 0);
+  resources.push_back(0);  // padding
+  Put(f, resources.size(), 4);
+  f.insert(f.end(), resources.begin(), resources.end());
+
+  std::vector<std::uint8_t> records, data;
+  for (const TestLayer& l : layers) {
+    const std::int32_t w = l.right - l.left;
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> channels;
+    if (!l.alpha.empty()) channels.push_back({-1, std::vector<std::uint8_t>(l.alpha.begin(), l.alpha.end())});
+    for (int c = 0; c < 3; ++c) {
+      std::vector<std::uint8_t> plane;
+      for (const Rgb& p : l.colour) plane.push_back(static_cast<std::uint8_t>(c == 0 ? p.r : c == 1 ? p.g : p.b));
+      channels.push_back({c, plane});
+    }
+    if (l.masked) channels.push_back({-2, std::vector<std::uint8_t>(l.mask.begin(), l.mask.end())});
+    Put(records, 0, 4);
+    Put(records, static_cast<std::uint32_t>(l.left), 4);
+    Put(records, w > 0 ? 1 : 0, 4);
+    Put(records, static_cast<std::uint32_t>(l.right), 4);
+    Put(records, channels.size(), 2);
+    for (const auto& [id, bytes] : channels) {
+      Put(records, static_cast<std::uint16_t>(id), 2);
+      Put(records, bytes.size() + 2, 4);
+      Put(data, 0, 2);
+      data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    PutKey(records, "8BIM");
+    PutKey(records, l.section == 1 ? l.mode : l.mode);
+    records.push_back(static_cast<std::uint8_t>(l.opacity));
+    records.push_back(l.clipping ? 1 : 0);
+    records.push_back(l.hidden ? 2 : 0);
+    records.push_back(0);
+    std::vector<std::uint8_t> extra;
+    if (l.masked) {
+      Put(extra, 20, 4);
+      Put(extra, 0, 4);
+      Put(extra, static_cast<std::uint32_t>(l.maskLeft), 4);
+      Put(extra, 1, 4);
+      Put(extra, static_cast<std::uint32_t>(l.maskRight), 4);
+      extra.push_back(static_cast<std::uint8_t>(l.maskDefault));
+      extra.push_back(l.maskDisabled ? 2 : 0);
+      Put(extra, 0, 2);
+    } else {
+      Put(extra, 0, 4);
+    }
+    Put(extra, 0, 4);  // blending ranges
+    Put(extra, 0, 4);  // empty name, padded to 4
+    PutKey(extra, "8BIM");
+    PutKey(extra, "iOpa");
+    Put(extra, 4, 4);
+    extra.push_back(static_cast<std::uint8_t>(l.fill));
+    Put(extra, 0, 3);
+    if (l.section != 0) {
+      PutKey(extra, "8BIM");
+      PutKey(extra, "lsct");
+      Put(extra, 12, 4);
+      Put(extra, static_cast<std::uint32_t>(l.section), 4);
+      PutKey(extra, "8BIM");
+      PutKey(extra, l.mode);
+    }
+    Put(records, extra.size(), 4);
+    records.insert(records.end(), extra.begin(), extra.end());
+  }
+  std::vector<std::uint8_t> info;
+  Put(info, layers.size(), 2);
+  info.insert(info.end(), records.begin(), records.end());
+  info.insert(info.end(), data.begin(), data.end());
+  if (info.size() % 2 != 0) info.push_back(0);
+  Put(f, info.size() + 4 + 4, 4);  // layer and mask section
+  Put(f, info.size(), 4);
+  f.insert(f.end(), info.begin(), info.end());
+  Put(f, 0, 4);                    // global layer mask
+  Put(f, 0, 2);                    // raw merged image: white
+  f.insert(f.end(), 3ull * width, 255);
+  return f;
+}
+
+// The composited pixel x as 8-bit RGB, flattened onto white.
+Rgb PixelOf(FIBITMAP* image, unsigned x) {
+  RGBQUAD q{};
+  FreeImage_GetPixelColor(image, x, 0, &q);
+  const double a = FreeImage_GetBPP(image) == 32 ? q.rgbReserved / 255.0 : 1.0;
+  auto flat = [a](int v) { return static_cast<int>(std::lround(v * a + 255 * (1 - a))); };
+  return Rgb{flat(q.rgbRed), flat(q.rgbGreen), flat(q.rgbBlue)};
+}
+
+LayerComposite Composite(const std::vector<std::uint8_t>& file) {
+  const PsdHeaderCheck check = CheckPsdHeader(file);
+  EXPECT_TRUE(check.ok) << check.problem;
+  return CompositeLayers(file, check.header, ReadPsdLayers(file, check.header));
+}
+
+int Mix(int backdrop, int source, double a) { return static_cast<int>(std::lround(backdrop * (1 - a) + source * a)); }
+
+const Rgb kBack{200, 100, 50};
+const Rgb kTop{0, 64, 255};
+
+TestLayer Background() {
+  TestLayer l;
+  l.colour = {kBack, kBack};
+  return l;
+}
+
+TestLayer Top() {
+  TestLayer l;
+  l.colour = {kTop, kTop};
+  l.alpha = {255, 255};
+  return l;
+}
+
+struct RuleCase {
+  const char* name;
+  std::vector<TestLayer> layers;
+  Rgb expected[2];
+};
+
+std::vector<RuleCase> Cases() {
+  std::vector<RuleCase> cases;
+  const double half = 128 / 255.0;
+  {
+    TestLayer t = Top();
+    t.opacity = 128;
+    cases.push_back({"opacity", {Background(), t},
+                     {{Mix(200, 0, half), Mix(100, 64, half), Mix(50, 255, half)},
+                      {Mix(200, 0, half), Mix(100, 64, half), Mix(50, 255, half)}}});
+  }
+  {
+    TestLayer t = Top();
+    t.fill = 128;
+    t.opacity = 128;  // fill and opacity multiply: 128 * 128 / 255 / 255
+    const double a = half * half;
+    cases.push_back({"fill_times_opacity", {Background(), t},
+                     {{Mix(200, 0, a), Mix(100, 64, a), Mix(50, 255, a)},
+                      {Mix(200, 0, a), Mix(100, 64, a), Mix(50, 255, a)}}});
+  }
+  {
+    TestLayer t = Top();
+    t.hidden = true;
+    cases.push_back({"hidden", {Background(), t}, {kBack, kBack}});
+  }
+  {
+    // The mask covers pixel 0 only, with 0 there; pixel 1 takes the default colour, 255.
+    TestLayer t = Top();
+    t.masked = true;
+    t.maskLeft = 0;
+    t.maskRight = 1;
+    t.mask = {0};
+    t.maskDefault = 255;
+    cases.push_back({"mask_and_default_colour", {Background(), t}, {kBack, kTop}});
+    t.maskDisabled = true;
+    cases.push_back({"mask_disabled", {Background(), t}, {kTop, kTop}});
+  }
+  {
+    // The base has pixels at 0 only; the layer clipped to it shows there alone.
+    TestLayer base = Top();
+    base.colour = {Rgb{10, 20, 30}, Rgb{10, 20, 30}};
+    base.alpha = {255, 0};
+    TestLayer clipped = Top();
+    clipped.clipping = true;
+    cases.push_back({"clipping", {Background(), base, clipped}, {kTop, kBack}});
+  }
+  {
+    // Multiply inside a normal (isolated) group sees no backdrop: the layer shows as it is.
+    // Passed through, it multiplies the background: 200*0/255, 100*64/255, 50*255/255.
+    TestLayer end;
+    end.section = 3;
+    end.right = 0;
+    TestLayer multiply = Top();
+    multiply.mode = "mul ";
+    TestLayer folder;
+    folder.section = 1;
+    folder.right = 0;
+    folder.mode = "norm";
+    cases.push_back({"isolated_group", {Background(), end, multiply, folder}, {kTop, kTop}});
+    folder.mode = "pass";
+    const Rgb product{0, static_cast<int>(std::lround(100 * 64 / 255.0)), 50};
+    cases.push_back({"pass_through_group", {Background(), end, multiply, folder}, {product, product}});
+    // A pass-through group at half opacity fades between the background and what the group made.
+    folder.opacity = 128;
+    const Rgb faded{Mix(200, 0, half), Mix(100, product.g, half), 50};
+    cases.push_back({"pass_through_group_opacity", {Background(), end, multiply, folder}, {faded, faded}});
+    // A hidden group hides its layers.
+    folder.opacity = 255;
+    folder.hidden = true;
+    cases.push_back({"hidden_group", {Background(), end, multiply, folder}, {kBack, kBack}});
+  }
+  return cases;
+}
+
+TEST(LayerComposite, EachRuleGivesThePixelsItsFormulaGives) {
+  for (const RuleCase& c : Cases()) {
+    const LayerComposite result = Composite(MakeFile(2, c.layers, false));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    for (unsigned x = 0; x < 2; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_NEAR(got.r, c.expected[x].r, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.g, c.expected[x].g, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
+    }
+  }
+}
+
+TEST(LayerComposite, TransparencyLeftByTheLayersIsKeptAsStraightAlpha) {
+  TestLayer t = Top();
+  t.alpha = {255, 51};
+  const LayerComposite result = Composite(MakeFile(2, {t}, false));
+  ASSERT_TRUE(result.image);
+  ASSERT_EQ(FreeImage_GetBPP(result.image.get()), 32u);
+  RGBQUAD q{};
+  FreeImage_GetPixelColor(result.image.get(), 1, 0, &q);
+  EXPECT_EQ(q.rgbReserved, 51);
+  EXPECT_EQ(q.rgbBlue, 255);  // not premultiplied, not matted
+  EXPECT_EQ(q.rgbGreen, 64);
+}
+
+TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
+  for (const bool real : {true, false}) {
+    const std::vector<std::uint8_t> file = MakeFile(2, {Background()}, real);
+    const PsdHeaderCheck check = CheckPsdHeader(file);
+    ASSERT_TRUE(check.ok) << check.problem;
+    FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
+    LayerRebuildNote note;
+    std::string why;
+    FIBITMAP* chosen = ChoosePicture(merged, file, check.header, note, why);
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_EQ(chosen == merged, real);
+    EXPECT_EQ(note.rebuilt, real ? 0u : 1u);
+    if (!real) {
+      EXPECT_EQ(note.layers, 1u);
+      EXPECT_EQ(DescribeRebuild(note), "the picture was rebuilt from 1 layer");
+      EXPECT_EQ(PixelOf(chosen, 0).r, kBack.r);
+    }
+    FreeImage_Unload(chosen);
+  }
+  // Without layers, a placeholder is all there is: it is kept, and the user is told.
+  const std::vector<std::uint8_t> bare = MakeFile(2, {}, false);
+  const PsdHeaderCheck check = CheckPsdHeader(bare);
+  ASSERT_TRUE(check.ok) << check.problem;
+  FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
+  LayerRebuildNote note;
+  std::string why;
+  EXPECT_EQ(ChoosePicture(merged, bare, check.header, note, why), merged);
+  EXPECT_EQ(note.placeholderKept, 1u);
+  EXPECT_NE(DescribeRebuild(note).find("placeholder was converted"), std::string::npos);
+  FreeImage_Unload(merged);
+}
+
+TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLayersWereUsed) {
+  test::TempDir dir;
+  const std::string input = dir.File("layers.psd");
+  {
+    const std::vector<std::uint8_t> file = MakeFile(2, {Background(), Top()}, false);
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<std::streamsize>(file.size()));
+  }
+  const test::RunResult result = test::RunKestrel({"-i", input, "-o", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.HasLine("Conversion complete")) << result.out;
+  EXPECT_EQ(result.err, "kestrel: " + input + ": the picture was rebuilt from 2 layers\n");
+  ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("layers.bmp").c_str(), 0));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
+}
+
+TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
+  const std::vector<std::uint8_t> good = MakeFile(2, {Background(), Top()}, false);
+  // Every cut of the file, and every byte of the layer section set to 0xFF in turn.
+  const PsdHeaderCheck check = CheckPsdHeader(good);
+  ASSERT_TRUE(check.ok);
+  for (std::size_t cut = 0; cut < good.size(); ++cut) {
+    const std::vector<std::uint8_t> shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+    const PsdLayers layers = ReadPsdLayers(shorter, check.header);
+    CompositeLayers(shorter, check.header, layers);
+  }
+  for (std::size_t at = 40; at < good.size(); ++at) {
+    std::vector<std::uint8_t> bad = good;
+    bad[at] = 0xFF;
+    CompositeLayers(bad, check.header, ReadPsdLayers(bad, check.header));
+  }
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace kestrel
