@@ -158,7 +158,6 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read)
                      Number(fileSize - at) + " present");
     }
   } else if (header.compression == kPsdRunLength) {
-    if (header.depth > 16) return Unsupported("run-length coded image data of depth " + Number(header.depth));
     if (std::string problem = RunLengthRowsProblem(fileSize, read, header, at); !problem.empty()) {
       return Damaged(problem);
     }

@@ -14,7 +14,9 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/psd_contents.h"
 #include "engine/psd_header.h"
+#include "engine/psd_merged.h"
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
 #include "platform/files.h"
@@ -118,6 +120,18 @@ FIBITMAP* DecodeFromFd(int fd, std::uint64_t size, const std::uint8_t* mapped, i
   FreeImageIO io{SourceRead, SourceWrite, SourceSeek, SourceTell};
   FdSource source{fd, size, 0, mapped, 0};
   return FreeImage_LoadFromHandle(FIF_PSD, &io, static_cast<fi_handle>(&source), flags);
+}
+
+// The merged image of the file, by the file's own description where its mode
+// and depth are ones the program reads itself (engine/psd_merged.h), else by
+// FreeImage. The raw channel modes (PSD_CMYK, PSD_LAB) always go to FreeImage.
+FIBITMAP* DecodeInput(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header) {
+  if (flags == PSD_DEFAULT && mapped != nullptr) {
+    const std::span<const std::uint8_t> file(mapped, static_cast<std::size_t>(size));
+    const PsdContents contents = DescribePsdContents(file, header);
+    if (DecodesMergedImage(contents)) return DecodeMergedImage(file, contents).release();
+  }
+  return DecodeFromFd(fd, size, mapped, flags);
 }
 
 // A read-only private mapping of a whole file, unmapped with its owner.
@@ -258,7 +272,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
         // Left to the child's end rather than unloaded: after a decoder that
         // damaged its heap, the unload could crash a child that sent a good image.
-        FIBITMAP* image = DecodeFromFd(inputFd, size, mapped, flags);
+        FIBITMAP* image = DecodeInput(inputFd, size, mapped, flags, header);
         return image != nullptr && WriteDecodedImage(image, output) ? 0 : 1;
       },
       [&](SandboxOutput& output) {
@@ -277,7 +291,7 @@ ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
-  load.image = Adopt(DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags));
+  load.image = Adopt(DecodeInput(input.fd.Get(), input.size, mapping.Data(), flags, input.header));
   if (!load.image) return Failure(kUnreadable);
   MendIndexedPalette(input, load.image.get());
   return load;
