@@ -6,7 +6,10 @@ Usage: tools/measure_fidelity.py KESTREL CORPUS_PSD_DIR [FILE...]
 Prints one line per file: name, RMSE (0-255), verdict (correct < 2, near < 8,
 wrong, failed; no-reference when psd-tools cannot read the file), whether the merged image is real; then the counts.
 Floating-point files are compared with their linear samples put through the
-sRGB transfer curve (psd-tools itself scales them by 256).
+sRGB transfer curve (psd-tools itself scales them by 256), and 16-bit samples
+are made 8-bit as round(v * 255 / 65535) (psd-tools truncates v / 256, which
+Lab magnifies). Multichannel files are compared with their first channel, as
+psd-tools shows them.
 """
 import os
 import struct
@@ -82,7 +85,13 @@ def reference(path):
     from psd_tools.api import pil_io
     from psd_tools.constants import Resource
     size = (psd.width, psd.height)
-    channels = [pil_io._create_image(size, c, psd.depth) for c in psd._record.image_data.get_data(psd._record.header)]
+    def sample_image(data):
+        if psd.depth != 16:
+            return pil_io._create_image(size, data, psd.depth)
+        wide = np.frombuffer(data, ">u2").astype(np.float64).reshape(psd.height, psd.width)
+        return Image.fromarray(np.round(wide * 255.0 / 65535.0).astype(np.uint8), "L")
+
+    channels = [sample_image(c) for c in psd._record.image_data.get_data(psd._record.header)]
     mode, count = {1: ("L", 1), 3: ("RGB", 3), 4: ("CMYK", 4), 9: ("LAB", 3)}[psd.color_mode]
     image = Image.merge(mode, channels[:count])
     if mode == "CMYK":
@@ -125,11 +134,13 @@ def main():
     names = sys.argv[3:] or sorted(f for f in os.listdir(corpus)
                                    if f.endswith((".psd", ".psb")) and not f.startswith("bad_"))
     real = {}
+    modes = {}
     with open(os.path.join(corpus, "MANIFEST.tsv")) as manifest:
         head = manifest.readline().rstrip("\n").split("\t")
         for line in manifest:
             row = dict(zip(head, line.rstrip("\n").split("\t")))
             real[row["file"]] = row.get("has_real_merged_data", "")
+            modes[row["file"]] = row.get("color_mode", "")
     counts = {}
     env = dict(os.environ)
     for name in names:
@@ -153,7 +164,7 @@ def main():
                     rmse = float(np.sqrt(np.mean((flatten(got) - flatten(want)) ** 2)))
         v = "no-reference" if noref else verdict(rmse)
         counts[v] = counts.get(v, 0) + 1
-        print(f"{name}\t{'-' if rmse is None else f'{rmse:.2f}'}\t{v}\treal={real.get(name, '?')}", flush=True)
+        print(f"{name}\t{'-' if rmse is None else f'{rmse:.2f}'}\t{v}\treal={real.get(name, '?')}\tmode={modes.get(name, '?')}", flush=True)
     print("counts", " ".join(f"{k}={counts.get(k, 0)}" for k in ("correct", "near", "wrong", "failed", "no-reference")))
 
 
