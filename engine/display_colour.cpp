@@ -2,7 +2,10 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -22,6 +25,29 @@ Profile SrgbGreyProfile() {
   Profile grey(cmsCreateGrayProfile(cmsD50_xyY(), curve));
   cmsFreeToneCurve(curve);
   return grey;
+}
+
+// Whether an RGB or grey transform leaves every colour where it was, give or
+// take one step: an embedded sRGB profile (the common case) then costs nothing.
+bool NearIdentity(cmsHTRANSFORM transform, int channels) {
+  std::vector<std::uint8_t> from;
+  if (channels == 1) {
+    for (int v = 0; v < 256; ++v) from.push_back(static_cast<std::uint8_t>(v));
+  } else {
+    for (int r = 0; r <= 256; r += 16) {
+      for (int g = 0; g <= 256; g += 16) {
+        for (int b = 0; b <= 256; b += 16) {
+          for (int v : {r, g, b}) from.push_back(static_cast<std::uint8_t>(std::min(v, 255)));
+        }
+      }
+    }
+  }
+  std::vector<std::uint8_t> to(from.size());
+  cmsDoTransform(transform, from.data(), to.data(), static_cast<cmsUInt32Number>(from.size() / channels));
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    if (std::abs(static_cast<int>(from[i]) - static_cast<int>(to[i])) > 1) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -52,6 +78,11 @@ DisplayColour::DisplayColour(const PsdContents& contents)
   // A profile of another colour space than the file's makes no transform: the file keeps the plain conversion.
   transform_ = cmsCreateTransform(source.get(), inputFormat, target.get(), grey_ ? TYPE_GRAY_8 : TYPE_RGB_8,
                                   INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
+  if (transform_ != nullptr && (mode_ == kPsdModeRgb || grey_) &&
+      NearIdentity(static_cast<cmsHTRANSFORM>(transform_), grey_ ? 1 : 3)) {
+    cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+    transform_ = nullptr;
+  }
 }
 
 DisplayColour::~DisplayColour() {

@@ -123,7 +123,7 @@ bool DecodesMergedImage(const PsdContents& contents) {
                     h.colourMode == kPsdModeCmyk || h.colourMode == kPsdModeLab;
   const bool depth = h.depth == 8 || h.depth == 16 || h.depth == 32;
   return mode && depth && (h.compression == kPsdRaw || h.compression == kPsdRunLength) &&
-         contents.colourChannels > 0 && h.channels >= contents.colourChannels;
+         contents.colourChannels > 0 && contents.colourChannels == ColourChannelsOfMode(h.colourMode);
 }
 
 ImagePtr DecodeMergedImage(std::span<const std::uint8_t> file, const PsdContents& contents) {

@@ -221,6 +221,12 @@ TEST(MergedImage, DamagedRowsAreRefused) {
   lying[check.header.imageDataOffset + 2 + 6] = 0x7F;          // first packet: 128 literal bytes
   const PsdContents contents = DescribePsdContents(lying, check.header);
   EXPECT_FALSE(DecodeMergedImage(lying, contents));
+  // Fewer channels than the colour mode needs are left to the library, never read past.
+  Fixture thin{.width = 3, .channels = {{1, 2, 3}}};
+  const Bytes thinFile = Make(thin);
+  const PsdHeaderCheck thinCheck = CheckPsdHeader(thinFile);
+  ASSERT_TRUE(thinCheck.ok);
+  EXPECT_FALSE(DecodesMergedImage(DescribePsdContents(thinFile, thinCheck.header)));
   for (std::size_t cut = check.header.imageDataOffset + 2; cut < good.size(); cut += 3) {
     const Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
     EXPECT_FALSE(DecodeMergedImage(shorter, DescribePsdContents(shorter, check.header))) << cut;
