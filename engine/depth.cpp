@@ -1,9 +1,14 @@
 #include "engine/depth.h"
 
+#include "engine/display_samples.h"
+
 namespace kestrel {
 
 ImagePtr NormaliseGreyscale(ImagePtr image) {
   if (!image) return image;
+  // 16-bit and float grey are scaled or shown as displays show them, never stretched.
+  const FREE_IMAGE_TYPE sampleType = FreeImage_GetImageType(image.get());
+  if (sampleType == FIT_UINT16 || sampleType == FIT_FLOAT) return NarrowToDisplay(std::move(image));
   const FREE_IMAGE_COLOR_TYPE type = FreeImage_GetColorType(image.get());
   if (type != FIC_MINISWHITE && type != FIC_MINISBLACK) return image;
   return Adopt(FreeImage_ConvertToStandardType(image.get(), TRUE));
@@ -11,6 +16,11 @@ ImagePtr NormaliseGreyscale(ImagePtr image) {
 
 ImagePtr ToneMapWideImage(ImagePtr image) {
   if (!image || FreeImage_GetBPP(image.get()) <= 32) return image;
+  // 16-bit integer samples are an ordinary picture in finer steps; float ones linear light.
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image.get());
+  if (type == FIT_RGB16 || type == FIT_RGBA16 || type == FIT_RGBF || type == FIT_RGBAF) {
+    return NarrowToDisplay(std::move(image));
+  }
   // Gamma 1.0 keeps the tones linear; the library's own default would be 2.2.
   return Adopt(FreeImage_TmoDrago03(image.get(), 1.0, 0.0));
 }

@@ -8,9 +8,12 @@
 
 namespace kestrel {
 
-// Greyscale images of any sample type become standard 8-bit greyscale.
+// Greyscale images of any sample type become standard 8-bit greyscale; 16-bit
+// grey by scaling, float grey through the sRGB transfer curve.
 ImagePtr NormaliseGreyscale(ImagePtr image);
-// Images of more than 32 bits per pixel are tone-mapped to 24 bits.
+// Images of more than 32 bits per pixel become 8 bits a channel: 16-bit
+// samples by scaling, float samples through the sRGB transfer curve; any other
+// wide type is tone-mapped.
 ImagePtr ToneMapWideImage(ImagePtr image);
 
 // The first allowed depth of the output format that is at least the loaded

@@ -15,10 +15,6 @@ std::string Count(std::uint32_t n, const char* one, const char* many) {
 
 }  // namespace
 
-bool DecoderReadsMergedImage(const PsdHeader& header) {
-  return !(header.compression == kPsdRunLength && header.depth == 32);
-}
-
 bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file) {
   const std::optional<PsdResources> resources = ReadPsdResourcesOfFile(file);
   return resources && resources->hasRealMergedData && !*resources->hasRealMergedData;

@@ -24,9 +24,6 @@ struct LayerRebuildNote {
   std::uint32_t placeholderKept = 0;  // 1 when the placeholder is all there is
 };
 
-// Whether the library decodes the stored merged image at all (not 32-bit run-length data).
-bool DecoderReadsMergedImage(const PsdHeader& header);
-
 // Whether resource 1057 marks the stored merged image as a placeholder.
 bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file);
 

@@ -160,10 +160,6 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read)
                      Number(fileSize - at) + " present");
     }
   } else if (header.compression == kPsdRunLength) {
-    // Photoshop writes such a merged image only as a placeholder, beside the layers that are the picture.
-    if (header.depth > 16 && !header.hasLayerSection) {
-      return Unsupported("run-length coded image data of depth " + Number(header.depth));
-    }
     if (std::string problem = RunLengthRowsProblem(fileSize, read, header, at); !problem.empty()) {
       return Damaged(problem);
     }

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "engine/layer_rebuild.h"
+#include "engine/psd_contents.h"
 #include "engine/psd_header.h"
+#include "engine/psd_merged.h"
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
 #include "platform/console.h"
@@ -120,6 +122,18 @@ FIBITMAP* DecodeFromFd(int fd, std::uint64_t size, const std::uint8_t* mapped, i
   FreeImageIO io{SourceRead, SourceWrite, SourceSeek, SourceTell};
   FdSource source{fd, size, 0, mapped, 0};
   return FreeImage_LoadFromHandle(FIF_PSD, &io, static_cast<fi_handle>(&source), flags);
+}
+
+// The merged image of the file, by the file's own description where its mode
+// and depth are ones the program reads itself (engine/psd_merged.h), else by
+// FreeImage. The raw channel modes (PSD_CMYK, PSD_LAB) always go to FreeImage.
+FIBITMAP* DecodeInput(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header) {
+  if (flags == PSD_DEFAULT && mapped != nullptr) {
+    const std::span<const std::uint8_t> file(mapped, static_cast<std::size_t>(size));
+    const PsdContents contents = DescribePsdContents(file, header);
+    if (DecodesMergedImage(contents)) return DecodeMergedImage(file, contents).release();
+  }
+  return DecodeFromFd(fd, size, mapped, flags);
 }
 
 // A read-only private mapping of a whole file, unmapped with its owner.
@@ -262,7 +276,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
         // Left to the child's end rather than unloaded: after a decoder that
         // damaged its heap, the unload could crash a child that sent a good image.
-        FIBITMAP* image = DecoderReadsMergedImage(header) ? DecodeFromFd(inputFd, size, mapped, flags) : nullptr;
+        FIBITMAP* image = DecodeInput(inputFd, size, mapped, flags, header);
         LayerRebuildNote note;
         std::string why;
         if (mapped != nullptr) image = ChoosePicture(image, std::span(mapped, size), header, note, why);
@@ -286,9 +300,7 @@ ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
-  FIBITMAP* image = DecoderReadsMergedImage(input.header)
-                        ? DecodeFromFd(input.fd.Get(), input.size, mapping.Data(), flags)
-                        : nullptr;
+  FIBITMAP* image = DecodeInput(input.fd.Get(), input.size, mapping.Data(), flags, input.header);
   LayerRebuildNote note;
   std::string why;
   if (mapping.Data() != nullptr) image = ChoosePicture(image, std::span(mapping.Data(), input.size), input.header, note, why);

@@ -114,7 +114,7 @@ std::span<const InputFormat> InputFormats() {
       {"pcx", {"pcx"}, "ZSoft Paintbrush File"},
       {"pic", {"pic", "pict", "pct"}, "Macintosh PICT"},
       {"png", {"png"}, "Portable Network Graphics"},
-      {"psd", {"psd"}, "Adobe Photoshop File"},
+      {"psd", {"psd", "psb"}, "Adobe Photoshop File"},
       {"tga", {"tga", "targa"}, "Truevision Targa"},
       {"tiff", {"tiff", "tif"}, "Tagged Image File Format"},
       {"wmf", {"wmf", "wmz"}, "Windows Metafile Format"},

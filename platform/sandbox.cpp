@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -134,6 +135,10 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
   if (::getppid() != parent) ExitChild(125);
   ::prctl(PR_SET_DUMPABLE, 0);
   SetLimit(RLIMIT_CORE, 0, 0);
+  // The time zone is read here, while files may still be opened: the colour
+  // library dates the profiles it builds, and the C library would otherwise
+  // open the zone file then, a call the filter forbids.
+  ::tzset();
   const rlim_t cpu = static_cast<rlim_t>(limits.cpuSeconds);
   SetLimit(RLIMIT_CPU, cpu, cpu + 1);
   if (mappedAtFork > 0) {

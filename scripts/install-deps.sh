@@ -3,11 +3,11 @@
 # Usage: scripts/install-deps.sh [build|test]
 set -eu
 
-packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev mandoc"
+packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev liblcms2-dev mandoc"
 # The windowed interface (a module the program loads only to open a window).
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then
-  packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools man-db desktop-file-utils xvfb xdotool openbox"
+  packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy man-db desktop-file-utils xvfb xdotool openbox"
 fi
 
 missing=""

@@ -19,7 +19,7 @@ class Formats : public ::testing::Test {
 };
 
 TEST_F(Formats, EditionTakesPsdAndMakesBmp) {
-  EXPECT_EQ(registry.acceptedInputExtensions, std::vector<std::string>{"psd"});
+  EXPECT_EQ(registry.acceptedInputExtensions, (std::vector<std::string>{"psb", "psd"}));
   EXPECT_TRUE(IsConversionTarget(registry, "bmp"));
   for (const char* refused : {"BMP", ".bmp", "jpg", ""}) EXPECT_FALSE(IsConversionTarget(registry, refused));
   EXPECT_EQ(OutputFormatId("bmp"), FIF_BMP);
@@ -29,7 +29,7 @@ TEST_F(Formats, EditionTakesPsdAndMakesBmp) {
   const auto inputs = InputFormats();
   EXPECT_EQ(std::accumulate(inputs.begin(), inputs.end(), std::size_t{0},
                             [](std::size_t n, const InputFormat& row) { return n + row.extensions.size(); }),
-            79u);
+            80u);
   const auto outputs = OutputFormats();
   EXPECT_EQ(std::count_if(outputs.begin(), outputs.end(), [](const auto& row) { return row.formatId != FIF_UNKNOWN; }),
             20);

@@ -76,7 +76,8 @@ class RotationDepth : public ::testing::TestWithParam<DepthCase> {};
 
 // Standard 24- and 32-bit pictures rotate as they are, all others become
 // 24-bit first. Greyscale sample types and float colour, which the 24-bit
-// conversion cannot read, are brought to standard pixels on the way.
+// conversion cannot read, are brought to standard pixels on the way; float
+// colour with alpha keeps its alpha.
 TEST_P(RotationDepth, RotatesAtTheDepthItCanTake) {
   for (int type : {0, 1}) {
     ImagePtr image = MakeBitmap(8, 6, GetParam().bpp, GetParam().type, GetParam().type != FIT_BITMAP);
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Depths, RotationDepth,
                                            DepthCase{"rgba16", FIT_RGBA16, 64, 24},
                                            DepthCase{"grey16", FIT_UINT16, 16, 24},
                                            DepthCase{"greyFloat", FIT_FLOAT, 32, 24}, DepthCase{"rgbf", FIT_RGBF, 96, 24},
-                                           DepthCase{"rgbaf", FIT_RGBAF, 128, 24}),
+                                           DepthCase{"rgbaf", FIT_RGBAF, 128, 32}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Rotation, AnglesOutsideOneTo359AndTheSwitchOffDoNothing) {

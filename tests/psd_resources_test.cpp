@@ -59,7 +59,7 @@ TEST(PsdResources, KeepsTheBlocksThatChangeThePicture) {
   Bytes display;
   Big(display, 1, 4);  // version
   for (int kind : {0, 2}) {
-    Big(display, 0, 10);
+    display.insert(display.end(), 10, 0);  // colour space and colour
     Big(display, 50, 2);
     display.push_back(static_cast<std::uint8_t>(kind));
   }

@@ -1,11 +1,14 @@
 // libFuzzer target over our own code that reads untrusted bytes: the header
-// check, the indexed palette and the record the decoding child hands back.
+// check, the indexed palette, the image resources, the description of what the
+// file holds, the merged-image decoder and the record the decoding child hands back.
 // Build: cmake -DKESTREL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ (see tests/fuzz/CMakeLists.txt).
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "engine/psd_contents.h"
 #include "engine/psd_header.h"
+#include "engine/psd_merged.h"
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
 
@@ -19,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FIBITMAP* image = FreeImage_Allocate(4, 4, 8);
     if (palette && image != nullptr) kestrel::ApplyIndexedPalette(image, *palette);
     FreeImage_Unload(image);
+  }
+  // Small images only, so that a run stays quick; the decoder checks every row against the file.
+  if (check.ok && check.header.decodedBytes <= (1u << 20)) {
+    const kestrel::PsdContents contents = kestrel::DescribePsdContents(bytes, check.header);
+    kestrel::DecodeMergedImage(bytes, contents);
   }
   // The same bytes as a decoded-image record, for a small expected size taken from them.
   if (size >= 2) {
