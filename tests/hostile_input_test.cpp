@@ -68,6 +68,7 @@ Defence DefenceOf(std::string_view reason) {
       {"not a Photoshop file", Defence::HeaderCheck},
       {"damaged Photoshop file: ", Defence::HeaderCheck},
       {"unsupported Photoshop file: ", Defence::HeaderCheck},
+      {"converting a ", Defence::HeaderCheck},  // the memory budget, held against the header's size
       {"the decoder was stopped after using ", Defence::MemoryLimit},
       {"the decoder took longer than ", Defence::TimeLimit},
       {"the decoder crashed (signal ", Defence::Crash},
