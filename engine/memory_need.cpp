@@ -1,5 +1,6 @@
 #include "engine/memory_need.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/memory_budget.h"
@@ -9,8 +10,7 @@ namespace {
 
 constexpr std::uint64_t kMiB = 1ull << 20;
 constexpr std::uint64_t kGiB = 1024 * kMiB;
-// An 8-bit copy has at most four bytes a pixel (RGBA).
-constexpr std::uint64_t kEightBitPixelBytes = 4;
+constexpr std::uint64_t kFloatSampleBytes = 4;
 
 std::atomic<std::uint64_t> g_budgetForTesting{0};
 
@@ -27,7 +27,16 @@ std::uint64_t ConversionBudgetBytes() {
 
 std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  return 2 * header.decodedBytes + kEightBitPixelBytes * pixels;
+  // Samples a pixel of the decoded bitmap: one channel stays grey or indexed,
+  // three make RGB, anything else may come with alpha.
+  const std::uint64_t samples = header.channels == 1 ? 1 : header.channels == 3 ? 3 : 4;
+  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : static_cast<std::uint64_t>(header.depth) / 8;
+  const std::uint64_t decoded = pixels * samples * sampleBytes;
+  // Beside the decoded bitmap: a wide image passes through a float copy on
+  // its way to 8 bits; an 8-bit one has one copy at a time (rotation, resize,
+  // output depth). While it is handed over, the decoder's bitmap is the copy.
+  const std::uint64_t beside = header.depth > 8 ? pixels * samples * (kFloatSampleBytes + 1) : decoded;
+  return decoded + std::max(decoded, beside);
 }
 
 std::string MemoryShortage(const PsdHeader& header) {

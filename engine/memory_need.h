@@ -11,9 +11,9 @@
 
 namespace kestrel {
 
-// Bytes the conversion of this image holds at its peak: the decoded bitmap
-// (an upper bound: four channels at the file's depth), one working copy of it
-// that a step such as the rotation makes, and the 8-bit copy made for output.
+// Bytes the conversion of this image holds at its peak, from its size,
+// channels and depth: the decoded bitmap and the copies the steps make beside
+// it (measured: 21 bytes a pixel for 16-bit RGB, 3 to 6 for 8-bit RGB).
 std::uint64_t ConversionPeakBytes(const PsdHeader& header);
 
 // Empty when the conversion fits in its budget, three quarters of the memory
