@@ -15,6 +15,7 @@
 #include "platform/leak_suppressions.h"
 #include "platform/paths.h"
 #include "platform/process_end.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ std::string ProgramFileName(const char* argv0) {
 
 int main(int argc, char** argv) {
   using namespace kestrel;
+  // Before anything else is opened: a closed standard stream would hand its number to a file.
+  if (!OpenMissingStandardStreams()) return kExitFailure;
   FreeImage_Initialise(FALSE);
   // A write beyond the file-size limit or into a closed pipe must fail the
   // write, not kill the process before it can clean up its temporary file.
@@ -39,8 +42,13 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   InstanceLock lock;
-  if (!lock.Acquire(TitleText())) {
+  const LockResult taken = lock.Acquire(TitleText(), SessionLockPlace());
+  if (taken.state == LockState::HeldByAnother) {
     WriteErrorLine("kestrel: another copy of " + TitleText() + " is running");
+    return kExitFailure;
+  }
+  if (taken.state == LockState::Failed) {
+    WriteErrorLine("kestrel: cannot take the lock that keeps a second copy from running: " + taken.failure);
     return kExitFailure;
   }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/layer_rebuild.h"
+#include "engine/memory_need.h"
 #include "engine/psd_contents.h"
 #include "engine/psd_header.h"
 #include "engine/psd_merged.h"
@@ -31,10 +32,13 @@ namespace {
 constexpr std::uint64_t kMiB = 1ull << 20;
 // Child memory beyond the decoded image: FreeImage's buffers, the transfer copy.
 constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
-// Decoding runs at several hundred MB/s; the time limits allow a tenth of that.
+// Decoding runs at several hundred MB/s; the CPU limit allows a tenth of that.
+// The child is limited by the CPU it uses, so a busy machine or a stopped run
+// does not fail a valid file; the wall-clock bound is there for a hang alone.
 constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
 constexpr int kBaseCpuSeconds = 2;
-constexpr int kWallSlackMilliseconds = 1000;
+constexpr int kWallPerCpuSecond = 4;
+constexpr int kBaseWallSeconds = 20;
 constexpr const char* kUnreadable = "the decoder could not read the image";
 constexpr const char* kInconsistentImage = "the decoder sent back an image that does not match the header";
 
@@ -210,16 +214,8 @@ SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
   if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
   limits.extraAddressSpace = space;
   limits.cpuSeconds = kBaseCpuSeconds + static_cast<int>(header.decodedBytes / kDecodedBytesPerCpuSecond);
-  limits.wallMilliseconds = limits.cpuSeconds * 1000 + kWallSlackMilliseconds;
+  limits.wallMilliseconds = (kBaseWallSeconds + kWallPerCpuSecond * limits.cpuSeconds) * 1000;
   return limits;
-}
-
-// "256 MB", "1.5 GB", "4 GB".
-std::string MemorySize(std::uint64_t bytes) {
-  constexpr std::uint64_t kGiB = 1024 * kMiB;
-  if (bytes < kGiB) return std::to_string((bytes + kMiB / 2) / kMiB) + " MB";
-  const std::uint64_t tenths = (bytes * 10 + kGiB / 2) / kGiB;
-  return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " GB";
 }
 
 // Why the confined decoder gave no image, in words for the user.
@@ -236,8 +232,11 @@ std::string Describe(const SandboxResult& result, const SandboxLimits& limits) {
       return "the decoder crashed (signal " + std::to_string(result.signal) + ")";
     case SandboxEnd::TimedOut:
       return "the decoder took longer than " + std::to_string((limits.wallMilliseconds + 999) / 1000) + " s";
+    case SandboxEnd::Stalled:
+      return "the decoder took longer than " + std::to_string((limits.idleMilliseconds + 999) / 1000) +
+             " s without making progress";
     case SandboxEnd::OutOfMemory:
-      return "the decoder was stopped after using " + MemorySize(limits.extraAddressSpace);
+      return "the decoder was stopped after using " + MemorySizeText(limits.extraAddressSpace);
     case SandboxEnd::Refused: break;
     case SandboxEnd::NotStarted: return "the decoder could not be started";
   }
@@ -257,6 +256,8 @@ void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.failure.empty()) return Failure(input.failure);
+  // Before the decoder allocates anything: a picture the machine cannot hold is refused.
+  if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return Failure(std::move(shortage));
   const int inputFd = input.fd.Get();
   const std::uint64_t size = input.size;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.

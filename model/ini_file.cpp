@@ -86,7 +86,7 @@ IniFile ParseIniText(std::string_view text) {
 }
 
 std::optional<IniFile> ReadIniFile(const std::string& path) {
-  const auto bytes = ReadWholeFile(path);
+  const auto bytes = ReadWholeFile(path, kMaxIniFileBytes);
   if (!bytes) return std::nullopt;
   return ParseIniText(DecodeIniBytes(*bytes));
 }

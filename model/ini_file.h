@@ -2,6 +2,7 @@
 // interface's preferences.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,8 +39,11 @@ std::string DecodeIniBytes(std::span<const unsigned char> bytes);
 // after it; a line without "=" is a key with an empty value.
 IniFile ParseIniText(std::string_view text);
 
+// Profiles and preferences are a few kilobytes; a longer file is no such file.
+inline constexpr std::size_t kMaxIniFileBytes = std::size_t{1} << 20;
+
 // Reads and parses a regular file; nothing when it cannot be opened or read
-// (missing, a folder, a FIFO or device, no access).
+// (missing, a folder, a FIFO or device, no access) or is over kMaxIniFileBytes.
 std::optional<IniFile> ReadIniFile(const std::string& path);
 
 // The first group of that name, compared without regard to letter case.

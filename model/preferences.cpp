@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -57,6 +58,27 @@ void ApplyValue(Settings& settings, const PreferenceRow& pref, std::string_view 
     std::int64_t number = ReadLenientInteger(value);
     if (pref.width == PreferenceWidth::Low8) number &= 0xFF;
     settings.SetNumber(pref.id, number);
+  }
+}
+
+// The window's stored place and size, brought into ranges that a screen can
+// have: a hand-edited file must not hand the toolkit a window of two billion pixels.
+struct GeometryRange {
+  SettingId id;
+  std::int64_t low;
+  std::int64_t high;
+};
+constexpr std::int64_t kLargestScreenSide = 16384;
+constexpr GeometryRange kGeometryRanges[] = {
+    {SettingId::WindowWidth, 1, kLargestScreenSide},
+    {SettingId::WindowHeight, 1, kLargestScreenSide},
+    {SettingId::WindowX, -kLargestScreenSide, kLargestScreenSide},
+    {SettingId::WindowY, -kLargestScreenSide, kLargestScreenSide},
+};
+
+void ClampGeometry(Settings& settings) {
+  for (const GeometryRange& range : kGeometryRanges) {
+    settings.SetNumber(range.id, std::clamp<std::int64_t>(settings.Int(range.id), range.low, range.high));
   }
 }
 
@@ -138,6 +160,7 @@ void LoadPreferences(Settings& settings, const FormatRegistry& formats, const st
     }
   }
   Migrate(settings, *file, settings.Int(SettingId::Cfg));
+  ClampGeometry(settings);
   settings.SetText(SettingId::CsvDelimiter, DelimiterFromName(settings.Text(SettingId::CsvDelimiter)));
 }
 

@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,6 +9,52 @@
 #include <string>
 
 namespace kestrel {
+namespace {
+
+// The signals that end the process at the prompt: each puts the terminal back first.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+termios g_savedTerminal{};
+struct sigaction g_previous[kEndingSignalCount];
+
+// Restores the terminal, then lets the signal do what it did before (end the
+// process, or whatever handler was there), once this handler has returned.
+void RestoreTerminalAndResend(int signal) {
+  const int savedErrno = errno;
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+  for (int i = 0; i < kEndingSignalCount; ++i) {
+    if (kEndingSignals[i] == signal) ::sigaction(signal, &g_previous[i], nullptr);
+  }
+  ::raise(signal);
+  errno = savedErrno;
+}
+
+// While it lives, the ending signals restore the terminal saved in g_savedTerminal.
+class TerminalGuard {
+ public:
+  TerminalGuard() {
+    struct sigaction restore {};
+    restore.sa_handler = RestoreTerminalAndResend;
+    sigemptyset(&restore.sa_mask);
+    for (const int signal : kEndingSignals) sigaddset(&restore.sa_mask, signal);
+    for (int i = 0; i < kEndingSignalCount; ++i) ::sigaction(kEndingSignals[i], &restore, &g_previous[i]);
+  }
+  ~TerminalGuard() {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    for (int i = 0; i < kEndingSignalCount; ++i) ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+  }
+  TerminalGuard(const TerminalGuard&) = delete;
+  TerminalGuard& operator=(const TerminalGuard&) = delete;
+};
+
+void WaitForByte() {
+  char byte = 0;
+  while (::read(STDIN_FILENO, &byte, 1) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
 
 void WriteConsoleLine(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -31,18 +78,18 @@ void SetConsoleTitle(std::string_view title) {
 void WaitForKeyPress() {
   std::fflush(stdout);
   termios saved {};
-  const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (terminal) {
-    termios raw = saved;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &saved) != 0) {
+    WaitForByte();
+    return;
   }
-  char byte = 0;
-  while (::read(STDIN_FILENO, &byte, 1) < 0 && errno == EINTR) {
-  }
-  if (terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  g_savedTerminal = saved;
+  const TerminalGuard guard;
+  termios raw = saved;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  WaitForByte();
 }
 
 }  // namespace kestrel

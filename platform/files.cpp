@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -90,22 +92,26 @@ std::string ProgramFilePath() {
   return path;
 }
 
-std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path) {
+std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.Valid()) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return std::nullopt;
   std::vector<unsigned char> bytes;
   unsigned char chunk[65536];
   for (;;) {
-    const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
+    // The file may grow after the size was seen: one byte past the cap is enough to refuse it.
+    const std::size_t room = maxBytes + 1 - bytes.size();
+    const ssize_t n = ::read(fd.Get(), chunk, std::min(sizeof chunk, room));
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;
     }
     if (n == 0) break;
     bytes.insert(bytes.end(), chunk, chunk + n);
+    if (bytes.size() > maxBytes) return std::nullopt;
   }
   return bytes;
 }

@@ -24,8 +24,9 @@ std::string ProgramFilePath();       // full path of the running executable
 // Writes all of data to fd, going on after partial writes and interruptions.
 bool WriteAll(int fd, const void* data, std::size_t size);
 
-// The bytes of a regular file; nothing for anything else (a folder, a FIFO, a device).
-std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path);
+// The bytes of a regular file; nothing for anything else (a folder, a FIFO, a
+// device) or for a file longer than maxBytes, which is never read past the cap.
+std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& path, std::size_t maxBytes);
 
 // Owns a file descriptor.
 class UniqueFd {

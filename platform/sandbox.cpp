@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -26,7 +28,41 @@
 #include "platform/pixel_memory.h"
 
 namespace kestrel {
+
+// The parent's watch over a running child: its turns of waiting count the
+// time the child lives and the time it sleeps without using CPU, leaving out
+// time in which the child was stopped or this process did not run.
+class ChildWatch {
+ public:
+  ChildWatch(pid_t child, const SandboxLimits& limits);
+  // Waits until fd can be read; false on an error or when the child has hung.
+  bool WaitReadable(int fd);
+  bool Hung() const { return verdict_ != SandboxEnd::Exited; }
+  SandboxEnd Verdict() const { return verdict_; }
+
+ private:
+  static constexpr int kTurnMilliseconds = 200;
+  static constexpr int kTurnSlackMilliseconds = 100;
+  void Tick();
+
+  pid_t child_;
+  SandboxLimits limits_;
+  std::chrono::steady_clock::time_point last_;
+  unsigned long long cpuTicks_ = 0;
+  long long living_ = 0;  // milliseconds
+  long long idle_ = 0;    // milliseconds
+  SandboxEnd verdict_ = SandboxEnd::Exited;  // Exited: not hung
+};
+
 namespace {
+
+// What /proc tells of a process: its state letter and the CPU it has used.
+struct ChildState {
+  bool known = false;
+  char letter = 0;
+  unsigned long long cpuTicks = 0;
+};
+ChildState ReadChildState(pid_t pid);
 
 constexpr std::size_t kChildHugePageBlockBytes = std::size_t{256} << 10;
 
@@ -161,32 +197,84 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
   }
 }
 
-// Waits until fd can be read or the deadline passes.
-bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
-    pollfd wait{fd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, static_cast<int>(left));
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return false;
-  }
-}
-
 // Reads and drops what the child still writes, until it closes its end (it has
-// ended) or the deadline passes. True when it ended in time.
-bool DrainUntilClosed(int fd, std::chrono::steady_clock::time_point deadline) {
+// ended) or it is judged hung. True when it ended.
+bool DrainUntilClosed(int fd, ChildWatch& watch) {
   char scrap[4096];
   for (;;) {
     const ssize_t n = ::read(fd, scrap, sizeof scrap);
     if (n == 0) return true;
     if (n > 0 || errno == EINTR) continue;
-    if (errno != EAGAIN || !WaitReadable(fd, deadline)) return false;
+    if (errno != EAGAIN || !watch.WaitReadable(fd)) return false;
   }
 }
 
+ChildState ReadChildState(pid_t pid) {
+  ChildState state;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) return state;
+  char text[1024];
+  const ssize_t n = ::read(fd.Get(), text, sizeof text - 1);
+  if (n <= 0) return state;
+  text[n] = '\0';
+  // "pid (name) state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime ..."
+  const char* afterName = std::strrchr(text, ')');
+  if (afterName == nullptr) return state;
+  char letter = 0;
+  unsigned long long user = 0, system = 0;
+  if (std::sscanf(afterName + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &letter, &user,
+                  &system) != 3) {
+    return state;
+  }
+  state.known = true;
+  state.letter = letter;
+  state.cpuTicks = user + system;
+  return state;
+}
+
 }  // namespace
+
+ChildWatch::ChildWatch(pid_t child, const SandboxLimits& limits)
+    : child_(child), limits_(limits), last_(std::chrono::steady_clock::now()) {}
+
+void ChildWatch::Tick() {
+  const auto now = std::chrono::steady_clock::now();
+  // Output that comes often is no occasion to look at the child each time.
+  if (now - last_ < std::chrono::milliseconds(kTurnMilliseconds)) return;
+  // A turn that took far longer than asked means this process was stopped or
+  // not scheduled: only what a turn should take is counted.
+  const auto elapsed = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(now - last_),
+                                std::chrono::milliseconds(kTurnMilliseconds + kTurnSlackMilliseconds));
+  last_ = now;
+  const ChildState state = ReadChildState(child_);
+  const bool stopped = state.letter == 'T' || state.letter == 't';
+  const bool sleeping = state.letter == 'S';
+  if (stopped) {
+    idle_ = 0;
+  } else {
+    living_ += elapsed.count();
+    idle_ = sleeping && state.cpuTicks == cpuTicks_ ? idle_ + elapsed.count() : 0;
+  }
+  cpuTicks_ = state.cpuTicks;
+  if (living_ >= limits_.wallMilliseconds) verdict_ = SandboxEnd::TimedOut;
+  if (idle_ >= limits_.idleMilliseconds) verdict_ = SandboxEnd::Stalled;
+}
+
+bool ChildWatch::WaitReadable(int fd) {
+  while (!Hung()) {
+    pollfd wait{fd, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, kTurnMilliseconds);
+    if (ready > 0) {
+      Tick();
+      return true;
+    }
+    if (ready < 0 && errno != EINTR) return false;
+    Tick();
+  }
+  return false;
+}
 
 std::uint64_t PhysicalMemoryBytes() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -205,8 +293,8 @@ bool SandboxOutput::Read(void* buffer, std::size_t size) {
       closed_ = true;
       return false;
     } else if (errno == EAGAIN) {
-      if (!WaitReadable(fd_, deadline_)) {
-        timedOut_ = std::chrono::steady_clock::now() >= deadline_;
+      if (!watch_.WaitReadable(fd_)) {
+        timedOut_ = watch_.Hung();
         return false;
       }
     } else if (errno != EINTR) {
@@ -241,18 +329,18 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   }
   writeEnd.Reset();
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
+  ChildWatch watch(child, limits);
   bool refused = false;
   bool late = false;
   if (receive) {
-    SandboxOutput output(readEnd.Get(), deadline);
+    SandboxOutput output(readEnd.Get(), watch);
     // Output cut short by the child's own end is no refusal: its status tells
-    // what happened. Nor is output that stopped coming until the wall-clock limit.
+    // what happened. Nor is output that stopped coming because the child hung.
     const bool received = receive(output);
     late = !received && output.TimedOut();
     refused = !received && !output.Closed() && !late;
   }
-  const bool ended = !refused && !late && DrainUntilClosed(readEnd.Get(), deadline);
+  const bool ended = !refused && !late && DrainUntilClosed(readEnd.Get(), watch);
   readEnd.Reset();
   if (!ended) ::kill(child, SIGKILL);
 
@@ -263,7 +351,7 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   if (refused) {
     result.end = SandboxEnd::Refused;
   } else if (!ended) {
-    result.end = SandboxEnd::TimedOut;
+    result.end = watch.Hung() ? watch.Verdict() : SandboxEnd::TimedOut;
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == kSandboxOutOfMemoryExit) {
     result.end = SandboxEnd::OutOfMemory;
     result.exitCode = kSandboxOutOfMemoryExit;

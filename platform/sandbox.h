@@ -2,8 +2,11 @@
 // do nothing but compute: it may read the descriptors it is given, write to the
 // ones it is given and to a pipe back to the parent, manage its memory and
 // exit. Opening files, creating processes, the network and executable memory
-// are refused by a seccomp filter that kills the child. Limits on address space, CPU time and wall-clock time
-// end a child that runs away; core dumps are off. An allocation that the
+// are refused by a seccomp filter that kills the child. A limit on address
+// space and one on the CPU time the child uses end a child that runs away; a
+// child that sleeps without using any CPU, or that outlives a generous
+// wall-clock bound, has hung and is killed. Time in which the child (or the
+// parent watching it) was stopped, as by Ctrl-Z, is not counted. Core dumps are off. An allocation that the
 // address-space limit refuses ends the child at once with an exit code of its
 // own, so that running out of memory is told apart from a crash it would
 // otherwise cause (in sanitizer builds the sanitizer's allocator meets the
@@ -22,8 +25,12 @@ namespace kestrel {
 struct SandboxLimits {
   // Address space the child may add to what the process had mapped at the fork.
   std::uint64_t extraAddressSpace = 512ull << 20;
+  // CPU time the child may use (RLIMIT_CPU): what the work may cost.
   int cpuSeconds = 2;
-  int wallMilliseconds = 3000;
+  // Time the child may exist, stopped time left out: only a hang reaches it.
+  int wallMilliseconds = 30000;
+  // Time the child may sleep on end without using CPU (a deadlock).
+  int idleMilliseconds = 3000;
 };
 
 struct SandboxDescriptors {
@@ -34,7 +41,8 @@ struct SandboxDescriptors {
 enum class SandboxEnd {
   Exited,       // the child exited by itself; see exitCode
   Signalled,    // a signal ended it (a crash, the seccomp filter, the CPU limit)
-  TimedOut,     // killed at the wall-clock limit
+  TimedOut,     // killed at the wall-clock bound
+  Stalled,      // killed after sleeping without using CPU for the idle limit
   OutOfMemory,  // an allocation failed at the address-space limit
   Refused,      // the parent refused what the child sent and ended it
   NotStarted,   // the child could not be created
@@ -51,28 +59,30 @@ struct SandboxResult {
   bool Succeeded() const { return end == SandboxEnd::Exited && exitCode == 0; }
 };
 
+class ChildWatch;
+
 // The parent's end of the pipe the child writes its results to.
 class SandboxOutput {
  public:
-  SandboxOutput(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
-  // Fills all of buffer; false at the end of the output, on an error or at the wall-clock limit.
+  SandboxOutput(int fd, ChildWatch& watch) : fd_(fd), watch_(watch) {}
+  // Fills all of buffer; false at the end of the output, on an error or when the child has hung.
   bool Read(void* buffer, std::size_t size);
   // The child has closed its end (it has ended).
   bool Closed() const { return closed_; }
-  // A read waited until the wall-clock limit.
+  // A read waited until the child was judged hung.
   bool TimedOut() const { return timedOut_; }
 
  private:
   int fd_;
+  ChildWatch& watch_;
   bool closed_ = false;
   bool timedOut_ = false;
-  std::chrono::steady_clock::time_point deadline_;
 };
 
 // Forks, confines the child and runs work there, given the write end of the
 // output pipe; the child exits with work's return value. Meanwhile the parent
 // runs receive (if any) over the output; when it returns false the child is
-// ended at once. Then waits for the child (at most the wall-clock limit) and reaps it.
+// ended at once. Then waits for the child (until it ends or hangs) and reaps it.
 SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
                            const std::function<int(int output)>& work,
                            const std::function<bool(SandboxOutput& output)>& receive = nullptr);

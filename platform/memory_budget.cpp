@@ -1,0 +1,66 @@
+#include "platform/memory_budget.h"
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint64_t>::max();
+
+// The first number of a one-line file such as memory.max ("max" means no limit).
+std::optional<std::uint64_t> NumberIn(const std::string& path) {
+  std::ifstream file(path);
+  std::string word;
+  if (!(file >> word) || word.empty() || word.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoull(word);
+}
+
+std::uint64_t MemAvailableBytes() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string name;
+  std::uint64_t kib = 0;
+  std::string unit;
+  while (meminfo >> name >> kib >> unit) {
+    if (name == "MemAvailable:") return kib * 1024;
+  }
+  return kUnknown;
+}
+
+// What the control group still allows: its limit less its use (v2 and v1).
+std::uint64_t ControlGroupRoomBytes() {
+  std::ifstream groups("/proc/self/cgroup");
+  std::string line;
+  std::uint64_t room = kUnknown;
+  while (std::getline(groups, line)) {
+    const auto first = line.find(':');
+    const auto second = line.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    const std::string controllers = line.substr(first + 1, second - first - 1);
+    const std::string path = line.substr(second + 1);
+    std::optional<std::uint64_t> limit, used;
+    if (controllers.empty()) {
+      limit = NumberIn("/sys/fs/cgroup" + path + "/memory.max");
+      used = NumberIn("/sys/fs/cgroup" + path + "/memory.current");
+    } else if (controllers == "memory") {
+      limit = NumberIn("/sys/fs/cgroup/memory" + path + "/memory.limit_in_bytes");
+      used = NumberIn("/sys/fs/cgroup/memory" + path + "/memory.usage_in_bytes");
+    }
+    if (limit && used) room = std::min(room, *limit > *used ? *limit - *used : 0);
+  }
+  return room;
+}
+
+}  // namespace
+
+std::uint64_t AvailableMemoryBytes() {
+  const std::uint64_t available = std::min(MemAvailableBytes(), ControlGroupRoomBytes());
+  return available == kUnknown ? 0 : available;
+}
+
+}  // namespace kestrel
