@@ -101,6 +101,12 @@ PictureHeaderCheck CheckBmp(const Bytes& file) {
     return Refuse("unsupported BMP: header size " + std::to_string(infoSize));
   }
   if (14 + std::uint64_t{infoSize} > file.Size()) return Truncated("BMP");
+  // The pixels start where the file header says, after the headers and inside the file.
+  std::uint32_t pixelOffset = 0;
+  if (!file.Le(10, 4, pixelOffset)) return Truncated("BMP");
+  if (pixelOffset < 14 + std::uint64_t{infoSize} || pixelOffset >= file.Size()) {
+    return Refuse("damaged BMP: pixel data offset " + std::to_string(pixelOffset) + " outside the file");
+  }
   if (!StandardBitCount(bits)) return Refuse("unsupported BMP: " + std::to_string(bits) + " bits per pixel");
   const bool bitFields = compression == 3 && infoSize != 64 && (bits == 16 || bits == 32);
   const bool runLength = (compression == 1 && bits == 8) || (compression == 2 && bits == 4);
@@ -110,7 +116,7 @@ PictureHeaderCheck CheckBmp(const Bytes& file) {
   }
   PictureHeaderCheck check = Sized(FIF_BMP, "BMP", width, height);
   // Uncompressed rows take a known room: a file too short for them is damaged.
-  if (check.ok && !runLength && StoredRowBytes(width, bits) * static_cast<std::uint64_t>(height) > file.Size() - 14 - infoSize) {
+  if (check.ok && !runLength && StoredRowBytes(width, bits) * static_cast<std::uint64_t>(height) > file.Size() - pixelOffset) {
     return Refuse("damaged BMP: the file is shorter than its " + std::to_string(width) + " x " + std::to_string(height) +
                   " pixels");
   }

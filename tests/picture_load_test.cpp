@@ -98,8 +98,8 @@ std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vect
 
 // "BM" file header, then an info header of `infoSize` bytes.
 std::vector<std::uint8_t> Bmp(std::uint32_t width, std::uint32_t height, std::uint32_t bits, std::uint32_t compression,
-                              std::size_t pixelBytes) {
-  return Le({{'B' | ('M' << 8), 2}, {0, 4}, {0, 4}, {54, 4}, {40, 4}, {width, 4}, {height, 4}, {1, 2}, {bits, 2},
+                              std::size_t pixelBytes, std::uint32_t pixelOffset = 54) {
+  return Le({{'B' | ('M' << 8), 2}, {0, 4}, {0, 4}, {pixelOffset, 4}, {40, 4}, {width, 4}, {height, 4}, {1, 2}, {bits, 2},
              {compression, 4}, {0, 4}, {0, 4}, {0, 4}, {0, 4}, {0, 4}}) +
          std::vector<std::uint8_t>(pixelBytes);
 }
@@ -162,6 +162,8 @@ TEST(PictureHeader, DeclaredSizesAndRefusals) {
       {"bmp short of its rows", Bmp(64, 48, 24, 0, 100), 0, 0, "damaged BMP: the file is shorter"},
       {"run-length bmp at the cap", Bmp(16384, 16384, 8, 1, 1024), 16384, 16384, ""},
       {"run-length bmp over the cap", Bmp(16384, 16385, 8, 1, 1024), 0, 0, "picture too large"},
+      {"run-length bmp with its pixels past the end", Bmp(16, 16, 8, 1, 64, 0xFFFF0436), 0, 0, "damaged BMP: pixel data offset"},
+      {"bmp with its pixels inside its header", Bmp(3, 2, 24, 0, 24, 20), 0, 0, "damaged BMP: pixel data offset"},
       {"bmp of 13 bits", Bmp(3, 2, 13, 0, 64), 0, 0, "unsupported BMP: 13 bits"},
       {"bmp zero width", Bmp(0, 2, 24, 0, 64), 0, 0, "damaged BMP: size 0 x 2"},
       {"bmp jpeg compression", Bmp(3, 2, 24, 4, 64), 0, 0, "unsupported BMP: compression 4"},
