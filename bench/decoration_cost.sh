@@ -1,7 +1,8 @@
 #!/bin/sh
-# What a 10-pixel frame and a one-line text watermark add to the plain
-# conversion of one file: runs the three conversions in turn, prints the
-# medians and each decoration's extra time in percent of the plain run.
+# What a 10-pixel frame, a one-line text watermark and a picture watermark
+# (a 256x256 PNG with alpha made by ImageMagick, decoded confined for every
+# file) add to the plain conversion of one file: runs the conversions in turn,
+# prints the medians and each decoration's extra time in percent of the plain run.
 # Usage: bench/decoration_cost.sh [FILE.psd] [RUNS]
 # Default: the corpus's largest image (most pixels) of 8 bits per channel; 9 runs.
 set -eu
@@ -34,24 +35,31 @@ convert() {
   echo $((t1 - t0)) >> "$out/$name.times"
 }
 
+picture=$out/mark.png
+command convert -size 256x256 gradient:'#ff000080-#0000ffff' "$picture"
+
 : > "$out/plain.times"
 : > "$out/frame.times"
 : > "$out/text.times"
+: > "$out/picture.times"
 i=0
 while [ "$i" -lt "$runs" ]; do
   convert plain
   convert frame --fr-solid-left=10 --fr-solid-right=10 --fr-solid-top=10 --fr-solid-bottom=10 \
     --fr-solid-left-color=FF0000 --fr-solid-opacity=128
   convert text "--wm-text=Kestrel %filename% %width%x%height%" --wm-back-opacity=128
+  convert picture "--wm-image=$picture" --wm-image-opacity=128
   i=$((i + 1))
 done
 
 plain=$(median < "$out/plain.times")
 frame=$(median < "$out/frame.times")
 text=$(median < "$out/text.times")
+picture=$(median < "$out/picture.times")
 echo "file:       $input ($(stat -c %s "$input") bytes)"
 echo "plain:      ${plain} ms (median of $runs)"
-awk -v p="$plain" -v f="$frame" -v t="$text" 'BEGIN {
+awk -v p="$plain" -v f="$frame" -v t="$text" -v i="$picture" 'BEGIN {
   printf "frame 10:   %d ms  (%+.1f%%)\n", f, (p > 0 ? 100 * (f - p) / p : 0)
   printf "text line:  %d ms  (%+.1f%%)\n", t, (p > 0 ? 100 * (t - p) / p : 0)
+  printf "picture:    %d ms  (%+.1f%%)\n", i, (p > 0 ? 100 * (i - p) / p : 0)
 }'

@@ -10,8 +10,8 @@ void DrawFrames(ImagePtr* image, const Settings* settings, unsigned width, unsig
   *image = DrawSolidFrames(std::move(*image), *settings, width, height);
 }
 
-void DrawWatermarkOver(ImagePtr* image, AppState* state, unsigned width, unsigned height) {
-  *image = DrawWatermark(std::move(*image), *state, width, height);
+void DrawWatermarkOver(ImagePtr* image, AppState* state, FIBITMAP* picture, unsigned width, unsigned height) {
+  *image = DrawWatermark(std::move(*image), *state, picture, width, height);
 }
 
 void OpenFont(std::shared_ptr<WatermarkFont>* font, const std::string* face, int sizePoints, FontStyle style) {

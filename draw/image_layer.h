@@ -6,9 +6,10 @@
 
 namespace kestrel {
 
-// Reads the WM-IMAGE picture (BMP, ICO, JPEG or PNG; any other kind gives
-// none) and returns it as a 32-bit straight-alpha bitmap with the watermark
-// opacity and, when asked, in grey. Read anew on every call.
-ImagePtr MakeImageLayer(const Settings& settings);
+// The WM-IMAGE picture (24-bit, or 32-bit with alpha, as the engine's
+// confined picture loader hands it over) as a 32-bit straight-alpha bitmap
+// with the watermark opacity and, when asked, in grey. No picture, or one of
+// another layout, gives none.
+ImagePtr MakeImageLayer(FIBITMAP* picture, const Settings& settings);
 
 }  // namespace kestrel

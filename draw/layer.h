@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/image.h"
+#include "engine/picture_header.h"  // kMaxLayerPixels
 
 namespace kestrel {
 
@@ -30,9 +31,6 @@ struct Layer {
   Rgba& At(int x, int y) { return pixels[static_cast<std::size_t>(y) * width + x]; }
   const Rgba& At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
-
-// Largest layer the program draws; a larger request fails like a failed allocation.
-inline constexpr std::int64_t kMaxLayerPixels = std::int64_t{1} << 28;
 
 // A transparent (0, 0, 0, 0) layer; false when the size is empty or too large.
 bool MakeLayer(Layer& layer, int width, int height);

@@ -7,14 +7,14 @@
 
 namespace kestrel {
 
-ImagePtr DrawWatermark(ImagePtr image, AppState& state, unsigned width, unsigned height) {
+ImagePtr DrawWatermark(ImagePtr image, AppState& state, FIBITMAP* picture, unsigned width, unsigned height) {
   const int kind = state.settings.Int(SettingId::DoWatermark);
   if (!image || kind == 0) return image;
   if (FreeImage_GetBPP(image.get()) != 24) image = Adopt(FreeImage_ConvertTo24Bits(image.get()));
   if (!image) return image;
 
   const int W = static_cast<int>(width), H = static_cast<int>(height);
-  ImagePtr mark = kind == 1 ? MakeTextLayer(state, W, H) : kind == 2 ? MakeImageLayer(state.settings) : nullptr;
+  ImagePtr mark = kind == 1 ? MakeTextLayer(state, W, H) : kind == 2 ? MakeImageLayer(picture, state.settings) : nullptr;
   if (!mark) return image;
   const WatermarkPlacement placement = WatermarkPlacementFor(state.settings, kind);
   const WatermarkArea area = WatermarkAreaFor(state.settings, placement, W, H);

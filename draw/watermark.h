@@ -10,6 +10,6 @@ namespace kestrel {
 // with a watermark switched on the image always leaves as 24 bits per pixel.
 // Only the watermark's own pixels are blended. width and height are the
 // image size right after the resize step (the image's own size).
-ImagePtr DrawWatermark(ImagePtr image, AppState& state, unsigned width, unsigned height);
+ImagePtr DrawWatermark(ImagePtr image, AppState& state, FIBITMAP* picture, unsigned width, unsigned height);
 
 }  // namespace kestrel

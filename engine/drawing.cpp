@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/sandboxed_picture.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -63,6 +64,16 @@ ImageResult Drawn(ImagePtr image, const char* failure) {
   return result;
 }
 
+// Said, not failed: without its picture the file goes on without a watermark.
+void ReportPictureFailure(const AppState& state, const std::string& path, const std::string& why) {
+  const std::string line = "kestrel: " + path + ": " + why;
+  if (state.printError) {
+    state.printError(line);
+  } else {
+    WriteErrorLine(line);
+  }
+}
+
 }  // namespace
 
 void UseDrawingInProcess(const DrawApi* api) { g_inProcess.store(api); }
@@ -79,7 +90,14 @@ ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, u
   if (!image || state.settings.Int(SettingId::DoWatermark) == 0) return ImageResult{std::move(image), {}};
   const DrawApi* api = Drawing();
   if (api == nullptr) return ImageResult{nullptr, Module().failure};
-  api->drawWatermark(&image, &state, width, height);
+  ImagePtr picture;
+  if (state.settings.Int(SettingId::DoWatermark) == 2) {
+    const std::string& path = state.settings.Text(SettingId::WmImage);
+    ImageResult loaded = LoadPictureSandboxed(path);
+    picture = std::move(loaded.image);
+    if (!picture) ReportPictureFailure(state, path, loaded.failure);
+  }
+  api->drawWatermark(&image, &state, picture.get(), width, height);
   return Drawn(std::move(image), "the watermark could not be drawn");
 }
 

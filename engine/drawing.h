@@ -15,7 +15,8 @@ namespace kestrel {
 // The drawing functions, as the module hands them over.
 struct DrawApi {
   void (*drawFrames)(ImagePtr* image, const Settings* settings, unsigned width, unsigned height);
-  void (*drawWatermark)(ImagePtr* image, AppState* state, unsigned width, unsigned height);
+  // picture: the picture watermark's picture as LoadPictureSandboxed gives it, or null.
+  void (*drawWatermark)(ImagePtr* image, AppState* state, FIBITMAP* picture, unsigned width, unsigned height);
   void (*openFont)(std::shared_ptr<WatermarkFont>* font, const std::string* face, int sizePoints, FontStyle style);
 };
 
@@ -33,6 +34,9 @@ void UseDrawingInProcess(const DrawApi* api);
 // The steps of the pipeline. Off settings return the image without loading
 // anything. When the module cannot be loaded, or it draws no image, the file
 // fails: no image, and the reason. No image in gives no image and no reason.
+// The picture watermark's picture is read anew for every file, confined; one
+// that cannot be read gives no watermark, the file goes on, and the reason is
+// said on standard error (or through state.printError).
 ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height);
 ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height);
 

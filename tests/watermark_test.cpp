@@ -11,6 +11,7 @@
 #include "draw/text_layer.h"
 #include "draw/watermark.h"
 #include "draw/watermark_place.h"
+#include "engine/sandboxed_picture.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 
@@ -40,7 +41,13 @@ class WatermarkTest : public ::testing::Test {
   }
   ImagePtr Draw(ImagePtr image) {
     const unsigned w = FreeImage_GetWidth(image.get()), h = FreeImage_GetHeight(image.get());
-    return DrawWatermark(std::move(image), state, w, h);
+    ImagePtr picture = PictureOfSettings();
+    return DrawWatermark(std::move(image), state, picture.get(), w, h);
+  }
+  // The picture watermark's picture, loaded as the watermark step loads it.
+  ImagePtr PictureOfSettings() {
+    if (settings().Int(SettingId::DoWatermark) != 2) return nullptr;
+    return LoadPictureSandboxed(settings().Text(SettingId::WmImage)).image;
   }
   AppState state;
   std::vector<std::string> lines;
@@ -299,7 +306,7 @@ TEST_F(WatermarkTest, PictureLayerOpacityAndGrey) {
   for (const Case& c : cases) {
     settings().SetNumber(SettingId::WmImageOpacity, c.opacity);
     settings().SetNumber(SettingId::WmImageGreyscale, c.grey);
-    ImagePtr layer = MakeImageLayer(settings());
+    ImagePtr layer = MakeImageLayer(PictureOfSettings().get(), settings());
     ASSERT_TRUE(layer);
     ASSERT_EQ(FreeImage_GetBPP(layer.get()), 32u);
     for (int y = 0; y < 2; ++y) {
@@ -340,7 +347,7 @@ TEST_F(WatermarkTest, PictureKinds) {
     settings().SetNumber(SettingId::DoWatermark, 2);
     settings().SetText(SettingId::WmImage, dir.File(c.name));
     settings().SetNumber(SettingId::WmImageOpacity, 128);
-    ImagePtr layer = MakeImageLayer(settings());
+    ImagePtr layer = MakeImageLayer(PictureOfSettings().get(), settings());
     EXPECT_EQ(bool(layer), c.drawn) << c.name;
     ImagePtr grey = Adopt(FreeImage_ConvertTo8Bits(MakeFilled24(30, 20, kWhite).get()));
     ImagePtr image = Draw(std::move(grey));
