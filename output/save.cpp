@@ -115,16 +115,6 @@ Outcome CannotEncode(int formatId) {
   return Failed(std::string("the image cannot be encoded as ") + (format != nullptr ? format : "this format"));
 }
 
-// The size of the uncompressed BMP of an image with `paletteEntries` colours
-// in its table, as the encoder lays it out: file and info headers, the colour
-// masks of a 16-bit file, the colour table, rows padded to 4 bytes.
-std::uint64_t UncompressedBmpSize(FIBITMAP* image, std::uint64_t paletteEntries) {
-  const std::uint64_t bpp = FreeImage_GetBPP(image);
-  const std::uint64_t rowBytes = (FreeImage_GetWidth(image) * bpp + 31) / 32 * 4;
-  const std::uint64_t masks = bpp == 16 ? 12 : 0;
-  return kFileHeaderSize + kInfoHeaderSize + masks + 4 * paletteEntries + rowBytes * FreeImage_GetHeight(image);
-}
-
 Outcome TooLargeForBmp(std::uint64_t size) {
   std::string why = "the image is too large for a BMP file, which holds at most 4 GiB";
   if (size != 0) why += " (this one would take " + std::to_string(size) + " bytes)";
@@ -144,7 +134,7 @@ Outcome Finish(AtomicFile& file, const std::string& path) {
 Outcome SaveBmp(FIBITMAP* image, const std::string& path, int flags) {
   const bool runLengths = FreeImage_GetBPP(image) == 8 && (flags & BMP_SAVE_RLE) != 0;
   const std::uint64_t paletteEntries = FreeImage_GetPalette(image) != nullptr ? FreeImage_GetColorsUsed(image) : 0;
-  if (const auto size = UncompressedBmpSize(image, paletteEntries); !runLengths && size > kLargestBmp) {
+  if (const auto size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), FreeImage_GetBPP(image), paletteEntries); !runLengths && size > kLargestBmp) {
     return TooLargeForBmp(size);
   }
   auto file = AtomicFile::Create(path);
@@ -183,6 +173,12 @@ Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int fl
   return Finish(*file, path);
 }
 
+std::uint64_t UncompressedBmpSize(unsigned width, unsigned height, unsigned bpp, std::uint64_t paletteEntries) {
+  const std::uint64_t rowBytes = (std::uint64_t{width} * bpp + 31) / 32 * 4;
+  const std::uint64_t masks = bpp == 16 ? 12 : 0;
+  return kFileHeaderSize + kInfoHeaderSize + masks + 4 * paletteEntries + rowBytes * height;
+}
+
 Outcome RefuseInputAsOutput(const std::string& inputPath, const std::string& outputPath) {
   struct stat input {}, output {};
   if (::stat(inputPath.c_str(), &input) != 0 || ::stat(outputPath.c_str(), &output) != 0) return Succeeded();
@@ -207,7 +203,7 @@ Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int f
     return Failed("an exact colour table needs an 8-bit image with a palette");
   }
   const auto used = static_cast<std::size_t>(CountUsedPaletteEntries(image));
-  if (const auto size = UncompressedBmpSize(image, used); (flags & BMP_SAVE_RLE) == 0 && size > kLargestBmp) {
+  if (const auto size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), 8, used); (flags & BMP_SAVE_RLE) == 0 && size > kLargestBmp) {
     return TooLargeForBmp(size);
   }
   std::unique_ptr<FIMEMORY, MemoryClose> stream(FreeImage_OpenMemory(nullptr, 0));

@@ -4,6 +4,7 @@
 
 #include <FreeImage.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/outcome.h"
@@ -15,6 +16,11 @@ namespace kestrel {
 // said>" when the file cannot be made or written, or that the image cannot be
 // encoded in the format.
 Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags);
+
+// The size of an uncompressed BMP file as the encoder lays it out: file and
+// info headers, the colour masks of a 16-bit file, the colour table, rows
+// padded to 4 bytes.
+std::uint64_t UncompressedBmpSize(unsigned width, unsigned height, unsigned bpp, std::uint64_t paletteEntries);
 
 // Refuses an output path that names the input file itself (the same file on
 // the same device, through any name or link): writing it would destroy the input.
