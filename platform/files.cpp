@@ -145,7 +145,10 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
       ::fstatat(folder.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
 
   std::optional<AtomicFile> file;
-  UniqueFd fd(::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  // An unnamed file gets its name through its /proc link, so both must be there.
+  UniqueFd fd(::access("/proc/self/fd", X_OK) == 0
+                  ? ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                  : (errno = EOPNOTSUPP, -1));
   if (fd.Valid()) {
     file.emplace(AtomicFile(std::move(folder), name, std::string(), std::move(fd)));
   } else {
@@ -165,7 +168,11 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
     if (!file) return std::nullopt;
   }
   // The replacement keeps the permissions of the file it replaces.
-  if (replacesFile && ::fchmod(file->fd_.Get(), old.st_mode & 0777) != 0) return std::nullopt;
+  if (replacesFile && ::fchmod(file->fd_.Get(), old.st_mode & 0777) != 0) {
+    const int error = errno;
+    file.reset();
+    errno = error;
+  }
   return file;
 }
 
