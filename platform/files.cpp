@@ -41,6 +41,8 @@ bool WriteAll(int fd, const void* buffer, std::size_t size) {
 
 namespace {
 
+bool namedTemporaryFiles = false;
+
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 engine{std::random_device{}()};
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -146,7 +148,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
 
   std::optional<AtomicFile> file;
   // An unnamed file gets its name through its /proc link, so both must be there.
-  UniqueFd fd(::access("/proc/self/fd", X_OK) == 0
+  UniqueFd fd(!namedTemporaryFiles && ::access("/proc/self/fd", X_OK) == 0
                   ? ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
                   : (errno = EOPNOTSUPP, -1));
   if (fd.Valid()) {
@@ -281,6 +283,8 @@ bool AtomicFile::Commit() {
   if (::fsync(folder_.Get()) != 0 && errno != EINVAL) return Fail();
   return true;
 }
+
+void UseNamedTemporaryFiles(bool named) { namedTemporaryFiles = named; }
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
   auto file = AtomicFile::Create(path);

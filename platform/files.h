@@ -100,6 +100,10 @@ class AtomicFile {
   int error_ = 0;
 };
 
+// Makes AtomicFile use hidden temporary names as on a file system without
+// unnamed files, so that the tests can reach that way too.
+void UseNamedTemporaryFiles(bool named);
+
 // Writes the whole buffer to path through AtomicFile.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
 

@@ -152,9 +152,15 @@ TEST(BmpSize, MatchesTheEncoderAndFindsTheLimit) {
   EXPECT_EQ(UncompressedBmpSize(37900, 37900, 24, 0), 4309230054u);
 }
 
-// Every name the system allows saves, the longest included; the temporary
-// name never makes a legal name fail.
-TEST(SaveNames, LongestLegalNamesSave) {
+// Every name the system allows saves, new or replacing, the longest included,
+// through an unnamed file and through a hidden temporary name alike.
+class SaveNames : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { UseNamedTemporaryFiles(GetParam()); }
+  void TearDown() override { UseNamedTemporaryFiles(false); }
+};
+
+TEST_P(SaveNames, LongestLegalNamesSave) {
   test::TempDir dir;
   ImagePtr image = test::MakeBitmap(4, 3, 24);
   for (std::size_t length : {200u, 240u, 241u, 250u, 255u}) {
@@ -167,6 +173,33 @@ TEST(SaveNames, LongestLegalNamesSave) {
   EXPECT_NE(tooLong.failure.find("File name too long"), std::string::npos) << tooLong.failure;
   EXPECT_EQ(FolderNames(dir.Path()).size(), 5u);
 }
+
+// A signal that ends the process in the middle of a save leaves the old file
+// as it was and nothing else.
+TEST_P(SaveNames, SignalDuringWriteLeavesOnlyTheOldFile) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    test::TempDir dir;
+    const std::string target = dir.File("out.bmp");
+    test::WriteText(target, "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto file = AtomicFile::Create(target);
+      const std::vector<unsigned char> data(1 << 20, 'x');
+      if (!file || !file->Write(data.data(), data.size()) || !file->Seek(0, SEEK_CUR)) ::_exit(3);
+      ::raise(signal);
+      ::_exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"out.bmp"}) << signal;
+    EXPECT_EQ(test::ReadText(target), "old");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, SaveNames, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
 // A replaced file keeps its permissions; a new file gets 0666 less the umask.
 TEST(SavePermissions, ReplacedFileKeepsItsMode) {
