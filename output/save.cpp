@@ -134,9 +134,10 @@ Outcome Finish(AtomicFile& file, const std::string& path) {
 Outcome SaveBmp(FIBITMAP* image, const std::string& path, int flags) {
   const bool runLengths = FreeImage_GetBPP(image) == 8 && (flags & BMP_SAVE_RLE) != 0;
   const std::uint64_t paletteEntries = FreeImage_GetPalette(image) != nullptr ? FreeImage_GetColorsUsed(image) : 0;
-  if (const auto size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), FreeImage_GetBPP(image), paletteEntries); !runLengths && size > kLargestBmp) {
-    return TooLargeForBmp(size);
-  }
+  const std::uint64_t size =
+      UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), FreeImage_GetBPP(image), paletteEntries);
+  // Run lengths may fit where the plain pixels do not: their size is checked as they are written.
+  if (!runLengths && size > kLargestBmp) return TooLargeForBmp(size);
   auto file = AtomicFile::Create(path);
   if (!file) return CannotWrite(path, errno);
   const auto pixelOffset = static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize + 4 * paletteEntries);
@@ -203,9 +204,8 @@ Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int f
     return Failed("an exact colour table needs an 8-bit image with a palette");
   }
   const auto used = static_cast<std::size_t>(CountUsedPaletteEntries(image));
-  if (const auto size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), 8, used); (flags & BMP_SAVE_RLE) == 0 && size > kLargestBmp) {
-    return TooLargeForBmp(size);
-  }
+  const std::uint64_t size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), 8, used);
+  if ((flags & BMP_SAVE_RLE) == 0 && size > kLargestBmp) return TooLargeForBmp(size);
   std::unique_ptr<FIMEMORY, MemoryClose> stream(FreeImage_OpenMemory(nullptr, 0));
   BYTE* encoded = nullptr;
   DWORD encodedSize = 0;
@@ -215,9 +215,8 @@ Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int f
     return CannotEncode(FIF_BMP);
   }
   // The memory stream's own size, which the acquired 32-bit size would wrap.
-  if (const long written = FreeImage_TellMemory(stream.get()); written < 0 || static_cast<std::uint64_t>(written) > kLargestBmp) {
-    return TooLargeForBmp(static_cast<std::uint64_t>(written));
-  }
+  const long written = FreeImage_TellMemory(stream.get());
+  if (written < 0 || static_cast<std::uint64_t>(written) > kLargestBmp) return TooLargeForBmp(0);
   // Pixel data follows the encoder's full 256-entry table; take its offset from its own header.
   const std::size_t pixelOffset = GetLittleEndian32(encoded + 10);
   if (pixelOffset > encodedSize) return CannotEncode(FIF_BMP);
