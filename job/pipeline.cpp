@@ -68,6 +68,7 @@ Outcome ConvertCurrentFile(AppState& state) {
 
   run.outputPath = BuildOutputPath(state);
   if (!image) return Failed(std::move(failure));
+  if (Outcome refused = RefuseInputAsOutput(run.currentInputPath, run.outputPath); !refused) return refused;
   if (WritesExactColourTable(settings, run.conversion, run.outputDepth)) {
     return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags);
   }

@@ -4,16 +4,27 @@
 
 #include <FreeImage.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/outcome.h"
 
 namespace kestrel {
 
-// Each save fails with its reason: "cannot write <path>: <what the system
+// BMP output whose file would exceed the format's 32-bit sizes is refused
+// before anything is written. Each save fails with its reason: "cannot write <path>: <what the system
 // said>" when the file cannot be made or written, or that the image cannot be
 // encoded in the format.
 Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags);
+
+// The size of an uncompressed BMP file as the encoder lays it out: file and
+// info headers, the colour masks of a 16-bit file, the colour table, rows
+// padded to 4 bytes.
+std::uint64_t UncompressedBmpSize(unsigned width, unsigned height, unsigned bpp, std::uint64_t paletteEntries);
+
+// Refuses an output path that names the input file itself (the same file on
+// the same device, through any name or link): writing it would destroy the input.
+Outcome RefuseInputAsOutput(const std::string& inputPath, const std::string& outputPath);
 
 // An 8-bit BMP whose colour table holds only the entries up to the largest
 // index in use. `flags` are the BMP save flags (RLE8 or not).

@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
 
-#include "platform/paths.h"
+#include "platform/remove_on_signal.h"
 
 namespace kestrel {
 namespace {
@@ -41,6 +43,8 @@ bool WriteAll(int fd, const void* buffer, std::size_t size) {
 
 namespace {
 
+bool namedTemporaryFiles = false;
+
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 engine{std::random_device{}()};
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -49,21 +53,21 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-// Moves the finished file `from` to `to`, atomically. An existing regular file
-// is swapped out and then removed rather than renamed over: renaming over a
-// file makes ext4 write the new file's data out at once, which costs more than
-// the whole conversion of a large image. Readers see the old or the new file,
-// never neither.
-bool ReplaceWith(const std::string& from, const std::string& to) {
-  struct stat st {};
-  const bool replacesFile = ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  if (replacesFile && ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-    if (::unlink(from.c_str()) == 0) return true;
-    // What came back is not a plain file (it changed since the check): swap back and fail.
-    ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+// A hidden temporary name next to `name`. The name is shortened as far as
+// needed for the whole to stay within the longest name the system allows, so
+// that every legal target name has one.
+std::string TemporaryName(const std::string& name) {
+  static constexpr std::size_t kAdded = 1 + 1 + 8 + 5;  // "." name "." suffix ".part"
+  std::string temp(".");
+  temp.append(name, 0, NAME_MAX - kAdded).append(".").append(RandomSuffix()).append(".part");
+  return temp;
+}
+
+// The system's own split of a path: folder up to the last "/", and the name.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 }  // namespace
@@ -137,24 +141,57 @@ bool UniqueFd::Close() {
 }
 
 std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
-  const std::string folder = FolderPart(target);
-  const std::string name = FileNamePart(target);
-  if (name.empty()) return std::nullopt;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string temp = folder + "." + name + "." + RandomSuffix() + ".part";
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (fd.Valid()) return AtomicFile(target, std::move(temp), std::move(fd));
-    if (errno != EEXIST) return std::nullopt;
+  const auto [folderPath, name] = SplitPath(target);
+  if (name.empty() || name.size() > NAME_MAX) {
+    errno = name.empty() ? EISDIR : ENAMETOOLONG;
+    return std::nullopt;
   }
-  return std::nullopt;
+  UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) return std::nullopt;
+  struct stat old {};
+  const bool replacesFile =
+      ::fstatat(folder.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+
+  std::optional<AtomicFile> file;
+  // An unnamed file gets its name through its /proc link, so both must be there.
+  UniqueFd fd(!namedTemporaryFiles && ::access("/proc/self/fd", X_OK) == 0
+                  ? ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                  : (errno = EOPNOTSUPP, -1));
+  if (fd.Valid()) {
+    file.emplace(AtomicFile(std::move(folder), name, std::string(), std::move(fd)));
+  } else {
+    // File systems without unnamed files: a hidden name, guarded against signals.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::nullopt;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+      std::string temp = TemporaryName(name);
+      auto guard = std::make_unique<RemoveOnSignal>(folder.Get(), temp);
+      UniqueFd named(::openat(folder.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+      if (named.Valid()) {
+        file.emplace(AtomicFile(std::move(folder), name, std::move(temp), std::move(named)));
+        file->tempGuard_ = std::move(guard);
+      } else if (errno != EEXIST) {
+        return std::nullopt;
+      }
+    }
+    if (!file) return std::nullopt;
+  }
+  // The replacement keeps the permissions of the file it replaces.
+  if (replacesFile && ::fchmod(file->fd_.Get(), old.st_mode & 0777) != 0) {
+    const int error = errno;
+    file.reset();
+    errno = error;
+  }
+  return file;
 }
 
-AtomicFile::AtomicFile(std::string target, std::string temp, UniqueFd fd)
-    : target_(std::move(target)), temp_(std::move(temp)), fd_(std::move(fd)) {}
+AtomicFile::AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd)
+    : folder_(std::move(folder)), name_(std::move(name)), temp_(std::move(temp)), fd_(std::move(fd)) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : target_(std::move(other.target_)),
+    : folder_(std::move(other.folder_)),
+      name_(std::move(other.name_)),
       temp_(std::move(other.temp_)),
+      tempGuard_(std::move(other.tempGuard_)),
       fd_(std::move(other.fd_)),
       buffer_(std::move(other.buffer_)),
       position_(other.position_),
@@ -162,13 +199,13 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       failed_(other.failed_),
       committed_(other.committed_),
       error_(other.error_) {
-  other.committed_ = true;  // the moved-from object owns no temporary file any more
+  other.committed_ = true;  // the moved-from object owns no file any more
 }
 
 AtomicFile::~AtomicFile() {
   if (committed_) return;
-  fd_.Reset();
-  if (!temp_.empty()) ::unlink(temp_.c_str());
+  fd_.Reset();  // an unnamed file goes with its last descriptor
+  if (!temp_.empty()) ::unlinkat(folder_.Get(), temp_.c_str(), 0);
 }
 
 bool AtomicFile::Fail() {
@@ -212,12 +249,48 @@ bool AtomicFile::Seek(std::int64_t offset, int whence) {
   return true;
 }
 
+bool AtomicFile::Publish() {
+  if (!temp_.empty()) {
+    if (!fd_.Close() || ::renameat(folder_.Get(), temp_.c_str(), folder_.Get(), name_.c_str()) != 0) return false;
+    temp_.clear();
+    tempGuard_.reset();
+    return true;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+  // A new name: the file is linked straight to it and never has another.
+  if (::linkat(AT_FDCWD, self.c_str(), folder_.Get(), name_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno != EEXIST) return false;
+  // A name in use: link under a hidden name, then rename that over the old file.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string temp = TemporaryName(name_);
+    RemoveOnSignal guard(folder_.Get(), temp);
+    if (::linkat(AT_FDCWD, self.c_str(), folder_.Get(), temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (::renameat(folder_.Get(), temp.c_str(), folder_.Get(), name_.c_str()) == 0) return true;
+      const int error = errno;
+      ::unlinkat(folder_.Get(), temp.c_str(), 0);
+      errno = error;
+      return false;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// The data reaches the disk before the file takes the target's name, and the
+// folder after: a power loss leaves the old file or the complete new one.
 bool AtomicFile::Commit() {
   if (committed_ || !Flush()) return false;
-  if (!fd_.Close() || !ReplaceWith(temp_, target_)) return Fail();
+  if (::fsync(fd_.Get()) != 0 || !Publish()) return Fail();
   committed_ = true;
+  // The data is on disk, so closing the unnamed file's descriptor has nothing left to report.
+  fd_.Reset();
+  // The new file is in place whatever happens now; a folder that cannot be
+  // flushed is still reported, as its new entry may not survive a power loss.
+  if (::fsync(folder_.Get()) != 0 && errno != EINVAL) return Fail();
   return true;
 }
+
+void UseNamedTemporaryFiles(bool named) { namedTemporaryFiles = named; }
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
   auto file = AtomicFile::Create(path);

@@ -4,11 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kestrel {
+
+class RemoveOnSignal;
 
 inline constexpr std::int64_t kPathMissing = -1;
 inline constexpr std::int64_t kPathIsFolder = -2;
@@ -50,13 +53,17 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// Writes a file under a temporary name in the target's folder and renames it
-// over the target on Commit. Every write and the close are checked; a failed
-// or abandoned file is removed, so the target is either the complete new file
-// or whatever it was before.
+// Writes a file that takes its name only once it is complete and on disk. The
+// data goes to an unnamed file in the target's folder (or, where the file
+// system has none, to a hidden temporary name that a signal ending the process
+// removes); Commit makes it durable and then puts it in place of the target
+// in one rename. Every write, the flushes and the close are checked; a failed
+// or abandoned file leaves nothing behind, so the target is either the
+// complete new file or whatever it was before. A replaced file's permissions
+// carry over; a new file gets the usual ones (0666 less the umask).
 class AtomicFile {
  public:
-  // Nothing when the temporary file cannot be made; errno then tells why.
+  // Nothing when the file cannot be made; errno then tells why.
   static std::optional<AtomicFile> Create(const std::string& target);
 
   AtomicFile(AtomicFile&&) noexcept;
@@ -70,17 +77,21 @@ class AtomicFile {
   std::int64_t Tell() const { return position_; }
   bool Commit();
   bool Failed() const { return failed_; }
-  // The errno of the first failed write, seek, close or rename (0 when none said).
+  // The errno of the first failed write, seek, flush, close or rename (0 when none said).
   int Error() const { return error_; }
 
  private:
-  AtomicFile(std::string target, std::string temp, UniqueFd fd);
+  AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd);
   bool Flush();
+  // Gives the finished file the target's name.
+  bool Publish();
   // Marks the file failed, keeping the first errno; false.
   bool Fail();
 
-  std::string target_;
-  std::string temp_;
+  UniqueFd folder_;   // the target's folder, which every name below is relative to
+  std::string name_;  // the target's file name
+  std::string temp_;  // the named temporary file; empty for an unnamed one
+  std::unique_ptr<RemoveOnSignal> tempGuard_;  // removes temp_ when a signal ends the process
   UniqueFd fd_;
   std::vector<unsigned char> buffer_;
   std::int64_t position_ = 0;     // logical write position
@@ -89,6 +100,10 @@ class AtomicFile {
   bool committed_ = false;
   int error_ = 0;
 };
+
+// Makes AtomicFile use hidden temporary names as on a file system without
+// unnamed files, so that the tests can reach that way too.
+void UseNamedTemporaryFiles(bool named);
 
 // Writes the whole buffer to path through AtomicFile.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);

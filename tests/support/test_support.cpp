@@ -96,6 +96,7 @@ RunResult RunKestrel(const std::vector<std::string>& arguments, const RunOptions
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
+  if (pid > 0 && options.started) options.started(pid);
   ::close(inPipe[0]);
   ::close(outPipe[1]);
   ::close(errPipe[1]);

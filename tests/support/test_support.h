@@ -1,7 +1,10 @@
 // Shared helpers for the tests: temporary folders, running the program, fixtures.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +43,7 @@ struct RunOptions {
   std::string input;             // fed to standard input
   int timeoutSeconds = 60;
   std::string binary;            // empty: the kestrel of this build
+  std::function<void(pid_t)> started;  // told the process id once the run has started
 };
 
 RunOptions InDirectory(std::string folder);
