@@ -7,7 +7,7 @@ packages="cmake make g++ pkg-config libfreeimage-dev libpango1.0-dev libcairo2-d
 # The windowed interface (a module the program loads only to open a window).
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then
-  packages="$packages googletest libgtest-dev imagemagick python3 man-db desktop-file-utils"
+  packages="$packages googletest libgtest-dev imagemagick python3 man-db desktop-file-utils parallel"
 fi
 
 missing=""
