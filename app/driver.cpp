@@ -84,7 +84,7 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     state.print(kMakerWebAddress);
     state.print("");
   }
-  const bool converted = ValidateAndLaunch(state, flags.quiet);
+  const bool converted = flags.batch ? ValidateAndLaunchBatch(state, flags) : ValidateAndLaunch(state, flags.quiet);
   if (flags.pause) {
     state.print("Press any key to exit.");
     WaitForKeyPress();

@@ -8,7 +8,10 @@
 namespace kestrel {
 namespace {
 
-enum class DriverOption { None, Input, Output, Conversion, Profile, Debug, Quiet, Pause };
+enum class DriverOption {
+  None, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
+  InputFolder, InputList, InputList0, Jobs, Update
+};
 
 // Options that set the run record or the driver rather than a setting.
 DriverOption FindDriverOption(std::string_view name) {
@@ -19,6 +22,11 @@ DriverOption FindDriverOption(std::string_view name) {
   if (name == "-D" || name == "--DEBUG") return DriverOption::Debug;
   if (name == "-Q" || name == "--QUIET") return DriverOption::Quiet;
   if (name == "-P" || name == "--PAUSE") return DriverOption::Pause;
+  if (name == "--INPUT-FOLDER") return DriverOption::InputFolder;
+  if (name == "--INPUT-LIST") return DriverOption::InputList;
+  if (name == "--INPUT-LIST0") return DriverOption::InputList0;
+  if (name == "--JOBS") return DriverOption::Jobs;
+  if (name == "--UPDATE") return DriverOption::Update;
   return DriverOption::None;
 }
 
@@ -113,6 +121,42 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
       if (!TakeValue(args, position, name, true, true, value, error)) return;
       state.run.input = value;
       state.run.inputGiven = true;
+      flags.sources.push_back({BatchSource::Kind::File, value});
+      return;
+    case DriverOption::InputFolder:
+    case DriverOption::InputList:
+    case DriverOption::InputList0: {
+      if (!TakeValue(args, position, name, false, true, value, error)) return;
+      using Kind = BatchSource::Kind;
+      const DriverOption option = FindDriverOption(name);
+      const Kind kind = option == DriverOption::InputFolder ? Kind::Folder
+                        : option == DriverOption::InputList ? Kind::List
+                                                            : Kind::NulList;
+      flags.sources.push_back({kind, value});
+      flags.batch = true;
+      state.run.inputGiven = true;
+      return;
+    }
+    case DriverOption::Jobs: {
+      if (!TakeValue(args, position, name, false, false, value, error)) return;
+      const std::string_view digits = TrimBlanks(value);
+      int jobs = 0;
+      for (const char c : digits) {
+        if (c < '0' || c > '9' || jobs > 9999) {
+          jobs = 0;
+          break;
+        }
+        jobs = jobs * 10 + (c - '0');
+      }
+      if (jobs < 1 || jobs > 1024) {
+        error = kInvalidJobs;
+        return;
+      }
+      flags.jobs = jobs;
+      return;
+    }
+    case DriverOption::Update:
+      flags.update = true;
       return;
     case DriverOption::Output:
       if (!TakeValue(args, position, name, true, true, value, error)) return;

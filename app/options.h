@@ -5,18 +5,27 @@
 #include <string_view>
 #include <vector>
 
+#include "job/batch.h"
 #include "model/app_state.h"
 
 namespace kestrel {
 
 inline constexpr std::string_view kIncorrectParameters = "Incorrect number of parameters";
 inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
+inline constexpr std::string_view kInvalidJobs = "Invalid jobs value";
 
 // The driver's own switches, which no setting stores.
 struct DriverFlags {
   bool quiet = false;
   bool pause = false;
   std::vector<std::string> bare;  // arguments that are neither options nor their values
+  // A batch run: the inputs in the order given (an -i file among them), the
+  // files converted at once (0: one per processor) and whether up-to-date
+  // outputs are skipped. No folder or list given: the single-file run.
+  std::vector<BatchSource> sources;
+  bool batch = false;
+  int jobs = 0;
+  bool update = false;
 };
 
 // The arguments without the program name; a position past the end reads as "".

@@ -1,6 +1,9 @@
 #include "app/validate_and_launch.h"
 
+#include "job/batch.h"
 #include "job/job.h"
+#include "platform/console.h"
+#include "platform/worker_process.h"
 #include "job/run_check.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -45,6 +48,61 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
   unlessQuiet(text("Msg", "Conversion complete"));
   unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(converted), std::to_string(total)));
   return true;
+}
+
+bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags) {
+  auto text = [&](std::string_view group, std::string_view key) { return CatalogueText(state.messages, group, key); };
+  auto unlessQuiet = [&](const std::string& line) {
+    if (!flags.quiet) state.print(line);
+  };
+  unlessQuiet(text("General", "Preparing"));
+
+  auto collected = CollectBatchItems(flags.sources, !state.run.output.empty());
+  if (const auto* refusal = std::get_if<std::string>(&collected)) {
+    state.print(*refusal);
+    return false;
+  }
+  const auto& items = std::get<std::vector<BatchItem>>(collected);
+  const int total = static_cast<int>(items.size());
+  if (total == 0) {
+    // Nothing to check the settings against: the same lines as an empty import.
+    unlessQuiet(text("General", "Importing"));
+    unlessQuiet(FormatMessage(text("Msg", "Import complete"), "0"));
+    state.print(text("Msg", "Conversion is not complete"));
+    state.print(text("Msg", "Empty input files"));
+    return false;
+  }
+  // The check sees the batch through the input list, as the window's does.
+  state.run.input.clear();
+  state.inputs.clear();
+  for (const BatchItem& item : items) state.inputs[item.path] = InputEntry{1, item.subfolder};
+
+  const bool debug = state.run.runMode == "DEBUG";
+  const CheckedRun checked = CheckRun(state, Face::CommandLine, debug ? state.print : ReportSink());
+  if (checked.refusal) {
+    state.print(checked.refusal->line);
+    return false;
+  }
+  ApplyCheckedRun(state, checked);
+
+  unlessQuiet(text("General", "Importing"));
+  unlessQuiet(FormatMessage(text("Msg", "Import complete"), std::to_string(total)));
+
+  unlessQuiet(text("General", "Converting"));
+  BatchOptions options;
+  options.jobs = flags.jobs > 0 ? flags.jobs : ProcessorCount();
+  options.update = flags.update;
+  options.progress = !flags.quiet && ErrorIsTerminal();
+  const BatchSummary summary = RunBatch(state, items, options);
+  state.watermarkFont.reset();
+  if (summary.converted == 0 && summary.skipped == 0) {
+    state.print(text("Msg", "Conversion is not complete"));
+    return false;
+  }
+  unlessQuiet(text("Msg", "Conversion complete"));
+  unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(summary.converted), std::to_string(total)));
+  if (summary.skipped > 0) unlessQuiet("Files skipped (up to date): " + std::to_string(summary.skipped));
+  return summary.failed == 0;
 }
 
 }  // namespace kestrel

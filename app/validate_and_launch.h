@@ -2,6 +2,7 @@
 // runs the job on this thread and prints the summary.
 #pragma once
 
+#include "app/options.h"
 #include "model/app_state.h"
 
 namespace kestrel {
@@ -9,5 +10,9 @@ namespace kestrel {
 // Returns true when the run converted its file. Every failure has printed
 // exactly one line (or the two empty-input lines) before returning false.
 bool ValidateAndLaunch(AppState& state, bool quiet);
+
+// The batch run of the flags' sources: the same lines with the real counts,
+// each failed file named on standard error. Returns true when no file failed.
+bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags);
 
 }  // namespace kestrel

@@ -15,8 +15,9 @@ std::string Lower(std::string_view text) { return kestrel::LowerCase(text); }
 
 int main() {
   using namespace kestrel;
-  std::string valued = "--input= --output= --conversion= --profile=";
-  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version";
+  std::string valued =
+      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs=";
+  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update";
   std::string keywordCases;
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;
@@ -50,8 +51,8 @@ _kestrel() {
   if [[ $cur == -*=* ]]; then
     local option=${cur%%%%=*} value=${cur#*=} words=''
     case "${option,,}" in
-%s    --input|--wm-image|--profile) COMPREPLY=($(compgen -f -- "$value")) ;;
-    --output) COMPREPLY=($(compgen -d -- "$value")) ;;
+%s    --input|--input-list|--input-list0|--wm-image|--profile) COMPREPLY=($(compgen -f -- "$value")) ;;
+    --output|--input-folder) COMPREPLY=($(compgen -d -- "$value")) ;;
     --conversion) words='bmp' ;;
     esac
     if [[ -n $words ]]; then

@@ -17,8 +17,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::uint64_t kMiB = 1ull << 20;
-
 // FreeImage's handle I/O over the input: copied from a read-only mapping of the
 // file when there is one (the decoder's many small reads then cost no system
 // call), otherwise read by position. No stdio, no lseek.

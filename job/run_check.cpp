@@ -102,6 +102,11 @@ struct Check {
 bool CheckInput(Check& c) {
   if (!c.OnCommandLine()) return !c.state.inputs.empty() || c.Refuse("Error: Invalid input file", "Empty input files");
   const std::string& input = c.state.run.input;
+  if (input.empty() && !c.state.inputs.empty()) {
+    // A batch: its files were collected already, and each is checked as it is converted.
+    c.Line("Input files: " + std::to_string(c.state.inputs.size()));
+    return true;
+  }
   c.Line("Input: " + input);
   c.result.input = input;
   if (ExtensionOf(input).empty() || FileSizeQuery(input) <= 0) {

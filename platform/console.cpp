@@ -68,6 +68,15 @@ void WriteErrorLine(std::string_view text) {
   std::fflush(stderr);
 }
 
+bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+void ShowErrorStatus(std::string_view text) {
+  // Carriage return, the text, then erase whatever an older, longer line left.
+  const std::string sequence = "\r" + std::string(text) + "\033[K";
+  std::fwrite(sequence.data(), 1, sequence.size(), stderr);
+  std::fflush(stderr);
+}
+
 void SetConsoleTitle(std::string_view title) {
   if (!::isatty(STDOUT_FILENO)) return;
   const std::string sequence = "\033]0;" + std::string(title) + "\007";

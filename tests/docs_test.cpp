@@ -75,7 +75,9 @@ TEST_F(Documentation, EveryRangedOptionStatesItsRange) {
 }
 
 TEST_F(Documentation, NoEntryWithoutAnOption) {
-  std::set<std::string> known = {"input", "output", "conversion", "profile", "debug", "quiet", "pause", "help", "version"};
+  std::set<std::string> known = {"input",      "output",     "conversion",  "profile", "debug",  "quiet", "pause",
+                                 "help",       "version",    "input-folder", "input-list", "input-list0", "jobs",
+                                 "update"};
   for (const auto& row : SettingRows()) {
     if (!row.optionName.empty()) known.insert(LowerCase(row.optionName.substr(2)));
   }
@@ -123,6 +125,8 @@ TEST(Completion, OffersOptionsAndKeywords) {
   EXPECT_EQ(complete("kestrel --dither=bay", "kestrel --dither = bay", 3), "BAYER4\nBAYER8\nBAYER16\n");
   const std::string offered = complete("kestrel --fl", "kestrel --fl", 1);
   EXPECT_EQ(offered, "--flip-horizontal\n--flip-vertical\n");
+  EXPECT_EQ(complete("kestrel --input-l", "kestrel --input-l", 1), "--input-list=\n--input-list0=\n");
+  EXPECT_EQ(complete("kestrel --up", "kestrel --up", 1), "--update\n");
   // Every option of the table is offered.
   const std::string all = complete("kestrel --", "kestrel --", 1);
   for (const auto& row : SettingRows()) {
