@@ -72,8 +72,9 @@ bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 void ShowErrorStatus(std::string_view text) {
   // Carriage return, the text, then erase whatever an older, longer line left.
-  const std::string sequence = "\r" + std::string(text) + "\033[K";
-  std::fwrite(sequence.data(), 1, sequence.size(), stderr);
+  std::fputc('\r', stderr);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputs("\033[K", stderr);
   std::fflush(stderr);
 }
 
