@@ -9,6 +9,21 @@
 #include "platform/text.h"
 
 namespace kestrel {
+namespace {
+
+// Checks the run (the debug report goes with it) and takes it, or prints the refusal.
+bool CheckAndApply(AppState& state) {
+  const bool debug = state.run.runMode == "DEBUG";
+  const CheckedRun checked = CheckRun(state, Face::CommandLine, debug ? state.print : ReportSink());
+  if (checked.refusal) {
+    state.print(checked.refusal->line);
+    return false;
+  }
+  ApplyCheckedRun(state, checked);
+  return true;
+}
+
+}  // namespace
 
 bool ValidateAndLaunch(AppState& state, bool quiet) {
   auto text = [&](std::string_view group, std::string_view key) { return CatalogueText(state.messages, group, key); };
@@ -17,13 +32,7 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
   };
   unlessQuiet(text("General", "Preparing"));
 
-  const bool debug = state.run.runMode == "DEBUG";
-  const CheckedRun checked = CheckRun(state, Face::CommandLine, debug ? state.print : ReportSink());
-  if (checked.refusal) {
-    state.print(checked.refusal->line);
-    return false;
-  }
-  ApplyCheckedRun(state, checked);
+  if (!CheckAndApply(state)) return false;
 
   unlessQuiet(text("General", "Importing"));
   const std::string extension = LowerCase(ExtensionOf(state.run.currentInputPath));
@@ -77,13 +86,7 @@ bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags) {
   state.inputs.clear();
   for (const BatchItem& item : items) state.inputs[item.path] = InputEntry{1, item.subfolder};
 
-  const bool debug = state.run.runMode == "DEBUG";
-  const CheckedRun checked = CheckRun(state, Face::CommandLine, debug ? state.print : ReportSink());
-  if (checked.refusal) {
-    state.print(checked.refusal->line);
-    return false;
-  }
-  ApplyCheckedRun(state, checked);
+  if (!CheckAndApply(state)) return false;
 
   unlessQuiet(text("General", "Importing"));
   unlessQuiet(FormatMessage(text("Msg", "Import complete"), std::to_string(total)));

@@ -64,16 +64,6 @@ ImageResult Drawn(ImagePtr image, const char* failure) {
   return result;
 }
 
-// Said, not failed: without its picture the file goes on without a watermark.
-void ReportPictureFailure(const AppState& state, const std::string& path, const std::string& why) {
-  const std::string line = "kestrel: " + path + ": " + why;
-  if (state.printError) {
-    state.printError(line);
-  } else {
-    WriteErrorLine(line);
-  }
-}
-
 }  // namespace
 
 void UseDrawingInProcess(const DrawApi* api) { g_inProcess.store(api); }
@@ -95,7 +85,8 @@ ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, u
     const std::string& path = state.settings.Text(SettingId::WmImage);
     ImageResult loaded = LoadPictureSandboxed(path);
     picture = std::move(loaded.image);
-    if (!picture) ReportPictureFailure(state, path, loaded.failure);
+    // Said, not failed: without its picture the file goes on without a watermark.
+    if (!picture) ReportFileProblem(state, path, loaded.failure);
   }
   api->drawWatermark(&image, &state, picture.get(), width, height);
   return Drawn(std::move(image), "the watermark could not be drawn");

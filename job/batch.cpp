@@ -103,15 +103,6 @@ class Progress {
   bool drawn_ = false;
 };
 
-void ReportFailure(const AppState& state, const std::string& path, const std::string& why) {
-  const std::string line = "kestrel: " + path + ": " + why;
-  if (state.printError) {
-    state.printError(line);
-  } else {
-    WriteErrorLine(line);
-  }
-}
-
 }  // namespace
 
 std::variant<std::vector<BatchItem>, std::string> CollectBatchItems(const std::vector<BatchSource>& sources,
@@ -210,7 +201,7 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
       case Result::Failed:
         ++summary.failed;
         if (debug) state.print("[ERROR] Unable to convert the file!");
-        ReportFailure(state, path, result.text);
+        ReportFileProblem(state, path, result.text);
         break;
     }
   };

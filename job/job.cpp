@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::int64_t kMinimumRecordedDurationMs = 1000;
 
-void ReportFailure(const AppState& state, const std::string& path, const std::string& why) {
-  const std::string line = "kestrel: " + path + ": " + why;
-  if (state.printError) {
-    state.printError(line);
-  } else {
-    WriteErrorLine(line);
-  }
-}
-
 }  // namespace
 
 void PrepareCommandLineState(AppState& state) {
@@ -124,7 +115,7 @@ void RunConversionJob(AppState& state) {
     } else {
       duration = 0;
       if (debug) state.print("[ERROR] Unable to convert the file!");
-      ReportFailure(state, path, outcome.failure);
+      ReportFileProblem(state, path, outcome.failure);
     }
   }
 

@@ -34,4 +34,7 @@ struct AppState {
   std::function<void(std::string_view)> printError;
 };
 
+// Says on printError (standard error when unset) why `path` failed: "kestrel: PATH: WHY".
+void ReportFileProblem(const AppState& state, const std::string& path, const std::string& why);
+
 }  // namespace kestrel
