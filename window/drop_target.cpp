@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include "job/batch.h"
 #include "job/job.h"
 #include "platform/files.h"
 #include "platform/folder_tree.h"
@@ -131,9 +132,6 @@ int TakeInputs(Session& session, const std::vector<std::string>& paths, const st
 void Warn(Session& session, const std::string& message) {
   session.prompts.show(BoxKind::Warning, Text(session, "Msg", "Warning"), message);
 }
-
-// The extensions a folder's files are taken by, as on the command line.
-const std::vector<std::string> kFolderExtensions = {"psd", "psb"};
 
 }  // namespace
 
