@@ -20,9 +20,6 @@
 namespace kestrel {
 namespace {
 
-// The extensions a folder's files are taken by: both Photoshop formats.
-const std::vector<std::string> kFolderExtensions = {"psd", "psb"};
-
 // A folder as an absolute path ending in "/", as the output folder check completes it.
 std::string CompletedFolder(std::string folder) {
   if (StartsWith(folder, "./")) folder.erase(0, 2);

@@ -10,6 +10,10 @@
 
 namespace kestrel {
 
+// The extensions, in lower case, of the files an input folder gives: both
+// Photoshop formats.
+inline const std::vector<std::string> kFolderExtensions = {"psd", "psb"};
+
 // Where the files of a batch come from, in the order the options were given.
 struct BatchSource {
   enum class Kind { File, Folder, List, NulList };

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/folder_tree.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -103,7 +104,13 @@ void RunConversionJob(AppState& state) {
       state.print("File Format: " + DetectFileSignature(path));
     }
     const std::int64_t started = MonotonicMilliseconds();
-    const Outcome outcome = ConvertCurrentFile(state);
+    // A file found below a folder may need its subfolder under the output
+    // folder first (a single input has none).
+    Outcome outcome = Succeeded();
+    if (state.settings.IsOn(SettingId::KeepSubfolders) && !run.relativeSubfolder.empty()) {
+      outcome = MakeFoldersBelow(run.output, run.relativeSubfolder);
+    }
+    if (outcome) outcome = ConvertCurrentFile(state);
     if (outcome) {
       if (debug) state.print("[OK] Saving As: " + run.outputPath);
       ++converted;

@@ -108,6 +108,14 @@ void StartWindowedConversion(Session& session) {
   for (const std::string& path : paths) {
     if (AddInputFile(state, path)) inputs.merge(state.inputs);
   }
+  // Files taken from a folder keep their place below it, so that the output
+  // folder can mirror the tree.
+  const std::string& folder = session.inputFolder;
+  if (!folder.empty() && paths == session.inputFiles) {
+    for (auto& [path, entry] : inputs) {
+      if (StartsWith(path, folder)) entry.subfolder = FolderPart(path.substr(folder.size()));
+    }
+  }
   state.inputs = std::move(inputs);
   run.output = std::string(TrimBlanks(session.outputList->currentText().toStdString()));
   const int row = session.formatList->currentIndex();

@@ -11,8 +11,10 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include "job/batch.h"
 #include "job/job.h"
 #include "platform/files.h"
+#include "platform/folder_tree.h"
 #include "platform/text.h"
 #include "window/main_window.h"
 
@@ -85,6 +87,10 @@ void DropFiles(Session& session, const QMimeData& data, bool ontoOutputField) {
     session.state.run.output = folder;
     return;
   }
+  if (FileSizeQuery(paths.front()) == kPathIsFolder) {
+    TakeInputFolder(session, paths.front());
+    return;
+  }
   TakeInputFiles(session, paths);
 }
 
@@ -98,13 +104,18 @@ void InstallDropTargets(Session& session) {
   }
 }
 
-int TakeInputFiles(Session& session, const std::vector<std::string>& paths) {
+namespace {
+
+// The accepted files of paths become the inputs; folder is where they were
+// found (ending in "/"), or empty.
+int TakeInputs(Session& session, const std::vector<std::string>& paths, const std::string& folder) {
   std::vector<std::string> accepted;
   for (const std::string& path : paths) {
     if (AddInputFile(session.state, path)) accepted.push_back(path);
   }
   if (accepted.empty()) return 0;
   session.inputFiles = accepted;
+  session.inputFolder = folder;
   TakeWindowedInput(session, accepted.front());
   const bool several = accepted.size() > 1;
   session.inputCaption->setText(Q(Text(session, "General", several ? "Input Files" : "Input File")));
@@ -116,6 +127,30 @@ int TakeInputFiles(Session& session, const std::vector<std::string>& paths) {
         Q(FormatMessage(Text(session, "Msg", "Import complete"), std::to_string(accepted.size()))));
   }
   return static_cast<int>(accepted.size());
+}
+
+void Warn(Session& session, const std::string& message) {
+  session.prompts.show(BoxKind::Warning, Text(session, "Msg", "Warning"), message);
+}
+
+}  // namespace
+
+int TakeInputFiles(Session& session, const std::vector<std::string>& paths) {
+  return TakeInputs(session, paths, {});
+}
+
+int TakeInputFolder(Session& session, const std::string& folder) {
+  const auto files = FileSizeQuery(folder) == kPathIsFolder ? FilesBelow(folder, kFolderExtensions) : std::nullopt;
+  if (!files) {
+    Warn(session, FormatMessage(Text(session, "Msg", "Invalid input folder"), folder));
+    return 0;
+  }
+  const std::string root = folder.back() == '/' ? folder : folder + "/";
+  std::vector<std::string> paths;
+  for (const std::string& relative : *files) paths.push_back(root + relative);
+  const int taken = TakeInputs(session, paths, root);
+  if (taken == 0) Warn(session, Text(session, "Msg", "Empty input folder"));
+  return taken;
 }
 
 std::vector<std::string> InputFilesToConvert(const Session& session) {

@@ -18,7 +18,8 @@ std::vector<std::string> DroppedPaths(const QMimeData& data);
 
 // Dropped files go to the input: the accepted ones become the window's input
 // files, the first shown in the input field. A folder dropped on the output
-// folder field becomes the output folder.
+// folder field becomes the output folder; dropped anywhere else, its files
+// become the input (TakeInputFolder).
 void DropFiles(Session& session, const QMimeData& data, bool ontoOutputField = false);
 
 // Makes every text field of the main window hand dropped files to DropFiles
@@ -29,6 +30,12 @@ void InstallDropTargets(Session& session);
 // Takes the accepted files of paths as the window's inputs; returns how many
 // were accepted. Nothing changes when none is.
 int TakeInputFiles(Session& session, const std::vector<std::string>& paths);
+
+// The .psd and .psb files below folder (as a batch run's input folder finds
+// them) become the window's inputs, each keeping its subfolder below folder.
+// A folder that cannot be read, or holds no such file, is refused with a
+// warning box and changes nothing. Returns how many files were taken.
+int TakeInputFolder(Session& session, const std::string& folder);
 
 // The files the next conversion reads: the window's input files while the
 // field still shows the first of them, otherwise the field's one path.

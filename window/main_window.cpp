@@ -139,6 +139,7 @@ void BuildMenusAndToolbar(Session& session, QMainWindow* window) {
   QMenu* file = bar->addMenu(Q(Text(session, "Menu", "File")));
   file->addAction(AddCommand(session, window, kNew, "New", "New", QKeySequence(Qt::CTRL | Qt::Key_N)));
   file->addAction(AddCommand(session, window, kSelectInputFile, "Add", "Select Input File"));
+  file->addAction(AddCommand(session, window, kAddInputFolder, "", "Select Input Folder"));
   file->addAction(AddCommand(session, window, kSelectOutputFolder, "OutFolder", "Select Output Folder"));
   file->addSeparator();
   file->addAction(AddCommand(session, window, kExit, "", "Exit", QKeySequence(Qt::ALT | Qt::Key_X)));
@@ -215,6 +216,7 @@ void BuildControls(Session& session, QMainWindow* window) {
   QObject::connect(session.inputField, &QLineEdit::textChanged, container, [&session](const QString& text) {
     if (session.inputFiles.empty() || text.toStdString() == session.inputFiles.front()) return;
     session.inputFiles.clear();
+    session.inputFolder.clear();
     session.inputCaption->setText(Q(Text(session, "General", "Input File")));
     session.inputField->setToolTip(QString());
   });
@@ -284,6 +286,7 @@ void TakeWindowedInput(Session& session, const std::string& path) {
   session.inputField->setText(Q(path));
   if (!session.outputList->currentText().isEmpty()) return;
   std::string folder = session.state.run.input;
+  if (folder.empty()) folder = session.inputFolder;
   if (folder.empty()) folder = FolderPart(path);
   RememberOutputFolder(session.state.settings, folder);
   session.state.run.output = folder;
@@ -320,6 +323,12 @@ void RunCommand(Session& session, int command) {
       std::vector<std::string> paths;
       for (const QString& path : chosen) paths.push_back(path.toStdString());
       TakeInputFiles(session, paths);
+      break;
+    }
+    case kAddInputFolder: {
+      const QString folder = QFileDialog::getExistingDirectory(session.mainWindow,
+                                                               Q(Text(session, "Dialog", "Select Input Folder")));
+      if (!folder.isEmpty()) TakeInputFolder(session, folder.toStdString());
       break;
     }
     case kSelectOutputFolder: {
@@ -365,7 +374,7 @@ void RunCommand(Session& session, int command) {
       OpenAboutDialog(session);
       break;
     default:
-      break;  // commands 6 and 9 to 13 do nothing in this edition
+      break;  // commands 9 to 13 do nothing in this edition
   }
 }
 

@@ -11,7 +11,8 @@ namespace kestrel::window {
 
 // Command numbers of the menus, toolbar and shortcuts.
 enum Command : int {
-  kNew = 0, kExit = 3, kInputChooser = 4, kSelectInputFile = 5, kSelectOutputFolder = 7,
+  kNew = 0, kExit = 3, kInputChooser = 4, kSelectInputFile = 5, kAddInputFolder = 6,
+  kSelectOutputFolder = 7,
   kOutputFormatOptions = 8, kConvert = 14, kBatchConvert = 15, kCustomConverter = 16,
   kPreferences = 17, kManual = 18, kSendFeedback = 21, kVisitHomepage = 22, kCheckForNewVersion = 23,
   kAbout = 24,
@@ -26,7 +27,8 @@ void LayoutMainWindow(Session& session);
 
 void RunCommand(Session& session, int command);
 
-// Shows an accepted input file and fills an empty output folder from it.
+// Shows an accepted input file and fills an empty output folder from it (or
+// from the folder its files were taken from).
 void TakeWindowedInput(Session& session, const std::string& path);
 
 // Refills the output folder list from the recent output folders.

@@ -35,6 +35,9 @@ struct Session {
   // The files taken from the last drop or choice, the first shown in the
   // field; empty once the field is edited or emptied.
   std::vector<std::string> inputFiles = {};
+  // The folder those files were found below, ending in "/"; empty when they
+  // were dropped or chosen one by one. Their subfolders are taken from it.
+  std::string inputFolder = {};
   QComboBox* outputList = nullptr;     // control 5
   QComboBox* formatList = nullptr;     // control 7
   QToolButton* inputButton = nullptr;  // one-button bars of commands 5, 7, 8

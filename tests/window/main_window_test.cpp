@@ -34,6 +34,8 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -794,6 +796,201 @@ TEST_F(MainWindowTest, ConverterSearchOpensTheSearchPage) {
   });
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], "http://www.tessaline.example/search/?from=psd&to=bmp");
+}
+
+// A folder tree as the folder chooser, a drop on the input field and a drop on
+// the window take it: the .psd/.psb files below it in any letter case, hidden
+// ones left out, each keeping its subfolder.
+struct FolderTree {
+  std::string root;
+  std::vector<std::string> files;  // the ones taken, in their order
+};
+
+FolderTree MakeFolderTree(const TempDir& dir) {
+  const std::string root = dir.File("tree");
+  std::filesystem::create_directories(root + "/sub/deeper");
+  std::filesystem::create_directories(root + "/.hidden");
+  FolderTree tree{root, {test::MakePsd(root, "a.psd", "rgb8", 4, 4),
+                         test::MakePsd(root + "/sub", "B.PSD", "rgb8", 4, 4),
+                         test::MakePsd(root + "/sub/deeper", "c.psd", "rgb8", 4, 4)}};
+  test::MakePsd(root + "/.hidden", "d.psd", "rgb8", 4, 4);
+  test::WriteText(root + "/notes.txt", "x");
+  return tree;
+}
+
+TEST_F(MainWindowTest, TheFolderChooserTakesTheFilesBelowTheFolder) {
+  const FolderTree tree = MakeFolderTree(dir);
+  bool chooserSeen = false;
+  auto* poll = new QTimer(session->mainWindow);
+  QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* chooser = qobject_cast<QFileDialog*>(top);
+      if (chooser == nullptr || !chooser->isVisible()) continue;
+      chooserSeen = true;
+      poll->deleteLater();
+      EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
+      EXPECT_EQ(chooser->windowTitle(), "Select Input Folder");
+      chooser->setDirectory(QString::fromStdString(tree.root));
+      QMetaObject::invokeMethod(chooser, "accept");
+      if (chooser->isVisible()) chooser->reject();  // never leave the test waiting
+    }
+  });
+  poll->start(50);
+  RunCommand(*session, kAddInputFolder);
+  ASSERT_TRUE(chooserSeen);
+  EXPECT_EQ(session->inputFiles, tree.files);
+  EXPECT_EQ(session->inputField->text().toStdString(), tree.files.front());
+  EXPECT_EQ(session->inputCaption->text(), "Input Files:");
+  EXPECT_EQ(Status(), "Import complete, new files added: 3");
+  EXPECT_EQ(session->outputList->currentText().toStdString(), tree.root + "/");  // the folder, not its first file's
+  EXPECT_TRUE(boxes.empty());
+
+  // The menu offers it under the catalogue's text.
+  QStringList items;
+  for (QAction* item : session->mainWindow->menuBar()->actions().first()->menu()->actions()) {
+    items << item->text().remove(QLatin1Char('&'));
+  }
+  EXPECT_TRUE(items.contains("Add Input Folder...")) << items.join(", ").toStdString();
+}
+
+TEST_F(MainWindowTest, ADroppedFolderIsTakenLikeTheChosenOne) {
+  const FolderTree tree = MakeFolderTree(dir);
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(tree.root))});
+  for (QWidget* target : {static_cast<QWidget*>(session->inputField), static_cast<QWidget*>(session->mainWindow)}) {
+    RunCommand(*session, kNew);
+    ASSERT_TRUE(DropOn(target, data)) << target->metaObject()->className();
+    EXPECT_EQ(session->inputFiles, tree.files) << target->metaObject()->className();
+  }
+  EXPECT_TRUE(boxes.empty());
+}
+
+// A folder with no file to take, or one that cannot be read, is refused with a
+// warning and leaves the input as it was.
+TEST_F(MainWindowTest, EmptyAndInvalidFoldersAreRefused) {
+  const std::string kept = test::MakePsd(dir.Path(), "kept.psd", "rgb8", 4, 4);
+  const std::string other = test::MakePsd(dir.Path(), "other.psd", "rgb8", 4, 4);
+  ASSERT_EQ(TakeInputFiles(*session, {kept, other}), 2);
+  const std::string empty = dir.File("empty");
+  std::filesystem::create_directories(empty + "/.hidden");
+  test::MakePsd(empty + "/.hidden", "x.psd", "rgb8", 4, 4);
+  test::WriteText(empty + "/notes.txt", "x");
+  const std::string missing = dir.File("missing");
+  struct Case {
+    std::string folder, text;
+  };
+  for (const Case& c : {Case{empty, "The input folder's field is empty. Please, check the existed input folder and "
+                                    "try again!"},
+                        Case{missing, "The following input folder is invalid or doesn't exist:\r\n" + missing +
+                                          "\r\n\r\nPlease, correct the input path and try again!"},
+                        Case{kept, "The following input folder is invalid or doesn't exist:\r\n" + kept +
+                                       "\r\n\r\nPlease, correct the input path and try again!"}}) {
+    boxes.clear();
+    EXPECT_EQ(TakeInputFolder(*session, c.folder), 0) << c.folder;
+    ASSERT_EQ(boxes.size(), 1u) << c.folder;
+    EXPECT_EQ(boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(boxes[0].title, "Warning");
+    EXPECT_EQ(boxes[0].text, c.text);
+    EXPECT_EQ(session->inputFiles, (std::vector<std::string>{kept, other})) << c.folder;
+  }
+}
+
+// The output folder mirrors the input tree; with subfolders off, every file
+// lands in the output folder itself.
+TEST_F(MainWindowTest, AFoldersFilesAreConvertedIntoTheSameTree) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  const FolderTree tree = MakeFolderTree(dir);
+  for (const bool keep : {true, false}) {
+    TempDir out;
+    state.settings.SetNumber(SettingId::KeepSubfolders, keep ? 1 : 0);
+    ASSERT_EQ(TakeInputFolder(*session, tree.root), 3);
+    session->outputList->setEditText(QString::fromStdString(out.Path()));
+    AnswerProgressWindow();
+    RunCommand(*session, kConvert);
+    EXPECT_EQ(fileLine, "Files converted: 3 of 3") << keep;
+    EXPECT_GT(FileSizeQuery(out.File("a.bmp")), 0);
+    EXPECT_GT(FileSizeQuery(out.File(keep ? "sub/B.bmp" : "B.bmp")), 0) << keep;
+    EXPECT_GT(FileSizeQuery(out.File(keep ? "sub/deeper/c.bmp" : "c.bmp")), 0) << keep;
+    EXPECT_EQ(FileSizeQuery(out.File(keep ? "B.bmp" : "sub")), kPathMissing) << keep;
+  }
+}
+
+// From five files on the progress window shows the time line, and its title
+// counts the files as they are reached.
+TEST_F(MainWindowTest, FiveFilesShowTheTimeLineAndTheirCount) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  std::vector<std::string> inputs;
+  for (const char* name : {"1.psd", "2.psd", "3.psd", "4.psd", "5.psd"}) {
+    inputs.push_back(test::MakePsd(dir.Path(), name, "rgb8", 64, 64));
+  }
+  ASSERT_EQ(TakeInputFiles(*session, inputs), 5);
+  TempDir out;
+  session->outputList->setEditText(QString::fromStdString(out.Path()));
+  // Enlarged, so that each file lasts longer than the window's polling interval.
+  state.settings.SetNumber(SettingId::DoImageResize, 1);
+  state.settings.SetNumber(SettingId::Width, 1000);
+  state.settings.SetNumber(SettingId::Height, 1000);
+  std::vector<std::string> titles;
+  auto* watch = new QTimer(session->mainWindow);
+  QObject::connect(watch, &QTimer::timeout, watch, [&] {
+    QWidget* progress = session->mainWindow->findChild<QWidget*>("progressWindow");
+    if (progress == nullptr || !progress->isVisible()) return;
+    const std::string title = progress->windowTitle().toStdString();
+    if (titles.empty() || titles.back() != title) titles.push_back(title);
+  });
+  watch->start(1);
+  AnswerProgressWindow();
+  RunCommand(*session, kConvert);
+  delete watch;
+  EXPECT_EQ(progressTitle, "Conversion complete (5/5)");
+  EXPECT_EQ(fileLine, "Files converted: 5 of 5");
+  EXPECT_TRUE(timeLineVisible);
+  EXPECT_EQ(barMaximum, 6);
+  EXPECT_EQ(barValue, 5);
+  // Every title shown while converting is "Converting (n/5)", n rising.
+  int last = 0;
+  for (const std::string& title : titles) {
+    if (title.rfind("Conversion complete", 0) == 0 || title == "Converting") continue;
+    int n = 0;
+    ASSERT_EQ(std::sscanf(title.c_str(), "Converting (%d/5)", &n), 1) << title;
+    EXPECT_GT(n, last) << title;
+    last = n;
+  }
+  EXPECT_GT(last, 0) << "no count seen while converting";
+}
+
+// Stopping a run of several files takes effect between files: the file being
+// converted is finished, the rest are left.
+TEST_F(MainWindowTest, StoppingSeveralFilesStopsAfterTheCurrentOne) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  std::vector<std::string> inputs{test::MakePsd(dir.Path(), "1.psd", "rgb8", 300, 300)};
+  for (const char* name : {"2.psd", "3.psd", "4.psd", "5.psd"}) {
+    inputs.push_back(test::MakePsd(dir.Path(), name, "rgb8", 4, 4));
+  }
+  ASSERT_EQ(TakeInputFiles(*session, inputs), 5);
+  TempDir out;
+  session->outputList->setEditText(QString::fromStdString(out.Path()));
+  // The first file is slow enough that the question comes while it is converted.
+  state.settings.SetNumber(SettingId::DoImageResize, 1);
+  state.settings.SetNumber(SettingId::Width, 3000);
+  state.settings.SetNumber(SettingId::Height, 3000);
+  answer = true;
+  // The close box is pressed once the first file is being converted.
+  auto* stop = new QTimer(session->mainWindow);
+  QObject::connect(stop, &QTimer::timeout, stop, [this, stop] {
+    QWidget* progress = session->mainWindow->findChild<QWidget*>("progressWindow");
+    if (progress == nullptr || !progress->isVisible() || progress->windowTitle() != "Converting (1/5)") return;
+    stop->deleteLater();
+    progress->close();
+  });
+  stop->start(1);
+  AnswerProgressWindow();
+  RunCommand(*session, kConvert);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Question);
+  EXPECT_EQ(progressTitle, "Conversion stopped (1/5)");
+  EXPECT_GT(FileSizeQuery(out.File("1.bmp")), 0);
+  EXPECT_EQ(FileSizeQuery(out.File("2.bmp")), kPathMissing);
 }
 
 struct DurationCase {
