@@ -66,7 +66,7 @@ bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags) {
   };
   unlessQuiet(text("General", "Preparing"));
 
-  auto collected = CollectBatchItems(flags.sources, !state.run.output.empty());
+  auto collected = CollectBatchItems(flags.sources, state.formats.acceptedInputExtensions, !state.run.output.empty());
   if (const auto* refusal = std::get_if<std::string>(&collected)) {
     state.print(*refusal);
     return false;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kestrel {
 namespace {
 
@@ -77,24 +79,6 @@ bool IsAdjustmentKey(std::uint32_t key) {
     if (key == Key(k)) return true;
   }
   return false;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xc0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xe0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3f));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  }
 }
 
 std::string UnicodeName(Cursor block) {

@@ -103,6 +103,7 @@ class Progress {
 }  // namespace
 
 std::variant<std::vector<BatchItem>, std::string> CollectBatchItems(const std::vector<BatchSource>& sources,
+                                                                    const std::vector<std::string>& extensions,
                                                                     bool outputGiven) {
   std::vector<BatchItem> items;
   std::set<std::string> seen;
@@ -115,7 +116,7 @@ std::variant<std::vector<BatchItem>, std::string> CollectBatchItems(const std::v
         add({source.value, {}, outputGiven ? std::string() : CompletedFolder(FolderPart(source.value))});
         break;
       case BatchSource::Kind::Folder: {
-        const auto files = FilesBelow(source.value, kFolderExtensions);
+        const auto files = FilesBelow(source.value, extensions);
         if (!files) return std::string("Error: Invalid input folder");
         const std::string root = EndsWith(source.value, "/") ? source.value : source.value + "/";
         for (const std::string& relative : *files) {

@@ -10,10 +10,6 @@
 
 namespace kestrel {
 
-// The extensions, in lower case, of the files an input folder gives: both
-// Photoshop formats.
-inline const std::vector<std::string> kFolderExtensions = {"psd", "psb"};
-
 // Where the files of a batch come from, in the order the options were given.
 struct BatchSource {
   enum class Kind { File, Folder, List, NulList };
@@ -31,7 +27,9 @@ struct BatchItem {
 // or the console line that refuses them: "Error: Invalid input folder" or
 // "Error: Invalid input list". With no output folder given (outputGiven
 // false), a folder's files go below that folder and a listed file next to itself.
+// A folder gives the files with the `extensions` the program reads (lower case).
 std::variant<std::vector<BatchItem>, std::string> CollectBatchItems(const std::vector<BatchSource>& sources,
+                                                                    const std::vector<std::string>& extensions,
                                                                     bool outputGiven);
 
 struct BatchOptions {

@@ -74,4 +74,10 @@ std::string ReplaceAllIgnoreCase(std::string_view text, std::string_view from, s
   return result;
 }
 
+void AppendUtf8(std::string& text, char32_t codePoint) {
+  char encoded[6];
+  const gint length = g_unichar_to_utf8(static_cast<gunichar>(codePoint), encoded);
+  text.append(encoded, static_cast<std::size_t>(length));
+}
+
 }  // namespace kestrel

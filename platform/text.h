@@ -19,6 +19,9 @@ std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 
 std::string AsciiUpper(std::string_view text);
+
+// Appends one Unicode code point to UTF-8 text (glib's encoder).
+void AppendUtf8(std::string& text, char32_t codePoint);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Removes space characters (only U+0020) at both ends.

@@ -11,7 +11,6 @@
 #include <QStatusBar>
 #include <QUrl>
 
-#include "job/batch.h"
 #include "job/job.h"
 #include "platform/files.h"
 #include "platform/folder_tree.h"
@@ -140,7 +139,7 @@ int TakeInputFiles(Session& session, const std::vector<std::string>& paths) {
 }
 
 int TakeInputFolder(Session& session, const std::string& folder) {
-  const auto files = FileSizeQuery(folder) == kPathIsFolder ? FilesBelow(folder, kFolderExtensions) : std::nullopt;
+  const auto files = FileSizeQuery(folder) == kPathIsFolder ? FilesBelow(folder, session.state.formats.acceptedInputExtensions) : std::nullopt;
   if (!files) {
     Warn(session, FormatMessage(Text(session, "Msg", "Invalid input folder"), folder));
     return 0;
