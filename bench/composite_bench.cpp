@@ -1,10 +1,15 @@
 // One picture of a Photoshop file, made in process for bench/run: "merged"
-// decodes the stored merged image with FreeImage, "layers" reads the layer
-// section and composites it. Prints the milliseconds the work took, after the
-// file is in memory; bench/run takes the peak memory from measure_run.
+// decodes the stored merged image the way the confined decoder does (its own
+// decoder where it reads the file's mode and depth, FreeImage otherwise),
+// "layers" reads the layer section and composites it. Prints the
+// milliseconds the work took, after the file is in memory, then the bytes of
+// the picture and of the largest layer (all its channels unpacked, clipped to
+// the canvas), from which bench/run states the memory target; bench/run takes
+// the peak memory from measure_run.
 // Usage: composite_bench FILE merged|layers
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +17,33 @@
 #include <iterator>
 #include <vector>
 
+#include "engine/image.h"
+#include "engine/layer_channels.h"
 #include "engine/layer_composite.h"
+#include "engine/psd_contents.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
+#include "engine/psd_merged.h"
+
+namespace {
+
+std::uint64_t PictureBytes(FIBITMAP* image) {
+  return image == nullptr ? 0 : std::uint64_t{FreeImage_GetPitch(image)} * FreeImage_GetHeight(image);
+}
+
+std::uint64_t LargestLayerBytes(const kestrel::PsdHeader& header, const kestrel::PsdLayers& layers) {
+  std::uint64_t largest = 0;
+  for (const kestrel::PsdLayer& layer : layers.layers) {
+    const std::int64_t width = std::min<std::int64_t>(layer.rect.right, header.width) - std::max(layer.rect.left, 0);
+    const std::int64_t height = std::min<std::int64_t>(layer.rect.bottom, header.height) - std::max(layer.rect.top, 0);
+    if (width <= 0 || height <= 0) continue;
+    const std::uint64_t row = kestrel::ChannelRowBytes(static_cast<std::uint32_t>(width), header.depth);
+    largest = std::max(largest, row * static_cast<std::uint64_t>(height) * layer.channels.size());
+  }
+  return largest;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -23,22 +52,30 @@ int main(int argc, char** argv) {
   }
   std::ifstream in(argv[1], std::ios::binary);
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  const kestrel::PsdHeaderCheck check = kestrel::CheckPsdHeader(bytes);
+  if (!check.ok) return 1;
   const auto start = std::chrono::steady_clock::now();
-  bool made = false;
+  std::uint64_t picture = 0;
+  std::uint64_t largestLayer = 0;
   if (std::strcmp(argv[2], "merged") == 0) {
-    FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    FIBITMAP* image = FreeImage_LoadFromMemory(FIF_PSD, memory, 0);
-    made = image != nullptr;
-    FreeImage_Unload(image);
-    FreeImage_CloseMemory(memory);
-  } else {
-    const kestrel::PsdHeaderCheck check = kestrel::CheckPsdHeader(bytes);
-    if (check.ok) {
-      made = static_cast<bool>(
-          kestrel::CompositeLayers(bytes, check.header, kestrel::ReadPsdLayers(bytes, check.header)).image);
+    const kestrel::PsdContents contents = kestrel::DescribePsdContents(bytes, check.header);
+    kestrel::ImagePtr image;
+    if (kestrel::DecodesMergedImage(contents)) {
+      image = kestrel::DecodeMergedImage(bytes, contents);
+    } else {
+      FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+      image = kestrel::Adopt(FreeImage_LoadFromMemory(FIF_PSD, memory, 0));
+      FreeImage_CloseMemory(memory);
     }
+    picture = PictureBytes(image.get());
+  } else {
+    const kestrel::PsdLayers layers = kestrel::ReadPsdLayers(bytes, check.header);
+    const kestrel::LayerComposite composite = kestrel::CompositeLayers(bytes, check.header, layers);
+    picture = PictureBytes(composite.image.get());
+    largestLayer = LargestLayerBytes(check.header, layers);
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%.3f\n", ms);
-  return made ? 0 : 1;
+  std::printf("%.3f %llu %llu\n", ms, static_cast<unsigned long long>(picture),
+              static_cast<unsigned long long>(largestLayer));
+  return picture > 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -17,27 +18,80 @@ namespace {
 // Groups nest no deeper than this; deeper markers are taken as plain layers.
 constexpr std::size_t kMaxGroupDepth = 64;
 
-// Pixels over a rectangle of the canvas: straight colour and alpha, as floats.
+// Pixels over a rectangle of the canvas: straight colour, interleaved, and
+// alpha in a plane of its own. 8-bit files keep them as bytes, as Photoshop
+// does between layers; deeper files as floats. The canvas of an 8-bit grey or
+// RGB file keeps its colour in the picture handed over at the end, in that
+// bitmap's channel order, so that no second copy of it is ever made.
+template <typename T>
 struct Pixels {
   PsdRect rect;
   int channels = 0;
-  std::vector<float> colour;
-  std::vector<float> alpha;
+  std::vector<T> colour;  // empty when the colour lives in `bitmap`
+  std::vector<T> alpha;
+  ImagePtr bitmap;
+  int order[4] = {0, 1, 2, 3};  // where colour channel c lies within a pixel
 
   Pixels() = default;
   Pixels(const PsdRect& r, int c)
-      : rect(r), channels(c), colour(static_cast<std::size_t>(r.Width() * r.Height() * c), 0.0f),
-        alpha(static_cast<std::size_t>(r.Width() * r.Height()), 0.0f) {}
+      : rect(r), channels(c), colour(Count() * static_cast<std::size_t>(c), T{}), alpha(Count(), T{}) {}
+  std::size_t Count() const { return static_cast<std::size_t>(rect.Width() * rect.Height()); }
   std::uint64_t Index(std::int64_t x, std::int64_t y) const {
     return static_cast<std::uint64_t>((y - rect.top) * rect.Width() + (x - rect.left));
   }
+  T* ColourAt(std::int64_t x, std::int64_t y) {
+    if (bitmap) {
+      const auto row = static_cast<int>(rect.Height() - 1 - (y - rect.top));
+      return reinterpret_cast<T*>(FreeImage_GetScanLine(bitmap.get(), row)) + (x - rect.left) * channels;
+    }
+    return colour.data() + Index(x, y) * static_cast<std::uint64_t>(channels);
+  }
+  const T* ColourAt(std::int64_t x, std::int64_t y) const { return const_cast<Pixels*>(this)->ColourAt(x, y); }
 };
+
+inline float ToFloat(std::uint8_t v) { return v * (1.0f / 255); }
+inline float ToFloat(float v) { return v; }
+inline void FromFloat(float v, std::uint8_t& out) {
+  out = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f);
+}
+inline void FromFloat(float v, float& out) { out = v; }
+
+// Row y, columns [left, left + count) of `p` as floats, and back.
+template <typename T>
+void LoadRow(const Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, float* colour, float* alpha) {
+  const int n = p.channels;
+  const T* c = p.ColourAt(left, y);
+  const T* a = p.alpha.data() + p.Index(left, y);
+  for (std::size_t x = 0; x < count; ++x) {
+    for (int k = 0; k < n; ++k) colour[x * n + k] = ToFloat(c[x * n + p.order[k]]);
+    alpha[x] = ToFloat(a[x]);
+  }
+}
+
+template <typename T>
+void StoreRow(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, const float* colour,
+              const float* alpha) {
+  const int n = p.channels;
+  T* c = p.ColourAt(left, y);
+  T* a = p.alpha.data() + p.Index(left, y);
+  for (std::size_t x = 0; x < count; ++x) {
+    for (int k = 0; k < n; ++k) FromFloat(colour[x * n + k], c[x * n + p.order[k]]);
+    FromFloat(alpha[x], a[x]);
+  }
+}
 
 PsdRect Intersect(const PsdRect& a, const PsdRect& b) {
   PsdRect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom),
             std::min(a.right, b.right)};
   if (r.Width() == 0 || r.Height() == 0) return PsdRect{};
   return r;
+}
+
+PsdRect Union(const PsdRect& a, const PsdRect& b) {
+  if (a.Width() == 0 || a.Height() == 0) return b;
+  if (b.Width() == 0 || b.Height() == 0) return a;
+  return PsdRect{std::min(a.top, b.top), std::min(a.left, b.left), std::max(a.bottom, b.bottom),
+                 std::max(a.right, b.right)};
 }
 
 // A fill layer may store nothing but its settings: a rectangle with empty channels.
@@ -92,33 +146,78 @@ float Sample(const std::uint8_t* data, std::uint64_t index, int depth) {
   }
 }
 
-// A layer's channels as the file stores them once unpacked: transparency
-// first, then each colour channel; a missing one reads as 0 (colour) or 1 (transparency).
-struct LayerPlanes {
-  PsdRect rect;
-  int depth = 8;
-  int channels = 0;
-  std::vector<std::vector<std::uint8_t>> data;
-  std::vector<bool> present;
+// A layer's channels read a row at a time as the layer is drawn, top to
+// bottom: transparency first, then each colour channel; a missing one reads
+// as 0 (colour) or 1 (transparency). Only the current row of each is held.
+class LayerRows {
+ public:
+  // False when a channel's data cannot be that of the layer's bounds.
+  bool Open(std::span<const std::uint8_t> file, const PsdLayer& layer, int channels, int depth, int version) {
+    rect_ = layer.rect;
+    depth_ = depth;
+    channels_ = channels;
+    next_ = 0;
+    readers_.clear();
+    readers_.resize(static_cast<std::size_t>(channels + 1));
+    present_.assign(static_cast<std::size_t>(channels + 1), false);
+    rows_.resize(static_cast<std::size_t>(channels + 1));
+    for (const PsdLayerChannel& channel : layer.channels) {
+      if (channel.id >= channels || channel.id < kLayerTransparency) continue;
+      const auto slot = static_cast<std::size_t>(channel.id + 1);
+      if (channel.offset + channel.length > file.size() || channel.length < 2) return false;
+      const std::uint8_t* at = file.data() + channel.offset;
+      if (!readers_[slot].Open(std::span(at + 2, channel.length - 2), at[0] << 8 | at[1],
+                               static_cast<std::uint32_t>(rect_.Height()), static_cast<std::uint32_t>(rect_.Width()),
+                               depth, version)) {
+        return false;
+      }
+      rows_[slot].resize(readers_[slot].RowBytes());
+      present_[slot] = true;
+    }
+    return true;
+  }
 
-  // Row y, columns [left, right) of the canvas, which lie within the layer.
-  void Row(std::int64_t y, std::int64_t left, std::int64_t right, float* colour, float* alpha) const {
-    const std::uint64_t start = static_cast<std::uint64_t>((y - rect.top) * rect.Width() + (left - rect.left));
+  // Row y, columns [left, right) of the canvas, which lie within the layer;
+  // y never goes back. False when the data is damaged on the way there.
+  bool Row(std::int64_t y, std::int64_t left, std::int64_t right, float* colour, float* alpha) {
+    while (next_ <= y - rect_.top) {
+      for (std::size_t slot = 0; slot < readers_.size(); ++slot) {
+        if (present_[slot] && !readers_[slot].Next(rows_[slot].data())) return false;
+      }
+      ++next_;
+    }
+    const auto start = static_cast<std::uint64_t>(left - rect_.left);
     const auto count = static_cast<std::size_t>(right - left);
-    for (int slot = 0; slot <= channels; ++slot) {
-      const bool have = present[static_cast<std::size_t>(slot)];
-      const std::uint8_t* bytes = have ? data[static_cast<std::size_t>(slot)].data() : nullptr;
+    const int n = channels_;
+    for (int slot = 0; slot <= n; ++slot) {
+      const bool have = present_[static_cast<std::size_t>(slot)];
+      const std::uint8_t* bytes = have ? rows_[static_cast<std::size_t>(slot)].data() : nullptr;
       if (slot == 0) {
-        for (std::size_t x = 0; x < count; ++x) alpha[x] = have ? std::clamp(Sample(bytes, start + x, depth), 0.0f, 1.0f) : 1.0f;
-      } else if (depth == 8 && have) {
-        for (std::size_t x = 0; x < count; ++x) colour[x * channels + slot - 1] = bytes[start + x] * (1.0f / 255);
+        if (!have) std::fill_n(alpha, count, 1.0f);
+        else if (depth_ == 8) for (std::size_t x = 0; x < count; ++x) alpha[x] = bytes[start + x] * (1.0f / 255);
+        else for (std::size_t x = 0; x < count; ++x) alpha[x] = std::clamp(Sample(bytes, start + x, depth_), 0.0f, 1.0f);
+      } else if (!have) {
+        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = 0.0f;
+      } else if (depth_ == 8) {
+        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = bytes[start + x] * (1.0f / 255);
       } else {
-        for (std::size_t x = 0; x < count; ++x) colour[x * channels + slot - 1] = have ? Sample(bytes, start + x, depth) : 0.0f;
+        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = Sample(bytes, start + x, depth_);
       }
     }
+    return true;
   }
+
+ private:
+  PsdRect rect_;
+  int depth_ = 8;
+  int channels_ = 0;
+  std::int64_t next_ = 0;  // rows of the layer read so far
+  std::vector<LayerChannelReader> readers_;
+  std::vector<std::vector<std::uint8_t>> rows_;
+  std::vector<bool> present_;
 };
 
+template <typename T>
 class Compositor {
  public:
   Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
@@ -130,7 +229,7 @@ class Compositor {
   const PsdRect& Canvas() const { return canvas_; }
 
   // Draws nodes, bottom to top, onto dest.
-  bool Draw(const std::vector<Node>& nodes, Pixels& dest) {
+  bool Draw(const std::vector<Node>& nodes, Pixels<T>& dest) {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
       const Node& node = nodes[i];
       // The layers clipped to this one follow it.
@@ -145,10 +244,27 @@ class Compositor {
   }
 
  private:
-  bool DrawNode(const Node& node, std::span<const Node> clipped, Pixels& dest) {
+  bool DrawnFill(const PsdLayer& layer) const { return layer.isFill && !HasStoredPixels(layer) && layer.hasFillColour; }
+
+  // The part of the canvas a node can change: nothing outside it needs a
+  // group's own canvas or a copy of what lay beneath.
+  PsdRect Bounds(const Node& node) const {
+    const PsdLayer& layer = *node.layer;
+    if (node.group) {
+      PsdRect all;
+      for (const Node& child : node.children) all = Union(all, Bounds(child));
+      return all;
+    }
+    if (DrawnFill(layer)) {
+      return layer.hasVectorMask && !layer.vectorMask.disabled ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_;
+    }
+    return Intersect(layer.rect, canvas_);
+  }
+
+  bool DrawNode(const Node& node, std::span<const Node> clipped, Pixels<T>& dest) {
     const PsdLayer& layer = *node.layer;
     if (layer.hidden) return true;
-    const bool drawnFill = layer.isFill && !HasStoredPixels(layer) && layer.hasFillColour;
+    const bool drawnFill = DrawnFill(layer);
     if (layer.isAdjustment || (layer.isFill && !HasStoredPixels(layer) && !drawnFill)) {
       ++result_.adjustmentsSkipped;
       return true;
@@ -157,30 +273,33 @@ class Compositor {
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
     const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
     if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
-    // A plain layer is read row by row from its unpacked channels; a group, a
-    // fill, or a layer with others clipped to it is made whole first.
-    Pixels source;
-    LayerPlanes planes;
+    // A plain layer is read row by row as it is drawn; a group, a fill, or a
+    // layer with others clipped to it is made whole first.
+    const int n = channels_;
+    Pixels<T> source;
+    LayerRows rows;
     PsdRect sourceRect;
     const bool streamed = !node.group && !drawnFill && clipped.empty();
     if (streamed) {
-      if (!UnpackPlanes(layer, planes)) return false;
+      if (!OpenRows(layer, rows)) return false;
       sourceRect = Intersect(layer.rect, canvas_);
       ++result_.layersDrawn;
     } else {
       if (node.group) {
-        source = Pixels(Intersect(canvas_, dest.rect), channels_);
+        source = Pixels<T>(Intersect(Bounds(node), dest.rect), n);
         if (!Draw(node.children, source)) return false;
       } else if (drawnFill) {
         Fill(layer, source);
         ++result_.layersDrawn;
       } else {
-        if (!UnpackPlanes(layer, planes)) return false;
-        source = Pixels(Intersect(layer.rect, canvas_), channels_);
+        if (!OpenRows(layer, rows)) return false;
+        source = Pixels<T>(Intersect(layer.rect, canvas_), n);
+        const auto width = static_cast<std::size_t>(source.rect.Width());
+        std::vector<float> colour(width * n);
+        std::vector<float> alpha(width);
         for (std::int64_t y = source.rect.top; y < source.rect.bottom; ++y) {
-          const std::uint64_t at = source.Index(source.rect.left, y);
-          planes.Row(y, source.rect.left, source.rect.right, source.colour.data() + at * channels_,
-                     source.alpha.data() + at);
+          if (!ReadRow(layer, rows, y, source.rect.left, source.rect.right, colour.data(), alpha.data())) return false;
+          StoreRow(source, y, source.rect.left, width, colour.data(), alpha.data());
         }
         ++result_.layersDrawn;
       }
@@ -197,75 +316,101 @@ class Compositor {
     if (layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group) {
       vector = RasteriseVectorMask(layer.vectorMask, area);
     }
-    std::vector<float> colour(width * channels_);
+    std::vector<float> colour(width * n);
     std::vector<float> coverage(width);
+    std::vector<float> backdrop(width * n);
+    std::vector<float> backdropAlpha(width);
     for (std::int64_t y = area.top; y < area.bottom; ++y) {
       if (streamed) {
-        planes.Row(y, area.left, area.right, colour.data(), coverage.data());
+        if (!ReadRow(layer, rows, y, area.left, area.right, colour.data(), coverage.data())) return false;
       } else {
-        const std::uint64_t from = source.Index(area.left, y);
-        std::copy_n(source.colour.data() + from * channels_, colour.size(), colour.data());
-        std::copy_n(source.alpha.data() + from, width, coverage.data());
+        LoadRow(source, y, area.left, width, colour.data(), coverage.data());
       }
       if (!ApplyMask(layer, y, area.left, coverage)) return false;
       const float* cut = vector.empty() ? nullptr : vector.data() + static_cast<std::uint64_t>(y - area.top) * width;
       for (std::size_t x = 0; x < width; ++x) coverage[x] *= cut != nullptr ? opacity * cut[x] : opacity;
-      const std::uint64_t to = dest.Index(area.left, y);
-      BlendPixels(mode, channels_, dest.colour.data() + to * channels_, dest.alpha.data() + to, colour.data(),
-                  coverage.data(), width);
+      LoadRow(dest, y, area.left, width, backdrop.data(), backdropAlpha.data());
+      BlendPixels(mode, n, backdrop.data(), backdropAlpha.data(), colour.data(), coverage.data(), width);
+      StoreRow(dest, y, area.left, width, backdrop.data(), backdropAlpha.data());
     }
     return true;
   }
 
   // A clipped layer draws on its base's colour only where the base has pixels:
   // the base's alpha stays as it was.
-  bool DrawClipped(const Node& node, Pixels& base) {
-    std::vector<float> alpha = base.alpha;
+  bool DrawClipped(const Node& node, Pixels<T>& base) {
+    std::vector<T> alpha = base.alpha;
     if (!DrawNode(node, {}, base)) return false;
     base.alpha = std::move(alpha);
     return true;
   }
 
   // A pass-through group draws straight onto what lies beneath; its opacity
-  // and mask then fade between that and what was there before.
-  bool DrawPassThrough(const Node& node, float opacity, Pixels& dest) {
+  // and mask then fade between that and what was there before, over the
+  // part of the canvas the group's layers can change.
+  bool DrawPassThrough(const Node& node, float opacity, Pixels<T>& dest) {
     const PsdLayer& layer = *node.layer;
     const bool masked = layer.mask.present && !layer.mask.disabled && layer.Channel(layer.mask.channelId) != nullptr;
     if (opacity >= 1 && !masked) return Draw(node.children, dest);
-    Pixels before = dest;
+    const int n = channels_;
+    const PsdRect region = Intersect(Bounds(node), dest.rect);
+    const auto width = static_cast<std::size_t>(region.Width());
+    Pixels<T> before(region, n);
+    std::vector<float> c0(width * n), a0(width), c1(width * n), a1(width), k(width);
+    for (std::int64_t y = region.top; y < region.bottom; ++y) {
+      LoadRow(dest, y, region.left, width, c0.data(), a0.data());
+      StoreRow(before, y, region.left, width, c0.data(), a0.data());
+    }
     if (!Draw(node.children, dest)) return false;
-    std::vector<float> k;
-    for (std::int64_t y = dest.rect.top; y < dest.rect.bottom; ++y) {
-      k.assign(static_cast<std::size_t>(dest.rect.Width()), opacity);
-      if (!ApplyMask(layer, y, dest.rect.left, k)) return false;
-      const std::uint64_t row = dest.Index(dest.rect.left, y);
-      for (std::size_t x = 0; x < k.size(); ++x) {
-        const std::uint64_t i = row + x;
-        const float a0 = before.alpha[i];
-        const float a1 = dest.alpha[i];
-        const float a = a0 + (a1 - a0) * k[x];
-        for (int c = 0; c < channels_; ++c) {
-          const std::uint64_t at = i * channels_ + c;
-          const float premultiplied = before.colour[at] * a0 + (dest.colour[at] * a1 - before.colour[at] * a0) * k[x];
-          dest.colour[at] = a > 0 ? premultiplied / a : 0.0f;
+    for (std::int64_t y = region.top; y < region.bottom; ++y) {
+      k.assign(width, opacity);
+      if (!ApplyMask(layer, y, region.left, k)) return false;
+      LoadRow(before, y, region.left, width, c0.data(), a0.data());
+      LoadRow(dest, y, region.left, width, c1.data(), a1.data());
+      for (std::size_t x = 0; x < width; ++x) {
+        const float a = a0[x] + (a1[x] - a0[x]) * k[x];
+        for (int c = 0; c < n; ++c) {
+          const std::size_t at = x * n + c;
+          const float premultiplied = c0[at] * a0[x] + (c1[at] * a1[x] - c0[at] * a0[x]) * k[x];
+          c1[at] = a > 0 ? premultiplied / a : 0.0f;
         }
-        dest.alpha[i] = a;
+        a1[x] = a;
       }
+      StoreRow(dest, y, region.left, width, c1.data(), a1.data());
     }
     return true;
   }
 
   // A solid colour fill: its colour wherever its vector mask (or, without
   // one, the whole canvas) covers.
-  void Fill(const PsdLayer& layer, Pixels& out) {
+  void Fill(const PsdLayer& layer, Pixels<T>& out) {
     const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
-    out = Pixels(shaped ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_, channels_);
+    out = Pixels<T>(shaped ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_, channels_);
     if (out.rect.Width() == 0) return;
-    if (shaped) out.alpha = RasteriseVectorMask(layer.vectorMask, out.rect);
-    else std::fill(out.alpha.begin(), out.alpha.end(), 1.0f);
-    for (std::size_t i = 0; i < out.alpha.size(); ++i) {
-      for (int c = 0; c < channels_; ++c) out.colour[i * channels_ + c] = static_cast<float>(layer.fillColour[c]);
+    const auto width = static_cast<std::size_t>(out.rect.Width());
+    const std::vector<float> cover = shaped ? RasteriseVectorMask(layer.vectorMask, out.rect) : std::vector<float>{};
+    std::vector<float> colour(width * channels_);
+    std::vector<float> alpha(width, 1.0f);
+    for (std::size_t x = 0; x < width; ++x) {
+      for (int c = 0; c < channels_; ++c) colour[x * channels_ + c] = static_cast<float>(layer.fillColour[c]);
     }
+    for (std::int64_t y = out.rect.top; y < out.rect.bottom; ++y) {
+      if (shaped) std::copy_n(cover.data() + static_cast<std::uint64_t>(y - out.rect.top) * width, width, alpha.data());
+      StoreRow(out, y, out.rect.left, width, colour.data(), alpha.data());
+    }
+  }
+
+  bool OpenRows(const PsdLayer& layer, LayerRows& rows) {
+    if (rows.Open(file_, layer, channels_, header_.depth, header_.version)) return true;
+    result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
+    return false;
+  }
+
+  bool ReadRow(const PsdLayer& layer, LayerRows& rows, std::int64_t y, std::int64_t left, std::int64_t right,
+               float* colour, float* alpha) {
+    if (rows.Row(y, left, right, colour, alpha)) return true;
+    result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
+    return false;
   }
 
   // Unpacks one channel of rows x columns samples; false when it is damaged.
@@ -276,26 +421,6 @@ class Compositor {
     const int compression = at[0] << 8 | at[1];
     return UnpackLayerChannel(std::span(at + 2, channel.length - 2), compression, static_cast<std::uint32_t>(rows),
                               static_cast<std::uint32_t>(columns), depth, header_.version, out);
-  }
-
-  // Unpacks the layer's colour and transparency channels.
-  bool UnpackPlanes(const PsdLayer& layer, LayerPlanes& planes) {
-    planes.rect = layer.rect;
-    planes.depth = header_.depth;
-    planes.channels = channels_;
-    planes.data.assign(static_cast<std::size_t>(channels_ + 1), {});
-    planes.present.assign(static_cast<std::size_t>(channels_ + 1), false);
-    if (layer.rect.Width() == 0 || Intersect(layer.rect, canvas_).Width() == 0) return true;
-    for (const PsdLayerChannel& channel : layer.channels) {
-      if (channel.id >= channels_ || channel.id < kLayerTransparency) continue;
-      const auto slot = static_cast<std::size_t>(channel.id + 1);
-      if (!Unpack(channel, layer.rect.Height(), layer.rect.Width(), header_.depth, planes.data[slot])) {
-        result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
-        return false;
-      }
-      planes.present[slot] = true;
-    }
-    return true;
   }
 
   // Multiplies one row of coverage by the layer's raster mask, decoded once per layer.
@@ -348,10 +473,35 @@ int ColourChannels(const PsdHeader& header) {
   return 0;
 }
 
+// The canvas of an 8-bit grey or RGB file: its colour in the 8-bit grey or
+// 24-bit picture the merged-image decoder would give, alpha beside it.
+Pixels<std::uint8_t> BitmapCanvas(const PsdRect& canvas, int channels) {
+  Pixels<std::uint8_t> p;
+  p.rect = canvas;
+  p.channels = channels;
+  p.bitmap = Adopt(FreeImage_Allocate(static_cast<int>(canvas.Width()), static_cast<int>(canvas.Height()),
+                                      channels == 1 ? 8 : 24));
+  if (!p.bitmap) return p;
+  if (channels == 1) {
+    RGBQUAD* palette = FreeImage_GetPalette(p.bitmap.get());
+    for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+  } else {
+    p.order[0] = FI_RGBA_RED;
+    p.order[1] = FI_RGBA_GREEN;
+    p.order[2] = FI_RGBA_BLUE;
+  }
+  p.alpha.assign(p.Count(), 0);
+  return p;
+}
+
 // The decoder's form for this mode and depth: 8-bit BGR(A) or 8-bit grey,
 // RGB16/RGBA16 or UINT16, RGBF/RGBAF or FLOAT; alpha makes grey RGB(A).
-ImagePtr ToBitmap(const Pixels& canvas, const PsdHeader& header) {
-  const bool hasAlpha = std::any_of(canvas.alpha.begin(), canvas.alpha.end(), [](float a) { return a < 1.0f; });
+template <typename T>
+ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
+  constexpr T kOpaque = std::is_same_v<T, float> ? T(1) : T(255);
+  const bool hasAlpha = std::any_of(canvas.alpha.begin(), canvas.alpha.end(), [](T a) { return a < kOpaque; });
+  // Where every pixel is covered the canvas kept in the picture is the picture.
+  if (canvas.bitmap && !hasAlpha) return std::move(canvas.bitmap);
   const int width = static_cast<int>(header.width);
   const int height = static_cast<int>(header.height);
   const int n = canvas.channels;
@@ -370,12 +520,14 @@ ImagePtr ToBitmap(const Pixels& canvas, const PsdHeader& header) {
   }
   if (!image) return nullptr;
   const int outChannels = grey ? 1 : hasAlpha ? 4 : 3;
+  std::vector<float> colour(static_cast<std::size_t>(width) * n);
+  std::vector<float> alpha(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
     BYTE* line = FreeImage_GetScanLine(image.get(), height - 1 - y);
+    LoadRow(canvas, y, 0, static_cast<std::size_t>(width), colour.data(), alpha.data());
     for (int x = 0; x < width; ++x) {
-      const std::uint64_t i = canvas.Index(x, y);
-      const float* c = canvas.colour.data() + i * n;
-      float rgba[4] = {c[0], c[n > 1 ? 1 : 0], c[n > 1 ? 2 : 0], canvas.alpha[i]};
+      const float* c = colour.data() + static_cast<std::size_t>(x) * n;
+      float rgba[4] = {c[0], c[n > 1 ? 1 : 0], c[n > 1 ? 2 : 0], alpha[static_cast<std::size_t>(x)]};
       if (!hasAlpha) {
         // Whatever the layers leave uncovered shows white, as beneath a flattened picture.
         for (int k = 0; k < 3; ++k) rgba[k] = rgba[k] * rgba[3] + (1 - rgba[3]);
@@ -405,6 +557,27 @@ ImagePtr ToBitmap(const Pixels& canvas, const PsdHeader& header) {
   return image;
 }
 
+template <typename T>
+void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers,
+               LayerComposite& result) {
+  const int n = ColourChannels(header);
+  Compositor<T> compositor(file, header, n, result);
+  Pixels<T> canvas;
+  if constexpr (std::is_same_v<T, std::uint8_t>) {
+    if (n == 1 || n == 3) canvas = BitmapCanvas(compositor.Canvas(), n);
+    else canvas = Pixels<T>(compositor.Canvas(), n);
+  } else {
+    canvas = Pixels<T>(compositor.Canvas(), n);
+  }
+  if (canvas.alpha.size() != canvas.Count() || (!canvas.bitmap && canvas.colour.size() != canvas.Count() * n)) {
+    result.problem = "no memory for the composited picture";
+    return;
+  }
+  if (!compositor.Draw(BuildTree(layers.layers), canvas)) return;
+  result.image = ToBitmap(canvas, header);
+  if (!result.image) result.problem = "no memory for the composited picture";
+}
+
 }  // namespace
 
 bool CanCompositeLayers(const PsdHeader& header) {
@@ -421,11 +594,8 @@ LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHead
     result.problem = layers.problem.empty() ? "the file has no layers" : layers.problem;
     return result;
   }
-  Compositor compositor(file, header, ColourChannels(header), result);
-  Pixels canvas(compositor.Canvas(), ColourChannels(header));
-  if (!compositor.Draw(BuildTree(layers.layers), canvas)) return result;
-  result.image = ToBitmap(canvas, header);
-  if (!result.image) result.problem = "no memory for the composited picture";
+  if (header.depth == 8) Composite<std::uint8_t>(file, header, layers, result);
+  else Composite<float>(file, header, layers, result);
   return result;
 }
 
