@@ -56,27 +56,126 @@ inline void FromFloat(float v, std::uint8_t& out) {
 }
 inline void FromFloat(float v, float& out) { out = v; }
 
-// Row y, columns [left, left + count) of `p` as floats, and back.
-template <typename T>
-void LoadRow(const Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, float* colour, float* alpha) {
-  const int n = p.channels;
+// Row y, columns [left, left + count) of `p` as floats, and back; N is the
+// number of colour channels, fixed so that the loops unroll.
+template <int N, typename T>
+void LoadRowOf(const Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, float* colour, float* alpha) {
   const T* c = p.ColourAt(left, y);
   const T* a = p.alpha.data() + p.Index(left, y);
+  int order[N];
+  for (int k = 0; k < N; ++k) order[k] = p.order[k];
   for (std::size_t x = 0; x < count; ++x) {
-    for (int k = 0; k < n; ++k) colour[x * n + k] = ToFloat(c[x * n + p.order[k]]);
+    for (int k = 0; k < N; ++k) colour[x * N + k] = ToFloat(c[x * N + order[k]]);
     alpha[x] = ToFloat(a[x]);
+  }
+}
+
+template <int N, typename T>
+void StoreRowOf(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, const float* colour,
+                const float* __restrict alpha) {
+  T* __restrict c = p.ColourAt(left, y);
+  T* __restrict a = p.alpha.data() + p.Index(left, y);
+  int order[N];
+  for (int k = 0; k < N; ++k) order[k] = p.order[k];
+  for (std::size_t x = 0; x < count; ++x) {
+    for (int k = 0; k < N; ++k) FromFloat(colour[x * N + k], c[x * N + order[k]]);
+    FromFloat(alpha[x], a[x]);
+  }
+}
+
+// A row of source colour: floats, N to a pixel.
+struct FloatSource {
+  const float* colour;
+  float Get(std::size_t x, int k, int n) const { return colour[x * n + k]; }
+};
+
+// A row of 8-bit source colour straight from a layer's channels, one row of
+// bytes per channel.
+struct ByteSource {
+  const std::uint8_t* rows[4];
+  float Get(std::size_t x, int k, int) const { return rows[k][x] * (1.0f / 255); }
+};
+
+// Lays a row of source pixels over row y of `p` from column `left`: pixels
+// the source does not cover are left alone, and an opaque source in a plain
+// mode is written as it is; the rest is blended pixel by pixel.
+template <int N, typename T, typename Source>
+void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+                const Source& source, const float* __restrict coverage) {
+  T* __restrict c = p.ColourAt(left, y);
+  T* __restrict a = p.alpha.data() + p.Index(left, y);
+  int order[N];
+  for (int k = 0; k < N; ++k) order[k] = p.order[k];
+  const bool plain = mode == BlendMode::Normal || mode == BlendMode::Dissolve || mode == BlendMode::PassThrough;
+  std::size_t x = 0;
+  while (x < count) {
+    // A run of fully covered pixels in a plain mode: the source's own colour.
+    if (plain) {
+      std::size_t end = x;
+      while (end < count && coverage[end] >= 1) ++end;
+      if constexpr (std::is_same_v<Source, ByteSource> && std::is_same_v<T, std::uint8_t>) {
+        for (int k = 0; k < N; ++k) {
+          const std::uint8_t* __restrict from = source.rows[k];
+          T* __restrict to = c + order[k];
+          for (std::size_t i = x; i < end; ++i) to[i * N] = from[i];
+        }
+      } else {
+        for (std::size_t i = x; i < end; ++i) {
+          for (int k = 0; k < N; ++k) FromFloat(source.Get(i, k, N), c[i * N + order[k]]);
+        }
+      }
+      for (std::size_t i = x; i < end; ++i) FromFloat(1.0f, a[i]);
+      if (end > x) {
+        x = end;
+        continue;
+      }
+    }
+    const float as = coverage[x];
+    T* pixel = c + x * N;
+    if (!(as > 0)) {
+      ++x;
+      continue;
+    }
+    float colour[N];
+    float backdrop[N];
+    float backdropAlpha = ToFloat(a[x]);
+    for (int k = 0; k < N; ++k) {
+      colour[k] = source.Get(x, k, N);
+      backdrop[k] = ToFloat(pixel[order[k]]);
+    }
+    BlendPixels(mode, N, backdrop, &backdropAlpha, colour, coverage + x, 1);
+    for (int k = 0; k < N; ++k) FromFloat(backdrop[k], pixel[order[k]]);
+    FromFloat(backdropAlpha, a[x]);
+    ++x;
+  }
+}
+
+template <typename T>
+void LoadRow(const Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, float* colour, float* alpha) {
+  switch (p.channels) {
+    case 1: return LoadRowOf<1>(p, y, left, count, colour, alpha);
+    case 3: return LoadRowOf<3>(p, y, left, count, colour, alpha);
+    default: return LoadRowOf<4>(p, y, left, count, colour, alpha);
   }
 }
 
 template <typename T>
 void StoreRow(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count, const float* colour,
               const float* alpha) {
-  const int n = p.channels;
-  T* c = p.ColourAt(left, y);
-  T* a = p.alpha.data() + p.Index(left, y);
-  for (std::size_t x = 0; x < count; ++x) {
-    for (int k = 0; k < n; ++k) FromFloat(colour[x * n + k], c[x * n + p.order[k]]);
-    FromFloat(alpha[x], a[x]);
+  switch (p.channels) {
+    case 1: return StoreRowOf<1>(p, y, left, count, colour, alpha);
+    case 3: return StoreRowOf<3>(p, y, left, count, colour, alpha);
+    default: return StoreRowOf<4>(p, y, left, count, colour, alpha);
+  }
+}
+
+template <typename T, typename Source>
+void BlendRow(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+              const Source& source, const float* coverage) {
+  switch (p.channels) {
+    case 1: return BlendRowOf<1>(mode, p, y, left, count, source, coverage);
+    case 3: return BlendRowOf<3>(mode, p, y, left, count, source, coverage);
+    default: return BlendRowOf<4>(mode, p, y, left, count, source, coverage);
   }
 }
 
@@ -174,37 +273,61 @@ class LayerRows {
       rows_[slot].resize(readers_[slot].RowBytes());
       present_[slot] = true;
     }
+    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
     return true;
   }
 
   // Row y, columns [left, right) of the canvas, which lie within the layer;
   // y never goes back. False when the data is damaged on the way there.
   bool Row(std::int64_t y, std::int64_t left, std::int64_t right, float* colour, float* alpha) {
+    if (!Advance(y)) return false;
+    Alpha(left, right, alpha);
+    for (int slot = 1; slot <= channels_; ++slot) Colour(slot, left, right, colour);
+    return true;
+  }
+
+  // Makes row y the current row.
+  bool Advance(std::int64_t y) {
     while (next_ <= y - rect_.top) {
       for (std::size_t slot = 0; slot < readers_.size(); ++slot) {
         if (present_[slot] && !readers_[slot].Next(rows_[slot].data())) return false;
       }
       ++next_;
     }
+    return true;
+  }
+
+  // The current row's transparency as coverage.
+  void Alpha(std::int64_t left, std::int64_t right, float* alpha) const {
+    const auto start = static_cast<std::uint64_t>(left - rect_.left);
+    const auto count = static_cast<std::size_t>(right - left);
+    const std::uint8_t* bytes = present_[0] ? rows_[0].data() + (depth_ == 8 ? start : 0) : nullptr;
+    if (bytes == nullptr) std::fill_n(alpha, count, 1.0f);
+    else if (depth_ == 8) for (std::size_t x = 0; x < count; ++x) alpha[x] = bytes[x] * (1.0f / 255);
+    else for (std::size_t x = 0; x < count; ++x) alpha[x] = std::clamp(Sample(bytes, start + x, depth_), 0.0f, 1.0f);
+  }
+
+  // The current row's 8-bit samples of colour channel c from canvas column
+  // `left` (zeros when the layer has no such channel).
+  const std::uint8_t* Bytes(int c, std::int64_t left) const {
+    const auto slot = static_cast<std::size_t>(c + 1);
+    return (present_[slot] ? rows_[slot].data() : zeros_.data()) + (left - rect_.left);
+  }
+
+ private:
+  void Colour(int slot, std::int64_t left, std::int64_t right, float* colour) const {
     const auto start = static_cast<std::uint64_t>(left - rect_.left);
     const auto count = static_cast<std::size_t>(right - left);
     const int n = channels_;
-    for (int slot = 0; slot <= n; ++slot) {
-      const bool have = present_[static_cast<std::size_t>(slot)];
-      const std::uint8_t* bytes = have ? rows_[static_cast<std::size_t>(slot)].data() : nullptr;
-      if (slot == 0) {
-        if (!have) std::fill_n(alpha, count, 1.0f);
-        else if (depth_ == 8) for (std::size_t x = 0; x < count; ++x) alpha[x] = bytes[start + x] * (1.0f / 255);
-        else for (std::size_t x = 0; x < count; ++x) alpha[x] = std::clamp(Sample(bytes, start + x, depth_), 0.0f, 1.0f);
-      } else if (!have) {
-        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = 0.0f;
-      } else if (depth_ == 8) {
-        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = bytes[start + x] * (1.0f / 255);
-      } else {
-        for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = Sample(bytes, start + x, depth_);
-      }
+    const bool have = present_[static_cast<std::size_t>(slot)];
+    const std::uint8_t* bytes = have ? rows_[static_cast<std::size_t>(slot)].data() : nullptr;
+    if (!have) {
+      for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = 0.0f;
+    } else if (depth_ == 8) {
+      for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = bytes[start + x] * (1.0f / 255);
+    } else {
+      for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = Sample(bytes, start + x, depth_);
     }
-    return true;
   }
 
  private:
@@ -214,6 +337,7 @@ class LayerRows {
   std::int64_t next_ = 0;  // rows of the layer read so far
   std::vector<LayerChannelReader> readers_;
   std::vector<std::vector<std::uint8_t>> rows_;
+  std::vector<std::uint8_t> zeros_;  // the row of a missing channel
   std::vector<bool> present_;
 };
 
@@ -316,22 +440,30 @@ class Compositor {
     if (layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group) {
       vector = RasteriseVectorMask(layer.vectorMask, area);
     }
+    // An 8-bit layer's colour goes from its channels to the canvas without floats where it covers fully.
+    const bool bytes = header_.depth == 8 && n <= 4;
     std::vector<float> colour(width * n);
     std::vector<float> coverage(width);
-    std::vector<float> backdrop(width * n);
-    std::vector<float> backdropAlpha(width);
     for (std::int64_t y = area.top; y < area.bottom; ++y) {
-      if (streamed) {
+      if (streamed && bytes) {
+        if (!rows.Advance(y)) return Damaged(layer);
+        rows.Alpha(area.left, area.right, coverage.data());
+      } else if (streamed) {
         if (!ReadRow(layer, rows, y, area.left, area.right, colour.data(), coverage.data())) return false;
       } else {
         LoadRow(source, y, area.left, width, colour.data(), coverage.data());
       }
       if (!ApplyMask(layer, y, area.left, coverage)) return false;
       const float* cut = vector.empty() ? nullptr : vector.data() + static_cast<std::uint64_t>(y - area.top) * width;
-      for (std::size_t x = 0; x < width; ++x) coverage[x] *= cut != nullptr ? opacity * cut[x] : opacity;
-      LoadRow(dest, y, area.left, width, backdrop.data(), backdropAlpha.data());
-      BlendPixels(mode, n, backdrop.data(), backdropAlpha.data(), colour.data(), coverage.data(), width);
-      StoreRow(dest, y, area.left, width, backdrop.data(), backdropAlpha.data());
+      if (cut != nullptr) for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity * cut[x];
+      else if (opacity < 1) for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity;
+      if (streamed && bytes) {
+        ByteSource source{};
+        for (int c = 0; c < n; ++c) source.rows[c] = rows.Bytes(c, area.left);
+        BlendRow(mode, dest, y, area.left, width, source, coverage.data());
+      } else {
+        BlendRow(mode, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
+      }
     }
     return true;
   }
@@ -406,6 +538,11 @@ class Compositor {
     return false;
   }
 
+  bool Damaged(const PsdLayer& layer) {
+    result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
+    return false;
+  }
+
   bool ReadRow(const PsdLayer& layer, LayerRows& rows, std::int64_t y, std::int64_t left, std::int64_t right,
                float* colour, float* alpha) {
     if (rows.Row(y, left, right, colour, alpha)) return true;
@@ -443,16 +580,25 @@ class Compositor {
         maskDepth_ = header_.depth;
       }
     }
+    // Outside its rectangle the mask is its default colour; full coverage there changes nothing.
     const float outside = mask.defaultColour / 255.0f;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      const std::int64_t x = left + static_cast<std::int64_t>(i);
-      float value = outside;
-      if (x >= mask.rect.left && x < mask.rect.right && y >= mask.rect.top && y < mask.rect.bottom) {
-        const std::uint64_t index =
-            static_cast<std::uint64_t>((y - mask.rect.top) * mask.rect.Width() + (x - mask.rect.left));
-        value = std::clamp(Sample(maskData_.data(), index, maskDepth_), 0.0f, 1.0f);
-      }
-      row[i] *= value;
+    const std::int64_t right = left + static_cast<std::int64_t>(row.size());
+    const bool rowInside = y >= mask.rect.top && y < mask.rect.bottom;
+    const std::int64_t from = rowInside ? std::clamp<std::int64_t>(mask.rect.left, left, right) : right;
+    const std::int64_t to = rowInside ? std::clamp<std::int64_t>(mask.rect.right, from, right) : right;
+    if (outside < 1) {
+      for (std::int64_t x = left; x < from; ++x) row[static_cast<std::size_t>(x - left)] *= outside;
+      for (std::int64_t x = to; x < right; ++x) row[static_cast<std::size_t>(x - left)] *= outside;
+    }
+    if (from == to) return true;
+    const std::uint64_t start =
+        static_cast<std::uint64_t>((y - mask.rect.top) * mask.rect.Width() + (from - mask.rect.left));
+    float* out = row.data() + (from - left);
+    const auto count = static_cast<std::size_t>(to - from);
+    if (maskDepth_ == 8) {
+      for (std::size_t i = 0; i < count; ++i) out[i] *= maskData_[start + i] * (1.0f / 255);
+    } else {
+      for (std::size_t i = 0; i < count; ++i) out[i] *= std::clamp(Sample(maskData_.data(), start + i, maskDepth_), 0.0f, 1.0f);
     }
     return true;
   }
