@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "engine/psd_contents.h"
 #include "platform/memory_budget.h"
 
 namespace kestrel {
@@ -37,6 +38,13 @@ std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
   // output depth). While it is handed over, the decoder's bitmap is the copy.
   const std::uint64_t beside = header.depth > 8 ? pixels * samples * (kFloatSampleBytes + 1) : decoded;
   return decoded + std::max(decoded, beside);
+}
+
+std::uint64_t LayerCanvasBytes(const PsdHeader& header) {
+  const int colours = ColourChannelsOfMode(header.colourMode);
+  const std::uint64_t samples = static_cast<std::uint64_t>(colours > 0 ? colours : 4) + 1;
+  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : kFloatSampleBytes;
+  return std::uint64_t{header.width} * header.height * samples * sampleBytes;
 }
 
 std::string MemoryShortage(const PsdHeader& header) {

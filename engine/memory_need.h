@@ -16,6 +16,10 @@ namespace kestrel {
 // it (measured: 21 bytes a pixel for 16-bit RGB, 3 to 6 for 8-bit RGB).
 std::uint64_t ConversionPeakBytes(const PsdHeader& header);
 
+// Bytes of one canvas of the layer compositor over the whole picture: colour
+// and alpha, as bytes for 8-bit files and as floats for deeper ones.
+std::uint64_t LayerCanvasBytes(const PsdHeader& header);
+
 // Empty when the conversion fits in its budget, three quarters of the memory
 // available now; otherwise why not.
 std::string MemoryShortage(const PsdHeader& header);

@@ -346,4 +346,63 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
   return out;
 }
 
+namespace {
+
+std::uint64_t BigAt(const PsdByteReader& read, std::uint64_t at, int bytes, bool& ok) {
+  std::uint8_t field[8] = {};
+  if (!ok || !read(at, field, static_cast<std::size_t>(bytes))) {
+    ok = false;
+    return 0;
+  }
+  std::uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | field[i];
+  return value;
+}
+
+// The count at the head of a layer info of `length` bytes at `at`, when records that size could fit.
+std::uint32_t CountAt(const PsdByteReader& read, std::uint64_t at, std::uint64_t length, bool& ok) {
+  if (length < 2) return 0;
+  const auto count = static_cast<std::int16_t>(BigAt(read, at, 2, ok));
+  const std::uint32_t layers = static_cast<std::uint32_t>(count < 0 ? -std::int32_t{count} : count);
+  return ok && layers <= (length - 2) / 34 ? layers : 0;
+}
+
+}  // namespace
+
+std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header) {
+  const int lengthBytes = header.version == 2 ? 8 : 4;
+  bool ok = true;
+  std::uint64_t at = header.colourDataOffset + header.colourDataLength;
+  const std::uint64_t resources = BigAt(read, at, 4, ok);
+  if (resources > fileSize) return 0;
+  at += 4 + resources;
+  const std::uint64_t sectionLength = BigAt(read, at, lengthBytes, ok);
+  at += static_cast<std::uint64_t>(lengthBytes);
+  if (!ok || sectionLength > fileSize - std::min(at, fileSize)) return 0;
+  const std::uint64_t end = at + sectionLength;
+  const std::uint64_t infoLength = BigAt(read, at, lengthBytes, ok);
+  at += static_cast<std::uint64_t>(lengthBytes);
+  if (!ok || infoLength > end - std::min(at, end)) return 0;
+  if (const std::uint32_t layers = CountAt(read, at, infoLength, ok); layers > 0) return layers;
+  // 16- and 32-bit files keep their layers in a block after the global mask.
+  at += infoLength;
+  const std::uint64_t globalMask = BigAt(read, at, 4, ok);
+  if (globalMask > end - std::min(at, end)) return 0;
+  at += 4 + globalMask;
+  while (ok && at + 12 <= end) {
+    const auto signature = static_cast<std::uint32_t>(BigAt(read, at, 4, ok));
+    if (signature != BlendKey("8BIM") && signature != BlendKey("8B64")) return 0;
+    const auto key = static_cast<std::uint32_t>(BigAt(read, at + 4, 4, ok));
+    const int wide = header.version == 2 && HasWideLength(key) ? 8 : 4;
+    const std::uint64_t length = BigAt(read, at + 8, wide, ok);
+    const std::uint64_t data = at + 8 + static_cast<std::uint64_t>(wide);
+    if (!ok || data > end || length > end - data) return 0;
+    if (key == BlendKey("Lr16") || key == BlendKey("Lr32") || key == BlendKey("Layr")) {
+      return CountAt(read, data, length, ok);
+    }
+    at = data + length;
+  }
+  return 0;
+}
+
 }  // namespace kestrel

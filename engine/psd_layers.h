@@ -119,4 +119,9 @@ struct PsdLayers {
 // section's Lr16/Lr32 blocks; those are read the same way.
 PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header);
 
+// The number of layer records the file declares, read through `read` without
+// reading the records: what compositing them may cost is known before the
+// decoder starts. 0 when the count is missing or cannot fit its section.
+std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header);
+
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 #include "engine/memory_need.h"
 #include "engine/psd_contents.h"
 #include "engine/psd_header.h"
+#include "engine/psd_layers.h"
 #include "engine/psd_merged.h"
 #include "engine/psd_palette.h"
 #include "engine/psd_transfer.h"
@@ -29,6 +30,15 @@ constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
 // does not fail a valid file; the wall-clock bound is there for a hang alone.
 constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
 constexpr int kBaseCpuSeconds = 2;
+// Compositing lays each layer over the canvas at some hundred million pixels
+// a second; the CPU limit allows a tenth of that for every layer the file declares.
+constexpr std::uint64_t kCompositedPixelsPerCpuSecond = 16ull << 20;
+// Canvases of the layer compositor that may be alive at once: the picture's,
+// an isolated group's or a pass-through group's copy of what lies beneath,
+// the output picture made from it, and one more nested group.
+constexpr std::uint64_t kLayerCanvases = 4;
+// A day: beyond it the wall-clock bound, four times the CPU limit in milliseconds, would not fit an int.
+constexpr std::uint64_t kMaxCpuSeconds = 24 * 3600;
 constexpr int kWallPerCpuSecond = 4;
 constexpr int kBaseWallSeconds = 20;
 
@@ -81,16 +91,23 @@ void MendIndexedPalette(const OpenedInput& input, FIBITMAP* image) {
   if (const auto palette = PaletteFromColourData(colourData)) ApplyIndexedPalette(image, *palette);
 }
 
-SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize) {
+SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, std::uint32_t layers) {
   SandboxLimits limits;
-  // A picture rebuilt from layers is composited in floats, beside a group's own canvas.
-  std::uint64_t space = kBaseAddressSpace + 12 * header.decodedBytes + fileSize;
+  // Decoding may take a few copies of the picture. A picture rebuilt from
+  // the layers comes after it, beside the merged image decoded first (kept
+  // should the layers fail).
+  std::uint64_t work = 4 * header.decodedBytes;
+  if (header.hasLayerSection) work = std::max(work, header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header));
+  std::uint64_t space = kBaseAddressSpace + work + fileSize;
   // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
   if (kSanitizedBuild) space += 1024 * kMiB;
   const std::uint64_t machine = PhysicalMemoryBytes();
   if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
   limits.extraAddressSpace = space;
-  limits.cpuSeconds = kBaseCpuSeconds + static_cast<int>(header.decodedBytes / kDecodedBytesPerCpuSecond);
+  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+  const std::uint64_t cpu = kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
+                            std::uint64_t{layers} * pixels / kCompositedPixelsPerCpuSecond;
+  limits.cpuSeconds = static_cast<int>(std::min<std::uint64_t>(cpu, kMaxCpuSeconds));
   limits.wallMilliseconds = (kBaseWallSeconds + kWallPerCpuSecond * limits.cpuSeconds) * 1000;
   return limits;
 }
@@ -119,7 +136,10 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   const PsdHeader& header = input.header;
   // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
   const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
-  const SandboxLimits limits = LimitsFor(header, size);
+  const PsdByteReader read = [inputFd](std::uint64_t offset, void* out, std::size_t bytes) {
+    return ReadAt(inputFd, offset, out, bytes);
+  };
+  const SandboxLimits limits = LimitsFor(header, size, CountPsdLayers(size, read, header));
   ImageResult load;
   LayerRebuildNote note;
   const SandboxResult result = RunSandboxed(

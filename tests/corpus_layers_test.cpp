@@ -204,5 +204,30 @@ TEST(CorpusLayers, PlaceholderMergedImagesAreReplacedByTheLayers) {
   EXPECT_EQ(compared, 9);
 }
 
+// The count the confined decoder's limits are sized by, read without the
+// records, is the number of records the full reader finds, in the layer info
+// and in the 16- and 32-bit blocks alike.
+TEST(CorpusLayers, TheDeclaredLayerCountIsTheNumberOfRecordsRead) {
+  KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  int counted = 0;
+  for (const char* real : {"yes", "no"}) {
+    for (const std::string& name : LayeredFiles(real)) {
+      const std::vector<std::uint8_t> bytes = ReadAll(test::CorpusPath("psd/" + name));
+      const PsdHeaderCheck check = CheckPsdHeader(bytes);
+      if (!check.ok) continue;
+      const PsdLayers layers = ReadPsdLayers(bytes, check.header);
+      if (layers.layers.empty()) continue;
+      const auto read = [&bytes](std::uint64_t offset, void* out, std::size_t size) {
+        if (offset > bytes.size() || size > bytes.size() - offset) return false;
+        std::copy_n(bytes.data() + offset, size, static_cast<std::uint8_t*>(out));
+        return true;
+      };
+      EXPECT_EQ(CountPsdLayers(bytes.size(), read, check.header), layers.layers.size()) << name;
+      ++counted;
+    }
+  }
+  EXPECT_GT(counted, 30);
+}
+
 }  // namespace
 }  // namespace kestrel
