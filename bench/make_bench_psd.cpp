@@ -1,6 +1,10 @@
 // Writes large Photoshop files for the benchmark, quickly.
-// Usage: make_bench_psd OUT KIND WIDTH HEIGHT raw|rle noise|smooth
+// Usage: make_bench_psd OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS]
 // KIND: rgb8, grey8, cmyk8, rgb16, grey16
+// With LAYERS, the file also holds that many run-length layers: an opaque
+// background over the canvas, then layers over two thirds of it with soft
+// alpha in turn normal, multiply, screen, overlay and hue, every other one
+// at 70% opacity.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -42,11 +46,70 @@ void PackBits(const std::uint8_t* row, std::size_t size, std::vector<std::uint8_
   }
 }
 
+// The layer and mask information of `layers` layers (its length first).
+std::vector<std::uint8_t> LayerSection(unsigned layers, unsigned width, unsigned height, unsigned channels,
+                                       unsigned depth) {
+  const char* modes[] = {"norm", "mul ", "scrn", "over", "hue "};
+  std::vector<std::uint8_t> records, pixels;
+  const std::size_t sampleBytes = depth / 8;
+  for (unsigned l = 0; l < layers; ++l) {
+    const unsigned top = l == 0 ? 0 : (height / 6) * (l % 3) / 2;
+    const unsigned left = l == 0 ? 0 : (width / 6) * (l % 2);
+    const unsigned bottom = l == 0 ? height : top + height * 2 / 3;
+    const unsigned right = l == 0 ? width : left + width * 2 / 3;
+    const unsigned w = right - left, h = bottom - top;
+    for (unsigned v : {top, left, bottom, right}) Put32(records, v);
+    Put16(records, channels + 1);
+    std::vector<std::uint8_t> row(w * sampleBytes), packed, counts, data;
+    for (int c = -1; c < static_cast<int>(channels); ++c) {
+      counts.clear();
+      data.clear();
+      for (unsigned y = 0; y < h; ++y) {
+        for (unsigned x = 0; x < w; ++x) {
+          const unsigned value = c < 0 ? (l == 0 ? 255 : (x * 255 / w + y * 255 / h) / 2)
+                                       : ((x + left) / 9 + (y + top) / 4 + (c + 1) * 70 * (l + 1)) % 256;
+          for (std::size_t b = 0; b < sampleBytes; ++b) row[x * sampleBytes + b] = static_cast<std::uint8_t>(value);
+        }
+        packed.clear();
+        PackBits(row.data(), row.size(), packed);
+        Put16(counts, static_cast<unsigned>(packed.size()));
+        data.insert(data.end(), packed.begin(), packed.end());
+      }
+      Put16(records, static_cast<unsigned>(static_cast<std::uint16_t>(c)));
+      Put32(records, static_cast<std::uint32_t>(2 + counts.size() + data.size()));
+      Put16(pixels, 1);
+      pixels.insert(pixels.end(), counts.begin(), counts.end());
+      pixels.insert(pixels.end(), data.begin(), data.end());
+    }
+    records.insert(records.end(), {'8', 'B', 'I', 'M'});
+    records.insert(records.end(), modes[l % 5], modes[l % 5] + 4);
+    records.push_back(l % 2 == 0 ? 255 : 178);  // opacity
+    records.push_back(0);                       // clipping
+    records.push_back(0);                       // flags
+    records.push_back(0);
+    Put32(records, 12);  // extra data: no mask, no blending ranges, an empty name
+    Put32(records, 0);
+    Put32(records, 0);
+    Put32(records, 0);
+  }
+  std::vector<std::uint8_t> info;
+  Put16(info, layers);
+  info.insert(info.end(), records.begin(), records.end());
+  info.insert(info.end(), pixels.begin(), pixels.end());
+  if (info.size() % 2 != 0) info.push_back(0);
+  std::vector<std::uint8_t> section;
+  Put32(section, static_cast<std::uint32_t>(4 + info.size() + 4));
+  Put32(section, static_cast<std::uint32_t>(info.size()));
+  section.insert(section.end(), info.begin(), info.end());
+  Put32(section, 0);  // global layer mask
+  return section;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) {
-    std::fprintf(stderr, "usage: %s OUT KIND WIDTH HEIGHT raw|rle noise|smooth\n", argv[0]);
+  if (argc != 7 && argc != 8) {
+    std::fprintf(stderr, "usage: %s OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS]\n", argv[0]);
     return 2;
   }
   const std::string kind = argv[2];
@@ -71,7 +134,13 @@ int main(int argc, char** argv) {
   Put16(out, mode);
   Put32(out, 0);  // colour mode data
   Put32(out, 0);  // image resources
-  Put32(out, 0);  // layers and masks
+  if (argc == 8) {
+    const std::vector<std::uint8_t> section = LayerSection(static_cast<unsigned>(std::stoul(argv[7])), width, height,
+                                                           channels, depth);
+    out.insert(out.end(), section.begin(), section.end());
+  } else {
+    Put32(out, 0);  // layers and masks
+  }
   Put16(out, rle ? 1 : 0);
 
   std::mt19937 random(42);

@@ -1,6 +1,8 @@
 #include "engine/blend_modes.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cmath>
 
 #include "engine/psd_layers.h"
@@ -123,11 +125,6 @@ void NonSeparable(BlendMode mode, const float* b, const float* s, float* out) {
   }
 }
 
-bool IsNonSeparable(BlendMode mode) {
-  return mode == BlendMode::Hue || mode == BlendMode::Saturation || mode == BlendMode::Colour ||
-         mode == BlendMode::Luminosity || mode == BlendMode::DarkerColour || mode == BlendMode::LighterColour;
-}
-
 // On one grey channel the hue and saturation of either side are nil: the
 // modes that keep the backdrop's lightness keep the backdrop.
 float NonSeparableGrey(BlendMode mode, float b, float s) {
@@ -168,10 +165,20 @@ BlendMode BlendModeFromKey(std::uint32_t key) {
   return BlendMode::Normal;
 }
 
-void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* backdropAlpha,
-                 const float* sourceColour, const float* coverage, std::uint64_t count) {
-  const bool nonSeparable = IsNonSeparable(mode);
-  const bool plain = mode == BlendMode::Normal || mode == BlendMode::Dissolve || mode == BlendMode::PassThrough;
+namespace {
+
+// The alpha of a source over a backdrop; exactly 1 where either is opaque,
+// so that a deep picture the layers cover fully keeps no alpha channel.
+float UnionAlpha(float as, float ab) { return as >= 1 || ab >= 1 ? 1.0f : as + ab - as * ab; }
+
+// BlendPixels for one mode, fixed so that the mode's formula is inlined.
+template <BlendMode M>
+void BlendLoop(int channels, float* backdropColour, float* backdropAlpha, const float* sourceColour,
+               const float* coverage, std::uint64_t count) {
+  constexpr bool kNonSeparable = M == BlendMode::Hue || M == BlendMode::Saturation || M == BlendMode::Colour ||
+                                 M == BlendMode::Luminosity || M == BlendMode::DarkerColour ||
+                                 M == BlendMode::LighterColour;
+  constexpr bool kPlain = M == BlendMode::Normal || M == BlendMode::Dissolve || M == BlendMode::PassThrough;
   for (std::uint64_t i = 0; i < count; ++i) {
     const float as = coverage[i];
     if (as <= 0) continue;
@@ -179,21 +186,23 @@ void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* bac
     const float* cs = sourceColour + i * static_cast<std::uint64_t>(channels);
     const float ab = backdropAlpha[i];
     // An opaque source in a plain mode, or any source over nothing, simply replaces.
-    if ((plain && as >= 1) || ab <= 0) {
+    if ((kPlain && as >= 1) || ab <= 0) {
       for (int c = 0; c < channels; ++c) cb[c] = cs[c];
-      backdropAlpha[i] = as + ab - as * ab;
+      backdropAlpha[i] = UnionAlpha(as, ab);
       continue;
     }
-    const float ar = as + ab - as * ab;
+    const float ar = UnionAlpha(as, ab);
     float mixed[4];
-    if (plain || ab <= 0) {
+    if constexpr (kPlain) {
       for (int c = 0; c < channels; ++c) mixed[c] = cs[c];
-    } else if (nonSeparable && channels == 3) {
-      NonSeparable(mode, cb, cs, mixed);
-    } else {
-      for (int c = 0; c < channels; ++c) {
-        mixed[c] = nonSeparable ? NonSeparableGrey(mode, cb[c], cs[c]) : Separable(mode, cb[c], cs[c]);
+    } else if constexpr (kNonSeparable) {
+      if (channels == 3) {
+        NonSeparable(M, cb, cs, mixed);
+      } else {
+        for (int c = 0; c < channels; ++c) mixed[c] = NonSeparableGrey(M, cb[c], cs[c]);
       }
+    } else {
+      for (int c = 0; c < channels; ++c) mixed[c] = Separable(M, cb[c], cs[c]);
     }
     // Where the backdrop is transparent the source shows as it is; where both
     // are there, the blended colour; the rest of the backdrop shows through.
@@ -203,6 +212,23 @@ void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* bac
     }
     backdropAlpha[i] = ar;
   }
+}
+
+using BlendLoopFunction = void (*)(int, float*, float*, const float*, const float*, std::uint64_t);
+
+template <std::size_t... Modes>
+constexpr std::array<BlendLoopFunction, sizeof...(Modes)> MakeBlendLoops(std::index_sequence<Modes...>) {
+  return {&BlendLoop<static_cast<BlendMode>(Modes)>...};
+}
+
+// One loop per mode, in the order of the enumeration (PassThrough is last).
+constexpr auto kBlendLoops = MakeBlendLoops(std::make_index_sequence<static_cast<std::size_t>(BlendMode::PassThrough) + 1>());
+
+}  // namespace
+
+void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* backdropAlpha,
+                 const float* sourceColour, const float* coverage, std::uint64_t count) {
+  kBlendLoops[static_cast<std::size_t>(mode)](channels, backdropColour, backdropAlpha, sourceColour, coverage, count);
 }
 
 }  // namespace kestrel

@@ -83,6 +83,9 @@ void StoreRowOf(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t cou
   }
 }
 
+// Pixels blended together at most: their floats stay on the stack.
+constexpr std::size_t kBlendChunk = 256;
+
 // A row of source colour: floats, N to a pixel.
 struct FloatSource {
   const float* colour;
@@ -137,23 +140,32 @@ void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left,
         continue;
       }
     }
-    const float as = coverage[x];
-    T* pixel = c + x * N;
-    if (!(as > 0)) {
+    if (!(coverage[x] > 0)) {
       ++x;
       continue;
     }
-    float colour[N];
-    float backdrop[N];
-    float backdropAlpha = ToFloat(a[x]);
-    for (int k = 0; k < N; ++k) {
-      colour[k] = source.Get(x, k, N);
-      backdrop[k] = ToFloat(pixel[order[k]]);
+    // A run of pixels to blend: gathered as floats, blended together, put back.
+    float colour[kBlendChunk * N];
+    float backdrop[kBlendChunk * N];
+    float backdropAlpha[kBlendChunk];
+    std::size_t end = x;
+    while (end < count && end - x < kBlendChunk && coverage[end] > 0 && !(plain && coverage[end] >= 1)) ++end;
+    const std::size_t run = end - x;
+    for (std::size_t i = 0; i < run; ++i) {
+      const T* pixel = c + (x + i) * N;
+      for (int k = 0; k < N; ++k) {
+        colour[i * N + k] = source.Get(x + i, k, N);
+        backdrop[i * N + k] = ToFloat(pixel[order[k]]);
+      }
+      backdropAlpha[i] = ToFloat(a[x + i]);
     }
-    BlendPixels(mode, N, backdrop, &backdropAlpha, colour, coverage + x, 1);
-    for (int k = 0; k < N; ++k) FromFloat(backdrop[k], pixel[order[k]]);
-    FromFloat(backdropAlpha, a[x]);
-    ++x;
+    BlendPixels(mode, N, backdrop, backdropAlpha, colour, coverage + x, run);
+    for (std::size_t i = 0; i < run; ++i) {
+      T* pixel = c + (x + i) * N;
+      for (int k = 0; k < N; ++k) FromFloat(backdrop[i * N + k], pixel[order[k]]);
+      FromFloat(backdropAlpha[i], a[x + i]);
+    }
+    x = end;
   }
 }
 

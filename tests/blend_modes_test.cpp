@@ -45,6 +45,26 @@ TEST(BlendModes, EachSeparableModeGivesItsFormulasValue) {
   }
 }
 
+// A 16- or 32-bit picture keeps an alpha channel wherever a pixel's alpha is
+// below 1: layers over an opaque backdrop, or opaque layers, must leave it at
+// exactly 1, whatever the rounding of the alpha formula would give.
+TEST(BlendModes, OpaqueStaysExactlyOpaque) {
+  for (const BlendMode mode : {BlendMode::Normal, BlendMode::Multiply, BlendMode::Screen, BlendMode::Hue}) {
+    for (int step = 1; step <= 100; ++step) {
+      const float coverage = step / 100.0f * 0.999f;
+      float colour[3] = {0.2f, 0.5f, 0.7f};
+      float alpha = 1.0f;
+      const float source[3] = {0.9f, 0.1f, 0.3f};
+      BlendPixels(mode, 3, colour, &alpha, source, &coverage, 1);
+      EXPECT_EQ(alpha, 1.0f) << static_cast<int>(mode) << " coverage " << coverage;
+      alpha = coverage;
+      const float opaque = 1.0f;
+      BlendPixels(mode, 3, colour, &alpha, source, &opaque, 1);
+      EXPECT_EQ(alpha, 1.0f) << static_cast<int>(mode) << " backdrop " << coverage;
+    }
+  }
+}
+
 TEST(BlendModes, PartlyCoveredPixelsMixByStraightAlpha) {
   // Multiply, source 0.5 at coverage 0.5 over backdrop 0.8 at alpha 0.5:
   // ar = 0.75; Cr = (0.5*0.5*0.5 + 0.5*0.5*0.4 + 0.5*0.5*0.8) / 0.75 = 0.5667.
