@@ -19,10 +19,10 @@ namespace {
 constexpr std::size_t kMaxGroupDepth = 64;
 
 // Pixels over a rectangle of the canvas: straight colour, interleaved, and
-// alpha in a plane of its own. 8-bit files keep them as bytes, as Photoshop
-// does between layers; deeper files as floats. The canvas of an 8-bit grey or
-// RGB file keeps its colour in the picture handed over at the end, in that
-// bitmap's channel order, so that no second copy of it is ever made.
+// alpha in a plane of its own. 8- and 16-bit files keep samples of their own
+// depth, as Photoshop does between layers; 32-bit files floats. The canvas of
+// a grey or RGB file keeps its colour in the picture handed over at the end,
+// in that bitmap's channel order, so that no second copy of it is ever made.
 template <typename T>
 struct Pixels {
   PsdRect rect;
@@ -50,7 +50,11 @@ struct Pixels {
 };
 
 inline float ToFloat(std::uint8_t v) { return v * (1.0f / 255); }
+inline float ToFloat(std::uint16_t v) { return v * (1.0f / 65535); }
 inline float ToFloat(float v) { return v; }
+inline void FromFloat(float v, std::uint16_t& out) {
+  out = static_cast<std::uint16_t>(std::clamp(v, 0.0f, 1.0f) * 65535 + 0.5f);
+}
 inline void FromFloat(float v, std::uint8_t& out) {
   out = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f);
 }
@@ -645,24 +649,35 @@ int ColourChannels(const PsdHeader& header) {
   return 0;
 }
 
-// The canvas of an 8-bit grey or RGB file: its colour in the 8-bit grey or
-// 24-bit picture the merged-image decoder would give, alpha beside it.
-Pixels<std::uint8_t> BitmapCanvas(const PsdRect& canvas, int channels) {
-  Pixels<std::uint8_t> p;
+// The canvas of a grey or RGB file: its colour in the picture the
+// merged-image decoder would give (8-bit grey or 24-bit BGR, UINT16 or
+// RGB16, FLOAT or RGBF), alpha beside it.
+template <typename T>
+Pixels<T> BitmapCanvas(const PsdRect& canvas, int channels) {
+  Pixels<T> p;
   p.rect = canvas;
   p.channels = channels;
-  p.bitmap = Adopt(FreeImage_Allocate(static_cast<int>(canvas.Width()), static_cast<int>(canvas.Height()),
-                                      channels == 1 ? 8 : 24));
-  if (!p.bitmap) return p;
-  if (channels == 1) {
-    RGBQUAD* palette = FreeImage_GetPalette(p.bitmap.get());
-    for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+  const int width = static_cast<int>(canvas.Width());
+  const int height = static_cast<int>(canvas.Height());
+  const bool grey = channels == 1;
+  if constexpr (std::is_same_v<T, std::uint8_t>) {
+    p.bitmap = Adopt(FreeImage_Allocate(width, height, grey ? 8 : 24));
+    if (!p.bitmap) return p;
+    if (grey) {
+      RGBQUAD* palette = FreeImage_GetPalette(p.bitmap.get());
+      for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    } else {
+      p.order[0] = FI_RGBA_RED;
+      p.order[1] = FI_RGBA_GREEN;
+      p.order[2] = FI_RGBA_BLUE;
+    }
+  } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+    p.bitmap = Adopt(FreeImage_AllocateT(grey ? FIT_UINT16 : FIT_RGB16, width, height));
   } else {
-    p.order[0] = FI_RGBA_RED;
-    p.order[1] = FI_RGBA_GREEN;
-    p.order[2] = FI_RGBA_BLUE;
+    p.bitmap = Adopt(FreeImage_AllocateT(grey ? FIT_FLOAT : FIT_RGBF, width, height));
   }
-  p.alpha.assign(p.Count(), 0);
+  if (!p.bitmap) return p;
+  p.alpha.assign(p.Count(), T{});
   return p;
 }
 
@@ -670,7 +685,7 @@ Pixels<std::uint8_t> BitmapCanvas(const PsdRect& canvas, int channels) {
 // RGB16/RGBA16 or UINT16, RGBF/RGBAF or FLOAT; alpha makes grey RGB(A).
 template <typename T>
 ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
-  constexpr T kOpaque = std::is_same_v<T, float> ? T(1) : T(255);
+  constexpr T kOpaque = std::is_same_v<T, float> ? T(1) : std::is_same_v<T, std::uint16_t> ? T(65535) : T(255);
   const bool hasAlpha = std::any_of(canvas.alpha.begin(), canvas.alpha.end(), [](T a) { return a < kOpaque; });
   // Where every pixel is covered the canvas kept in the picture is the picture.
   if (canvas.bitmap && !hasAlpha) return std::move(canvas.bitmap);
@@ -754,12 +769,8 @@ void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, cons
   const int n = ColourChannels(header);
   Compositor<T> compositor(file, header, n, result);
   Pixels<T> canvas;
-  if constexpr (std::is_same_v<T, std::uint8_t>) {
-    if (n == 1 || n == 3) canvas = BitmapCanvas(compositor.Canvas(), n);
-    else canvas = Pixels<T>(compositor.Canvas(), n);
-  } else {
-    canvas = Pixels<T>(compositor.Canvas(), n);
-  }
+  if (n == 1 || n == 3) canvas = BitmapCanvas<T>(compositor.Canvas(), n);
+  else canvas = Pixels<T>(compositor.Canvas(), n);
   if (canvas.alpha.size() != canvas.Count() || (!canvas.bitmap && canvas.colour.size() != canvas.Count() * n)) {
     result.problem = "no memory for the composited picture";
     return;
@@ -786,6 +797,7 @@ LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHead
     return result;
   }
   if (header.depth == 8) Composite<std::uint8_t>(file, header, layers, result);
+  else if (header.depth == 16) Composite<std::uint16_t>(file, header, layers, result);
   else Composite<float>(file, header, layers, result);
   return result;
 }

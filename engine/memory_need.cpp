@@ -43,7 +43,7 @@ std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
 std::uint64_t LayerCanvasBytes(const PsdHeader& header) {
   const int colours = ColourChannelsOfMode(header.colourMode);
   const std::uint64_t samples = static_cast<std::uint64_t>(colours > 0 ? colours : 4) + 1;
-  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : kFloatSampleBytes;
+  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : header.depth == 16 ? 2 : kFloatSampleBytes;
   return std::uint64_t{header.width} * header.height * samples * sampleBytes;
 }
 

@@ -17,7 +17,7 @@ namespace kestrel {
 std::uint64_t ConversionPeakBytes(const PsdHeader& header);
 
 // Bytes of one canvas of the layer compositor over the whole picture: colour
-// and alpha, as bytes for 8-bit files and as floats for deeper ones.
+// and alpha, in samples of the file's depth (floats for 32 bits).
 std::uint64_t LayerCanvasBytes(const PsdHeader& header);
 
 // Empty when the conversion fits in its budget, three quarters of the memory
