@@ -4,11 +4,14 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "engine/blend_modes.h"
+#include "engine/fill_layers.h"
 #include "engine/layer_channels.h"
+#include "engine/layer_effects.h"
 #include "engine/vector_mask.h"
 
 namespace kestrel {
@@ -148,12 +151,23 @@ class Compositor {
   bool DrawNode(const Node& node, std::span<const Node> clipped, Pixels& dest) {
     const PsdLayer& layer = *node.layer;
     if (layer.hidden) return true;
-    const bool drawnFill = layer.isFill && !HasStoredPixels(layer) && layer.hasFillColour;
-    if (layer.isAdjustment || (layer.isFill && !HasStoredPixels(layer) && !drawnFill)) {
+    if (layer.isAdjustment) {
       ++result_.adjustmentsSkipped;
       return true;
     }
-    if (layer.hasEffects) ++result_.effectsSkipped;
+    // A fill layer without pixels is drawn from its settings, and overlays
+    // repaint a layer's pixels: both before the compositor sees them.
+    std::optional<FillPixels> fill;
+    if (layer.isFill && !node.group && !HasStoredPixels(layer)) {
+      fill = DrawFillLayer(file_, layer, header_, channels_);
+      if (!fill) {
+        ++result_.adjustmentsSkipped;
+        return true;
+      }
+    }
+    LayerStyle style = ReadLayerStyle(file_, layer, header_.colourMode);
+    if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
+    if (style.leftOut) ++result_.effectsSkipped;
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
     const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
     if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
@@ -162,21 +176,18 @@ class Compositor {
     Pixels source;
     LayerPlanes planes;
     PsdRect sourceRect;
-    const bool streamed = !node.group && !drawnFill && clipped.empty();
+    const bool streamed = !node.group && clipped.empty();
     if (streamed) {
-      if (!UnpackPlanes(layer, planes)) return false;
-      sourceRect = Intersect(layer.rect, canvas_);
+      if (!UnpackPlanes(layer, std::move(fill), style, planes)) return false;
+      sourceRect = Intersect(planes.rect, canvas_);
       ++result_.layersDrawn;
     } else {
       if (node.group) {
         source = Pixels(Intersect(canvas_, dest.rect), channels_);
         if (!Draw(node.children, source)) return false;
-      } else if (drawnFill) {
-        Fill(layer, source);
-        ++result_.layersDrawn;
       } else {
-        if (!UnpackPlanes(layer, planes)) return false;
-        source = Pixels(Intersect(layer.rect, canvas_), channels_);
+        if (!UnpackPlanes(layer, std::move(fill), style, planes)) return false;
+        source = Pixels(Intersect(planes.rect, canvas_), channels_);
         for (std::int64_t y = source.rect.top; y < source.rect.bottom; ++y) {
           const std::uint64_t at = source.Index(source.rect.left, y);
           planes.Row(y, source.rect.left, source.rect.right, source.colour.data() + at * channels_,
@@ -255,19 +266,6 @@ class Compositor {
     return true;
   }
 
-  // A solid colour fill: its colour wherever its vector mask (or, without
-  // one, the whole canvas) covers.
-  void Fill(const PsdLayer& layer, Pixels& out) {
-    const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
-    out = Pixels(shaped ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_, channels_);
-    if (out.rect.Width() == 0) return;
-    if (shaped) out.alpha = RasteriseVectorMask(layer.vectorMask, out.rect);
-    else std::fill(out.alpha.begin(), out.alpha.end(), 1.0f);
-    for (std::size_t i = 0; i < out.alpha.size(); ++i) {
-      for (int c = 0; c < channels_; ++c) out.colour[i * channels_ + c] = static_cast<float>(layer.fillColour[c]);
-    }
-  }
-
   // Unpacks one channel of rows x columns samples; false when it is damaged.
   bool Unpack(const PsdLayerChannel& channel, std::int64_t rows, std::int64_t columns, int depth,
               std::vector<std::uint8_t>& out) {
@@ -278,13 +276,29 @@ class Compositor {
                               static_cast<std::uint32_t>(columns), depth, header_.version, out);
   }
 
-  // Unpacks the layer's colour and transparency channels.
-  bool UnpackPlanes(const PsdLayer& layer, LayerPlanes& planes) {
-    planes.rect = layer.rect;
+  // Unpacks the layer's colour and transparency channels, or takes the
+  // fill's, and paints the style's overlays over them.
+  bool UnpackPlanes(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style,
+                    LayerPlanes& planes) {
+    planes.rect = fill ? fill->rect : layer.rect;
     planes.depth = header_.depth;
     planes.channels = channels_;
     planes.data.assign(static_cast<std::size_t>(channels_ + 1), {});
     planes.present.assign(static_cast<std::size_t>(channels_ + 1), false);
+    if (fill) {
+      planes.data = std::move(fill->planes);
+      planes.present.assign(planes.data.size(), true);
+    } else if (!UnpackStoredPlanes(layer, planes)) {
+      return false;
+    }
+    if (!style.overlays.empty() && Intersect(planes.rect, canvas_).Width() > 0) {
+      PaintOverlays(style, planes.rect, canvas_, header_.depth, channels_, planes.data);
+      std::fill(planes.present.begin() + 1, planes.present.end(), true);
+    }
+    return true;
+  }
+
+  bool UnpackStoredPlanes(const PsdLayer& layer, LayerPlanes& planes) {
     if (layer.rect.Width() == 0 || Intersect(layer.rect, canvas_).Width() == 0) return true;
     for (const PsdLayerChannel& channel : layer.channels) {
       if (channel.id >= channels_ || channel.id < kLayerTransparency) continue;
