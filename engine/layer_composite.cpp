@@ -169,7 +169,9 @@ class Compositor {
     if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
     if (style.leftOut) ++result_.effectsSkipped;
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
-    const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
+    // A layer with overlays has its fill opacity in its pixels already.
+    const float fillOpacity = style.overlays.empty() ? layer.fillOpacity / 255.0f : 1.0f;
+    const float opacity = layer.opacity / 255.0f * fillOpacity;
     if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
     // A plain layer is read row by row from its unpacked channels; a group, a
     // fill, or a layer with others clipped to it is made whole first.
@@ -292,8 +294,8 @@ class Compositor {
       return false;
     }
     if (!style.overlays.empty() && Intersect(planes.rect, canvas_).Width() > 0) {
-      PaintOverlays(style, planes.rect, canvas_, header_.depth, channels_, planes.data);
-      std::fill(planes.present.begin() + 1, planes.present.end(), true);
+      PaintOverlays(style, planes.rect, canvas_, header_.depth, channels_, layer.fillOpacity / 255.0f, planes.data);
+      std::fill(planes.present.begin(), planes.present.end(), true);
     }
     return true;
   }

@@ -103,17 +103,21 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
 }
 
 void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
-                   std::vector<std::vector<std::uint8_t>>& planes) {
+                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes) {
   const auto width = static_cast<std::uint64_t>(rect.Width());
   const auto count = width * static_cast<std::uint64_t>(rect.Height());
   if (style.overlays.empty() || count == 0 || planes.size() < static_cast<std::size_t>(channels + 1)) return;
   const auto bytes = count * static_cast<std::uint64_t>(depth / 8);
   for (int c = 1; c <= channels; ++c) planes[static_cast<std::size_t>(c)].resize(bytes);  // a missing channel reads as 0
+  if (planes[0].size() != bytes) {  // without a transparency channel, every pixel is opaque
+    planes[0].assign(bytes, 0);
+    for (std::uint64_t i = 0; i < count; ++i) WritePlaneSample(planes[0].data(), i, depth, 1.0f);
+  }
   const auto n = static_cast<std::uint64_t>(channels);
   std::vector<float> colour(width * n);
   std::vector<float> paint(width * n);
   std::vector<float> coverage(width);
-  std::vector<float> opaque(width);
+  std::vector<float> content(width);
   for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
     const std::uint64_t row = static_cast<std::uint64_t>(y - rect.top) * width;
     for (std::uint64_t x = 0; x < width; ++x) {
@@ -122,6 +126,8 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
             ReadPlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth);
       }
     }
+    // The layer's own pixels count at its fill opacity; the overlays at theirs.
+    std::fill(content.begin(), content.end(), std::clamp(fillOpacity, 0.0f, 1.0f));
     const PsdRect line{static_cast<std::int32_t>(y), rect.left, static_cast<std::int32_t>(y + 1), rect.right};
     for (const Overlay& overlay : style.overlays) {
       if (overlay.gradient) {
@@ -132,11 +138,11 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
         std::fill(coverage.begin(), coverage.end(), 1.0f);
       }
       for (float& k : coverage) k *= overlay.opacity;
-      // Laid over the layer's colour as if that were opaque; its transparency stays as it is.
-      std::fill(opaque.begin(), opaque.end(), 1.0f);
-      BlendPixels(overlay.mode, channels, colour.data(), opaque.data(), paint.data(), coverage.data(), width);
+      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width);
     }
     for (std::uint64_t x = 0; x < width; ++x) {
+      const float shape = ReadPlaneSample(planes[0].data(), row + x, depth);
+      WritePlaneSample(planes[0].data(), row + x, depth, shape * content[x]);
       for (int c = 0; c < channels; ++c) {
         WritePlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth,
                          colour[x * n + static_cast<std::uint64_t>(c)]);

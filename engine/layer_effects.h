@@ -32,10 +32,12 @@ struct LayerStyle {
 // The style of `layer`, read from the file; a style that cannot be read is left out whole.
 LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, int colourMode);
 
-// Paints the overlays over the colour planes of a layer's unpacked channels
-// (`planes[0]` transparency, then `channels` colour planes at `depth` bits),
-// which cover `rect` of the canvas. `canvas` is the whole picture.
+// Paints the overlays over a layer's unpacked channels (`planes[0]`
+// transparency, then `channels` colour planes at `depth` bits), which cover
+// `rect` of the canvas; `canvas` is the whole picture. The layer's fill
+// opacity fades its own pixels but not the overlays, so it is applied here,
+// to the transparency: the compositor must not apply it again.
 void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
-                   std::vector<std::vector<std::uint8_t>>& planes);
+                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes);
 
 }  // namespace kestrel

@@ -435,6 +435,19 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
         white},
        0},
       {"disabled_overlay", styled({gradientOverlay(100, false)}), {kTop, kTop, kTop, white}, 0},
+      // Fill opacity fades the layer's own pixels, not its overlays.
+      {"overlay_at_no_fill_opacity", [&] {
+         TestLayer l = styled({gradientOverlay(100, true)});
+         l.fill = 0;
+         return l;
+       }(),
+       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
+      {"no_fill_opacity_without_overlays", [&] {
+         TestLayer l = styled({gradientOverlay(100, false)});
+         l.fill = 0;
+         return l;
+       }(),
+       {white, white, white, white}, 0},
       // A colour overlay lies above a gradient overlay, whatever the order of the keys.
       {"colour_over_gradient_overlay", styled({{"SoFi", colourOverlay}, gradientOverlay(100, true)}),
        {red, red, red, white}, 0},

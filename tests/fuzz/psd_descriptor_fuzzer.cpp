@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kestrel::PsdRect canvas{0, 0, 5, 7};
     std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
                                                   std::vector<std::uint8_t>(15u * header.depth / 8));
-    kestrel::PaintOverlays(style, rect, canvas, header.depth, channels, planes);
+    kestrel::PaintOverlays(style, rect, canvas, header.depth, channels, 0.5f, planes);
   }
   return 0;
 }
