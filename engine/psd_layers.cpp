@@ -1,9 +1,5 @@
 #include "engine/psd_layers.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
 #include "platform/text.h"
 
 namespace kestrel {

@@ -11,10 +11,13 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/gradient_fill.h"
 #include "engine/layer_composite.h"
+#include "engine/psd_descriptor.h"
 #include "engine/layer_rebuild.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
@@ -490,6 +493,35 @@ TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
     const Rgb got = PixelOf(result.image.get(), 0);
     EXPECT_EQ(got.r, kBack.r) << key;
   }
+}
+
+// Every cut of a good descriptor is refused (ASan shows any read past its
+// end), as are counts beyond the bytes and nesting beyond the reader's depth.
+TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
+  const Bytes good = Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(30)},
+                                     {"Grad", TwoStops(kBack, kTop)}, {"Nm  ", Typed("TEXT", Bytes{0, 0, 0, 1, 0, 65})}});
+  const std::optional<DescriptorValue> read = ReadDescriptor(good);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->NumberOr("Angl", 0), 30);
+  EXPECT_EQ(read->EnumOf("Type"), "Lnr ");
+  EXPECT_EQ(read->Find("Nm  ")->text, "A");
+  ASSERT_TRUE(ReadGradient(*read, kPsdModeRgb));
+  EXPECT_EQ(ReadGradient(*read, kPsdModeRgb)->colours.size(), 2u);
+  for (std::size_t length = 0; length < good.size(); ++length) {
+    const std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_FALSE(ReadDescriptor(cut)) << length;
+  }
+  Bytes huge;
+  Put(huge, 0, 4);
+  huge = huge + Id("null");
+  Put(huge, 0xffffffffu, 4);  // items
+  EXPECT_FALSE(ReadDescriptor(huge));
+  Bytes deep;  // lists of one list, ten thousand deep
+  for (int i = 0; i < 10000; ++i) {
+    PutKey(deep, "VlLs");
+    Put(deep, 1, 4);
+  }
+  EXPECT_FALSE(ReadDescriptor(Object("null", {{"deep", deep + Double(1)}})));
 }
 
 TEST(LayerComposite, TransparencyLeftByTheLayersIsKeptAsStraightAlpha) {
