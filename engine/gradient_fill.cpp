@@ -65,6 +65,9 @@ void Sample(const std::vector<GradientStop>& stops, double z, double smoothness,
   for (int k = 0; k < count; ++k) out[k] = static_cast<float>(a.value[k] + (b.value[k] - a.value[k]) * m);
 }
 
+float ToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
+float FromLinear(float v) { return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f; }
+
 }  // namespace
 
 bool ReadDescriptorColour(const DescriptorValue& colour, int colourMode, float out[3]) {
@@ -113,6 +116,13 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, int colour
   std::optional<std::vector<GradientStop>> opacities = ReadStops(grad->Find("Trns"), colourMode, false);
   if (!colours || !opacities || colours->empty()) return std::nullopt;
   g.colours = std::move(*colours);
+  // Newer files may ask for the stops to mix in linear light (the sRGB curve undone).
+  g.linearLight = settings.EnumOf("gs99") == "Lnr ";
+  if (g.linearLight) {
+    for (GradientStop& stop : g.colours) {
+      for (float& v : stop.value) v = ToLinear(v);
+    }
+  }
   g.opacities = std::move(*opacities);
   return g;
 }
@@ -152,6 +162,9 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
       z = std::clamp(z, 0.0, 1.0);
       if (g.reverse) z = 1 - z;
       Sample(g.colours, z, g.smoothness, 3, mixed);
+      if (g.linearLight) {
+        for (float& v : mixed) v = FromLinear(v);
+      }
       std::copy_n(mixed, channels, colour);
       colour += channels;
       Sample(g.opacities, z, g.smoothness, 1, opacity++);

@@ -32,6 +32,7 @@ struct Gradient {
   double offsetY = 0;
   bool reverse = false;
   double smoothness = 1;  // 0..1: how far the mix between stops eases in and out
+  bool linearLight = false;  // colours mix in linear light rather than as stored (gamma-encoded)
   std::vector<GradientStop> colours;
   std::vector<GradientStop> opacities;
 };

@@ -391,7 +391,16 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
     const double t = (x + 0.5) / 4;
     return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
   };
-  const Bytes linear = Objc("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", TwoStops(blue, red)}});
+  // Mixed in linear light: the sRGB curve undone, the mix made, the curve applied again.
+  auto alongInLight = [](Rgb from, Rgb to, int x) {
+    const double t = (x + 0.5) / 4;
+    auto mix = [t](int a, int b) {
+      auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+      const double l = decode(a / 255.0) * (1 - t) + decode(b / 255.0) * t;
+      return static_cast<int>(std::lround(255 * (l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055)));
+    };
+    return Rgb{mix(from.r, to.r), mix(from.g, to.g), mix(from.b, to.b)};
+  };
   TestLayer pixels;
   pixels.left = 0;
   pixels.right = 4;
@@ -424,6 +433,12 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       {"linear_gradient_fill", FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                                                   {"Grad", TwoStops(blue, red)}})),
        {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), along(blue, red, 3)}, 0},
+      {"gradient_fill_mixed_in_linear_light",
+       FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
+                                         {"gs99", Enum("gradientInterpolationMethodType", "Lnr ")},
+                                         {"Grad", TwoStops(blue, red)}})),
+       {alongInLight(blue, red, 0), alongInLight(blue, red, 1), alongInLight(blue, red, 2), alongInLight(blue, red, 3)},
+       0},
       {"reversed_gradient_fill",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Rvrs", Bool(true)},
                                          {"Grad", TwoStops(blue, red)}})),
