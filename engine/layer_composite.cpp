@@ -4,12 +4,15 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "engine/blend_modes.h"
+#include "engine/fill_layers.h"
 #include "engine/layer_channels.h"
+#include "engine/layer_effects.h"
 #include "engine/vector_mask.h"
 
 namespace kestrel {
@@ -279,14 +282,7 @@ class LayerRows {
  public:
   // False when a channel's data cannot be that of the layer's bounds.
   bool Open(std::span<const std::uint8_t> file, const PsdLayer& layer, int channels, int depth, int version) {
-    rect_ = layer.rect;
-    depth_ = depth;
-    channels_ = channels;
-    next_ = 0;
-    readers_.clear();
-    readers_.resize(static_cast<std::size_t>(channels + 1));
-    present_.assign(static_cast<std::size_t>(channels + 1), false);
-    rows_.resize(static_cast<std::size_t>(channels + 1));
+    Reset(layer.rect, channels, depth);
     for (const PsdLayerChannel& channel : layer.channels) {
       if (channel.id >= channels || channel.id < kLayerTransparency) continue;
       const auto slot = static_cast<std::size_t>(channel.id + 1);
@@ -303,6 +299,26 @@ class LayerRows {
     zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
     return true;
   }
+
+  // The same over whole planes already unpacked (transparency, then each
+  // colour channel) covering `rect`; an empty plane is a missing channel.
+  bool OpenPlanes(const PsdRect& rect, std::vector<std::vector<std::uint8_t>> planes, int channels, int depth) {
+    Reset(rect, channels, depth);
+    planes_ = std::move(planes);
+    for (std::size_t slot = 0; slot < planes_.size() && slot < readers_.size(); ++slot) {
+      if (planes_[slot].empty()) continue;
+      if (!readers_[slot].Open(planes_[slot], 0, static_cast<std::uint32_t>(rect_.Height()),
+                               static_cast<std::uint32_t>(rect_.Width()), depth, 1)) {
+        return false;
+      }
+      rows_[slot].resize(readers_[slot].RowBytes());
+      present_[slot] = true;
+    }
+    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
+    return true;
+  }
+
+  const PsdRect& Rect() const { return rect_; }
 
   // Row y, columns [left, right) of the canvas, which lie within the layer;
   // y never goes back. False when the data is damaged on the way there.
@@ -343,6 +359,18 @@ class LayerRows {
   }
 
  private:
+  void Reset(const PsdRect& rect, int channels, int depth) {
+    rect_ = rect;
+    depth_ = depth;
+    channels_ = channels;
+    next_ = 0;
+    planes_.clear();
+    readers_.clear();
+    readers_.resize(static_cast<std::size_t>(channels + 1));
+    present_.assign(static_cast<std::size_t>(channels + 1), false);
+    rows_.resize(static_cast<std::size_t>(channels + 1));
+  }
+
   void Colour(int slot, std::int64_t left, std::int64_t right, float* colour) const {
     const auto start = static_cast<std::uint64_t>(left - rect_.left);
     const auto count = static_cast<std::size_t>(right - left);
@@ -365,6 +393,7 @@ class LayerRows {
   int depth_ = 8;
   int channels_ = 0;
   std::int64_t next_ = 0;  // rows of the layer read so far
+  std::vector<std::vector<std::uint8_t>> planes_;  // whole planes the readers read, when opened over them
   std::vector<LayerChannelReader> readers_;
   std::vector<std::vector<std::uint8_t>> rows_;
   std::vector<std::uint8_t> zeros_;  // the row of a missing channel
@@ -398,7 +427,7 @@ class Compositor {
   }
 
  private:
-  bool DrawnFill(const PsdLayer& layer) const { return layer.isFill && !HasStoredPixels(layer) && layer.hasFillColour; }
+  bool DrawnFill(const PsdLayer& layer) const { return layer.isFill && !HasStoredPixels(layer); }
 
   // The part of the canvas a node can change: nothing outside it needs a
   // group's own canvas or a copy of what lay beneath.
@@ -418,14 +447,27 @@ class Compositor {
   bool DrawNode(const Node& node, std::span<const Node> clipped, Pixels<T>& dest) {
     const PsdLayer& layer = *node.layer;
     if (layer.hidden) return true;
-    const bool drawnFill = DrawnFill(layer);
-    if (layer.isAdjustment || (layer.isFill && !HasStoredPixels(layer) && !drawnFill)) {
+    if (layer.isAdjustment) {
       ++result_.adjustmentsSkipped;
       return true;
     }
-    if (layer.hasEffects) ++result_.effectsSkipped;
+    // A fill layer without pixels is drawn from its settings, and overlays
+    // repaint a layer's pixels: both before the compositor sees them.
+    std::optional<FillPixels> fill;
+    if (layer.isFill && !node.group && !HasStoredPixels(layer)) {
+      fill = DrawFillLayer(file_, layer, header_, channels_);
+      if (!fill) {
+        ++result_.adjustmentsSkipped;
+        return true;
+      }
+    }
+    LayerStyle style = ReadLayerStyle(file_, layer, header_.colourMode);
+    if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
+    if (style.leftOut) ++result_.effectsSkipped;
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
-    const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
+    // A layer with overlays has its fill opacity in its pixels already.
+    const float fillOpacity = style.overlays.empty() ? layer.fillOpacity / 255.0f : 1.0f;
+    const float opacity = layer.opacity / 255.0f * fillOpacity;
     if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
     // A plain layer is read row by row as it is drawn; a group, a fill, or a
     // layer with others clipped to it is made whole first.
@@ -433,21 +475,18 @@ class Compositor {
     Pixels<T> source;
     LayerRows rows;
     PsdRect sourceRect;
-    const bool streamed = !node.group && !drawnFill && clipped.empty();
+    const bool streamed = !node.group && clipped.empty();
     if (streamed) {
-      if (!OpenRows(layer, rows)) return false;
-      sourceRect = Intersect(layer.rect, canvas_);
+      if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+      sourceRect = Intersect(rows.Rect(), canvas_);
       ++result_.layersDrawn;
     } else {
       if (node.group) {
         source = Pixels<T>(Intersect(Bounds(node), dest.rect), n);
         if (!Draw(node.children, source)) return false;
-      } else if (drawnFill) {
-        Fill(layer, source);
-        ++result_.layersDrawn;
       } else {
-        if (!OpenRows(layer, rows)) return false;
-        source = Pixels<T>(Intersect(layer.rect, canvas_), n);
+        if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+        source = Pixels<T>(Intersect(rows.Rect(), canvas_), n);
         const auto width = static_cast<std::size_t>(source.rect.Width());
         std::vector<float> colour(width * n);
         std::vector<float> alpha(width);
@@ -543,31 +582,6 @@ class Compositor {
     return true;
   }
 
-  // A solid colour fill: its colour wherever its vector mask (or, without
-  // one, the whole canvas) covers.
-  void Fill(const PsdLayer& layer, Pixels<T>& out) {
-    const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
-    out = Pixels<T>(shaped ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_, channels_);
-    if (out.rect.Width() == 0) return;
-    const auto width = static_cast<std::size_t>(out.rect.Width());
-    const std::vector<float> cover = shaped ? RasteriseVectorMask(layer.vectorMask, out.rect) : std::vector<float>{};
-    std::vector<float> colour(width * channels_);
-    std::vector<float> alpha(width, 1.0f);
-    for (std::size_t x = 0; x < width; ++x) {
-      for (int c = 0; c < channels_; ++c) colour[x * channels_ + c] = static_cast<float>(layer.fillColour[c]);
-    }
-    for (std::int64_t y = out.rect.top; y < out.rect.bottom; ++y) {
-      if (shaped) std::copy_n(cover.data() + static_cast<std::uint64_t>(y - out.rect.top) * width, width, alpha.data());
-      StoreRow(out, y, out.rect.left, width, colour.data(), alpha.data());
-    }
-  }
-
-  bool OpenRows(const PsdLayer& layer, LayerRows& rows) {
-    if (rows.Open(file_, layer, channels_, header_.depth, header_.version)) return true;
-    result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
-    return false;
-  }
-
   bool Damaged(const PsdLayer& layer) {
     result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
     return false;
@@ -588,6 +602,32 @@ class Compositor {
     const int compression = at[0] << 8 | at[1];
     return UnpackLayerChannel(std::span(at + 2, channel.length - 2), compression, static_cast<std::uint32_t>(rows),
                               static_cast<std::uint32_t>(columns), depth, header_.version, out);
+  }
+
+  // Opens a layer's rows: straight from its stored channels, or from whole
+  // planes for a fill drawn from its settings or a layer its overlays repaint.
+  bool OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style, LayerRows& rows) {
+    if (!fill && style.overlays.empty()) {
+      return rows.Open(file_, layer, channels_, header_.depth, header_.version) || Damaged(layer);
+    }
+    const PsdRect rect = fill ? fill->rect : layer.rect;
+    std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels_ + 1));
+    if (fill) planes = std::move(fill->planes);
+    else if (!UnpackStoredPlanes(layer, planes)) return false;
+    if (!style.overlays.empty() && Intersect(rect, canvas_).Width() > 0) {
+      PaintOverlays(style, rect, canvas_, header_.depth, channels_, layer.fillOpacity / 255.0f, planes);
+    }
+    return rows.OpenPlanes(rect, std::move(planes), channels_, header_.depth) || Damaged(layer);
+  }
+
+  bool UnpackStoredPlanes(const PsdLayer& layer, std::vector<std::vector<std::uint8_t>>& planes) {
+    if (layer.rect.Width() == 0 || Intersect(layer.rect, canvas_).Width() == 0) return true;
+    for (const PsdLayerChannel& channel : layer.channels) {
+      if (channel.id >= channels_ || channel.id < kLayerTransparency) continue;
+      const auto slot = static_cast<std::size_t>(channel.id + 1);
+      if (!Unpack(channel, layer.rect.Height(), layer.rect.Width(), header_.depth, planes[slot])) return Damaged(layer);
+    }
+    return true;
   }
 
   // Multiplies one row of coverage by the layer's raster mask, decoded once per layer.

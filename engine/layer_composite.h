@@ -1,7 +1,10 @@
 // The picture rebuilt from a file's layers, for files whose stored merged
 // image is a placeholder: groups (isolated and pass-through), hidden layers,
 // opacity and fill opacity, raster layer masks, clipping and the blend modes.
-// Layer styles and adjustment or fill layers are not drawn, only counted.
+// Fill layers stored without pixels are drawn from their settings, and
+// colour and gradient overlays from the layer's style (engine/fill_layers.h,
+// engine/layer_effects.h); other effects, adjustment layers and fills that
+// cannot be drawn are only counted.
 // The result has the form the merged-image decoder gives for the file's mode
 // and depth, with straight alpha when the layers leave any transparency.
 #pragma once
@@ -20,8 +23,8 @@ struct LayerComposite {
   ImagePtr image;         // null when the layers could not be composited
   std::string problem;    // why, then
   int layersDrawn = 0;
-  int effectsSkipped = 0;      // layers whose style was left out
-  int adjustmentsSkipped = 0;  // adjustment and fill layers left out
+  int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
+  int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
 };
 
 // Whether the compositor draws layers of this mode and depth (grey, duotone

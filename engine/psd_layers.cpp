@@ -1,9 +1,5 @@
 #include "engine/psd_layers.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
 #include "platform/text.h"
 
 namespace kestrel {
@@ -133,37 +129,6 @@ void ReadVectorMask(Cursor block, const PsdHeader& header, PsdLayer& layer) {
   }
 }
 
-// A solid colour fill's colour, from its descriptor: the doubles named "Rd  ",
-// "Grn " and "Bl  " (0..255), or "Gry " (0..100, as ink).
-void ReadFillColour(Cursor block, int colourMode, PsdLayer& layer) {
-  const std::uint64_t size = block.Left();
-  std::vector<std::uint8_t> bytes(size);
-  for (std::uint64_t i = 0; i < size; ++i) bytes[i] = block.Byte();
-  auto find = [&](const char* key, double& value) {
-    for (std::uint64_t i = 0; i + 16 <= size; ++i) {
-      if (std::memcmp(bytes.data() + i, key, 8) != 0) continue;
-      std::uint64_t bits = 0;
-      for (int b = 0; b < 8; ++b) bits = bits << 8 | bytes[i + 8 + b];
-      double v;
-      std::memcpy(&v, &bits, sizeof v);
-      if (!std::isfinite(v)) return false;
-      value = v;
-      return true;
-    }
-    return false;
-  };
-  double r = 0, g = 0, b = 0, grey = 0;
-  if (colourMode == kPsdModeRgb && find("Rd  doub", r) && find("Grn doub", g) && find("Bl  doub", b)) {
-    layer.fillColour[0] = std::clamp(r / 255.0, 0.0, 1.0);
-    layer.fillColour[1] = std::clamp(g / 255.0, 0.0, 1.0);
-    layer.fillColour[2] = std::clamp(b / 255.0, 0.0, 1.0);
-    layer.hasFillColour = true;
-  } else if (colourMode != kPsdModeRgb && find("Gry doub", grey)) {
-    layer.fillColour[0] = std::clamp(1.0 - grey / 100.0, 0.0, 1.0);
-    layer.hasFillColour = true;
-  }
-}
-
 // The additional information blocks of one layer record.
 void ReadLayerBlocks(Cursor blocks, const PsdHeader& header, PsdLayer& layer) {
   const int version = header.version;
@@ -191,14 +156,13 @@ void ReadLayerBlocks(Cursor blocks, const PsdHeader& header, PsdLayer& layer) {
       if (!name.empty()) layer.name = std::move(name);
     } else if (key == BlendKey("lrFX") || key == BlendKey("lfx2") || key == BlendKey("lmfx")) {
       layer.hasEffects = true;
+      if (key == BlendKey("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
     } else if (key == BlendKey("vmsk") || key == BlendKey("vsms")) {
       layer.hasVectorMask = true;
       ReadVectorMask(block, header, layer);
-    } else if (key == BlendKey("SoCo")) {
+    } else if (key == BlendKey("SoCo") || key == BlendKey("GdFl") || key == BlendKey("PtFl")) {
       layer.isFill = true;
-      ReadFillColour(block, header.colourMode, layer);
-    } else if (key == BlendKey("GdFl") || key == BlendKey("PtFl")) {
-      layer.isFill = true;
+      layer.fill = PsdBlockRef{key, block.At(), block.Left()};
     } else if (IsAdjustmentKey(key)) {
       layer.isAdjustment = true;
     }

@@ -80,6 +80,14 @@ constexpr std::uint32_t BlendKey(const char (&key)[5]) {
          std::uint32_t(std::uint8_t(key[2])) << 8 | std::uint32_t(std::uint8_t(key[3]));
 }
 
+// Where the data of one of a layer's additional information blocks lies in the file.
+struct PsdBlockRef {
+  std::uint32_t key = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool Present() const { return key != 0; }
+};
+
 struct PsdLayer {
   PsdRect rect;
   std::vector<PsdLayerChannel> channels;
@@ -91,13 +99,13 @@ struct PsdLayer {
   bool knockout = false;
   PsdLayerMask mask;
   PsdSection section = PsdSection::Layer;
-  bool hasEffects = false;     // layer style blocks, which are not drawn
+  bool hasEffects = false;     // layer style blocks (engine/layer_effects.h reads them)
   bool isAdjustment = false;   // adjustment layer, not drawn
-  bool isFill = false;         // fill or shape layer: drawn from the pixels stored with it
+  bool isFill = false;         // fill or shape layer: drawn from its stored pixels, or else its settings
   bool hasVectorMask = false;
   PsdVectorMask vectorMask;
-  bool hasFillColour = false;  // a solid-colour fill layer's colour, 0..1 per channel
-  double fillColour[4] = {0, 0, 0, 0};
+  PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
+  PsdBlockRef effects;         // lfx2 (or lmfx when alone): the layer style as a descriptor
   std::string name;            // UTF-8 (from the Unicode name when there is one)
 
   const PsdLayerChannel* Channel(int id) const {

@@ -9,11 +9,15 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/gradient_fill.h"
 #include "engine/layer_composite.h"
+#include "engine/psd_descriptor.h"
 #include "engine/layer_rebuild.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
@@ -42,6 +46,8 @@ struct TestLayer {
   std::vector<int> mask;
   int maskDefault = 0;
   bool maskDisabled = false;
+  // Further additional information blocks: key and data.
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
 };
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
@@ -122,6 +128,13 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
     Put(extra, 4, 4);
     extra.push_back(static_cast<std::uint8_t>(l.fill));
     Put(extra, 0, 3);
+    for (const auto& [key, block] : l.blocks) {
+      PutKey(extra, "8BIM");
+      PutKey(extra, key.c_str());
+      Put(extra, (block.size() + 3) / 4 * 4, 4);
+      extra.insert(extra.end(), block.begin(), block.end());
+      extra.insert(extra.end(), (4 - block.size() % 4) % 4, 0);
+    }
     if (l.section != 0) {
       PutKey(extra, "8BIM");
       PutKey(extra, "lsct");
@@ -270,6 +283,260 @@ TEST(LayerComposite, EachRuleGivesThePixelsItsFormulaGives) {
       EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
     }
   }
+}
+
+// Descriptors as fill layers and layer styles store them, written value by value.
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes Id(const std::string& key) {
+  const auto n = static_cast<std::uint32_t>(key.size() == 4 ? 0 : key.size());
+  Bytes out{static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+            static_cast<std::uint8_t>(n)};
+  return out + Bytes(key.begin(), key.end());
+}
+
+Bytes Typed(const char* type, const Bytes& value) {
+  Bytes out;
+  PutKey(out, type);
+  return out + value;
+}
+
+Bytes Double(double v) {
+  Bytes out;
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  Put(out, bits, 8);
+  return Typed("doub", out);
+}
+
+Bytes Long(std::int32_t v) {
+  Bytes out;
+  Put(out, static_cast<std::uint32_t>(v), 4);
+  return Typed("long", out);
+}
+
+Bytes Bool(bool v) { return Typed("bool", Bytes{static_cast<std::uint8_t>(v)}); }
+
+Bytes Enum(const char* type, const char* value) { return Typed("enum", Id(type) + Id(value)); }
+
+Bytes Object(const char* cls, const std::vector<std::pair<std::string, Bytes>>& items) {
+  Bytes out;
+  Put(out, 0, 4);  // no display name
+  out = out + Id(cls);
+  Put(out, items.size(), 4);
+  for (const auto& [key, value] : items) out = out + Id(key) + value;
+  return out;
+}
+
+Bytes Objc(const char* cls, const std::vector<std::pair<std::string, Bytes>>& items) {
+  return Typed("Objc", Object(cls, items));
+}
+
+Bytes List(const std::vector<Bytes>& values) {
+  Bytes out;
+  Put(out, values.size(), 4);
+  for (const Bytes& v : values) out = out + v;
+  return Typed("VlLs", out);
+}
+
+Bytes RgbColour(Rgb c) {
+  return Objc("RGBC", {{"Rd  ", Double(c.r)}, {"Grn ", Double(c.g)}, {"Bl  ", Double(c.b)}});
+}
+
+// A two-stop gradient from `from` to `to`, mixed evenly (no smoothing), opaque throughout.
+Bytes TwoStops(Rgb from, Rgb to) {
+  auto stop = [](Rgb c, int location) {
+    return Objc("Clrt", {{"Clr ", RgbColour(c)}, {"Type", Enum("Clry", "UsrS")}, {"Lctn", Long(location)},
+                         {"Mdpn", Long(50)}});
+  };
+  auto opaque = [](int location) {
+    return Objc("TrnS", {{"Opct", Double(100)}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
+  };
+  return Objc("Grdn", {{"Nm  ", Typed("TEXT", Bytes{0, 0, 0, 0})}, {"GrdF", Enum("GrdF", "CstS")},
+                       {"Intr", Double(0)}, {"Clrs", List({stop(from, 0), stop(to, 4096)})},
+                       {"Trns", List({opaque(0), opaque(4096)})}});
+}
+
+Bytes Versioned(const Bytes& object) {
+  Bytes out;
+  Put(out, 16, 4);
+  return out + object;
+}
+
+Bytes Style(const std::vector<std::pair<std::string, Bytes>>& effects) {
+  Bytes out;
+  Put(out, 0, 4);
+  return out + Versioned(Object("null", effects));
+}
+
+// A fill layer as 16- and 32-bit files keep it: settings, and no pixels.
+TestLayer FillLayer(const char* key, const Bytes& settings) {
+  TestLayer l;
+  l.left = l.right = 0;
+  l.alpha = {};
+  l.blocks = {{key, Versioned(settings)}};
+  return l;
+}
+
+TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
+  const Rgb red{255, 0, 0};
+  const Rgb blue{0, 0, 255};
+  // A horizontal gradient (angle 0) across four pixels samples each at its centre: (x + 0.5) / 4 of the way.
+  auto along = [](Rgb from, Rgb to, int x) {
+    const double t = (x + 0.5) / 4;
+    return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
+  };
+  // Mixed in linear light: the sRGB curve undone, the mix made, the curve applied again.
+  auto alongInLight = [](Rgb from, Rgb to, int x) {
+    const double t = (x + 0.5) / 4;
+    auto mix = [t](int a, int b) {
+      auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+      const double l = decode(a / 255.0) * (1 - t) + decode(b / 255.0) * t;
+      return static_cast<int>(std::lround(255 * (l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055)));
+    };
+    return Rgb{mix(from.r, to.r), mix(from.g, to.g), mix(from.b, to.b)};
+  };
+  TestLayer pixels;
+  pixels.left = 0;
+  pixels.right = 4;
+  pixels.colour = {kTop, kTop, kTop, kTop};
+  pixels.alpha = {255, 255, 255, 0};
+  auto styled = [&](const std::vector<std::pair<std::string, Bytes>>& effects) {
+    TestLayer l = pixels;
+    l.blocks = {{"lfx2", Style(effects)}};
+    return l;
+  };
+  auto gradientOverlay = [&](double opacity, bool enabled) {
+    Bytes effect = Objc("GrFl", {{"enab", Bool(enabled)}, {"Md  ", Enum("BlnM", "Nrml")}, {"Opct", Double(opacity)},
+                                 {"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", TwoStops(blue, red)}});
+    return std::pair<std::string, Bytes>{"GrFl", effect};
+  };
+  const Bytes colourOverlay =
+      Objc("SoFi", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Nrml")}, {"Opct", Double(100)}, {"Clr ", RgbColour(red)}});
+  const Bytes dropShadow = Objc("DrSh", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Mltp")}, {"Opct", Double(75)}});
+
+  struct FillCase {
+    const char* name;
+    TestLayer layer;
+    Rgb expected[4];
+    int effectsLeftOut;
+  };
+  const Rgb white{255, 255, 255};
+  const std::vector<FillCase> cases = {
+      {"solid_colour_fill", FillLayer("SoCo", Object("null", {{"Clr ", RgbColour(kBack)}})),
+       {kBack, kBack, kBack, kBack}, 0},
+      {"linear_gradient_fill", FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
+                                                                  {"Grad", TwoStops(blue, red)}})),
+       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), along(blue, red, 3)}, 0},
+      {"gradient_fill_mixed_in_linear_light",
+       FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
+                                         {"gs99", Enum("gradientInterpolationMethodType", "Lnr ")},
+                                         {"Grad", TwoStops(blue, red)}})),
+       {alongInLight(blue, red, 0), alongInLight(blue, red, 1), alongInLight(blue, red, 2), alongInLight(blue, red, 3)},
+       0},
+      {"reversed_gradient_fill",
+       FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Rvrs", Bool(true)},
+                                         {"Grad", TwoStops(blue, red)}})),
+       {along(red, blue, 0), along(red, blue, 1), along(red, blue, 2), along(red, blue, 3)}, 0},
+      // The overlay repaints the layer where it has pixels; the transparent pixel stays so.
+      {"gradient_overlay", styled({gradientOverlay(100, true)}),
+       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
+      {"gradient_overlay_half_opacity", styled({gradientOverlay(50, true)}),
+       {Rgb{Mix(kTop.r, along(blue, red, 0).r, 0.5), Mix(kTop.g, 0, 0.5), Mix(kTop.b, along(blue, red, 0).b, 0.5)},
+        Rgb{Mix(kTop.r, along(blue, red, 1).r, 0.5), Mix(kTop.g, 0, 0.5), Mix(kTop.b, along(blue, red, 1).b, 0.5)},
+        Rgb{Mix(kTop.r, along(blue, red, 2).r, 0.5), Mix(kTop.g, 0, 0.5), Mix(kTop.b, along(blue, red, 2).b, 0.5)},
+        white},
+       0},
+      {"disabled_overlay", styled({gradientOverlay(100, false)}), {kTop, kTop, kTop, white}, 0},
+      // Fill opacity fades the layer's own pixels, not its overlays.
+      {"overlay_at_no_fill_opacity", [&] {
+         TestLayer l = styled({gradientOverlay(100, true)});
+         l.fill = 0;
+         return l;
+       }(),
+       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
+      {"no_fill_opacity_without_overlays", [&] {
+         TestLayer l = styled({gradientOverlay(100, false)});
+         l.fill = 0;
+         return l;
+       }(),
+       {white, white, white, white}, 0},
+      // A colour overlay lies above a gradient overlay, whatever the order of the keys.
+      {"colour_over_gradient_overlay", styled({{"SoFi", colourOverlay}, gradientOverlay(100, true)}),
+       {red, red, red, white}, 0},
+      {"drop_shadow_left_out", styled({{"DrSh", dropShadow}}), {kTop, kTop, kTop, white}, 1},
+      {"style_switched_off", styled({{"masterFXSwitch", Bool(false)}, {"DrSh", dropShadow}}),
+       {kTop, kTop, kTop, white}, 0},
+  };
+  for (const FillCase& c : cases) {
+    const LayerComposite result = Composite(MakeFile(4, {c.layer}, false));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.effectsSkipped, c.effectsLeftOut) << c.name;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_NEAR(got.r, c.expected[x].r, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.g, c.expected[x].g, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
+    }
+  }
+}
+
+// A pattern fill, or a fill whose settings are damaged, is left out and counted.
+TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
+  const Bytes settings = Versioned(Object("null", {{"Clr ", RgbColour(kTop)}}));
+  const std::vector<std::pair<std::string, Bytes>> fills = {
+      {"PtFl", settings},
+      {"SoCo", Bytes(settings.begin(), settings.end() - 9)},  // cut short
+      {"SoCo", Versioned(Object("null", {{"Clr ", Objc("CMYC", {{"Cyn ", Double(50)}})}}))},
+  };
+  for (const auto& [key, block] : fills) {
+    TestLayer fill;
+    fill.left = fill.right = 0;
+    fill.blocks = {{key, block}};
+    TestLayer background = Background();
+    background.right = 2;
+    const LayerComposite result = Composite(MakeFile(2, {background, fill}, false));
+    ASSERT_TRUE(result.image) << key;
+    EXPECT_EQ(result.adjustmentsSkipped, 1) << key;
+    EXPECT_EQ(result.layersDrawn, 1) << key;
+    const Rgb got = PixelOf(result.image.get(), 0);
+    EXPECT_EQ(got.r, kBack.r) << key;
+  }
+}
+
+// Every cut of a good descriptor is refused (ASan shows any read past its
+// end), as are counts beyond the bytes and nesting beyond the reader's depth.
+TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
+  const Bytes good = Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(30)},
+                                     {"Grad", TwoStops(kBack, kTop)}, {"Nm  ", Typed("TEXT", Bytes{0, 0, 0, 1, 0, 65})}});
+  const std::optional<DescriptorValue> read = ReadDescriptor(good);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->NumberOr("Angl", 0), 30);
+  EXPECT_EQ(read->EnumOf("Type"), "Lnr ");
+  EXPECT_EQ(read->Find("Nm  ")->text, "A");
+  ASSERT_TRUE(ReadGradient(*read, kPsdModeRgb));
+  EXPECT_EQ(ReadGradient(*read, kPsdModeRgb)->colours.size(), 2u);
+  for (std::size_t length = 0; length < good.size(); ++length) {
+    const std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_FALSE(ReadDescriptor(cut)) << length;
+  }
+  Bytes huge;
+  Put(huge, 0, 4);
+  huge = huge + Id("null");
+  Put(huge, 0xffffffffu, 4);  // items
+  EXPECT_FALSE(ReadDescriptor(huge));
+  Bytes deep;  // lists of one list, ten thousand deep
+  for (int i = 0; i < 10000; ++i) {
+    PutKey(deep, "VlLs");
+    Put(deep, 1, 4);
+  }
+  EXPECT_FALSE(ReadDescriptor(Object("null", {{"deep", deep + Double(1)}})));
 }
 
 TEST(LayerComposite, TransparencyLeftByTheLayersIsKeptAsStraightAlpha) {

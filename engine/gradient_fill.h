@@ -1,0 +1,50 @@
+// Gradients as fill layers and gradient overlays describe them: colour and
+// opacity stops with midpoints and smoothness, and a geometry (linear,
+// radial, angle, reflected or diamond; angle, scale, offset, reverse) laid
+// over a box of the canvas. Also the colours those descriptors hold.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "engine/psd_descriptor.h"
+#include "engine/psd_layers.h"
+
+namespace kestrel {
+
+// A colour descriptor ('Clr ' items) in the file's colour space, 0..1 per
+// channel: RGB from 0..255, grey as 1 - ink. False when the descriptor holds
+// no colour of the file's mode.
+bool ReadDescriptorColour(const DescriptorValue& colour, int colourMode, float out[3]);
+
+struct GradientStop {
+  double location = 0;  // 0..1
+  double midpoint = 0.5;  // where, between this stop and the next, the mix is half and half
+  float value[3] = {0, 0, 0};  // colour, or opacity in value[0]
+};
+
+struct Gradient {
+  enum class Style { Linear, Radial, Angle, Reflected, Diamond };
+  Style style = Style::Linear;
+  double angle = 90;     // degrees, counter-clockwise from the right
+  double scale = 1;      // of the box's extent
+  double offsetX = 0;    // of the box's width and height
+  double offsetY = 0;
+  bool reverse = false;
+  double smoothness = 1;  // 0..1: how far the mix between stops eases in and out
+  bool linearLight = false;  // colours mix in linear light rather than as stored (gamma-encoded)
+  std::vector<GradientStop> colours;
+  std::vector<GradientStop> opacities;
+};
+
+// The gradient of a gradient fill or overlay descriptor (items 'Type',
+// 'Angl', 'Scl ', 'Ofst', 'Rvrs', 'Grad'). Empty for noise gradients and
+// stops without colours of the file's mode.
+std::optional<Gradient> ReadGradient(const DescriptorValue& settings, int colourMode);
+
+// Paints `gradient` laid over `box` onto the pixels of `area`, row by row:
+// `channels` colour values and one opacity per pixel.
+void PaintGradient(const Gradient& gradient, const PsdRect& box, const PsdRect& area, int channels, float* colour,
+                   float* opacity);
+
+}  // namespace kestrel

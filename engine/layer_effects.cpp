@@ -1,0 +1,154 @@
+#include "engine/layer_effects.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "engine/plane_samples.h"
+#include "engine/psd_descriptor.h"
+
+namespace kestrel {
+namespace {
+
+// The blend modes as descriptors name them.
+std::optional<BlendMode> ModeFromName(std::string_view name) {
+  static constexpr std::pair<std::string_view, BlendMode> kModes[] = {
+      {"Nrml", BlendMode::Normal},          {"Dslv", BlendMode::Dissolve},
+      {"Drkn", BlendMode::Darken},          {"Mltp", BlendMode::Multiply},
+      {"CBrn", BlendMode::ColourBurn},      {"linearBurn", BlendMode::LinearBurn},
+      {"darkerColor", BlendMode::DarkerColour}, {"Lghn", BlendMode::Lighten},
+      {"Scrn", BlendMode::Screen},          {"CDdg", BlendMode::ColourDodge},
+      {"linearDodge", BlendMode::LinearDodge}, {"lighterColor", BlendMode::LighterColour},
+      {"Ovrl", BlendMode::Overlay},         {"SftL", BlendMode::SoftLight},
+      {"HrdL", BlendMode::HardLight},       {"vividLight", BlendMode::VividLight},
+      {"linearLight", BlendMode::LinearLight}, {"pinLight", BlendMode::PinLight},
+      {"hardMix", BlendMode::HardMix},      {"Dfrn", BlendMode::Difference},
+      {"Xclu", BlendMode::Exclusion},       {"blendSubtraction", BlendMode::Subtract},
+      {"blendDivide", BlendMode::Divide},   {"H   ", BlendMode::Hue},
+      {"Strt", BlendMode::Saturation},      {"Clr ", BlendMode::Colour},
+      {"Lmns", BlendMode::Luminosity},
+  };
+  for (const auto& [key, mode] : kModes) {
+    if (key == name) return mode;
+  }
+  return std::nullopt;
+}
+
+bool Enabled(const DescriptorValue& effect) {
+  return effect.type == DescriptorValue::Type::Object && effect.BooleanOr("enab", true) &&
+         effect.BooleanOr("present", true);
+}
+
+// An overlay effect, or empty when it cannot be drawn.
+std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, int colourMode) {
+  Overlay overlay;
+  const std::string_view mode = effect.EnumOf("Md  ");
+  const std::optional<BlendMode> blend = ModeFromName(mode.empty() ? "Nrml" : mode);
+  if (!blend) return std::nullopt;
+  overlay.mode = *blend;
+  overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
+  if (gradient) {
+    overlay.gradient = ReadGradient(effect, colourMode);
+    if (!overlay.gradient) return std::nullopt;
+    overlay.alignWithLayer = effect.BooleanOr("Algn", true);
+  } else {
+    const DescriptorValue* colour = effect.Find("Clr ");
+    if (colour == nullptr || !ReadDescriptorColour(*colour, colourMode, overlay.colour)) return std::nullopt;
+  }
+  return overlay;
+}
+
+// The effects one key holds: one descriptor, or a list of them for the keys that allow several.
+std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
+  std::vector<const DescriptorValue*> effects;
+  if (value.type == DescriptorValue::Type::Object) effects.push_back(&value);
+  for (const DescriptorValue& item : value.list) effects.push_back(&item);
+  return effects;
+}
+
+}  // namespace
+
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, int colourMode) {
+  LayerStyle style;
+  const PsdBlockRef& block = layer.effects;
+  if (!layer.hasEffects) return style;
+  std::optional<DescriptorValue> settings;
+  if ((block.key == BlendKey("lfx2") || block.key == BlendKey("lmfx")) && block.offset <= file.size() &&
+      block.length <= file.size() - block.offset) {
+    settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 4);
+  }
+  if (!settings) {
+    style.leftOut = true;
+    return style;
+  }
+  if (!settings->BooleanOr("masterFXSwitch", true)) return style;  // the style is switched off
+  std::vector<Overlay> gradients;
+  std::vector<Overlay> colours;
+  for (const DescriptorItem& item : settings->items) {
+    const bool gradient = item.key == "GrFl" || item.key == "gradientFillMulti";
+    const bool colour = item.key == "SoFi" || item.key == "solidFillMulti";
+    const bool effect = item.value.type == DescriptorValue::Type::Object || item.value.type == DescriptorValue::Type::List;
+    if (!effect || item.key == "Scl ") continue;
+    for (const DescriptorValue* one : EffectsOf(item.value)) {
+      if (!Enabled(*one)) continue;
+      std::optional<Overlay> overlay;
+      if (gradient || colour) overlay = ReadOverlay(*one, gradient, colourMode);
+      if (!overlay) style.leftOut = true;
+      else (gradient ? gradients : colours).push_back(std::move(*overlay));
+    }
+  }
+  // A colour overlay lies above a gradient overlay.
+  style.overlays = std::move(gradients);
+  for (Overlay& overlay : colours) style.overlays.push_back(std::move(overlay));
+  return style;
+}
+
+void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
+                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes) {
+  const auto width = static_cast<std::uint64_t>(rect.Width());
+  const auto count = width * static_cast<std::uint64_t>(rect.Height());
+  if (style.overlays.empty() || count == 0 || planes.size() < static_cast<std::size_t>(channels + 1)) return;
+  const auto bytes = count * static_cast<std::uint64_t>(depth / 8);
+  for (int c = 1; c <= channels; ++c) planes[static_cast<std::size_t>(c)].resize(bytes);  // a missing channel reads as 0
+  if (planes[0].size() != bytes) {  // without a transparency channel, every pixel is opaque
+    planes[0].assign(bytes, 0);
+    for (std::uint64_t i = 0; i < count; ++i) WritePlaneSample(planes[0].data(), i, depth, 1.0f);
+  }
+  const auto n = static_cast<std::uint64_t>(channels);
+  std::vector<float> colour(width * n);
+  std::vector<float> paint(width * n);
+  std::vector<float> coverage(width);
+  std::vector<float> content(width);
+  for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
+    const std::uint64_t row = static_cast<std::uint64_t>(y - rect.top) * width;
+    for (std::uint64_t x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        colour[x * n + static_cast<std::uint64_t>(c)] =
+            ReadPlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth);
+      }
+    }
+    // The layer's own pixels count at its fill opacity; the overlays at theirs.
+    std::fill(content.begin(), content.end(), std::clamp(fillOpacity, 0.0f, 1.0f));
+    const PsdRect line{static_cast<std::int32_t>(y), rect.left, static_cast<std::int32_t>(y + 1), rect.right};
+    for (const Overlay& overlay : style.overlays) {
+      if (overlay.gradient) {
+        PaintGradient(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, line, channels, paint.data(),
+                      coverage.data());
+      } else {
+        for (std::uint64_t x = 0; x < width; ++x) std::copy_n(overlay.colour, channels, paint.data() + x * n);
+        std::fill(coverage.begin(), coverage.end(), 1.0f);
+      }
+      for (float& k : coverage) k *= overlay.opacity;
+      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width);
+    }
+    for (std::uint64_t x = 0; x < width; ++x) {
+      const float shape = ReadPlaneSample(planes[0].data(), row + x, depth);
+      WritePlaneSample(planes[0].data(), row + x, depth, shape * content[x]);
+      for (int c = 0; c < channels; ++c) {
+        WritePlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth,
+                         colour[x * n + static_cast<std::uint64_t>(c)]);
+      }
+    }
+  }
+}
+
+}  // namespace kestrel

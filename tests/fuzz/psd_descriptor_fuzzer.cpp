@@ -1,0 +1,41 @@
+// libFuzzer target for the descriptor reader and what is drawn from
+// descriptors: the input is taken as a fill layer's settings (solid colour,
+// then gradient) and as a layer style, each drawn on a small canvas.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/fill_layers.h"
+#include "engine/layer_effects.h"
+#include "engine/psd_descriptor.h"
+#include "engine/psd_header.h"
+#include "engine/psd_layers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  kestrel::ReadDescriptor(bytes);
+  for (const int mode : {kestrel::kPsdModeRgb, kestrel::kPsdModeGreyscale}) {
+    kestrel::PsdHeader header;
+    header.width = 7;
+    header.height = 5;
+    header.depth = mode == kestrel::kPsdModeRgb ? 8 : 32;
+    header.colourMode = mode;
+    const int channels = mode == kestrel::kPsdModeRgb ? 3 : 1;
+    kestrel::PsdLayer layer;
+    layer.isFill = true;
+    for (const std::uint32_t key : {kestrel::BlendKey("SoCo"), kestrel::BlendKey("GdFl")}) {
+      layer.fill = kestrel::PsdBlockRef{key, 0, size};
+      kestrel::DrawFillLayer(bytes, layer, header, channels);
+    }
+    layer.hasEffects = true;
+    layer.effects = kestrel::PsdBlockRef{kestrel::BlendKey("lfx2"), 0, size};
+    const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, mode);
+    const kestrel::PsdRect rect{1, 1, 4, 6};
+    const kestrel::PsdRect canvas{0, 0, 5, 7};
+    std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
+                                                  std::vector<std::uint8_t>(15u * header.depth / 8));
+    kestrel::PaintOverlays(style, rect, canvas, header.depth, channels, 0.5f, planes);
+  }
+  return 0;
+}
