@@ -527,9 +527,9 @@ class Compositor {
       if (cut != nullptr) for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity * cut[x];
       else if (opacity < 1) for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity;
       if (streamed && bytes) {
-        ByteSource source{};
-        for (int c = 0; c < n; ++c) source.rows[c] = rows.Bytes(c, area.left);
-        BlendRow(mode, dest, y, area.left, width, source, coverage.data());
+        ByteSource channelRows{};
+        for (int c = 0; c < n; ++c) channelRows.rows[c] = rows.Bytes(c, area.left);
+        BlendRow(mode, dest, y, area.left, width, channelRows, coverage.data());
       } else {
         BlendRow(mode, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
       }
