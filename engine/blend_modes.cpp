@@ -138,31 +138,60 @@ float NonSeparableGrey(BlendMode mode, float b, float s) {
 
 }  // namespace
 
+namespace {
+
+// Each blend mode under the key layer records give it and the name layer
+// styles' descriptors give it (pass-through is for groups only, and has none).
+struct BlendModeRow {
+  std::uint32_t key;
+  std::string_view name;
+  BlendMode mode;
+};
+constexpr BlendModeRow kBlendModeRows[] = {
+    {BlendKey("pass"), "", BlendMode::PassThrough},
+    {BlendKey("norm"), "Nrml", BlendMode::Normal},
+    {BlendKey("diss"), "Dslv", BlendMode::Dissolve},
+    {BlendKey("dark"), "Drkn", BlendMode::Darken},
+    {BlendKey("mul "), "Mltp", BlendMode::Multiply},
+    {BlendKey("idiv"), "CBrn", BlendMode::ColourBurn},
+    {BlendKey("lbrn"), "linearBurn", BlendMode::LinearBurn},
+    {BlendKey("dkCl"), "darkerColor", BlendMode::DarkerColour},
+    {BlendKey("lite"), "Lghn", BlendMode::Lighten},
+    {BlendKey("scrn"), "Scrn", BlendMode::Screen},
+    {BlendKey("div "), "CDdg", BlendMode::ColourDodge},
+    {BlendKey("lddg"), "linearDodge", BlendMode::LinearDodge},
+    {BlendKey("lgCl"), "lighterColor", BlendMode::LighterColour},
+    {BlendKey("over"), "Ovrl", BlendMode::Overlay},
+    {BlendKey("sLit"), "SftL", BlendMode::SoftLight},
+    {BlendKey("hLit"), "HrdL", BlendMode::HardLight},
+    {BlendKey("vLit"), "vividLight", BlendMode::VividLight},
+    {BlendKey("lLit"), "linearLight", BlendMode::LinearLight},
+    {BlendKey("pLit"), "pinLight", BlendMode::PinLight},
+    {BlendKey("hMix"), "hardMix", BlendMode::HardMix},
+    {BlendKey("diff"), "Dfrn", BlendMode::Difference},
+    {BlendKey("smud"), "Xclu", BlendMode::Exclusion},
+    {BlendKey("fsub"), "blendSubtraction", BlendMode::Subtract},
+    {BlendKey("fdiv"), "blendDivide", BlendMode::Divide},
+    {BlendKey("hue "), "H   ", BlendMode::Hue},
+    {BlendKey("sat "), "Strt", BlendMode::Saturation},
+    {BlendKey("colr"), "Clr ", BlendMode::Colour},
+    {BlendKey("lum "), "Lmns", BlendMode::Luminosity},
+};
+
+}  // namespace
+
 BlendMode BlendModeFromKey(std::uint32_t key) {
-  struct Row {
-    std::uint32_t key;
-    BlendMode mode;
-  };
-  static constexpr Row kRows[] = {
-      {BlendKey("pass"), BlendMode::PassThrough}, {BlendKey("norm"), BlendMode::Normal},
-      {BlendKey("diss"), BlendMode::Dissolve},    {BlendKey("dark"), BlendMode::Darken},
-      {BlendKey("mul "), BlendMode::Multiply},    {BlendKey("idiv"), BlendMode::ColourBurn},
-      {BlendKey("lbrn"), BlendMode::LinearBurn},  {BlendKey("dkCl"), BlendMode::DarkerColour},
-      {BlendKey("lite"), BlendMode::Lighten},     {BlendKey("scrn"), BlendMode::Screen},
-      {BlendKey("div "), BlendMode::ColourDodge}, {BlendKey("lddg"), BlendMode::LinearDodge},
-      {BlendKey("lgCl"), BlendMode::LighterColour}, {BlendKey("over"), BlendMode::Overlay},
-      {BlendKey("sLit"), BlendMode::SoftLight},   {BlendKey("hLit"), BlendMode::HardLight},
-      {BlendKey("vLit"), BlendMode::VividLight},  {BlendKey("lLit"), BlendMode::LinearLight},
-      {BlendKey("pLit"), BlendMode::PinLight},    {BlendKey("hMix"), BlendMode::HardMix},
-      {BlendKey("diff"), BlendMode::Difference},  {BlendKey("smud"), BlendMode::Exclusion},
-      {BlendKey("fsub"), BlendMode::Subtract},    {BlendKey("fdiv"), BlendMode::Divide},
-      {BlendKey("hue "), BlendMode::Hue},         {BlendKey("sat "), BlendMode::Saturation},
-      {BlendKey("colr"), BlendMode::Colour},      {BlendKey("lum "), BlendMode::Luminosity},
-  };
-  for (const Row& row : kRows) {
+  for (const BlendModeRow& row : kBlendModeRows) {
     if (row.key == key) return row.mode;
   }
   return BlendMode::Normal;
+}
+
+std::optional<BlendMode> BlendModeFromName(std::string_view name) {
+  for (const BlendModeRow& row : kBlendModeRows) {
+    if (!row.name.empty() && row.name == name) return row.mode;
+  }
+  return std::nullopt;
 }
 
 namespace {

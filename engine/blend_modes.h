@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace kestrel {
 
@@ -16,6 +18,9 @@ enum class BlendMode {
 
 // The mode a record's four-character key names; an unknown key draws as normal.
 BlendMode BlendModeFromKey(std::uint32_t key);
+
+// The mode a layer style's descriptor names ("Nrml", "linearBurn"...); empty when unknown.
+std::optional<BlendMode> BlendModeFromName(std::string_view name);
 
 // Lays `count` source pixels over the backdrop pixels, in place. Colours hold
 // `channels` values per pixel (1: grey, 3: RGB); alphas one. `coverage` is the

@@ -7,6 +7,10 @@
 
 namespace kestrel {
 
+PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas) {
+  return layer.hasVectorMask && !layer.vectorMask.disabled ? VectorMaskBounds(layer.vectorMask, canvas) : canvas;
+}
+
 std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer,
                                         const PsdHeader& header, int channels) {
   const PsdBlockRef& block = layer.fill;
@@ -34,7 +38,7 @@ std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, cons
   canvas.bottom = static_cast<std::int32_t>(header.height);
   const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
   FillPixels out;
-  out.rect = shaped ? VectorMaskBounds(layer.vectorMask, canvas) : canvas;
+  out.rect = FillLayerBounds(layer, canvas);
   const auto count = static_cast<std::uint64_t>(out.rect.Width() * out.rect.Height());
   const auto bytes = static_cast<std::size_t>(count * static_cast<std::uint64_t>(depth / 8));
   out.planes.assign(static_cast<std::size_t>(channels + 1), std::vector<std::uint8_t>(bytes));

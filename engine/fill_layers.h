@@ -19,6 +19,10 @@ struct FillPixels {
   std::vector<std::vector<std::uint8_t>> planes;
 };
 
+// Where a fill layer's pixels lie: its vector mask's bounds, or the whole
+// canvas without one.
+PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas);
+
 // Draws `layer`'s fill over its vector mask's bounds (the canvas without
 // one) in `channels` colour channels. Empty when its settings cannot be
 // drawn: pattern fills, noise gradients, damaged or unknown settings.

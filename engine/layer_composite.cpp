@@ -13,6 +13,7 @@
 #include "engine/fill_layers.h"
 #include "engine/layer_channels.h"
 #include "engine/layer_effects.h"
+#include "engine/plane_samples.h"
 #include "engine/vector_mask.h"
 
 namespace kestrel {
@@ -261,20 +262,6 @@ inline float Sample16(const std::uint8_t* data, std::uint64_t index) {
   return (data[2 * index] << 8 | data[2 * index + 1]) * (1.0f / 65535);
 }
 
-float Sample(const std::uint8_t* data, std::uint64_t index, int depth) {
-  switch (depth) {
-    case 8: return data[index] / 255.0f;
-    case 16: return (data[2 * index] << 8 | data[2 * index + 1]) / 65535.0f;
-    case 32: {
-      const std::uint8_t* p = data + 4 * index;
-      const std::uint32_t bits = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | p[2] << 8 | p[3];
-      const float value = std::bit_cast<float>(bits);
-      return std::isfinite(value) ? value : 0.0f;
-    }
-    default: return (data[index / 8] >> (7 - index % 8) & 1) != 0 ? 0.0f : 1.0f;
-  }
-}
-
 // A layer's channels read a row at a time as the layer is drawn, top to
 // bottom: transparency first, then each colour channel; a missing one reads
 // as 0 (colour) or 1 (transparency). Only the current row of each is held.
@@ -296,7 +283,6 @@ class LayerRows {
       rows_[slot].resize(readers_[slot].RowBytes());
       present_[slot] = true;
     }
-    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
     return true;
   }
 
@@ -314,7 +300,6 @@ class LayerRows {
       rows_[slot].resize(readers_[slot].RowBytes());
       present_[slot] = true;
     }
-    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
     return true;
   }
 
@@ -348,7 +333,7 @@ class LayerRows {
     if (bytes == nullptr) std::fill_n(alpha, count, 1.0f);
     else if (depth_ == 8) for (std::size_t x = 0; x < count; ++x) alpha[x] = bytes[x] * (1.0f / 255);
     else if (depth_ == 16) for (std::size_t x = 0; x < count; ++x) alpha[x] = Sample16(bytes, start + x);
-    else for (std::size_t x = 0; x < count; ++x) alpha[x] = std::clamp(Sample(bytes, start + x, depth_), 0.0f, 1.0f);
+    else for (std::size_t x = 0; x < count; ++x) alpha[x] = std::clamp(ReadPlaneSample(bytes, start + x, depth_), 0.0f, 1.0f);
   }
 
   // The current row's 8-bit samples of colour channel c from canvas column
@@ -369,6 +354,7 @@ class LayerRows {
     readers_.resize(static_cast<std::size_t>(channels + 1));
     present_.assign(static_cast<std::size_t>(channels + 1), false);
     rows_.resize(static_cast<std::size_t>(channels + 1));
+    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
   }
 
   void Colour(int slot, std::int64_t left, std::int64_t right, float* colour) const {
@@ -384,7 +370,7 @@ class LayerRows {
     } else if (depth_ == 16) {
       for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = Sample16(bytes, start + x);
     } else {
-      for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = Sample(bytes, start + x, depth_);
+      for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = ReadPlaneSample(bytes, start + x, depth_);
     }
   }
 
@@ -427,8 +413,6 @@ class Compositor {
   }
 
  private:
-  bool DrawnFill(const PsdLayer& layer) const { return layer.isFill && !HasStoredPixels(layer); }
-
   // The part of the canvas a node can change: nothing outside it needs a
   // group's own canvas or a copy of what lay beneath.
   PsdRect Bounds(const Node& node) const {
@@ -438,9 +422,7 @@ class Compositor {
       for (const Node& child : node.children) all = Union(all, Bounds(child));
       return all;
     }
-    if (DrawnFill(layer)) {
-      return layer.hasVectorMask && !layer.vectorMask.disabled ? VectorMaskBounds(layer.vectorMask, canvas_) : canvas_;
-    }
+    if (layer.isFill && !HasStoredPixels(layer)) return FillLayerBounds(layer, canvas_);
     return Intersect(layer.rect, canvas_);
   }
 
@@ -589,9 +571,7 @@ class Compositor {
 
   bool ReadRow(const PsdLayer& layer, LayerRows& rows, std::int64_t y, std::int64_t left, std::int64_t right,
                float* colour, float* alpha) {
-    if (rows.Row(y, left, right, colour, alpha)) return true;
-    result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
-    return false;
+    return rows.Row(y, left, right, colour, alpha) || Damaged(layer);
   }
 
   // Unpacks one channel of rows x columns samples; false when it is damaged.
@@ -668,7 +648,7 @@ class Compositor {
     if (maskDepth_ == 8) {
       for (std::size_t i = 0; i < count; ++i) out[i] *= maskData_[start + i] * (1.0f / 255);
     } else {
-      for (std::size_t i = 0; i < count; ++i) out[i] *= std::clamp(Sample(maskData_.data(), start + i, maskDepth_), 0.0f, 1.0f);
+      for (std::size_t i = 0; i < count; ++i) out[i] *= std::clamp(ReadPlaneSample(maskData_.data(), start + i, maskDepth_), 0.0f, 1.0f);
     }
     return true;
   }

@@ -9,30 +9,6 @@
 namespace kestrel {
 namespace {
 
-// The blend modes as descriptors name them.
-std::optional<BlendMode> ModeFromName(std::string_view name) {
-  static constexpr std::pair<std::string_view, BlendMode> kModes[] = {
-      {"Nrml", BlendMode::Normal},          {"Dslv", BlendMode::Dissolve},
-      {"Drkn", BlendMode::Darken},          {"Mltp", BlendMode::Multiply},
-      {"CBrn", BlendMode::ColourBurn},      {"linearBurn", BlendMode::LinearBurn},
-      {"darkerColor", BlendMode::DarkerColour}, {"Lghn", BlendMode::Lighten},
-      {"Scrn", BlendMode::Screen},          {"CDdg", BlendMode::ColourDodge},
-      {"linearDodge", BlendMode::LinearDodge}, {"lighterColor", BlendMode::LighterColour},
-      {"Ovrl", BlendMode::Overlay},         {"SftL", BlendMode::SoftLight},
-      {"HrdL", BlendMode::HardLight},       {"vividLight", BlendMode::VividLight},
-      {"linearLight", BlendMode::LinearLight}, {"pinLight", BlendMode::PinLight},
-      {"hardMix", BlendMode::HardMix},      {"Dfrn", BlendMode::Difference},
-      {"Xclu", BlendMode::Exclusion},       {"blendSubtraction", BlendMode::Subtract},
-      {"blendDivide", BlendMode::Divide},   {"H   ", BlendMode::Hue},
-      {"Strt", BlendMode::Saturation},      {"Clr ", BlendMode::Colour},
-      {"Lmns", BlendMode::Luminosity},
-  };
-  for (const auto& [key, mode] : kModes) {
-    if (key == name) return mode;
-  }
-  return std::nullopt;
-}
-
 bool Enabled(const DescriptorValue& effect) {
   return effect.type == DescriptorValue::Type::Object && effect.BooleanOr("enab", true) &&
          effect.BooleanOr("present", true);
@@ -42,7 +18,7 @@ bool Enabled(const DescriptorValue& effect) {
 std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, int colourMode) {
   Overlay overlay;
   const std::string_view mode = effect.EnumOf("Md  ");
-  const std::optional<BlendMode> blend = ModeFromName(mode.empty() ? "Nrml" : mode);
+  const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
   if (!blend) return std::nullopt;
   overlay.mode = *blend;
   overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));

@@ -1,5 +1,6 @@
 // Samples of unpacked layer channels: big-endian, 8 or 16 bits unsigned, or
-// 32-bit floats, one after another. Pixels that are drawn rather than
+// 32-bit floats, one after another (1-bit channels, read only, hold eight
+// samples to a byte with a set bit for black). Pixels that are drawn rather than
 // decoded (fill layers, overlays) are written in the same form.
 #pragma once
 
@@ -11,6 +12,7 @@
 namespace kestrel {
 
 inline float ReadPlaneSample(const std::uint8_t* plane, std::uint64_t index, int depth) {
+  if (depth == 1) return (plane[index / 8] >> (7 - index % 8) & 1) != 0 ? 0.0f : 1.0f;
   if (depth == 8) return plane[index] / 255.0f;
   if (depth == 16) return (plane[2 * index] << 8 | plane[2 * index + 1]) / 65535.0f;
   const std::uint8_t* p = plane + 4 * index;

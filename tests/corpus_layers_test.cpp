@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -125,6 +126,22 @@ LayerComposite Composite(const std::vector<std::uint8_t>& bytes) {
   return CompositeLayers(bytes, check.header, ReadPsdLayers(bytes, check.header));
 }
 
+// psd-tools' reading of a file: the merged image it stores and psd-tools'
+// own composite of its layers. Empty when psd-tools cannot read the file.
+struct Reference {
+  Rgb8 merged;
+  Rgb8 composite;
+};
+
+std::optional<Reference> PsdToolsReading(const std::string& path, const test::TempDir& temp) {
+  const std::string merged = temp.File("merged.ppm");
+  const std::string composite = temp.File("composite.ppm");
+  const std::string command = "/usr/bin/python3 " + test::SourcePath("tools/psd_reference.py") + " '" + path +
+                              "' " + merged + " " + composite + " 2>/dev/null";
+  if (std::system(command.c_str()) != 0) return std::nullopt;
+  return Reference{ReadPpm(merged), ReadPpm(composite)};
+}
+
 TEST(CorpusLayers, CompositeMatchesTheStoredMergedImageAsCloselyAsAnIndependentCompositor) {
   KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
   test::TempDir temp;
@@ -137,17 +154,13 @@ TEST(CorpusLayers, CompositeMatchesTheStoredMergedImageAsCloselyAsAnIndependentC
       std::cout << name << ": not composited (" << ours.problem << ")\n";
       continue;
     }
-    const std::string merged = temp.File("merged.ppm");
-    const std::string theirs = temp.File("composite.ppm");
-    const std::string command = "/usr/bin/python3 " + test::SourcePath("tools/psd_reference.py") + " '" + path +
-                                "' " + merged + " " + theirs + " 2>/dev/null";
-    if (std::system(command.c_str()) != 0) {
+    const std::optional<Reference> theirs = PsdToolsReading(path, temp);
+    if (!theirs) {
       std::cout << name << ": psd-tools cannot read it\n";
       continue;
     }
-    const Rgb8 stored = ReadPpm(merged);
-    const double kestrel = Rmse(Flatten(ours.image.get()), stored);
-    const double reference = Rmse(ReadPpm(theirs), stored);
+    const double kestrel = Rmse(Flatten(ours.image.get()), theirs->merged);
+    const double reference = Rmse(theirs->composite, theirs->merged);
     std::printf("%-40s layers %3d  kestrel %7.2f  psd-tools %7.2f\n", name.c_str(), ours.layersDrawn, kestrel,
                 reference);
     EXPECT_LE(kestrel, std::max(2.0, reference + 0.05)) << name;
@@ -171,13 +184,10 @@ TEST(CorpusLayers, PlaceholderMergedImagesAreReplacedByTheLayers) {
     const PsdLayers layers = ReadPsdLayers(bytes, CheckPsdHeader(bytes).header);
     const bool styled = std::any_of(layers.layers.begin(), layers.layers.end(),
                                     [](const PsdLayer& layer) { return layer.hasEffects; });
-    const std::string merged = temp.File("merged.ppm");
-    const std::string theirs = temp.File("composite.ppm");
-    const std::string command = "/usr/bin/python3 " + test::SourcePath("tools/psd_reference.py") + " '" + path +
-                                "' " + merged + " " + theirs + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << name;
-    const double rmse = Rmse(Flatten(load.image.get()), ReadPpm(theirs));
-    const double placeholder = Rmse(ReadPpm(merged), ReadPpm(theirs));
+    const std::optional<Reference> theirs = PsdToolsReading(path, temp);
+    ASSERT_TRUE(theirs) << name;
+    const double rmse = Rmse(Flatten(load.image.get()), theirs->composite);
+    const double placeholder = Rmse(theirs->merged, theirs->composite);
     std::printf("%-40s kestrel %7.2f  stored placeholder %7.2f\n", name.c_str(), rmse, placeholder);
     // psd-tools draws layer styles its own way and leaves some out: a file
     // with any (or with layers kestrel leaves out) only has to beat its placeholder.
@@ -219,15 +229,11 @@ TEST(CorpusLayers, TheDeclaredLayerCountIsTheNumberOfRecordsRead) {
 TEST(CorpusLayers, ALayeredFileWithoutAMergedImageRebuildsTheOneItsTwinStores) {
   KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
   test::TempDir temp;
-  const std::string twin = test::CorpusPath("psd/oiio_psd_123.psd");
-  const std::string merged = temp.File("merged.ppm");
-  const std::string unused = temp.File("composite.ppm");
-  const std::string command = "/usr/bin/python3 " + test::SourcePath("tools/psd_reference.py") + " '" + twin + "' " +
-                              merged + " " + unused + " 2>/dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::optional<Reference> twin = PsdToolsReading(test::CorpusPath("psd/oiio_psd_123.psd"), temp);
+  ASSERT_TRUE(twin);
   const ImageResult load = LoadPsdSandboxed(test::CorpusPath("psd/oiio_psd_123_nomaxcompat.psd"), 0);
   ASSERT_TRUE(load.image) << load.failure;
-  EXPECT_LT(Rmse(Flatten(load.image.get()), ReadPpm(merged)), 2.0);
+  EXPECT_LT(Rmse(Flatten(load.image.get()), twin->merged), 2.0);
 }
 
 }  // namespace
