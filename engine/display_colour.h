@@ -25,6 +25,9 @@ class DisplayColour {
   int OutputChannels() const { return grey_ ? 1 : 3; }
   // Whether an embedded profile is applied.
   bool UsesProfile() const { return transform_ != nullptr && !lab_; }
+  // Whether Convert copies the samples unchanged (RGB and grey without a
+  // profile, or with one that changes nothing).
+  bool PassesThrough() const { return transform_ == nullptr && (mode_ == kPsdModeRgb || grey_); }
   // Converts `pixels` pixels of interleaved file samples in `from` into `to`.
   void Convert(const std::uint8_t* from, std::uint8_t* to, std::size_t pixels) const;
 

@@ -1,6 +1,7 @@
 #include "engine/psd_merged.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -42,7 +43,7 @@ bool UnpackRow(std::span<const std::uint8_t> packed, std::span<std::uint8_t> out
 class ChannelRows {
  public:
   ChannelRows(std::span<const std::uint8_t> file, const PsdHeader& header, std::vector<int> channels)
-      : file_(file), header_(header), channels_(std::move(channels)), row_(header.rowBytes) {}
+      : file_(file), header_(header), channels_(std::move(channels)), unpacked_(channels_.size() * header.rowBytes) {}
 
   // Locates every needed row inside the file; false when one lies outside it.
   bool Locate() {
@@ -83,15 +84,17 @@ class ChannelRows {
     }
     const std::size_t slot = i * header_.height + y;
     const auto packed = file_.subspan(static_cast<std::size_t>(starts_[slot]), static_cast<std::size_t>(lengths_[slot]));
-    if (!UnpackRow(packed, row_)) return {};
-    return row_;
+    // Each channel has its own row, so the rows of one line can be used together.
+    const std::span<std::uint8_t> row = std::span(unpacked_).subspan(i * header_.rowBytes, header_.rowBytes);
+    if (!UnpackRow(packed, row)) return {};
+    return row;
   }
 
  private:
   std::span<const std::uint8_t> file_;
   const PsdHeader& header_;
   std::vector<int> channels_;
-  std::vector<std::uint8_t> row_;
+  std::vector<std::uint8_t> unpacked_;
   std::uint64_t rawAt_ = 0;
   std::vector<std::uint64_t> starts_, lengths_;
 };
@@ -113,6 +116,47 @@ void ToDisplaySamples(std::span<const std::uint8_t> row, int depth, bool coverag
       out[x * stride] = coverage ? FloatCoverageToDisplay(v) : LinearLightToDisplay(v);
     }
   }
+}
+
+// One line of 8-bit channels shown unchanged, interleaved into the bitmap's
+// row in one pass: `step` bytes per pixel, grey repeated into R, G and B.
+template <int step, bool grey, bool alpha>
+void InterleaveRow(const std::array<std::span<const std::uint8_t>, 4>& rows, BYTE* line, std::uint32_t width) {
+  const std::uint8_t* r = rows[0].data();
+  const std::uint8_t* g = rows[grey ? 0 : 1].data();
+  const std::uint8_t* b = rows[grey ? 0 : 2].data();
+  const std::uint8_t* a = rows[grey ? 1 : 3].data();
+  for (std::uint32_t x = 0; x < width; ++x, line += step) {
+    line[FI_RGBA_RED] = r[x];
+    line[FI_RGBA_GREEN] = g[x];
+    line[FI_RGBA_BLUE] = b[x];
+    if constexpr (alpha) line[FI_RGBA_ALPHA] = a[x];
+  }
+}
+
+// 8-bit grey and RGB pictures whose colours pass unchanged: the most common
+// files, copied without the per-sample conversion of the general path.
+bool CopyStraight(ChannelRows& rows, std::size_t needed, bool grey, FIBITMAP* image, const PsdHeader& header) {
+  const std::uint32_t width = header.width;
+  const bool alpha = needed > (grey ? 1u : 3u);
+  std::array<std::span<const std::uint8_t>, 4> line{};
+  for (std::uint32_t y = 0; y < header.height; ++y) {
+    for (std::size_t c = 0; c < needed; ++c) {
+      line[c] = rows.Row(c, y);
+      if (line[c].empty()) return false;
+    }
+    BYTE* out = FreeImage_GetScanLine(image, static_cast<int>(header.height - 1 - y));
+    if (grey && !alpha) {
+      std::memcpy(out, line[0].data(), width);
+    } else if (grey) {
+      InterleaveRow<4, true, true>(line, out, width);
+    } else if (alpha) {
+      InterleaveRow<4, false, true>(line, out, width);
+    } else {
+      InterleaveRow<3, false, false>(line, out, width);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -146,6 +190,11 @@ ImagePtr DecodeMergedImage(std::span<const std::uint8_t> file, const PsdContents
   if (bpp == 8) {
     RGBQUAD* palette = FreeImage_GetPalette(image.get());
     for (int i = 0; i < 256; ++i) palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = static_cast<BYTE>(i);
+  }
+  if (header.depth == 8 && colour.PassesThrough()) {
+    if (!CopyStraight(rows, needed.size(), shown == 1, image.get(), header)) return nullptr;
+    if (alpha && contents.whiteMatte) RemoveWhiteMatte(image.get());
+    return image;
   }
   // Lab's 16-bit a and b are centred on 32768, which scales to 128 like the 8-bit ones.
   std::vector<std::uint8_t> samples(std::size_t{width} * colours);
