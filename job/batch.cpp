@@ -1,13 +1,20 @@
 #include "job/batch.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "engine/signature.h"
 #include "job/pipeline.h"
 #include "output/file_dates.h"
 #include "output/naming.h"
+#include "output/save.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -30,30 +37,107 @@ std::string CompletedFolder(std::string folder) {
 
 enum class Result { Converted, Failed, Skipped };
 
+std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 struct ItemResult {
   Result result = Result::Failed;
   std::string text;  // the output path, or why the file failed
 };
 
-// A worker's answer: "1" and the output path, or "0" and the reason.
-std::string Answer(bool converted, const std::string& text) { return (converted ? "1" : "0") + text; }
+// A request names the item and the random number the parent drew for it.
+std::string Request(std::size_t index, int random) { return std::to_string(index) + " " + std::to_string(random); }
 
-ItemResult ReadAnswer(const std::optional<std::string>& answer) {
-  if (!answer || answer->empty()) return {Result::Failed, "the conversion process ended unexpectedly"};
-  return {(*answer)[0] == '1' ? Result::Converted : Result::Failed, answer->substr(1)};
+// An answer names the item, then "1" and the output path, or "0" and the reason.
+std::string Answer(std::size_t index, bool converted, const std::string& text) {
+  return std::to_string(index) + " " + (converted ? "1" : "0") + text;
 }
 
-// Converts the current file in a worker: the state is the worker's own copy.
-std::string ConvertInWorker(AppState& state) {
+std::optional<std::pair<std::size_t, ItemResult>> ReadAnswer(const std::string& answer, std::size_t items) {
+  const auto space = answer.find(' ');
+  if (space == std::string::npos || space + 1 >= answer.size()) return std::nullopt;
+  const auto index = ParseUnsigned(answer.substr(0, space));
+  if (!index || *index >= items) return std::nullopt;
+  const bool converted = answer[space + 1] == '1';
+  return std::pair{static_cast<std::size_t>(*index),
+                   ItemResult{converted ? Result::Converted : Result::Failed, answer.substr(space + 2)}};
+}
+
+// Sets the run state for an item as a single-file run of it would have it.
+void PrepareItem(RunState& run, const BatchItem& item, const std::string& commonOutput, std::size_t index,
+                 int random) {
+  run.currentInputPath = item.path;
+  run.relativeSubfolder = item.subfolder;
+  run.output = item.outputFolder.empty() ? commonOutput : item.outputFolder;
+  run.sequenceNumber = static_cast<int>(index) + 1;
+  run.randomNumber = random;
+  run.outputPath.clear();
+}
+
+// Converts one file in a worker; a saved file's commit is handed over, not done.
+Outcome ConvertItem(AppState& state) {
   RunState& run = state.run;
   if (state.settings.IsOn(SettingId::KeepSubfolders) && !run.relativeSubfolder.empty()) {
-    const Outcome made = MakeFoldersBelow(run.output, run.relativeSubfolder);
-    if (!made) return Answer(false, made.failure);
+    if (Outcome made = MakeFoldersBelow(run.output, run.relativeSubfolder); !made) return made;
   }
-  const Outcome outcome = ConvertCurrentFile(state);
-  if (!outcome) return Answer(false, outcome.failure);
-  ApplyFileTimestamp(state.settings, run.currentInputPath, run.outputPath);  // best effort
-  return Answer(true, run.outputPath);
+  return ConvertCurrentFile(state);
+}
+
+// A converted file whose output is written but not yet committed.
+struct Uncommitted {
+  std::size_t index = 0;
+  std::string input;
+  std::string output;
+  std::vector<AtomicFile> files;
+};
+
+// A worker's life: it converts the items the parent sends, one at a time, and
+// commits each output while it converts the next, so that the wait for the
+// disk is hidden behind work. Each file starts from the run state the worker
+// had at its start, as a single-file run of it would.
+void ServeItems(AppState& state, const std::vector<BatchItem>& items, const std::string& commonOutput,
+                RequestChannel& channel) {
+  // What a conversion changes is the run's state; the settings stay as they are.
+  const RunState fresh = state.run;
+  DeferCommits(true);
+  std::optional<Uncommitted> waiting;
+  const auto commit = [&]() -> bool {
+    if (!waiting) return true;
+    Uncommitted item = std::move(*waiting);
+    waiting.reset();
+    std::string failure;
+    for (AtomicFile& file : item.files) {
+      const Outcome done = CompleteDeferredSave(file, item.output);
+      if (!done && failure.empty()) failure = done.failure;
+    }
+    if (failure.empty()) ApplyFileTimestamp(state.settings, item.input, item.output);  // best effort
+    return channel.Answer(Answer(item.index, failure.empty(), failure.empty() ? item.output : failure));
+  };
+  for (;;) {
+    // Nothing to convert meanwhile: the waiting output is committed now.
+    if (waiting && !channel.Waiting() && !commit()) return;
+    const auto request = channel.Next();
+    if (!request) break;
+    const auto space = request->find(' ');
+    const auto index = ParseUnsigned(request->substr(0, space));
+    const auto random = space == std::string::npos ? std::nullopt : ParseUnsigned(request->substr(space + 1));
+    if (!index || *index >= items.size() || !random) return;
+    state.run = fresh;
+    PrepareItem(state.run, items[*index], commonOutput, *index, static_cast<int>(*random));
+    const Outcome outcome = ConvertItem(state);
+    std::vector<AtomicFile> files = TakeDeferredCommits();  // a failed conversion's go unnamed
+    if (!commit()) return;
+    if (!outcome) {
+      if (!channel.Answer(Answer(*index, false, outcome.failure))) return;
+      continue;
+    }
+    waiting = Uncommitted{*index, state.run.currentInputPath, state.run.outputPath, std::move(files)};
+  }
+  commit();
 }
 
 // Output names that depend on the decoded image cannot be known beforehand.
@@ -148,23 +232,19 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
   BatchSummary summary;
   summary.total = static_cast<int>(items.size());
   std::vector<std::optional<ItemResult>> results(items.size());
+  std::vector<int> randoms(items.size());
+  std::vector<int> attempts(items.size());
   std::map<std::string, std::size_t> claimed;  // predicted output path -> the item that has it
-  std::vector<WorkerProcess> running;
+  std::set<std::string> outputFolders;         // flushed once each at the end
+  std::vector<ServingWorker> workers;
+  std::vector<std::deque<std::size_t>> assigned;  // per worker, the items sent to it and not answered
+  std::vector<bool> told;                         // per worker, whether it was told that no item follows
+  std::deque<std::size_t> retries;                // items whose worker ended before answering
   Progress progress(options.progress, summary.total);
   std::size_t next = 0;
   std::size_t reported = 0;
   int done = 0;
 
-  // Sets the run state for item i as a single-file run of it would have it.
-  const auto prepare = [&](std::size_t i) {
-    const BatchItem& item = items[i];
-    run.currentInputPath = item.path;
-    run.relativeSubfolder = item.subfolder;
-    run.output = item.outputFolder.empty() ? commonOutput : item.outputFolder;
-    run.sequenceNumber = static_cast<int>(i) + 1;
-    run.randomNumber = UniformRandom(1, 99999);
-    run.outputPath.clear();
-  };
   // A result known without converting: a taken output name, or an output that is up to date.
   const auto decideBeforehand = [&](std::size_t i) -> std::optional<ItemResult> {
     if (!predictable) return std::nullopt;
@@ -178,6 +258,25 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
       const auto inputTime = ModificationTimeNs(items[i].path);
       const auto outputTime = ModificationTimeNs(output);
       if (inputTime && outputTime && *outputTime >= *inputTime) return ItemResult{Result::Skipped, output};
+    }
+    return std::nullopt;
+  };
+  const auto finish = [&](std::size_t i, ItemResult result) {
+    if (result.result == Result::Converted) outputFolders.insert(FolderPart(result.text));
+    results[i] = std::move(result);
+    ++done;
+  };
+  // The next item that needs converting, deciding the others on the way.
+  const auto nextToConvert = [&]() -> std::optional<std::size_t> {
+    while (next < items.size()) {
+      const std::size_t i = next++;
+      randoms[i] = UniformRandom(1, 99999);
+      PrepareItem(run, items[i], commonOutput, i, randoms[i]);
+      if (auto decided = decideBeforehand(i)) {
+        finish(i, std::move(*decided));
+        continue;
+      }
+      return i;
     }
     return std::nullopt;
   };
@@ -213,31 +312,87 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
     }
     progress.Update(done, summary.failed);
   };
+  // Each worker holds up to two items, so that it has the next one at hand
+  // when it commits the last. An item retried after its worker ended goes
+  // alone to a worker, so that it cannot take another item down with it.
+  const auto retried = [&](std::size_t w) {
+    return std::any_of(assigned[w].begin(), assigned[w].end(), [&](std::size_t i) { return attempts[i] > 1; });
+  };
+  const auto send = [&](std::size_t w, std::size_t i) {
+    ++attempts[i];
+    assigned[w].push_back(i);
+    SendRequest(workers[w], Request(i, randoms[i]));  // a worker that has gone is seen ending
+  };
+  const auto dispatch = [&] {
+    for (const std::size_t depth : {1u, 2u}) {
+      for (std::size_t w = 0; w < workers.size(); ++w) {
+        if (told[w] || assigned[w].size() >= depth || retried(w)) continue;
+        if (!retries.empty()) {
+          if (!assigned[w].empty()) continue;
+          send(w, retries.front());
+          retries.pop_front();
+        } else if (const auto i = nextToConvert()) {
+          send(w, *i);
+        }
+      }
+    }
+  };
 
-  while (reported < items.size()) {
-    while (running.size() < jobs && next < items.size()) {
-      const std::size_t i = next++;
-      prepare(i);
-      if (auto decided = decideBeforehand(i)) {
-        results[i] = std::move(*decided);
-        ++done;
-        continue;
+  for (;;) {
+    // Workers start as long as there is work for them.
+    while (workers.size() < jobs && (!retries.empty() || next < items.size())) {
+      auto worker = StartServingWorker([&](RequestChannel& channel) { ServeItems(state, items, commonOutput, channel); });
+      if (!worker) break;
+      workers.push_back(std::move(*worker));
+      assigned.emplace_back();
+      told.push_back(false);
+      dispatch();
+    }
+    dispatch();
+    if (workers.empty()) {
+      // No worker could be started: the items left fail.
+      while (!retries.empty()) {
+        finish(retries.front(), ItemResult{Result::Failed, "no process could be started for it"});
+        retries.pop_front();
       }
-      auto worker = StartWorker([&state] { return ConvertInWorker(state); });
-      if (!worker) {
-        results[i] = ItemResult{Result::Failed, "no process could be started for it"};
-        ++done;
-        continue;
+      while (const auto i = nextToConvert()) finish(*i, ItemResult{Result::Failed, "no process could be started for it"});
+      reportReady();
+      break;
+    }
+    if (retries.empty() && next >= items.size()) {
+      for (std::size_t w = 0; w < workers.size(); ++w) {
+        if (!told[w]) EndRequests(workers[w]), told[w] = true;
       }
-      worker->tag = i;
-      running.push_back(std::move(*worker));
     }
     reportReady();
-    if (running.empty()) continue;
-    FinishedWorker finished = WaitForWorker(running);
-    results[finished.tag] = ReadAnswer(finished.text);
-    ++done;
+    WorkerEvent event = WaitForWorkers(workers);
+    const std::size_t w = event.worker;
+    if (event.answer) {
+      const auto answer = ReadAnswer(*event.answer, items.size());
+      const auto at = answer ? std::find(assigned[w].begin(), assigned[w].end(), answer->first) : assigned[w].end();
+      if (at != assigned[w].end()) {
+        assigned[w].erase(at);
+        finish(answer->first, std::move(answer->second));
+      }
+    } else {
+      for (const std::size_t i : assigned[w]) {
+        if (attempts[i] < 2) {
+          retries.push_back(i);
+        } else {
+          finish(i, ItemResult{Result::Failed, "the conversion process ended unexpectedly"});
+        }
+      }
+      workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(w));
+      assigned.erase(assigned.begin() + static_cast<std::ptrdiff_t>(w));
+      told.erase(told.begin() + static_cast<std::ptrdiff_t>(w));
+    }
     reportReady();
+  }
+  // The new names reach the disk once per folder rather than once per file.
+  for (const std::string& folder : outputFolders) {
+    if (FlushFolder(folder)) continue;
+    ++summary.failed;
+    ReportFileProblem(state, folder, std::string("its new files may not survive a power loss: ") + std::strerror(errno));
   }
   run.output = commonOutput;
   return summary;

@@ -127,6 +127,15 @@ Outcome Finish(AtomicFile& file, const std::string& path) {
   return Succeeded();
 }
 
+}  // namespace
+
+Outcome CompleteDeferredSave(AtomicFile& file, const std::string& path) {
+  if (!file.CommitNow(false)) return CannotWrite(path, file.Error());
+  return Succeeded();
+}
+
+namespace {
+
 // A BMP through the library's encoder, refused before anything is written
 // when it cannot fit the format's 32-bit sizes. The encoder writes the
 // uncompressed size into a run-length file's header and leaves its image size

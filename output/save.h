@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/outcome.h"
 
 namespace kestrel {
@@ -16,6 +17,10 @@ namespace kestrel {
 // said>" when the file cannot be made or written, or that the image cannot be
 // encoded in the format.
 Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int flags);
+
+// Completes a save whose commit was put off (DeferCommits): the same failure a
+// save would have had. The folder's flush is left to the caller.
+Outcome CompleteDeferredSave(AtomicFile& file, const std::string& path);
 
 // The size of an uncompressed BMP file as the encoder lays it out: file and
 // info headers, the colour masks of a 16-bit file, the colour table, rows

@@ -44,6 +44,8 @@ bool WriteAll(int fd, const void* buffer, std::size_t size) {
 namespace {
 
 bool namedTemporaryFiles = false;
+// Where Commit hands files over while commits are put off; null otherwise.
+std::vector<AtomicFile>* deferredCommits = nullptr;
 
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 engine{std::random_device{}()};
@@ -158,7 +160,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
                   ? ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
                   : (errno = EOPNOTSUPP, -1));
   if (fd.Valid()) {
-    file.emplace(AtomicFile(std::move(folder), name, std::string(), std::move(fd)));
+    file.emplace(AtomicFile(std::move(folder), folderPath, name, std::string(), std::move(fd)));
   } else {
     // File systems without unnamed files: a hidden name, guarded against signals.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::nullopt;
@@ -167,7 +169,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
       auto guard = std::make_unique<RemoveOnSignal>(folder.Get(), temp);
       UniqueFd named(::openat(folder.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
       if (named.Valid()) {
-        file.emplace(AtomicFile(std::move(folder), name, std::move(temp), std::move(named)));
+        file.emplace(AtomicFile(std::move(folder), folderPath, name, std::move(temp), std::move(named)));
         file->tempGuard_ = std::move(guard);
       } else if (errno != EEXIST) {
         return std::nullopt;
@@ -184,11 +186,12 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
   return file;
 }
 
-AtomicFile::AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd)
-    : folder_(std::move(folder)), name_(std::move(name)), temp_(std::move(temp)), fd_(std::move(fd)) {}
+AtomicFile::AtomicFile(UniqueFd folder, std::string folderPath, std::string name, std::string temp, UniqueFd fd)
+    : folder_(std::move(folder)), folderPath_(std::move(folderPath)), name_(std::move(name)), temp_(std::move(temp)), fd_(std::move(fd)) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : folder_(std::move(other.folder_)),
+      folderPath_(std::move(other.folderPath_)),
       name_(std::move(other.name_)),
       temp_(std::move(other.temp_)),
       tempGuard_(std::move(other.tempGuard_)),
@@ -276,9 +279,18 @@ bool AtomicFile::Publish() {
   return false;
 }
 
+bool AtomicFile::Commit() {
+  if (deferredCommits == nullptr) return CommitNow();
+  if (committed_ || !Flush()) return false;
+  // The disk starts on the data now, so that the commit later finds it there.
+  ::sync_file_range(fd_.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  deferredCommits->push_back(std::move(*this));
+  return true;
+}
+
 // The data reaches the disk before the file takes the target's name, and the
 // folder after: a power loss leaves the old file or the complete new one.
-bool AtomicFile::Commit() {
+bool AtomicFile::CommitNow(bool flushFolder) {
   if (committed_ || !Flush()) return false;
   if (::fsync(fd_.Get()) != 0 || !Publish()) return Fail();
   committed_ = true;
@@ -286,8 +298,24 @@ bool AtomicFile::Commit() {
   fd_.Reset();
   // The new file is in place whatever happens now; a folder that cannot be
   // flushed is still reported, as its new entry may not survive a power loss.
-  if (::fsync(folder_.Get()) != 0 && errno != EINVAL) return Fail();
+  if (flushFolder && ::fsync(folder_.Get()) != 0 && errno != EINVAL) return Fail();
   return true;
+}
+
+void DeferCommits(bool defer) {
+  static std::vector<AtomicFile> handedOver;
+  if (!defer) handedOver.clear();
+  deferredCommits = defer ? &handedOver : nullptr;
+}
+
+std::vector<AtomicFile> TakeDeferredCommits() {
+  if (deferredCommits == nullptr) return {};
+  return std::exchange(*deferredCommits, {});
+}
+
+bool FlushFolder(const std::string& path) {
+  const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folder.Valid() && (::fsync(folder.Get()) == 0 || errno == EINVAL);
 }
 
 void UseNamedTemporaryFiles(bool named) { namedTemporaryFiles = named; }

@@ -75,13 +75,22 @@ class AtomicFile {
   // Moves the write position (used by encoders that patch headers).
   bool Seek(std::int64_t offset, int whence);
   std::int64_t Tell() const { return position_; }
+  // Makes the file durable and puts it in place, or, while commits are put
+  // off (DeferCommits), starts its data on the way to the disk and hands the
+  // file over to TakeDeferredCommits, true unless a write already failed.
   bool Commit();
+  // What Commit does when nothing is put off. The folder's own flush may be
+  // left to the caller (FlushFolder), who can then flush a folder once for
+  // many files; the file itself is complete either way.
+  bool CommitNow(bool flushFolder = true);
+  // The folder the file is written to.
+  const std::string& FolderPath() const { return folderPath_; }
   bool Failed() const { return failed_; }
   // The errno of the first failed write, seek, flush, close or rename (0 when none said).
   int Error() const { return error_; }
 
  private:
-  AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd);
+  AtomicFile(UniqueFd folder, std::string folderPath, std::string name, std::string temp, UniqueFd fd);
   bool Flush();
   // Gives the finished file the target's name.
   bool Publish();
@@ -89,6 +98,7 @@ class AtomicFile {
   bool Fail();
 
   UniqueFd folder_;   // the target's folder, which every name below is relative to
+  std::string folderPath_;
   std::string name_;  // the target's file name
   std::string temp_;  // the named temporary file; empty for an unnamed one
   std::unique_ptr<RemoveOnSignal> tempGuard_;  // removes temp_ when a signal ends the process
@@ -100,6 +110,16 @@ class AtomicFile {
   bool committed_ = false;
   int error_ = 0;
 };
+
+// Puts off AtomicFile's commits in this process (or stops doing so). A run of
+// many files commits each one later, when other work has hidden the wait for
+// the disk: a commit right after the writes waits for all of them.
+void DeferCommits(bool defer);
+// The files whose commits were put off since the last call, in their order.
+std::vector<AtomicFile> TakeDeferredCommits();
+
+// Flushes a folder's entries to the disk (new names in it survive a power loss).
+bool FlushFolder(const std::string& path);
 
 // Makes AtomicFile use hidden temporary names as on a file system without
 // unnamed files, so that the tests can reach that way too.

@@ -1,10 +1,13 @@
-// Work done in a forked copy of this process, whose only result is a text
-// sent back through a pipe. Each copy starts from the parent's state at the
-// fork, so whatever one piece of work changes never reaches the next.
+// Work done in forked copies of this process that each serve many requests:
+// the parent sends a request as a text, the worker answers with a text, both
+// framed by their length on one socket. A worker starts from the parent's
+// state at the fork; what it keeps from one request to the next is its own
+// business.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,25 +17,43 @@
 
 namespace kestrel {
 
-struct WorkerProcess {
-  std::size_t tag = 0;  // the caller's name for the work
+// The worker's end of its socket.
+class RequestChannel {
+ public:
+  explicit RequestChannel(int fd) : fd_(fd) {}
+  // The next request; nothing once the parent has sent its last one.
+  std::optional<std::string> Next();
+  // Whether a request (or the end of them) can be read without waiting.
+  bool Waiting() const;
+  bool Answer(const std::string& text);
+
+ private:
+  int fd_;
+};
+
+struct ServingWorker {
   pid_t pid = -1;
-  UniqueFd output;    // the parent's end of the pipe
-  std::string text;   // what the worker has sent so far
+  UniqueFd socket;       // the parent's end
+  std::string received;  // answer bytes read, not yet a whole answer
 };
 
-// Forks a worker that runs work and sends back what it returns; nothing when
-// no worker could be made.
-std::optional<WorkerProcess> StartWorker(const std::function<std::string()>& work);
+// Forks a worker that runs serve and then ends; nothing when no worker could be made.
+std::optional<ServingWorker> StartServingWorker(const std::function<void(RequestChannel&)>& serve);
 
-struct FinishedWorker {
-  std::size_t tag = 0;
-  std::optional<std::string> text;   // nothing when the worker did not end normally
+// Sends the worker a request; false when it has gone.
+bool SendRequest(ServingWorker& worker, const std::string& text);
+// Tells the worker that no request follows; it ends once it has answered the others.
+void EndRequests(ServingWorker& worker);
+
+struct WorkerEvent {
+  std::size_t worker = 0;             // the worker's index in the list
+  std::optional<std::string> answer;  // nothing when the worker has ended
+  bool endedCleanly = false;          // when it has: it exited by itself with code 0
 };
 
-// Waits until one of the workers (there must be at least one) has ended,
-// reaps it and removes it from the list.
-FinishedWorker WaitForWorker(std::vector<WorkerProcess>& workers);
+// Waits for the next answer of any worker (there must be at least one), or
+// for one to end; an ended worker is reaped, and the caller removes it.
+WorkerEvent WaitForWorkers(std::vector<ServingWorker>& workers);
 
 // The number of processors this process may run on (at least 1).
 int ProcessorCount();
