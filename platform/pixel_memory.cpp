@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -14,6 +16,32 @@ constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it 
 
 std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
 std::atomic<AllocationFailureHandler> g_allocationFailure{nullptr};
+
+// The kept mapping of the last small image; what lies idle stays small.
+constexpr std::size_t kLargestKept = std::size_t{4} << 20;
+struct KeptMapping {
+  std::mutex lock;
+  void* block = nullptr;
+  std::size_t size = 0;
+};
+KeptMapping g_kept;
+
+// The kept mapping when it holds `size` bytes and is not twice as large.
+void* TakeKept(std::size_t size, std::size_t& mapped) {
+  const std::lock_guard hold(g_kept.lock);
+  if (g_kept.block == nullptr || g_kept.size < size || g_kept.size / 2 > size) return nullptr;
+  mapped = g_kept.size;
+  return std::exchange(g_kept.block, nullptr);
+}
+
+void Release(void* block, std::size_t size) {
+  if (size <= kLargestKept) {
+    const std::lock_guard hold(g_kept.lock);
+    std::swap(block, g_kept.block);
+    std::swap(size, g_kept.size);
+  }
+  if (block != nullptr) ::munmap(block, size);
+}
 
 }  // namespace
 
@@ -50,8 +78,10 @@ std::shared_ptr<void> MapPixelMemory(std::size_t size) {
   // Whole pages, so that the unused end of an aligned mapping can be given back.
   constexpr std::size_t kPage = 4096;
   size = ((size == 0 ? 1 : size) + kPage - 1) / kPage * kPage;
-  void* block = nullptr;
-  if (size >= kHugePageBytes) {
+  void* block = TakeKept(size, size);
+  if (block != nullptr) {
+    // Already mapped and in use before.
+  } else if (size >= kHugePageBytes) {
     block = MapHugePageAligned(size);
     // Faulted in now, a huge page at a time, before the rows are copied in.
     if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
@@ -59,7 +89,10 @@ std::shared_ptr<void> MapPixelMemory(std::size_t size) {
     block = MapPopulated(size);
   }
   if (block == nullptr) return nullptr;
-  return std::shared_ptr<void>(block, [size](void* at) { ::munmap(at, size); });
+  // A process forked meanwhile (a confined decoder) has no use for the image:
+  // shared with it, every page written here would first be copied.
+  ::madvise(block, size, MADV_DONTFORK);
+  return std::shared_ptr<void>(block, [size](void* at) { Release(at, size); });
 }
 
 }  // namespace kestrel

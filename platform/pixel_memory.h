@@ -39,8 +39,10 @@ void SetAllocationFailureHandler(AllocationFailureHandler handler);
 void AllocationFailed();
 
 // Memory for an image about to be filled, given all its pages in one call
-// rather than one fault at a time; unmapped when the last owner lets go, null
-// when out of memory.
+// rather than one fault at a time; null when out of memory. Not zeroed: the
+// last small image's memory, once its last owner lets go, is kept for the
+// next image of about its size, so that converting file after file of one
+// size maps (and has the system zero) its pages once.
 std::shared_ptr<void> MapPixelMemory(std::size_t size);
 
 }  // namespace kestrel

@@ -130,5 +130,22 @@ TEST(PixelMemory, LargeBlocksStartOnAHugePageAndAreWritableToTheEnd) {
   }
 }
 
+TEST(PixelMemory, ASmallImagesMemoryServesTheNextImageOfAboutItsSize) {
+  void* first = nullptr;
+  {
+    const std::shared_ptr<void> memory = MapPixelMemory(900 * std::size_t{1024});
+    ASSERT_TRUE(memory);
+    first = memory.get();
+    Fill(first, 900 * std::size_t{1024});
+  }
+  // Far smaller or larger images get memory of their own; about the same size takes the kept one.
+  const std::shared_ptr<void> small = MapPixelMemory(100 * std::size_t{1024});
+  EXPECT_NE(small.get(), first);
+  const std::shared_ptr<void> same = MapPixelMemory(880 * std::size_t{1024});
+  EXPECT_EQ(same.get(), first);
+  Fill(same.get(), 880 * std::size_t{1024});
+  EXPECT_TRUE(Holds(same.get(), 880 * std::size_t{1024}));
+}
+
 }  // namespace
 }  // namespace kestrel
