@@ -2,10 +2,12 @@
 // input order, and outputs byte-identical to single-file runs.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/support/test_support.h"
 
@@ -78,6 +80,46 @@ TEST(Batch, FolderTreeIsMirroredAndEveryOutputMatchesASingleRun) {
     std::size_t outputs = 0;
     for (const auto& entry : fs::recursive_directory_iterator(tree.dir.File("out"))) outputs += entry.is_regular_file();
     EXPECT_EQ(outputs, tree.good.size()) << jobs;
+  }
+}
+
+// The processes whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  const std::string id = std::to_string(parent);
+  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
+  std::vector<pid_t> children;
+  for (pid_t child = 0; list >> child;) children.push_back(child);
+  return children;
+}
+
+// A worker of the run that dies in the middle of a file (killed while its
+// decoder runs) takes no file down with it: the files it held are converted again.
+TEST(Batch, FilesOfAWorkerThatDiesAreConvertedAgain) {
+  test::TempDir dir;
+  const std::string root = dir.File("in");
+  for (const char* folder : {"in", "out", "ref"}) fs::create_directories(dir.File(folder));
+  const std::string first = test::MakePsd(root, "f0.psd", "rgb8", 1500, 1200);
+  constexpr int kFiles = 8;
+  for (int i = 1; i < kFiles; ++i) fs::copy_file(first, root + "/f" + std::to_string(i) + ".psd");
+  bool killed = false;
+  test::RunOptions options;
+  options.started = [&](pid_t run) {
+    for (int attempt = 0; attempt < 20000 && !killed; ++attempt) {
+      for (const pid_t worker : ChildrenOf(run)) {
+        if (!ChildrenOf(worker).empty()) killed = ::kill(worker, SIGKILL) == 0;
+        if (killed) break;
+      }
+      if (!killed) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  };
+  const auto result = RunKestrel({"--input-folder=" + root, "-o", dir.File("out"), "--jobs=2"}, options);
+  ASSERT_TRUE(killed) << "no worker was caught converting";
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(result.HasLine("Files converted: 8 of 8")) << result.out << result.err;
+  ASSERT_EQ(RunKestrel({"-q", "-i", first, "-o", dir.File("ref")}).exitCode, 0);
+  const std::string expected = test::ReadText(dir.File("ref/f0.bmp"));
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(test::ReadText(dir.File("out/f" + std::to_string(i) + ".bmp")), expected) << i;
   }
 }
 

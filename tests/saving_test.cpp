@@ -198,6 +198,30 @@ TEST_P(SaveNames, SignalDuringWriteLeavesOnlyTheOldFile) {
   }
 }
 
+// Commits put off: a saved file takes its name only when its commit is
+// completed, and one dropped before that leaves the old file and nothing else.
+TEST_P(SaveNames, DeferredCommitsNameTheFileOnlyWhenCompleted) {
+  test::TempDir dir;
+  const std::string kept = dir.File("kept.bmp");
+  const std::string dropped = dir.File("dropped.bmp");
+  test::WriteText(dropped, "old");
+  ImagePtr image = test::MakeBitmap(4, 3, 24);
+  DeferCommits(true);
+  const bool saved = SaveImage(image.get(), FIF_BMP, kept, 0) && SaveImage(image.get(), FIF_BMP, dropped, 0);
+  std::vector<AtomicFile> files = TakeDeferredCommits();
+  DeferCommits(false);
+  ASSERT_TRUE(saved);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_FALSE(fs::exists(kept));
+  EXPECT_EQ(test::ReadText(dropped), "old");
+  EXPECT_TRUE(CompleteDeferredSave(files[0], kept));
+  files.pop_back();
+  EXPECT_EQ(test::ReadText(dropped), "old");
+  ASSERT_TRUE(SaveImage(image.get(), FIF_BMP, dir.File("direct.bmp"), 0));
+  EXPECT_EQ(test::ReadText(kept), test::ReadText(dir.File("direct.bmp")));
+  EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"direct.bmp", "dropped.bmp", "kept.bmp"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, SaveNames, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
