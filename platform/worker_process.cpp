@@ -58,13 +58,10 @@ std::optional<std::string> TakeText(std::string& received) {
   return text;
 }
 
-// Reaps the worker; true when it exited by itself with code 0.
-bool Reap(pid_t pid) {
+void Reap(pid_t pid) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -115,7 +112,7 @@ WorkerEvent WaitForWorkers(std::vector<ServingWorker>& workers) {
   std::vector<pollfd> polled(workers.size());
   for (;;) {
     for (std::size_t i = 0; i < workers.size(); ++i) {
-      if (auto text = TakeText(workers[i].received)) return WorkerEvent{i, std::move(text), false};
+      if (auto text = TakeText(workers[i].received)) return WorkerEvent{i, std::move(text)};
       polled[i] = pollfd{workers[i].socket.Get(), POLLIN, 0};
     }
     if (::poll(polled.data(), polled.size(), -1) < 0) {
@@ -133,7 +130,8 @@ WorkerEvent WaitForWorkers(std::vector<ServingWorker>& workers) {
       }
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) break;
       // The end of the socket: the worker has finished (or died).
-      return WorkerEvent{i, std::nullopt, Reap(workers[i].pid)};
+      Reap(workers[i].pid);
+      return WorkerEvent{i, std::nullopt};
     }
   }
 }

@@ -48,7 +48,6 @@ void EndRequests(ServingWorker& worker);
 struct WorkerEvent {
   std::size_t worker = 0;             // the worker's index in the list
   std::optional<std::string> answer;  // nothing when the worker has ended
-  bool endedCleanly = false;          // when it has: it exited by itself with code 0
 };
 
 // Waits for the next answer of any worker (there must be at least one), or
