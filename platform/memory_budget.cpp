@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/clock.h"
 
 namespace kestrel {
 namespace {
 
 constexpr std::uint64_t kUnknown = std::numeric_limits<std::uint64_t>::max();
+constexpr std::int64_t kFreshForMilliseconds = 100;
 
 // The first number of a one-line file such as memory.max ("max" means no limit).
 std::optional<std::uint64_t> NumberIn(const std::string& path) {
@@ -59,8 +63,20 @@ std::uint64_t ControlGroupRoomBytes() {
 }  // namespace
 
 std::uint64_t AvailableMemoryBytes() {
-  const std::uint64_t available = std::min(MemAvailableBytes(), ControlGroupRoomBytes());
-  return available == kUnknown ? 0 : available;
+  // A batch asks before every file, some hundred times a second; what it
+  // reads changes little within a tenth of a second, and each reading costs
+  // a few files' worth of parsing.
+  static std::mutex lock;
+  static std::int64_t readAt = 0;
+  static std::uint64_t available = 0;
+  const std::lock_guard hold(lock);
+  const std::int64_t now = MonotonicMilliseconds();
+  if (readAt == 0 || now - readAt >= kFreshForMilliseconds) {
+    const std::uint64_t room = std::min(MemAvailableBytes(), ControlGroupRoomBytes());
+    available = room == kUnknown ? 0 : room;
+    readAt = now;
+  }
+  return available;
 }
 
 }  // namespace kestrel

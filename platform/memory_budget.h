@@ -6,7 +6,8 @@
 
 namespace kestrel {
 
-// The bytes available now; 0 when neither figure can be read.
+// The bytes available now (read at most a tenth of a second ago); 0 when
+// neither figure can be read.
 std::uint64_t AvailableMemoryBytes();
 
 }  // namespace kestrel
