@@ -6,11 +6,13 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
 
 #include "engine/signature.h"
+#include "job/commit_queue.h"
 #include "job/pipeline.h"
 #include "output/file_dates.h"
 #include "output/naming.h"
@@ -52,19 +54,28 @@ struct ItemResult {
 // A request names the item and the random number the parent drew for it.
 std::string Request(std::size_t index, int random) { return std::to_string(index) + " " + std::to_string(random); }
 
-// An answer names the item, then "1" and the output path, or "0" and the reason.
+// An answer names the item, then "1" and the output path, or "0" and the
+// reason; "W" alone says that the item's output is written and waits for its
+// commit, so that the worker is free for the next item.
 std::string Answer(std::size_t index, bool converted, const std::string& text) {
   return std::to_string(index) + " " + (converted ? "1" : "0") + text;
 }
+std::string Written(std::size_t index) { return std::to_string(index) + " W"; }
 
-std::optional<std::pair<std::size_t, ItemResult>> ReadAnswer(const std::string& answer, std::size_t items) {
+struct WorkerAnswer {
+  std::size_t index = 0;
+  std::optional<ItemResult> result;  // nothing: written, waiting for its commit
+};
+
+std::optional<WorkerAnswer> ReadAnswer(const std::string& answer, std::size_t items) {
   const auto space = answer.find(' ');
   if (space == std::string::npos || space + 1 >= answer.size()) return std::nullopt;
   const auto index = ParseUnsigned(answer.substr(0, space));
   if (!index || *index >= items) return std::nullopt;
-  const bool converted = answer[space + 1] == '1';
-  return std::pair{static_cast<std::size_t>(*index),
-                   ItemResult{converted ? Result::Converted : Result::Failed, answer.substr(space + 2)}};
+  const char kind = answer[space + 1];
+  if (kind == 'W') return WorkerAnswer{static_cast<std::size_t>(*index), std::nullopt};
+  return WorkerAnswer{static_cast<std::size_t>(*index),
+                      ItemResult{kind == '1' ? Result::Converted : Result::Failed, answer.substr(space + 2)}};
 }
 
 // Sets the run state for an item as a single-file run of it would have it.
@@ -87,41 +98,24 @@ Outcome ConvertItem(AppState& state) {
   return ConvertCurrentFile(state);
 }
 
-// A converted file whose output is written but not yet committed.
-struct Uncommitted {
-  std::size_t index = 0;
-  std::string input;
-  std::string output;
-  std::vector<AtomicFile> files;
-};
-
-// A worker's life: it converts the items the parent sends, one at a time, and
-// commits each output while it converts the next, so that the wait for the
-// disk is hidden behind work. Each file starts from the run state the worker
-// had at its start, as a single-file run of it would.
+// A worker's life: it converts the items the parent sends, one at a time,
+// while its commit queue commits the outputs it has written, so that the
+// wait for the disk is hidden behind work. Each file starts from the run
+// state the worker had at its start, as a single-file run of it would.
 void ServeItems(AppState& state, const std::vector<BatchItem>& items, const std::string& commonOutput,
                 RequestChannel& channel) {
   // What a conversion changes is the run's state; the settings stay as they are.
   const RunState fresh = state.run;
-  DeferCommits(true);
-  std::optional<Uncommitted> waiting;
-  const auto commit = [&]() -> bool {
-    if (!waiting) return true;
-    Uncommitted item = std::move(*waiting);
-    waiting.reset();
-    std::string failure;
-    for (AtomicFile& file : item.files) {
-      const Outcome done = CompleteDeferredSave(file, item.output);
-      if (!done && failure.empty()) failure = done.failure;
-    }
-    if (failure.empty()) ApplyFileTimestamp(state.settings, item.input, item.output);  // best effort
-    return channel.Answer(Answer(item.index, failure.empty(), failure.empty() ? item.output : failure));
+  std::mutex sending;
+  const auto answer = [&](const std::string& text) {
+    const std::lock_guard hold(sending);
+    channel.Answer(text);  // a parent that has gone ends the requests too
   };
-  for (;;) {
-    // Nothing to convert meanwhile: the waiting output is committed now.
-    if (waiting && !channel.Waiting() && !commit()) return;
-    const auto request = channel.Next();
-    if (!request) break;
+  DeferCommits(true);
+  CommitQueue commits(state.settings, [&](const Uncommitted& item, const std::string& failure) {
+    answer(Answer(item.index, failure.empty(), failure.empty() ? item.output : failure));
+  });
+  while (const auto request = channel.Next()) {
     const auto space = request->find(' ');
     const auto index = ParseUnsigned(request->substr(0, space));
     const auto random = space == std::string::npos ? std::nullopt : ParseUnsigned(request->substr(space + 1));
@@ -130,14 +124,13 @@ void ServeItems(AppState& state, const std::vector<BatchItem>& items, const std:
     PrepareItem(state.run, items[*index], commonOutput, *index, static_cast<int>(*random));
     const Outcome outcome = ConvertItem(state);
     std::vector<AtomicFile> files = TakeDeferredCommits();  // a failed conversion's go unnamed
-    if (!commit()) return;
     if (!outcome) {
-      if (!channel.Answer(Answer(*index, false, outcome.failure))) return;
+      answer(Answer(*index, false, outcome.failure));
       continue;
     }
-    waiting = Uncommitted{*index, state.run.currentInputPath, state.run.outputPath, std::move(files)};
+    answer(Written(*index));
+    commits.Add(Uncommitted{*index, state.run.currentInputPath, state.run.outputPath, std::move(files)});
   }
-  commit();
 }
 
 // Output names that depend on the decoded image cannot be known beforehand.
@@ -237,8 +230,14 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
   std::map<std::string, std::size_t> claimed;  // predicted output path -> the item that has it
   std::set<std::string> outputFolders;         // flushed once each at the end
   std::vector<ServingWorker> workers;
-  std::vector<std::deque<std::size_t>> assigned;  // per worker, the items sent to it and not answered
-  std::vector<bool> told;                         // per worker, whether it was told that no item follows
+  // Per worker: the items sent to it and not answered, those of them it has
+  // written and holds for their commit, and whether it was told that no item follows.
+  struct Load {
+    std::deque<std::size_t> assigned;
+    std::set<std::size_t> held;
+    bool told = false;
+  };
+  std::vector<Load> loads;
   std::deque<std::size_t> retries;                // items whose worker ended before answering
   Progress progress(options.progress, summary.total);
   std::size_t next = 0;
@@ -312,23 +311,25 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
     }
     progress.Update(done, summary.failed);
   };
-  // Each worker holds up to two items, so that it has the next one at hand
-  // when it commits the last. An item retried after its worker ended goes
-  // alone to a worker, so that it cannot take another item down with it.
+  // Each worker has up to two items to convert, so that it has the next one
+  // at hand when it finishes one; items it has written and holds for their
+  // commit do not count. An item retried after its worker ended goes alone to
+  // a worker, so that it cannot take another item down with it.
   const auto retried = [&](std::size_t w) {
-    return std::any_of(assigned[w].begin(), assigned[w].end(), [&](std::size_t i) { return attempts[i] > 1; });
+    return std::any_of(loads[w].assigned.begin(), loads[w].assigned.end(), [&](std::size_t i) { return attempts[i] > 1; });
   };
   const auto send = [&](std::size_t w, std::size_t i) {
     ++attempts[i];
-    assigned[w].push_back(i);
+    loads[w].assigned.push_back(i);
     SendRequest(workers[w], Request(i, randoms[i]));  // a worker that has gone is seen ending
   };
   const auto dispatch = [&] {
     for (const std::size_t depth : {1u, 2u}) {
       for (std::size_t w = 0; w < workers.size(); ++w) {
-        if (told[w] || assigned[w].size() >= depth || retried(w)) continue;
+        const Load& load = loads[w];
+        if (load.told || load.assigned.size() - load.held.size() >= depth || retried(w)) continue;
         if (!retries.empty()) {
-          if (!assigned[w].empty()) continue;
+          if (!load.assigned.empty()) continue;
           send(w, retries.front());
           retries.pop_front();
         } else if (const auto i = nextToConvert()) {
@@ -344,8 +345,7 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
       auto worker = StartServingWorker([&](RequestChannel& channel) { ServeItems(state, items, commonOutput, channel); });
       if (!worker) break;
       workers.push_back(std::move(*worker));
-      assigned.emplace_back();
-      told.push_back(false);
+      loads.emplace_back();
       dispatch();
     }
     dispatch();
@@ -361,7 +361,7 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
     }
     if (retries.empty() && next >= items.size()) {
       for (std::size_t w = 0; w < workers.size(); ++w) {
-        if (!told[w]) EndRequests(workers[w]), told[w] = true;
+        if (!loads[w].told) EndRequests(workers[w]), loads[w].told = true;
       }
     }
     reportReady();
@@ -369,13 +369,17 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
     const std::size_t w = event.worker;
     if (event.answer) {
       const auto answer = ReadAnswer(*event.answer, items.size());
-      const auto at = answer ? std::find(assigned[w].begin(), assigned[w].end(), answer->first) : assigned[w].end();
-      if (at != assigned[w].end()) {
-        assigned[w].erase(at);
-        finish(answer->first, std::move(answer->second));
+      Load& load = loads[w];
+      const auto at = answer ? std::find(load.assigned.begin(), load.assigned.end(), answer->index) : load.assigned.end();
+      if (at != load.assigned.end() && !answer->result) {
+        load.held.insert(answer->index);
+      } else if (at != load.assigned.end()) {
+        load.held.erase(answer->index);
+        load.assigned.erase(at);
+        finish(answer->index, std::move(*answer->result));
       }
     } else {
-      for (const std::size_t i : assigned[w]) {
+      for (const std::size_t i : loads[w].assigned) {
         if (attempts[i] < 2) {
           retries.push_back(i);
         } else {
@@ -383,8 +387,7 @@ BatchSummary RunBatch(AppState& state, const std::vector<BatchItem>& items, cons
         }
       }
       workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(w));
-      assigned.erase(assigned.begin() + static_cast<std::ptrdiff_t>(w));
-      told.erase(told.begin() + static_cast<std::ptrdiff_t>(w));
+      loads.erase(loads.begin() + static_cast<std::ptrdiff_t>(w));
     }
     reportReady();
   }

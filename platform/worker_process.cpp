@@ -76,11 +76,6 @@ std::optional<std::string> RequestChannel::Next() {
   return text;
 }
 
-bool RequestChannel::Waiting() const {
-  pollfd waiting{fd_, POLLIN, 0};
-  return ::poll(&waiting, 1, 0) > 0;
-}
-
 bool RequestChannel::Answer(const std::string& text) { return SendText(fd_, text); }
 
 std::optional<ServingWorker> StartServingWorker(const std::function<void(RequestChannel&)>& serve) {

@@ -23,8 +23,6 @@ class RequestChannel {
   explicit RequestChannel(int fd) : fd_(fd) {}
   // The next request; nothing once the parent has sent its last one.
   std::optional<std::string> Next();
-  // Whether a request (or the end of them) can be read without waiting.
-  bool Waiting() const;
   bool Answer(const std::string& text);
 
  private:
