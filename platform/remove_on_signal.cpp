@@ -14,7 +14,7 @@ namespace kestrel {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kSlots = 8;  // files being saved at once
+constexpr int kSlots = 16;  // files being saved at once (a batch worker holds some until their commit)
 
 enum SlotState : int { kFree, kFilling, kArmed };
 
