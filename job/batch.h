@@ -1,5 +1,6 @@
 // Batch runs: many input files from folders and lists, converted several at a
-// time, each in a worker process of its own, with the report in input order.
+// time by worker processes, each file decoded in a confined child of its own,
+// with the report in input order.
 #pragma once
 
 #include <string>
