@@ -39,9 +39,9 @@ bool UnpackBitsRow(std::span<const std::uint8_t> in, std::uint8_t* out, std::uin
 void UndoPrediction(std::uint8_t* row, std::uint32_t columns, int depth, std::uint64_t rowBytes,
                     std::vector<std::uint8_t>& planes) {
   if (depth == 16) {
+    unsigned value = columns > 0 ? (row[0] << 8 | row[1]) : 0;
     for (std::uint32_t x = 1; x < columns; ++x) {
-      const unsigned previous = row[2 * x - 2] << 8 | row[2 * x - 1];
-      const unsigned value = (previous + (row[2 * x] << 8 | row[2 * x + 1])) & 0xffff;
+      value = (value + (row[2 * x] << 8 | row[2 * x + 1])) & 0xffff;
       row[2 * x] = static_cast<std::uint8_t>(value >> 8);
       row[2 * x + 1] = static_cast<std::uint8_t>(value);
     }
@@ -107,12 +107,21 @@ bool LayerChannelReader::Open(std::span<const std::uint8_t> data, int compressio
     case kPsdZipPredicted:
       if (depth == 1) return false;
       [[fallthrough]];
-    case kPsdZip:
+    case kPsdZip: {
+      // The zlib header is checked here and the deflate data inflated raw: the
+      // trailing checksum, which some writers leave out, is never needed (a
+      // channel is whole when all its rows are), and not computing it saves
+      // a pass over every sample.
+      if (data.size() < 2 || (data[0] & 0x0f) != Z_DEFLATED || (data[0] >> 4) > 7 || (data[1] & 0x20) != 0 ||
+          (data[0] << 8 | data[1]) % 31 != 0) {
+        return false;
+      }
       inflater_ = std::make_unique<Inflater>();
-      if (inflateInit(&inflater_->stream) != Z_OK) return false;
+      if (inflateInit2(&inflater_->stream, -MAX_WBITS) != Z_OK) return false;
       inflater_->open = true;
-      inflater_->stream.next_in = const_cast<Bytef*>(data.data());
+      inflater_->stream.next_in = const_cast<Bytef*>(data.data() + 2);
       return true;
+    }
     default: return false;
   }
 }

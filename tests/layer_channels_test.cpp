@@ -186,6 +186,20 @@ TEST(LayerChannels, ImpossibleChannelsAreRefusedBeforeAnyRow) {
   EXPECT_FALSE(reader.Open(tiny, 7, 1, 1, 8, 1));                                // unknown compression
   EXPECT_FALSE(reader.Open(tiny, kPsdZipPredicted, 1, 8, 1, 1));                 // prediction on bits
   EXPECT_FALSE(reader.Open(tiny, kPsdRaw, 1, 1, 12, 1));                         // no such depth
+  std::vector<std::uint8_t> zip = Deflate(Samples(8));
+  zip[0] ^= 0x0f;                                                                // not a zlib stream
+  EXPECT_FALSE(reader.Open(zip, kPsdZip, 1, 8, 8, 1));
+}
+
+// Some writers end a ZIP channel without the stream's checksum: all its rows are still there.
+TEST(LayerChannels, AZipChannelWithoutItsChecksumIsWhole) {
+  const std::uint64_t rowBytes = ChannelRowBytes(kColumns, 8);
+  const std::vector<std::uint8_t> samples = Samples(rowBytes * kRows);
+  std::vector<std::uint8_t> packed = Deflate(samples);
+  packed.resize(packed.size() - 4);
+  std::vector<std::uint8_t> whole;
+  ASSERT_TRUE(UnpackLayerChannel(packed, kPsdZip, kRows, kColumns, 8, 1, whole));
+  EXPECT_EQ(whole, samples);
 }
 
 }  // namespace
