@@ -3,9 +3,10 @@
 // decoder where it reads the file's mode and depth, FreeImage otherwise),
 // "layers" reads the layer section and composites it. Prints the
 // milliseconds the work took, after the file is in memory, then the bytes of
-// the picture and of the largest layer (all its channels unpacked, clipped to
-// the canvas), from which bench/run states the memory target; bench/run takes
-// the peak memory from measure_run.
+// the picture, of the largest layer (all its channels unpacked, clipped to
+// the canvas), from which bench/run states the memory target, and of all the
+// stored samples the work unpacked; bench/run takes the peak memory from
+// measure_run.
 // Usage: composite_bench FILE merged|layers
 #include <FreeImage.h>
 
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/image.h"
@@ -31,16 +34,20 @@ std::uint64_t PictureBytes(FIBITMAP* image) {
   return image == nullptr ? 0 : std::uint64_t{FreeImage_GetPitch(image)} * FreeImage_GetHeight(image);
 }
 
-std::uint64_t LargestLayerBytes(const kestrel::PsdHeader& header, const kestrel::PsdLayers& layers) {
+// The unpacked bytes of the largest layer and of all layers (their channels, clipped to the canvas).
+std::pair<std::uint64_t, std::uint64_t> LayerBytes(const kestrel::PsdHeader& header, const kestrel::PsdLayers& layers) {
   std::uint64_t largest = 0;
+  std::uint64_t total = 0;
   for (const kestrel::PsdLayer& layer : layers.layers) {
     const std::int64_t width = std::min<std::int64_t>(layer.rect.right, header.width) - std::max(layer.rect.left, 0);
     const std::int64_t height = std::min<std::int64_t>(layer.rect.bottom, header.height) - std::max(layer.rect.top, 0);
     if (width <= 0 || height <= 0) continue;
     const std::uint64_t row = kestrel::ChannelRowBytes(static_cast<std::uint32_t>(width), header.depth);
-    largest = std::max(largest, row * static_cast<std::uint64_t>(height) * layer.channels.size());
+    const std::uint64_t bytes = row * static_cast<std::uint64_t>(height) * layer.channels.size();
+    largest = std::max(largest, bytes);
+    total += bytes;
   }
-  return largest;
+  return {largest, total};
 }
 
 }  // namespace
@@ -57,6 +64,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::uint64_t picture = 0;
   std::uint64_t largestLayer = 0;
+  std::uint64_t unpacked = 0;  // the stored samples the work unpacks
   if (std::strcmp(argv[2], "merged") == 0) {
     const kestrel::PsdContents contents = kestrel::DescribePsdContents(bytes, check.header);
     kestrel::ImagePtr image;
@@ -68,14 +76,15 @@ int main(int argc, char** argv) {
       FreeImage_CloseMemory(memory);
     }
     picture = PictureBytes(image.get());
+    unpacked = check.header.decodedBytes;
   } else {
     const kestrel::PsdLayers layers = kestrel::ReadPsdLayers(bytes, check.header);
     const kestrel::LayerComposite composite = kestrel::CompositeLayers(bytes, check.header, layers);
     picture = PictureBytes(composite.image.get());
-    largestLayer = LargestLayerBytes(check.header, layers);
+    std::tie(largestLayer, unpacked) = LayerBytes(check.header, layers);
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%.3f %llu %llu\n", ms, static_cast<unsigned long long>(picture),
-              static_cast<unsigned long long>(largestLayer));
+  std::printf("%.3f %llu %llu %llu\n", ms, static_cast<unsigned long long>(picture),
+              static_cast<unsigned long long>(largestLayer), static_cast<unsigned long long>(unpacked));
   return picture > 0 ? 0 : 1;
 }
