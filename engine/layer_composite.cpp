@@ -12,6 +12,7 @@
 #include "engine/blend_modes.h"
 #include "engine/fill_layers.h"
 #include "engine/layer_channels.h"
+#include "engine/layer_colour_modes.h"
 #include "engine/layer_effects.h"
 #include "engine/plane_samples.h"
 #include "engine/vector_mask.h"
@@ -666,6 +667,7 @@ class Compositor {
 int ColourChannels(const PsdHeader& header) {
   if (header.colourMode == kPsdModeRgb) return 3;
   if (header.colourMode == kPsdModeGreyscale || header.colourMode == kPsdModeDuotone) return 1;
+  if (CompositesThroughDisplayColour(header)) return StoredColourChannels(header);
   return 0;
 }
 
@@ -783,6 +785,37 @@ ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
   return image;
 }
 
+// CMYK and Lab canvases as the merged-image decoder shows those modes: 24-bit
+// RGB (with alpha where the layers leave any) through the file's colour
+// conversion; opaque pictures are matted over blank paper.
+template <typename T>
+ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> file, const PsdHeader& header) {
+  const int width = static_cast<int>(header.width);
+  const int height = static_cast<int>(header.height);
+  // Transparency stays beside the colour, as the decoder keeps a merged image's.
+  const bool hasAlpha = std::any_of(canvas.alpha.begin(), canvas.alpha.end(), [](T a) { return a < (std::is_same_v<T, std::uint16_t> ? T(65535) : T(255)); });
+  const int step = hasAlpha ? 4 : 3;
+  ImagePtr image = Adopt(FreeImage_Allocate(width, height, 8 * step));
+  if (!image) return nullptr;
+  StoredColourDisplay display(file, header);
+  const std::vector<float> opaque(static_cast<std::size_t>(width), 1.0f);
+  std::vector<float> colour(static_cast<std::size_t>(width) * canvas.channels);
+  std::vector<float> alpha(static_cast<std::size_t>(width));
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    LoadRow(canvas, y, 0, static_cast<std::size_t>(width), colour.data(), alpha.data());
+    display.Convert(colour.data(), hasAlpha ? opaque.data() : alpha.data(), rgb.data(), static_cast<std::size_t>(width));
+    BYTE* line = FreeImage_GetScanLine(image.get(), height - 1 - y);
+    for (int x = 0; x < width; ++x) {
+      line[step * x + FI_RGBA_RED] = rgb[3 * x];
+      line[step * x + FI_RGBA_GREEN] = rgb[3 * x + 1];
+      line[step * x + FI_RGBA_BLUE] = rgb[3 * x + 2];
+      if (hasAlpha) line[step * x + FI_RGBA_ALPHA] = static_cast<BYTE>(std::clamp(alpha[x], 0.0f, 1.0f) * 255 + 0.5f);
+    }
+  }
+  return image;
+}
+
 template <typename T>
 void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers,
                LayerComposite& result) {
@@ -796,7 +829,7 @@ void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, cons
     return;
   }
   if (!compositor.Draw(BuildTree(layers.layers), canvas)) return;
-  result.image = ToBitmap(canvas, header);
+  result.image = CompositesThroughDisplayColour(header) ? ToDisplayRgb(canvas, file, header) : ToBitmap(canvas, header);
   if (!result.image) result.problem = "no memory for the composited picture";
 }
 

@@ -1,0 +1,46 @@
+#include "engine/layer_colour_modes.h"
+
+#include <algorithm>
+
+#include "engine/display_samples.h"
+#include "engine/psd_contents.h"
+
+namespace kestrel {
+
+bool CompositesThroughDisplayColour(const PsdHeader& header) {
+  return (header.colourMode == kPsdModeCmyk || header.colourMode == kPsdModeLab) &&
+         (header.depth == 8 || header.depth == 16);
+}
+
+int StoredColourChannels(const PsdHeader& header) {
+  return header.colourMode == kPsdModeCmyk ? 4 : header.colourMode == kPsdModeLab ? 3 : 0;
+}
+
+StoredColourDisplay::StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header)
+    : header_(header), display_(DescribePsdContents(file, header)), channels_(StoredColourChannels(header)) {
+  // Blank paper: no ink in CMYK; white in Lab (L full, a and b at their centre).
+  const float centre = header.depth == 16 ? 32768.0f / 65535.0f : 128.0f / 255.0f;
+  paper_[0] = 1;
+  paper_[1] = paper_[2] = header.colourMode == kPsdModeLab ? centre : 1.0f;
+  paper_[3] = 1;
+}
+
+void StoredColourDisplay::Convert(const float* colour, const float* alpha, std::uint8_t* rgb, std::size_t pixels) {
+  constexpr std::size_t kChunk = 256;
+  for (std::size_t start = 0; start < pixels; start += kChunk) {
+    const std::size_t count = std::min(kChunk, pixels - start);
+    for (std::size_t x = 0; x < count; ++x) {
+      const float a = std::clamp(alpha[start + x], 0.0f, 1.0f);
+      for (int k = 0; k < channels_; ++k) {
+        const float v = std::clamp(colour[(start + x) * channels_ + k] * a + paper_[k] * (1 - a), 0.0f, 1.0f);
+        // The same 8-bit sample the merged-image decoder makes of a stored one.
+        samples_[x * channels_ + k] = header_.depth == 16
+                                          ? SixteenBitsToDisplay(static_cast<std::uint16_t>(v * 65535 + 0.5f))
+                                          : static_cast<std::uint8_t>(v * 255 + 0.5f);
+      }
+    }
+    display_.Convert(samples_, rgb + start * 3, count);
+  }
+}
+
+}  // namespace kestrel
