@@ -25,7 +25,9 @@ StoredColourDisplay::StoredColourDisplay(std::span<const std::uint8_t> file, con
   paper_[3] = 1;
 }
 
-void StoredColourDisplay::Convert(const float* colour, const float* alpha, std::uint8_t* rgb, std::size_t pixels) {
+void StoredColourDisplay::Convert(const float* colour, const float* alpha, BYTE* line, std::size_t pixels,
+                                  bool withAlpha) {
+  const int step = withAlpha ? 4 : 3;
   constexpr std::size_t kChunk = 256;
   for (std::size_t start = 0; start < pixels; start += kChunk) {
     const std::size_t count = std::min(kChunk, pixels - start);
@@ -39,7 +41,20 @@ void StoredColourDisplay::Convert(const float* colour, const float* alpha, std::
                                           : static_cast<std::uint8_t>(v * 255 + 0.5f);
       }
     }
-    display_.Convert(samples_, rgb + start * 3, count);
+    display_.Convert(samples_, rgb_, count);
+    for (std::size_t x = 0; x < count; ++x) {
+      BYTE* p = line + (start + x) * step;
+      const std::uint8_t* rgb = rgb_ + 3 * x;
+      if (!withAlpha) {
+        p[FI_RGBA_RED] = rgb[0], p[FI_RGBA_GREEN] = rgb[1], p[FI_RGBA_BLUE] = rgb[2];
+        continue;
+      }
+      const auto a = static_cast<std::uint8_t>(std::clamp(alpha[start + x], 0.0f, 1.0f) * 255 + 0.5f);
+      p[FI_RGBA_RED] = UnmatteFromWhite(rgb[0], a);
+      p[FI_RGBA_GREEN] = UnmatteFromWhite(rgb[1], a);
+      p[FI_RGBA_BLUE] = UnmatteFromWhite(rgb[2], a);
+      p[FI_RGBA_ALPHA] = a;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "engine/display_colour.h"
+#include "engine/image.h"
 #include "engine/psd_header.h"
 
 namespace kestrel {
@@ -20,12 +21,16 @@ bool CompositesThroughDisplayColour(const PsdHeader& header);
 int StoredColourChannels(const PsdHeader& header);
 
 // Turns composited rows (fractions in file order, straight alpha) into 8-bit RGB.
+// A partly covered pixel is mixed with blank paper in the file's own colour
+// space before it is converted, as the file's merged image stores it: the
+// conversion is not linear, so only that mix shows what the file shows.
 class StoredColourDisplay {
  public:
   StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header);
-  // Mattes `pixels` pixels of `colour` over blank paper by `alpha`, and writes
-  // R, G, B bytes to `rgb`.
-  void Convert(const float* colour, const float* alpha, std::uint8_t* rgb, std::size_t pixels);
+  // Writes `pixels` pixels of `colour` at coverage `alpha` to `line` as a
+  // bitmap's B, G, R bytes: flattened over the paper, or with `withAlpha` the
+  // coverage beside them and the colour that gives that flattened one over white.
+  void Convert(const float* colour, const float* alpha, BYTE* line, std::size_t pixels, bool withAlpha);
 
  private:
   PsdHeader header_;
@@ -33,6 +38,7 @@ class StoredColourDisplay {
   int channels_;
   float paper_[4];
   std::uint8_t samples_[4 * 256];
+  std::uint8_t rgb_[3 * 256];
 };
 
 }  // namespace kestrel

@@ -787,7 +787,7 @@ ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
 
 // CMYK and Lab canvases as the merged-image decoder shows those modes: 24-bit
 // RGB (with alpha where the layers leave any) through the file's colour
-// conversion; opaque pictures are matted over blank paper.
+// conversion, each pixel mixed with blank paper first.
 template <typename T>
 ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> file, const PsdHeader& header) {
   const int width = static_cast<int>(header.width);
@@ -798,20 +798,12 @@ ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> fil
   ImagePtr image = Adopt(FreeImage_Allocate(width, height, 8 * step));
   if (!image) return nullptr;
   StoredColourDisplay display(file, header);
-  const std::vector<float> opaque(static_cast<std::size_t>(width), 1.0f);
   std::vector<float> colour(static_cast<std::size_t>(width) * canvas.channels);
   std::vector<float> alpha(static_cast<std::size_t>(width));
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * 3);
   for (int y = 0; y < height; ++y) {
     LoadRow(canvas, y, 0, static_cast<std::size_t>(width), colour.data(), alpha.data());
-    display.Convert(colour.data(), hasAlpha ? opaque.data() : alpha.data(), rgb.data(), static_cast<std::size_t>(width));
-    BYTE* line = FreeImage_GetScanLine(image.get(), height - 1 - y);
-    for (int x = 0; x < width; ++x) {
-      line[step * x + FI_RGBA_RED] = rgb[3 * x];
-      line[step * x + FI_RGBA_GREEN] = rgb[3 * x + 1];
-      line[step * x + FI_RGBA_BLUE] = rgb[3 * x + 2];
-      if (hasAlpha) line[step * x + FI_RGBA_ALPHA] = static_cast<BYTE>(std::clamp(alpha[x], 0.0f, 1.0f) * 255 + 0.5f);
-    }
+    display.Convert(colour.data(), alpha.data(), FreeImage_GetScanLine(image.get(), height - 1 - y),
+                    static_cast<std::size_t>(width), hasAlpha);
   }
   return image;
 }
