@@ -15,6 +15,7 @@
 #include "engine/layer_colour_modes.h"
 #include "engine/layer_effects.h"
 #include "engine/plane_samples.h"
+#include "engine/psd_resources.h"
 #include "engine/vector_mask.h"
 
 namespace kestrel {
@@ -391,7 +392,8 @@ template <typename T>
 class Compositor {
  public:
   Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
-      : file_(file), header_(header), channels_(channels), result_(result) {
+      : file_(file), header_(header), channels_(channels), result_(result),
+        colours_(header.colourMode, header.depth, ReadPsdResourcesOfFile(file).value_or(PsdResources{}).iccProfile) {
     canvas_.right = static_cast<std::int32_t>(header.width);
     canvas_.bottom = static_cast<std::int32_t>(header.height);
   }
@@ -438,13 +440,13 @@ class Compositor {
     // repaint a layer's pixels: both before the compositor sees them.
     std::optional<FillPixels> fill;
     if (layer.isFill && !node.group && !HasStoredPixels(layer)) {
-      fill = DrawFillLayer(file_, layer, header_, channels_);
+      fill = DrawFillLayer(file_, layer, header_, colours_);
       if (!fill) {
         ++result_.adjustmentsSkipped;
         return true;
       }
     }
-    LayerStyle style = ReadLayerStyle(file_, layer, header_.colourMode);
+    LayerStyle style = ReadLayerStyle(file_, layer, colours_);
     if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
     if (style.leftOut) ++result_.effectsSkipped;
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
@@ -662,6 +664,7 @@ class Compositor {
   const PsdLayer* maskOwner_ = nullptr;
   std::vector<std::uint8_t> maskData_;
   int maskDepth_ = 8;
+  DescriptorColours colours_;  // fill and overlay colours in the file's samples
 };
 
 int ColourChannels(const PsdHeader& header) {

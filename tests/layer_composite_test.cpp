@@ -520,8 +520,9 @@ TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
   EXPECT_EQ(read->NumberOr("Angl", 0), 30);
   EXPECT_EQ(read->EnumOf("Type"), "Lnr ");
   EXPECT_EQ(read->Find("Nm  ")->text, "A");
-  ASSERT_TRUE(ReadGradient(*read, kPsdModeRgb));
-  EXPECT_EQ(ReadGradient(*read, kPsdModeRgb)->colours.size(), 2u);
+  const DescriptorColours rgb(kPsdModeRgb, 8);
+  ASSERT_TRUE(ReadGradient(*read, rgb));
+  EXPECT_EQ(ReadGradient(*read, rgb)->colours.size(), 2u);
   for (std::size_t length = 0; length < good.size(); ++length) {
     const std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_FALSE(ReadDescriptor(cut)) << length;
