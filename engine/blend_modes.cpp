@@ -125,6 +125,28 @@ void NonSeparable(BlendMode mode, const float* b, const float* s, float* out) {
   }
 }
 
+// CMYK as stored (1 is no ink) is seen as RGB by letting black darken the
+// light that cyan, magenta and yellow leave. The mode works on that RGB; the
+// result keeps the black of the side whose lightness it keeps (the source's
+// for luminosity, the backdrop's otherwise) and its other inks are worked back
+// from the RGB. Darker and lighter colour take one side's pixel whole.
+void NonSeparableCmyk(BlendMode mode, const float* b, const float* s, float* out) {
+  float lightB[3], lightS[3], mixed[3];
+  for (int i = 0; i < 3; ++i) {
+    lightB[i] = b[i] * b[3];
+    lightS[i] = s[i] * s[3];
+  }
+  if (mode == BlendMode::DarkerColour || mode == BlendMode::LighterColour) {
+    const bool keepBackdrop = mode == BlendMode::DarkerColour ? Lum(lightB) <= Lum(lightS) : Lum(lightB) >= Lum(lightS);
+    for (int i = 0; i < 4; ++i) out[i] = keepBackdrop ? b[i] : s[i];
+    return;
+  }
+  NonSeparable(mode, lightB, lightS, mixed);
+  const float k = mode == BlendMode::Luminosity ? s[3] : b[3];
+  for (int i = 0; i < 3; ++i) out[i] = k > 0 ? std::min(1.0f, mixed[i] / k) : 1.0f;
+  out[3] = k;
+}
+
 // On one grey channel the hue and saturation of either side are nil: the
 // modes that keep the backdrop's lightness keep the backdrop.
 float NonSeparableGrey(BlendMode mode, float b, float s) {
@@ -227,6 +249,8 @@ void BlendLoop(int channels, float* backdropColour, float* backdropAlpha, const 
     } else if constexpr (kNonSeparable) {
       if (channels == 3) {
         NonSeparable(M, cb, cs, mixed);
+      } else if (channels == 4) {
+        NonSeparableCmyk(M, cb, cs, mixed);
       } else {
         for (int c = 0; c < channels; ++c) mixed[c] = NonSeparableGrey(M, cb[c], cs[c]);
       }
