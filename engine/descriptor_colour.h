@@ -24,6 +24,7 @@ class DescriptorColours {
   DescriptorColours& operator=(const DescriptorColours&) = delete;
 
   int Mode() const { return mode_; }
+  int Depth() const { return depth_; }
   // Colour channels of the file's mode: 1, 3 or 4 (0 for modes without colours).
   int Channels() const { return channels_; }
 

@@ -16,6 +16,11 @@ int StoredColourChannels(const PsdHeader& header) {
   return header.colourMode == kPsdModeCmyk ? 4 : header.colourMode == kPsdModeLab ? 3 : 0;
 }
 
+BlendSpace BlendSpaceOf(int colourMode, int depth) {
+  if (colourMode != kPsdModeLab) return BlendSpace::Light;
+  return depth == 16 ? BlendSpace::Lab16 : BlendSpace::Lab8;
+}
+
 StoredColourDisplay::StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header)
     : header_(header), display_(DescribePsdContents(file, header)), channels_(StoredColourChannels(header)) {
   // Blank paper: no ink in CMYK; white in Lab (L full, a and b at their centre).

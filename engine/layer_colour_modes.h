@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/blend_modes.h"
 #include "engine/display_colour.h"
 #include "engine/image.h"
 #include "engine/psd_header.h"
@@ -19,6 +20,9 @@ bool CompositesThroughDisplayColour(const PsdHeader& header);
 
 // Colour channels the compositor keeps for such a file: 4 for CMYK, 3 for Lab.
 int StoredColourChannels(const PsdHeader& header);
+
+// What the colour samples of a file of `colourMode` at `depth` bits are to the blend modes.
+BlendSpace BlendSpaceOf(int colourMode, int depth);
 
 // Turns composited rows (fractions in file order, straight alpha) into 8-bit RGB.
 // A partly covered pixel is mixed with blank paper in the file's own colour

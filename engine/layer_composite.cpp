@@ -113,7 +113,7 @@ struct ByteSource {
 // the source does not cover are left alone, and an opaque source in a plain
 // mode is written as it is; the rest is blended pixel by pixel.
 template <int N, typename T, typename Source>
-void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+void BlendRowOf(BlendMode mode, BlendSpace space, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
                 const Source& source, const float* __restrict coverage) {
   T* __restrict c = p.ColourAt(left, y);
   T* __restrict a = p.alpha.data() + p.Index(left, y);
@@ -169,7 +169,7 @@ void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left,
       }
       backdropAlpha[i] = ToFloat(a[x + i]);
     }
-    BlendPixels(mode, N, backdrop, backdropAlpha, colour, coverage + x, run);
+    BlendPixels(mode, N, backdrop, backdropAlpha, colour, coverage + x, run, space);
     for (std::size_t i = 0; i < run; ++i) {
       T* pixel = c + (x + i) * N;
       for (int k = 0; k < N; ++k) FromFloat(backdrop[i * N + k], pixel[order[k]]);
@@ -199,12 +199,12 @@ void StoreRow(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count
 }
 
 template <typename T, typename Source>
-void BlendRow(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+void BlendRow(BlendMode mode, BlendSpace space, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
               const Source& source, const float* coverage) {
   switch (p.channels) {
-    case 1: return BlendRowOf<1>(mode, p, y, left, count, source, coverage);
-    case 3: return BlendRowOf<3>(mode, p, y, left, count, source, coverage);
-    default: return BlendRowOf<4>(mode, p, y, left, count, source, coverage);
+    case 1: return BlendRowOf<1>(mode, space, p, y, left, count, source, coverage);
+    case 3: return BlendRowOf<3>(mode, space, p, y, left, count, source, coverage);
+    default: return BlendRowOf<4>(mode, space, p, y, left, count, source, coverage);
   }
 }
 
@@ -393,7 +393,8 @@ class Compositor {
  public:
   Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
       : file_(file), header_(header), channels_(channels), result_(result),
-        colours_(header.colourMode, header.depth, ReadPsdResourcesOfFile(file).value_or(PsdResources{}).iccProfile) {
+        colours_(header.colourMode, header.depth, ReadPsdResourcesOfFile(file).value_or(PsdResources{}).iccProfile),
+        space_(BlendSpaceOf(header.colourMode, header.depth)) {
     canvas_.right = static_cast<std::int32_t>(header.width);
     canvas_.bottom = static_cast<std::int32_t>(header.height);
   }
@@ -514,9 +515,9 @@ class Compositor {
       if (streamed && bytes) {
         ByteSource channelRows{};
         for (int c = 0; c < n; ++c) channelRows.rows[c] = rows.Bytes(c, area.left);
-        BlendRow(mode, dest, y, area.left, width, channelRows, coverage.data());
+        BlendRow(mode, space_, dest, y, area.left, width, channelRows, coverage.data());
       } else {
-        BlendRow(mode, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
+        BlendRow(mode, space_, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
       }
     }
     return true;
@@ -665,6 +666,7 @@ class Compositor {
   std::vector<std::uint8_t> maskData_;
   int maskDepth_ = 8;
   DescriptorColours colours_;  // fill and overlay colours in the file's samples
+  BlendSpace space_;
 };
 
 int ColourChannels(const PsdHeader& header) {

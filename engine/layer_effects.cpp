@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/layer_colour_modes.h"
 #include "engine/plane_samples.h"
 #include "engine/psd_descriptor.h"
 
@@ -45,6 +46,7 @@ std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
 
 LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace) {
   LayerStyle style;
+  style.space = BlendSpaceOf(colourSpace.Mode(), colourSpace.Depth());
   const PsdBlockRef& block = layer.effects;
   if (!layer.hasEffects) return style;
   std::optional<DescriptorValue> settings;
@@ -114,7 +116,8 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
         std::fill(coverage.begin(), coverage.end(), 1.0f);
       }
       for (float& k : coverage) k *= overlay.opacity;
-      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width);
+      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width,
+                  style.space);
     }
     for (std::uint64_t x = 0; x < width; ++x) {
       const float shape = ReadPlaneSample(planes[0].data(), row + x, depth);

@@ -27,6 +27,7 @@ struct Overlay {
 struct LayerStyle {
   std::vector<Overlay> overlays;  // bottom to top
   bool leftOut = false;           // an enabled effect that is not drawn
+  BlendSpace space = BlendSpace::Light;  // what the file's colour samples are to the overlays' modes
 };
 
 // The style of `layer`, read from the file; a style that cannot be read is left out whole.

@@ -152,5 +152,43 @@ TEST(BlendModes, NonSeparableModesInCmykWorkOnTheLightTheInksLeave) {
   }
 }
 
+// Lab: lightness and the a-b plane apart. The backdrop is light and reddish
+// (chroma 0.2 along a), the source darker and bluish (chroma 0.1 against b).
+TEST(BlendModes, NonSeparableModesInLabKeepLightnessApartFromColour) {
+  const float c8 = 128.0f / 255, c16 = 32768.0f / 65535;
+  struct Row {
+    const char* name;
+    BlendMode mode;
+    BlendSpace space;
+    float backdrop[3];
+    float source[3];
+    float expected[3];
+  };
+  const Row rows[] = {
+      {"luminosity", BlendMode::Luminosity, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.3f, c8 + 0.2f, c8}},
+      {"colour", BlendMode::Colour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8, c8 - 0.1f}},
+      // The source's hue (against b) at the backdrop's chroma, and the other way round.
+      {"hue", BlendMode::Hue, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f}, {0.6f, c8, c8 - 0.2f}},
+      {"saturation", BlendMode::Saturation, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8 + 0.1f, c8}},
+      {"darker_colour", BlendMode::DarkerColour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.3f, c8, c8 - 0.1f}},
+      {"lighter_colour", BlendMode::LighterColour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8 + 0.2f, c8}},
+      // A grey source has no hue to give: the backdrop turns grey. At 16 bits grey is centred on 32768.
+      {"hue_of_grey_16", BlendMode::Hue, BlendSpace::Lab16, {0.6f, c16 + 0.2f, c16}, {0.3f, c16, c16},
+       {0.6f, c16, c16}},
+  };
+  for (const Row& row : rows) {
+    float colour[3] = {row.backdrop[0], row.backdrop[1], row.backdrop[2]};
+    float alpha = 1;
+    const float coverage = 1;
+    BlendPixels(row.mode, 3, colour, &alpha, row.source, &coverage, 1, row.space);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(colour[c], row.expected[c], 1e-5) << row.name << " " << c;
+  }
+}
+
 }  // namespace
 }  // namespace kestrel
