@@ -19,6 +19,8 @@
 #include "engine/layer_composite.h"
 #include "engine/psd_descriptor.h"
 #include "engine/layer_rebuild.h"
+#include "engine/psd_contents.h"
+#include "engine/psd_merged.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
 #include "tests/support/test_support.h"
@@ -56,18 +58,29 @@ void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
 
 void PutKey(std::vector<std::uint8_t>& out, const char* key) { out.insert(out.end(), key, key + 4); }
 
-// An RGB 8-bit file of width x 1 pixels: the layers (bottom first), raw
-// channels, and a white merged image marked real or not by resource 1057.
-std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLayer>& layers, bool realMerged) {
+// The colour mode, depth and colour channels of a test file. Layers with
+// pixels are only made for 8-bit RGB; others hold fill layers alone.
+struct FileForm {
+  int mode = 3;
+  int depth = 8;
+  int channels = 3;
+  std::vector<std::uint8_t> merged;  // raw planar merged image; empty: white
+};
+
+// A file of width x 1 pixels (8-bit RGB unless `form` says otherwise): the
+// layers (bottom first), raw channels, and a white merged image marked real
+// or not by resource 1057.
+std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLayer>& layers, bool realMerged,
+                                   const FileForm& form = {}) {
   std::vector<std::uint8_t> f;
   PutKey(f, "8BPS");
   Put(f, 1, 2);
   Put(f, 0, 6);
-  Put(f, 3, 2);
+  Put(f, static_cast<std::uint64_t>(form.channels), 2);
   Put(f, 1, 4);
   Put(f, width, 4);
-  Put(f, 8, 2);
-  Put(f, 3, 2);
+  Put(f, static_cast<std::uint64_t>(form.depth), 2);
+  Put(f, static_cast<std::uint64_t>(form.mode), 2);
   Put(f, 0, 4);  // colour mode data
   std::vector<std::uint8_t> resources;
   PutKey(resources, "8BIM");
@@ -85,7 +98,7 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
     const std::int32_t w = l.right - l.left;
     std::vector<std::pair<int, std::vector<std::uint8_t>>> channels;
     if (!l.alpha.empty()) channels.push_back({-1, std::vector<std::uint8_t>(l.alpha.begin(), l.alpha.end())});
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < form.channels; ++c) {
       std::vector<std::uint8_t> plane;
       for (const Rgb& p : l.colour) plane.push_back(static_cast<std::uint8_t>(c == 0 ? p.r : c == 1 ? p.g : p.b));
       channels.push_back({c, plane});
@@ -155,8 +168,9 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
   Put(f, info.size(), 4);
   f.insert(f.end(), info.begin(), info.end());
   Put(f, 0, 4);                    // global layer mask
-  Put(f, 0, 2);                    // raw merged image: white
-  f.insert(f.end(), 3ull * width, 255);
+  Put(f, 0, 2);                    // raw merged image, white unless given
+  if (!form.merged.empty()) f.insert(f.end(), form.merged.begin(), form.merged.end());
+  else f.insert(f.end(), static_cast<std::size_t>(form.channels) * width * (form.depth / 8), 255);
   return f;
 }
 
@@ -348,11 +362,10 @@ Bytes RgbColour(Rgb c) {
   return Objc("RGBC", {{"Rd  ", Double(c.r)}, {"Grn ", Double(c.g)}, {"Bl  ", Double(c.b)}});
 }
 
-// A two-stop gradient from `from` to `to`, mixed evenly (no smoothing), opaque throughout.
-Bytes TwoStops(Rgb from, Rgb to) {
-  auto stop = [](Rgb c, int location) {
-    return Objc("Clrt", {{"Clr ", RgbColour(c)}, {"Type", Enum("Clry", "UsrS")}, {"Lctn", Long(location)},
-                         {"Mdpn", Long(50)}});
+// A two-stop gradient between two colour descriptors, mixed evenly (no smoothing), opaque throughout.
+Bytes TwoStops(const Bytes& from, const Bytes& to) {
+  auto stop = [](const Bytes& c, int location) {
+    return Objc("Clrt", {{"Clr ", c}, {"Type", Enum("Clry", "UsrS")}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
   };
   auto opaque = [](int location) {
     return Objc("TrnS", {{"Opct", Double(100)}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
@@ -361,6 +374,8 @@ Bytes TwoStops(Rgb from, Rgb to) {
                        {"Intr", Double(0)}, {"Clrs", List({stop(from, 0), stop(to, 4096)})},
                        {"Trns", List({opaque(0), opaque(4096)})}});
 }
+
+Bytes TwoStops(Rgb from, Rgb to) { return TwoStops(RgbColour(from), RgbColour(to)); }
 
 Bytes Versioned(const Bytes& object) {
   Bytes out;
@@ -483,6 +498,68 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       EXPECT_NEAR(got.r, c.expected[x].r, 1) << c.name << " pixel " << x;
       EXPECT_NEAR(got.g, c.expected[x].g, 1) << c.name << " pixel " << x;
       EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
+    }
+  }
+}
+
+// A fill's colour is drawn in the file's own samples, whatever space its
+// settings give it in. Each case's merged image holds the samples expected
+// from the descriptor's numbers (across spaces, from Photoshop's own
+// conversion of the same colour; CMYK without a profile takes RGB's darkness
+// as black and the rest as the other inks), and the composite must show as
+// that merged image does.
+TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
+  auto cmyk = [](double c, double m, double y, double k) {
+    return Objc("CMYC", {{"Cyn ", Double(c)}, {"Mgnt", Double(m)}, {"Ylw ", Double(y)}, {"Blck", Double(k)}});
+  };
+  const Bytes labRed = Objc("LbCl", {{"Lmnc", Double(54.29)}, {"A   ", Double(80.8)}, {"B   ", Double(69.89)}});
+  auto solid = [](const Bytes& colour) { return FillLayer("SoCo", Object("null", {{"Clr ", colour}})); };
+  const Bytes inkGradient = TwoStops(cmyk(100, 100, 0, 0), cmyk(0, 100, 100, 0));
+  // Four pixels of 16-bit samples, fractions given per pixel in file channel order.
+  auto form = [](int mode, const std::vector<std::vector<double>>& pixels) {
+    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}};
+    for (std::size_t c = 0; c < pixels[0].size(); ++c) {
+      for (const auto& pixel : pixels) Put(f.merged, static_cast<std::uint64_t>(std::lround(pixel[c] * 65535)), 2);
+    }
+    return f;
+  };
+  const std::vector<double> labRedSamples{0.5429, (80.8 * 256 + 32768) / 65535, (69.89 * 256 + 32768) / 65535};
+  const std::vector<double> inkRed{1, 0, 0, 1}, inkBlue{0, 0, 1, 1};
+  // Across the gradient (angle 0) each pixel is (x + 0.5) / 4 of the way from blue to red.
+  auto mixed = [&](int x) {
+    const double t = (x + 0.5) / 4;
+    return std::vector<double>{t, 0, 1 - t, 1};
+  };
+  struct ModeCase {
+    const char* name;
+    TestLayer layer;
+    FileForm form;
+  };
+  const std::vector<ModeCase> cases = {
+      {"lab_colour_in_lab", solid(labRed), form(9, {labRedSamples, labRedSamples, labRedSamples, labRedSamples})},
+      {"rgb_colour_in_lab", solid(RgbColour(Rgb{255, 0, 0})),
+       form(9, {labRedSamples, labRedSamples, labRedSamples, labRedSamples})},
+      {"cmyk_colour_in_cmyk", solid(cmyk(0, 100, 100, 0)), form(4, {inkRed, inkRed, inkRed, inkRed})},
+      {"hsb_colour_in_cmyk",
+       solid(Objc("HSBC", {{"H   ", Double(240)}, {"Strt", Double(100)}, {"Brgh", Double(100)}})),
+       form(4, {inkBlue, inkBlue, inkBlue, inkBlue})},
+      {"cmyk_gradient_in_cmyk",
+       FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", inkGradient}})),
+       form(4, {mixed(0), mixed(1), mixed(2), mixed(3)})},
+  };
+  for (const ModeCase& c : cases) {
+    const std::vector<std::uint8_t> file = MakeFile(4, {c.layer}, true, c.form);
+    const LayerComposite result = Composite(file);
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    const ImagePtr merged = DecodeMergedImage(file, DescribePsdContents(file, CheckPsdHeader(file).header));
+    ASSERT_TRUE(merged) << c.name;
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      const Rgb expected = PixelOf(merged.get(), x);
+      EXPECT_NEAR(got.r, expected.r, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.g, expected.g, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.b, expected.b, 1) << c.name << " pixel " << x;
     }
   }
 }
