@@ -269,6 +269,9 @@ inline float Sample16(const std::uint8_t* data, std::uint64_t index) {
 // as 0 (colour) or 1 (transparency). Only the current row of each is held.
 class LayerRows {
  public:
+  // No row read is wider than `widest` columns (the canvas).
+  explicit LayerRows(std::int64_t widest) : widest_(widest) {}
+
   // False when a channel's data cannot be that of the layer's bounds.
   bool Open(std::span<const std::uint8_t> file, const PsdLayer& layer, int channels, int depth, int version) {
     Reset(layer.rect, channels, depth);
@@ -342,7 +345,7 @@ class LayerRows {
   // `left` (zeros when the layer has no such channel).
   const std::uint8_t* Bytes(int c, std::int64_t left) const {
     const auto slot = static_cast<std::size_t>(c + 1);
-    return (present_[slot] ? rows_[slot].data() : zeros_.data()) + (left - rect_.left);
+    return present_[slot] ? rows_[slot].data() + (left - rect_.left) : zeros_.data();
   }
 
  private:
@@ -356,7 +359,9 @@ class LayerRows {
     readers_.resize(static_cast<std::size_t>(channels + 1));
     present_.assign(static_cast<std::size_t>(channels + 1), false);
     rows_.resize(static_cast<std::size_t>(channels + 1));
-    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
+    // A layer's bounds come from the file and may be far wider than anything read.
+    const auto columns = static_cast<std::uint32_t>(std::clamp<std::int64_t>(widest_, 0, rect_.Width()));
+    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(columns, depth)), 0);
   }
 
   void Colour(int slot, std::int64_t left, std::int64_t right, float* colour) const {
@@ -377,6 +382,7 @@ class LayerRows {
   }
 
  private:
+  std::int64_t widest_;
   PsdRect rect_;
   int depth_ = 8;
   int channels_ = 0;
@@ -459,7 +465,7 @@ class Compositor {
     // layer with others clipped to it is made whole first.
     const int n = channels_;
     Pixels<T> source;
-    LayerRows rows;
+    LayerRows rows(canvas_.Width());
     PsdRect sourceRect;
     const bool streamed = !node.group && clipped.empty();
     if (streamed) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <FreeImage.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdint>
@@ -677,6 +678,28 @@ TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLaye
   ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("layers.bmp").c_str(), 0));
   ASSERT_TRUE(saved);
   EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
+}
+
+// Peak resident memory of this process, in bytes.
+std::uint64_t PeakMemory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+// A layer may claim bounds two billion pixels wide in a file of a few
+// hundred bytes: nothing the width of those bounds is made before its
+// channels are found too short for them.
+TEST(LayerComposite, ALayerFarWiderThanItsDataCostsNoMemoryForItsWidth) {
+  TestLayer wide;
+  wide.left = 0;
+  wide.right = 0x7FFF0000;
+  wide.alpha = {};
+  const std::vector<std::uint8_t> file = MakeFile(2, {Background(), wide}, false);
+  const std::uint64_t before = PeakMemory();
+  const LayerComposite result = Composite(file);
+  EXPECT_LT(PeakMemory() - before, 256u << 20);
+  EXPECT_FALSE(result.problem.empty());
 }
 
 TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
