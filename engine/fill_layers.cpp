@@ -30,6 +30,7 @@ std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, cons
   } else if (block.key == BlendKey("GdFl")) {
     gradient = ReadGradient(*settings, colours);
     if (!gradient) return std::nullopt;
+    gradient->wholePixelEnds = true;
   } else {
     return std::nullopt;  // patterns are not drawn
   }

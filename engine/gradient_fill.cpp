@@ -114,19 +114,35 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
   const double reachX = std::abs(c) > 1e-9 ? width / std::abs(c) : INFINITY;
   const double reachY = std::abs(s) > 1e-9 ? height / std::abs(s) : INFINITY;
   const double length = std::max(std::min(reachX, reachY) * g.scale, 1e-6);
+  // The gradient runs between two ends: a linear one's on either side of the
+  // centre, the others' at the centre and half a length away from it, in
+  // coordinates where pixel centres are whole. Fill layers put the ends on
+  // whole pixels (halves to even), as Photoshop's own fills show; overlays,
+  // as measured, leave them where they fall.
+  auto place = [&g](double v) { return g.wholePixelEnds ? std::nearbyint(v) : v; };
+  const double endX = cx - 0.5 + c * length / 2, endY = cy - 0.5 - s * length / 2;
+  const bool linear = g.style == Gradient::Style::Linear;
+  const double fromX = place(linear ? 2 * (cx - 0.5) - endX : cx - 0.5);
+  const double fromY = place(linear ? 2 * (cy - 0.5) - endY : cy - 0.5);
+  double ux = place(endX) - fromX, uy = place(endY) - fromY;
+  double span = std::hypot(ux, uy);
+  if (span < 1e-9) {  // both ends on one pixel: the unplaced direction over a pixel
+    ux = c, uy = -s, span = 1;
+  }
+  ux /= span, uy /= span;
   float mixed[4];
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     for (std::int64_t x = area.left; x < area.right; ++x) {
-      const double dx = static_cast<double>(x) + 0.5 - cx;
-      const double dy = static_cast<double>(y) + 0.5 - cy;
-      const double along = dx * c - dy * s;   // y runs down the canvas, angles up
-      const double across = dx * s + dy * c;
+      const double dx = static_cast<double>(x) - fromX;
+      const double dy = static_cast<double>(y) - fromY;
+      const double along = (dx * ux + dy * uy) / span;  // y runs down the canvas, angles up
+      const double across = (dy * ux - dx * uy) / span;
       double z = 0;
       switch (g.style) {
-        case Gradient::Style::Linear: z = 0.5 + along / length; break;
-        case Gradient::Style::Reflected: z = std::abs(along) / (length / 2); break;
-        case Gradient::Style::Radial: z = std::hypot(along, across) / (length / 2); break;
-        case Gradient::Style::Diamond: z = (std::abs(along) + std::abs(across)) / (length / 2); break;
+        case Gradient::Style::Linear: z = along; break;
+        case Gradient::Style::Reflected: z = std::abs(along); break;
+        case Gradient::Style::Radial: z = std::hypot(along, across); break;
+        case Gradient::Style::Diamond: z = std::abs(along) + std::abs(across); break;
         case Gradient::Style::Angle: {
           const double turn = std::atan2(-across, along) / (2 * std::numbers::pi);
           z = turn < 0 ? turn + 1 : turn;

@@ -29,6 +29,7 @@ struct Gradient {
   bool reverse = false;
   double smoothness = 1;  // 0..1: how far the mix between stops eases in and out
   bool linearLight = false;  // RGB colours mix in linear light rather than as stored (gamma-encoded)
+  bool wholePixelEnds = false;  // the ends are put on whole pixels (as fill layers draw them)
   std::vector<GradientStop> colours;
   std::vector<GradientStop> opacities;
 };

@@ -402,14 +402,21 @@ TestLayer FillLayer(const char* key, const Bytes& settings) {
 TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
   const Rgb red{255, 0, 0};
   const Rgb blue{0, 0, 255};
-  // A horizontal gradient (angle 0) across four pixels samples each at its centre: (x + 0.5) / 4 of the way.
+  // A horizontal gradient (angle 0) across four pixels: an overlay samples
+  // each at its centre, (x + 0.5) / 4 of the way; a fill puts its ends on
+  // whole pixels (the box's edges, half a pixel from the outer centres, go to
+  // pixels 0 and 4, halves to even), so pixel x is x / 4 of the way.
   auto along = [](Rgb from, Rgb to, int x) {
     const double t = (x + 0.5) / 4;
     return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
   };
+  auto fillAlong = [](Rgb from, Rgb to, int x) {
+    const double t = x / 4.0;
+    return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
+  };
   // Mixed in linear light: the sRGB curve undone, the mix made, the curve applied again.
   auto alongInLight = [](Rgb from, Rgb to, int x) {
-    const double t = (x + 0.5) / 4;
+    const double t = x / 4.0;
     auto mix = [t](int a, int b) {
       auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
       const double l = decode(a / 255.0) * (1 - t) + decode(b / 255.0) * t;
@@ -448,7 +455,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
        {kBack, kBack, kBack, kBack}, 0},
       {"linear_gradient_fill", FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                                                   {"Grad", TwoStops(blue, red)}})),
-       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), along(blue, red, 3)}, 0},
+       {fillAlong(blue, red, 0), fillAlong(blue, red, 1), fillAlong(blue, red, 2), fillAlong(blue, red, 3)}, 0},
       {"gradient_fill_mixed_in_linear_light",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                          {"gs99", Enum("gradientInterpolationMethodType", "Lnr ")},
@@ -458,7 +465,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       {"reversed_gradient_fill",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Rvrs", Bool(true)},
                                          {"Grad", TwoStops(blue, red)}})),
-       {along(red, blue, 0), along(red, blue, 1), along(red, blue, 2), along(red, blue, 3)}, 0},
+       {fillAlong(red, blue, 0), fillAlong(red, blue, 1), fillAlong(red, blue, 2), fillAlong(red, blue, 3)}, 0},
       // The overlay repaints the layer where it has pixels; the transparent pixel stays so.
       {"gradient_overlay", styled({gradientOverlay(100, true)}),
        {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
@@ -526,9 +533,9 @@ TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   };
   const std::vector<double> labRedSamples{0.5429, (80.8 * 256 + 32768) / 65535, (69.89 * 256 + 32768) / 65535};
   const std::vector<double> inkRed{1, 0, 0, 1}, inkBlue{0, 0, 1, 1};
-  // Across the gradient (angle 0) each pixel is (x + 0.5) / 4 of the way from blue to red.
+  // Across the gradient (angle 0) pixel x is x / 4 of the way from blue to red (ends on whole pixels).
   auto mixed = [&](int x) {
-    const double t = (x + 0.5) / 4;
+    const double t = x / 4.0;
     return std::vector<double>{t, 0, 1 - t, 1};
   };
   struct ModeCase {
