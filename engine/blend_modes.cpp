@@ -125,6 +125,57 @@ void NonSeparable(BlendMode mode, const float* b, const float* s, float* out) {
   }
 }
 
+// CMYK as stored (1 is no ink) is seen as RGB by letting black darken the
+// light that cyan, magenta and yellow leave. The mode works on that RGB; the
+// result keeps the black of the side whose lightness it keeps (the source's
+// for luminosity, the backdrop's otherwise) and its other inks are worked back
+// from the RGB. Darker and lighter colour take one side's pixel whole.
+void NonSeparableCmyk(BlendMode mode, const float* b, const float* s, float* out) {
+  float lightB[3], lightS[3], mixed[3];
+  for (int i = 0; i < 3; ++i) {
+    lightB[i] = b[i] * b[3];
+    lightS[i] = s[i] * s[3];
+  }
+  if (mode == BlendMode::DarkerColour || mode == BlendMode::LighterColour) {
+    const bool keepBackdrop = mode == BlendMode::DarkerColour ? Lum(lightB) <= Lum(lightS) : Lum(lightB) >= Lum(lightS);
+    for (int i = 0; i < 4; ++i) out[i] = keepBackdrop ? b[i] : s[i];
+    return;
+  }
+  NonSeparable(mode, lightB, lightS, mixed);
+  const float k = mode == BlendMode::Luminosity ? s[3] : b[3];
+  for (int i = 0; i < 3; ++i) out[i] = k > 0 ? std::min(1.0f, mixed[i] / k) : 1.0f;
+  out[3] = k;
+}
+
+// Lab keeps lightness apart from colour: luminosity takes the source's L and
+// colour its a and b; hue and saturation take the hue angle or the chroma
+// (distance from grey) in the a-b plane from one side and the rest from the
+// other; darker and lighter colour choose by L.
+void NonSeparableLab(BlendMode mode, float centre, const float* b, const float* s, float* out) {
+  for (int i = 0; i < 3; ++i) out[i] = b[i];
+  const float chromaB = std::hypot(b[1] - centre, b[2] - centre);
+  const float chromaS = std::hypot(s[1] - centre, s[2] - centre);
+  // One side's hue at the other's chroma; no hue to take leaves grey.
+  auto hueAtChroma = [&](const float* hue, float hueChroma, float chroma) {
+    const float k = hueChroma > 0 ? chroma / hueChroma : 0.0f;
+    out[1] = centre + (hue[1] - centre) * k;
+    out[2] = centre + (hue[2] - centre) * k;
+  };
+  switch (mode) {
+    case BlendMode::Luminosity: out[0] = s[0]; break;
+    case BlendMode::Colour: out[1] = s[1], out[2] = s[2]; break;
+    case BlendMode::Hue: hueAtChroma(s, chromaS, chromaB); break;
+    case BlendMode::Saturation: hueAtChroma(b, chromaB, chromaS); break;
+    case BlendMode::DarkerColour:
+      if (s[0] < b[0]) for (int i = 0; i < 3; ++i) out[i] = s[i];
+      break;
+    case BlendMode::LighterColour:
+      if (s[0] > b[0]) for (int i = 0; i < 3; ++i) out[i] = s[i];
+      break;
+    default: break;
+  }
+}
+
 // On one grey channel the hue and saturation of either side are nil: the
 // modes that keep the backdrop's lightness keep the backdrop.
 float NonSeparableGrey(BlendMode mode, float b, float s) {
@@ -203,7 +254,7 @@ float UnionAlpha(float as, float ab) { return as >= 1 || ab >= 1 ? 1.0f : as + a
 // BlendPixels for one mode, fixed so that the mode's formula is inlined.
 template <BlendMode M>
 void BlendLoop(int channels, float* backdropColour, float* backdropAlpha, const float* sourceColour,
-               const float* coverage, std::uint64_t count) {
+               const float* coverage, std::uint64_t count, BlendSpace space) {
   constexpr bool kNonSeparable = M == BlendMode::Hue || M == BlendMode::Saturation || M == BlendMode::Colour ||
                                  M == BlendMode::Luminosity || M == BlendMode::DarkerColour ||
                                  M == BlendMode::LighterColour;
@@ -225,8 +276,12 @@ void BlendLoop(int channels, float* backdropColour, float* backdropAlpha, const 
     if constexpr (kPlain) {
       for (int c = 0; c < channels; ++c) mixed[c] = cs[c];
     } else if constexpr (kNonSeparable) {
-      if (channels == 3) {
+      if (channels == 3 && space != BlendSpace::Light) {
+        NonSeparableLab(M, space == BlendSpace::Lab16 ? 32768.0f / 65535 : 128.0f / 255, cb, cs, mixed);
+      } else if (channels == 3) {
         NonSeparable(M, cb, cs, mixed);
+      } else if (channels == 4) {
+        NonSeparableCmyk(M, cb, cs, mixed);
       } else {
         for (int c = 0; c < channels; ++c) mixed[c] = NonSeparableGrey(M, cb[c], cs[c]);
       }
@@ -243,7 +298,7 @@ void BlendLoop(int channels, float* backdropColour, float* backdropAlpha, const 
   }
 }
 
-using BlendLoopFunction = void (*)(int, float*, float*, const float*, const float*, std::uint64_t);
+using BlendLoopFunction = void (*)(int, float*, float*, const float*, const float*, std::uint64_t, BlendSpace);
 
 template <std::size_t... Modes>
 constexpr std::array<BlendLoopFunction, sizeof...(Modes)> MakeBlendLoops(std::index_sequence<Modes...>) {
@@ -256,8 +311,9 @@ constexpr auto kBlendLoops = MakeBlendLoops(std::make_index_sequence<static_cast
 }  // namespace
 
 void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* backdropAlpha,
-                 const float* sourceColour, const float* coverage, std::uint64_t count) {
-  kBlendLoops[static_cast<std::size_t>(mode)](channels, backdropColour, backdropAlpha, sourceColour, coverage, count);
+                 const float* sourceColour, const float* coverage, std::uint64_t count, BlendSpace space) {
+  kBlendLoops[static_cast<std::size_t>(mode)](channels, backdropColour, backdropAlpha, sourceColour, coverage, count,
+                                              space);
 }
 
 }  // namespace kestrel

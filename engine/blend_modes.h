@@ -22,10 +22,18 @@ BlendMode BlendModeFromKey(std::uint32_t key);
 // The mode a layer style's descriptor names ("Nrml", "linearBurn"...); empty when unknown.
 std::optional<BlendMode> BlendModeFromName(std::string_view name);
 
+// What the colour channels are to the modes that mix whole colours (hue,
+// saturation, colour, luminosity, darker and lighter colour): grey, RGB and
+// CMYK samples are light (CMYK as stored, 1 being no ink); Lab samples are
+// lightness and a plane of colour, a and b centred on 128/255 (8 bits) or
+// 32768/65535 (16 bits).
+enum class BlendSpace { Light, Lab8, Lab16 };
+
 // Lays `count` source pixels over the backdrop pixels, in place. Colours hold
-// `channels` values per pixel (1: grey, 3: RGB); alphas one. `coverage` is the
-// source's alpha after its mask and opacity.
+// `channels` values per pixel (1: grey, 3: RGB or Lab, 4: CMYK); alphas one.
+// `coverage` is the source's alpha after its mask and opacity.
 void BlendPixels(BlendMode mode, int channels, float* backdropColour, float* backdropAlpha,
-                 const float* sourceColour, const float* coverage, std::uint64_t count);
+                 const float* sourceColour, const float* coverage, std::uint64_t count,
+                 BlendSpace space = BlendSpace::Light);
 
 }  // namespace kestrel

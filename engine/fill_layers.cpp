@@ -12,23 +12,25 @@ PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas) {
 }
 
 std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                        const PsdHeader& header, int channels) {
+                                        const PsdHeader& header, const DescriptorColours& colours) {
+  const int channels = colours.Channels();
   const PsdBlockRef& block = layer.fill;
   const int depth = header.depth;
   if (!block.Present() || block.offset > file.size() || block.length > file.size() - block.offset) return std::nullopt;
-  if ((depth != 8 && depth != 16 && depth != 32) || channels < 1 || channels > 3) return std::nullopt;
+  if ((depth != 8 && depth != 16 && depth != 32) || channels < 1 || channels > 4) return std::nullopt;
   const std::optional<DescriptorValue> settings =
       ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
   if (!settings) return std::nullopt;
 
-  float solid[3] = {0, 0, 0};
+  float solid[4] = {0, 0, 0, 0};
   std::optional<Gradient> gradient;
   if (block.key == BlendKey("SoCo")) {
     const DescriptorValue* colour = settings->Find("Clr ");
-    if (colour == nullptr || !ReadDescriptorColour(*colour, header.colourMode, solid)) return std::nullopt;
+    if (colour == nullptr || !colours.Read(*colour, solid)) return std::nullopt;
   } else if (block.key == BlendKey("GdFl")) {
-    gradient = ReadGradient(*settings, header.colourMode);
+    gradient = ReadGradient(*settings, colours);
     if (!gradient) return std::nullopt;
+    gradient->wholePixelEnds = true;
   } else {
     return std::nullopt;  // patterns are not drawn
   }

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/descriptor_colour.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
 
@@ -24,9 +25,9 @@ struct FillPixels {
 PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas);
 
 // Draws `layer`'s fill over its vector mask's bounds (the canvas without
-// one) in `channels` colour channels. Empty when its settings cannot be
-// drawn: pattern fills, noise gradients, damaged or unknown settings.
+// one) in the colour channels of `colours`. Empty when its settings cannot
+// be drawn: pattern fills, noise gradients, damaged or unknown settings.
 std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                        const PsdHeader& header, int channels);
+                                        const PsdHeader& header, const DescriptorColours& colours);
 
 }  // namespace kestrel

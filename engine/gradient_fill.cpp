@@ -9,7 +9,7 @@ namespace {
 
 // Stops that lie beyond each other's locations are put in order; a stop at
 // the same place as the one before it replaces that one's end of the span.
-std::optional<std::vector<GradientStop>> ReadStops(const DescriptorValue* list, int colourMode, bool colour) {
+std::optional<std::vector<GradientStop>> ReadStops(const DescriptorValue* list, const DescriptorColours* colours) {
   std::vector<GradientStop> stops;
   if (list == nullptr || list->type != DescriptorValue::Type::List) return stops;
   for (const DescriptorValue& item : list->list) {
@@ -17,14 +17,11 @@ std::optional<std::vector<GradientStop>> ReadStops(const DescriptorValue* list, 
     GradientStop stop;
     stop.location = std::clamp(item.NumberOr("Lctn", 0) / 4096.0, 0.0, 1.0);
     stop.midpoint = std::clamp(item.NumberOr("Mdpn", 50) / 100.0, 0.01, 0.99);
-    if (colour) {
+    if (colours != nullptr) {
       const DescriptorValue* c = item.Find("Clr ");
-      if (c != nullptr && !ReadDescriptorColour(*c, colourMode, stop.value)) return std::nullopt;
-      if (c == nullptr) {
-        // Foreground and background stops that name no colour take black and white.
-        const float v = item.EnumOf("Type") == "BckC" ? 1.0f : 0.0f;
-        stop.value[0] = stop.value[1] = stop.value[2] = v;
-      }
+      if (c != nullptr && !colours->Read(*c, stop.value)) return std::nullopt;
+      // Foreground and background stops that name no colour take black and white.
+      if (c == nullptr) colours->Neutral(item.EnumOf("Type") == "BckC", stop.value);
     } else {
       stop.value[0] = static_cast<float>(std::clamp(item.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
     }
@@ -70,30 +67,7 @@ float FromLinear(float v) { return v <= 0.0031308f ? v * 12.92f : 1.055f * std::
 
 }  // namespace
 
-bool ReadDescriptorColour(const DescriptorValue& colour, int colourMode, float out[3]) {
-  if (colour.type != DescriptorValue::Type::Object) return false;
-  if (colourMode == kPsdModeRgb) {
-    if (colour.Find("Rd  ") != nullptr && colour.Find("Grn ") != nullptr && colour.Find("Bl  ") != nullptr) {
-      out[0] = static_cast<float>(std::clamp(colour.NumberOr("Rd  ", 0) / 255.0, 0.0, 1.0));
-      out[1] = static_cast<float>(std::clamp(colour.NumberOr("Grn ", 0) / 255.0, 0.0, 1.0));
-      out[2] = static_cast<float>(std::clamp(colour.NumberOr("Bl  ", 0) / 255.0, 0.0, 1.0));
-      return true;
-    }
-    if (colour.Find("redFloat") != nullptr && colour.Find("greenFloat") != nullptr &&
-        colour.Find("blueFloat") != nullptr) {
-      out[0] = static_cast<float>(std::clamp(colour.NumberOr("redFloat", 0), 0.0, 1.0));
-      out[1] = static_cast<float>(std::clamp(colour.NumberOr("greenFloat", 0), 0.0, 1.0));
-      out[2] = static_cast<float>(std::clamp(colour.NumberOr("blueFloat", 0), 0.0, 1.0));
-      return true;
-    }
-    return false;
-  }
-  if (colour.Find("Gry ") == nullptr) return false;
-  out[0] = out[1] = out[2] = static_cast<float>(std::clamp(1.0 - colour.NumberOr("Gry ", 0) / 100.0, 0.0, 1.0));
-  return true;
-}
-
-std::optional<Gradient> ReadGradient(const DescriptorValue& settings, int colourMode) {
+std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colourSpace) {
   const DescriptorValue* grad = settings.Find("Grad");
   if (grad == nullptr || grad->type != DescriptorValue::Type::Object) return std::nullopt;
   if (grad->EnumOf("GrdF") != "CstS") return std::nullopt;  // noise gradients are not drawn
@@ -112,12 +86,12 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, int colour
     g.offsetY = std::clamp(offset->NumberOr("Vrtc", 0) / 100.0, -100.0, 100.0);
   }
   g.smoothness = std::clamp(grad->NumberOr("Intr", 4096) / 4096.0, 0.0, 1.0);
-  std::optional<std::vector<GradientStop>> colours = ReadStops(grad->Find("Clrs"), colourMode, true);
-  std::optional<std::vector<GradientStop>> opacities = ReadStops(grad->Find("Trns"), colourMode, false);
+  std::optional<std::vector<GradientStop>> colours = ReadStops(grad->Find("Clrs"), &colourSpace);
+  std::optional<std::vector<GradientStop>> opacities = ReadStops(grad->Find("Trns"), nullptr);
   if (!colours || !opacities || colours->empty()) return std::nullopt;
   g.colours = std::move(*colours);
   // Newer files may ask for the stops to mix in linear light (the sRGB curve undone).
-  g.linearLight = settings.EnumOf("gs99") == "Lnr ";
+  g.linearLight = settings.EnumOf("gs99") == "Lnr " && colourSpace.Mode() == kPsdModeRgb;
   if (g.linearLight) {
     for (GradientStop& stop : g.colours) {
       for (float& v : stop.value) v = ToLinear(v);
@@ -140,19 +114,35 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
   const double reachX = std::abs(c) > 1e-9 ? width / std::abs(c) : INFINITY;
   const double reachY = std::abs(s) > 1e-9 ? height / std::abs(s) : INFINITY;
   const double length = std::max(std::min(reachX, reachY) * g.scale, 1e-6);
-  float mixed[3];
+  // The gradient runs between two ends: a linear one's on either side of the
+  // centre, the others' at the centre and half a length away from it, in
+  // coordinates where pixel centres are whole. Fill layers put the ends on
+  // whole pixels (halves to even), as Photoshop's own fills show; overlays,
+  // as measured, leave them where they fall.
+  auto place = [&g](double v) { return g.wholePixelEnds ? std::nearbyint(v) : v; };
+  const double endX = cx - 0.5 + c * length / 2, endY = cy - 0.5 - s * length / 2;
+  const bool linear = g.style == Gradient::Style::Linear;
+  const double fromX = place(linear ? 2 * (cx - 0.5) - endX : cx - 0.5);
+  const double fromY = place(linear ? 2 * (cy - 0.5) - endY : cy - 0.5);
+  double ux = place(endX) - fromX, uy = place(endY) - fromY;
+  double span = std::hypot(ux, uy);
+  if (span < 1e-9) {  // both ends on one pixel: the unplaced direction over a pixel
+    ux = c, uy = -s, span = 1;
+  }
+  ux /= span, uy /= span;
+  float mixed[4];
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     for (std::int64_t x = area.left; x < area.right; ++x) {
-      const double dx = static_cast<double>(x) + 0.5 - cx;
-      const double dy = static_cast<double>(y) + 0.5 - cy;
-      const double along = dx * c - dy * s;   // y runs down the canvas, angles up
-      const double across = dx * s + dy * c;
+      const double dx = static_cast<double>(x) - fromX;
+      const double dy = static_cast<double>(y) - fromY;
+      const double along = (dx * ux + dy * uy) / span;  // y runs down the canvas, angles up
+      const double across = (dy * ux - dx * uy) / span;
       double z = 0;
       switch (g.style) {
-        case Gradient::Style::Linear: z = 0.5 + along / length; break;
-        case Gradient::Style::Reflected: z = std::abs(along) / (length / 2); break;
-        case Gradient::Style::Radial: z = std::hypot(along, across) / (length / 2); break;
-        case Gradient::Style::Diamond: z = (std::abs(along) + std::abs(across)) / (length / 2); break;
+        case Gradient::Style::Linear: z = along; break;
+        case Gradient::Style::Reflected: z = std::abs(along); break;
+        case Gradient::Style::Radial: z = std::hypot(along, across); break;
+        case Gradient::Style::Diamond: z = std::abs(along) + std::abs(across); break;
         case Gradient::Style::Angle: {
           const double turn = std::atan2(-across, along) / (2 * std::numbers::pi);
           z = turn < 0 ? turn + 1 : turn;
@@ -161,7 +151,7 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
       }
       z = std::clamp(z, 0.0, 1.0);
       if (g.reverse) z = 1 - z;
-      Sample(g.colours, z, g.smoothness, 3, mixed);
+      Sample(g.colours, z, g.smoothness, 4, mixed);
       if (g.linearLight) {
         for (float& v : mixed) v = FromLinear(v);
       }

@@ -1,26 +1,22 @@
 // Gradients as fill layers and gradient overlays describe them: colour and
 // opacity stops with midpoints and smoothness, and a geometry (linear,
 // radial, angle, reflected or diamond; angle, scale, offset, reverse) laid
-// over a box of the canvas. Also the colours those descriptors hold.
+// over a box of the canvas.
 #pragma once
 
 #include <optional>
 #include <vector>
 
+#include "engine/descriptor_colour.h"
 #include "engine/psd_descriptor.h"
 #include "engine/psd_layers.h"
 
 namespace kestrel {
 
-// A colour descriptor ('Clr ' items) in the file's colour space, 0..1 per
-// channel: RGB from 0..255, grey as 1 - ink. False when the descriptor holds
-// no colour of the file's mode.
-bool ReadDescriptorColour(const DescriptorValue& colour, int colourMode, float out[3]);
-
 struct GradientStop {
   double location = 0;  // 0..1
   double midpoint = 0.5;  // where, between this stop and the next, the mix is half and half
-  float value[3] = {0, 0, 0};  // colour, or opacity in value[0]
+  float value[4] = {0, 0, 0, 0};  // colour in the file's samples, or opacity in value[0]
 };
 
 struct Gradient {
@@ -32,15 +28,16 @@ struct Gradient {
   double offsetY = 0;
   bool reverse = false;
   double smoothness = 1;  // 0..1: how far the mix between stops eases in and out
-  bool linearLight = false;  // colours mix in linear light rather than as stored (gamma-encoded)
+  bool linearLight = false;  // RGB colours mix in linear light rather than as stored (gamma-encoded)
+  bool wholePixelEnds = false;  // the ends are put on whole pixels (as fill layers draw them)
   std::vector<GradientStop> colours;
   std::vector<GradientStop> opacities;
 };
 
 // The gradient of a gradient fill or overlay descriptor (items 'Type',
-// 'Angl', 'Scl ', 'Ofst', 'Rvrs', 'Grad'). Empty for noise gradients and
-// stops without colours of the file's mode.
-std::optional<Gradient> ReadGradient(const DescriptorValue& settings, int colourMode);
+// 'Angl', 'Scl ', 'Ofst', 'Rvrs', 'Grad'), its colours in the file's
+// samples. Empty for noise gradients and stops whose colours cannot be read.
+std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colours);
 
 // Paints `gradient` laid over `box` onto the pixels of `area`, row by row:
 // `channels` colour values and one opacity per pixel.

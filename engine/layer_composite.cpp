@@ -12,8 +12,10 @@
 #include "engine/blend_modes.h"
 #include "engine/fill_layers.h"
 #include "engine/layer_channels.h"
+#include "engine/layer_colour_modes.h"
 #include "engine/layer_effects.h"
 #include "engine/plane_samples.h"
+#include "engine/psd_resources.h"
 #include "engine/vector_mask.h"
 
 namespace kestrel {
@@ -111,7 +113,7 @@ struct ByteSource {
 // the source does not cover are left alone, and an opaque source in a plain
 // mode is written as it is; the rest is blended pixel by pixel.
 template <int N, typename T, typename Source>
-void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+void BlendRowOf(BlendMode mode, BlendSpace space, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
                 const Source& source, const float* __restrict coverage) {
   T* __restrict c = p.ColourAt(left, y);
   T* __restrict a = p.alpha.data() + p.Index(left, y);
@@ -167,7 +169,7 @@ void BlendRowOf(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left,
       }
       backdropAlpha[i] = ToFloat(a[x + i]);
     }
-    BlendPixels(mode, N, backdrop, backdropAlpha, colour, coverage + x, run);
+    BlendPixels(mode, N, backdrop, backdropAlpha, colour, coverage + x, run, space);
     for (std::size_t i = 0; i < run; ++i) {
       T* pixel = c + (x + i) * N;
       for (int k = 0; k < N; ++k) FromFloat(backdrop[i * N + k], pixel[order[k]]);
@@ -197,12 +199,12 @@ void StoreRow(Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count
 }
 
 template <typename T, typename Source>
-void BlendRow(BlendMode mode, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
+void BlendRow(BlendMode mode, BlendSpace space, Pixels<T>& p, std::int64_t y, std::int64_t left, std::size_t count,
               const Source& source, const float* coverage) {
   switch (p.channels) {
-    case 1: return BlendRowOf<1>(mode, p, y, left, count, source, coverage);
-    case 3: return BlendRowOf<3>(mode, p, y, left, count, source, coverage);
-    default: return BlendRowOf<4>(mode, p, y, left, count, source, coverage);
+    case 1: return BlendRowOf<1>(mode, space, p, y, left, count, source, coverage);
+    case 3: return BlendRowOf<3>(mode, space, p, y, left, count, source, coverage);
+    default: return BlendRowOf<4>(mode, space, p, y, left, count, source, coverage);
   }
 }
 
@@ -267,6 +269,9 @@ inline float Sample16(const std::uint8_t* data, std::uint64_t index) {
 // as 0 (colour) or 1 (transparency). Only the current row of each is held.
 class LayerRows {
  public:
+  // No row read is wider than `widest` columns (the canvas).
+  explicit LayerRows(std::int64_t widest) : widest_(widest) {}
+
   // False when a channel's data cannot be that of the layer's bounds.
   bool Open(std::span<const std::uint8_t> file, const PsdLayer& layer, int channels, int depth, int version) {
     Reset(layer.rect, channels, depth);
@@ -340,7 +345,7 @@ class LayerRows {
   // `left` (zeros when the layer has no such channel).
   const std::uint8_t* Bytes(int c, std::int64_t left) const {
     const auto slot = static_cast<std::size_t>(c + 1);
-    return (present_[slot] ? rows_[slot].data() : zeros_.data()) + (left - rect_.left);
+    return present_[slot] ? rows_[slot].data() + (left - rect_.left) : zeros_.data();
   }
 
  private:
@@ -354,7 +359,9 @@ class LayerRows {
     readers_.resize(static_cast<std::size_t>(channels + 1));
     present_.assign(static_cast<std::size_t>(channels + 1), false);
     rows_.resize(static_cast<std::size_t>(channels + 1));
-    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth)), 0);
+    // A layer's bounds come from the file and may be far wider than anything read.
+    const auto columns = static_cast<std::uint32_t>(std::clamp<std::int64_t>(widest_, 0, rect_.Width()));
+    zeros_.assign(static_cast<std::size_t>(ChannelRowBytes(columns, depth)), 0);
   }
 
   void Colour(int slot, std::int64_t left, std::int64_t right, float* colour) const {
@@ -375,6 +382,7 @@ class LayerRows {
   }
 
  private:
+  std::int64_t widest_;
   PsdRect rect_;
   int depth_ = 8;
   int channels_ = 0;
@@ -390,7 +398,9 @@ template <typename T>
 class Compositor {
  public:
   Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
-      : file_(file), header_(header), channels_(channels), result_(result) {
+      : file_(file), header_(header), channels_(channels), result_(result),
+        colours_(header.colourMode, header.depth, ReadPsdResourcesOfFile(file).value_or(PsdResources{}).iccProfile),
+        space_(BlendSpaceOf(header.colourMode, header.depth)) {
     canvas_.right = static_cast<std::int32_t>(header.width);
     canvas_.bottom = static_cast<std::int32_t>(header.height);
   }
@@ -437,13 +447,13 @@ class Compositor {
     // repaint a layer's pixels: both before the compositor sees them.
     std::optional<FillPixels> fill;
     if (layer.isFill && !node.group && !HasStoredPixels(layer)) {
-      fill = DrawFillLayer(file_, layer, header_, channels_);
+      fill = DrawFillLayer(file_, layer, header_, colours_);
       if (!fill) {
         ++result_.adjustmentsSkipped;
         return true;
       }
     }
-    LayerStyle style = ReadLayerStyle(file_, layer, header_.colourMode);
+    LayerStyle style = ReadLayerStyle(file_, layer, colours_);
     if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
     if (style.leftOut) ++result_.effectsSkipped;
     const BlendMode mode = BlendModeFromKey(layer.blendMode);
@@ -455,7 +465,7 @@ class Compositor {
     // layer with others clipped to it is made whole first.
     const int n = channels_;
     Pixels<T> source;
-    LayerRows rows;
+    LayerRows rows(canvas_.Width());
     PsdRect sourceRect;
     const bool streamed = !node.group && clipped.empty();
     if (streamed) {
@@ -511,9 +521,9 @@ class Compositor {
       if (streamed && bytes) {
         ByteSource channelRows{};
         for (int c = 0; c < n; ++c) channelRows.rows[c] = rows.Bytes(c, area.left);
-        BlendRow(mode, dest, y, area.left, width, channelRows, coverage.data());
+        BlendRow(mode, space_, dest, y, area.left, width, channelRows, coverage.data());
       } else {
-        BlendRow(mode, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
+        BlendRow(mode, space_, dest, y, area.left, width, FloatSource{colour.data()}, coverage.data());
       }
     }
     return true;
@@ -661,11 +671,14 @@ class Compositor {
   const PsdLayer* maskOwner_ = nullptr;
   std::vector<std::uint8_t> maskData_;
   int maskDepth_ = 8;
+  DescriptorColours colours_;  // fill and overlay colours in the file's samples
+  BlendSpace space_;
 };
 
 int ColourChannels(const PsdHeader& header) {
   if (header.colourMode == kPsdModeRgb) return 3;
   if (header.colourMode == kPsdModeGreyscale || header.colourMode == kPsdModeDuotone) return 1;
+  if (CompositesThroughDisplayColour(header)) return StoredColourChannels(header);
   return 0;
 }
 
@@ -783,6 +796,29 @@ ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
   return image;
 }
 
+// CMYK and Lab canvases as the merged-image decoder shows those modes: 24-bit
+// RGB (with alpha where the layers leave any) through the file's colour
+// conversion, each pixel mixed with blank paper first.
+template <typename T>
+ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> file, const PsdHeader& header) {
+  const int width = static_cast<int>(header.width);
+  const int height = static_cast<int>(header.height);
+  // Transparency stays beside the colour, as the decoder keeps a merged image's.
+  const bool hasAlpha = std::any_of(canvas.alpha.begin(), canvas.alpha.end(), [](T a) { return a < (std::is_same_v<T, std::uint16_t> ? T(65535) : T(255)); });
+  const int step = hasAlpha ? 4 : 3;
+  ImagePtr image = Adopt(FreeImage_Allocate(width, height, 8 * step));
+  if (!image) return nullptr;
+  StoredColourDisplay display(file, header);
+  std::vector<float> colour(static_cast<std::size_t>(width) * canvas.channels);
+  std::vector<float> alpha(static_cast<std::size_t>(width));
+  for (int y = 0; y < height; ++y) {
+    LoadRow(canvas, y, 0, static_cast<std::size_t>(width), colour.data(), alpha.data());
+    display.Convert(colour.data(), alpha.data(), FreeImage_GetScanLine(image.get(), height - 1 - y),
+                    static_cast<std::size_t>(width), hasAlpha);
+  }
+  return image;
+}
+
 template <typename T>
 void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers,
                LayerComposite& result) {
@@ -796,7 +832,7 @@ void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, cons
     return;
   }
   if (!compositor.Draw(BuildTree(layers.layers), canvas)) return;
-  result.image = ToBitmap(canvas, header);
+  result.image = CompositesThroughDisplayColour(header) ? ToDisplayRgb(canvas, file, header) : ToBitmap(canvas, header);
   if (!result.image) result.problem = "no memory for the composited picture";
 }
 

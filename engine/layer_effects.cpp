@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/layer_colour_modes.h"
 #include "engine/plane_samples.h"
 #include "engine/psd_descriptor.h"
 
@@ -15,7 +16,7 @@ bool Enabled(const DescriptorValue& effect) {
 }
 
 // An overlay effect, or empty when it cannot be drawn.
-std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, int colourMode) {
+std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours) {
   Overlay overlay;
   const std::string_view mode = effect.EnumOf("Md  ");
   const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
@@ -23,12 +24,12 @@ std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient,
   overlay.mode = *blend;
   overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
   if (gradient) {
-    overlay.gradient = ReadGradient(effect, colourMode);
+    overlay.gradient = ReadGradient(effect, colours);
     if (!overlay.gradient) return std::nullopt;
     overlay.alignWithLayer = effect.BooleanOr("Algn", true);
   } else {
     const DescriptorValue* colour = effect.Find("Clr ");
-    if (colour == nullptr || !ReadDescriptorColour(*colour, colourMode, overlay.colour)) return std::nullopt;
+    if (colour == nullptr || !colours.Read(*colour, overlay.colour)) return std::nullopt;
   }
   return overlay;
 }
@@ -43,8 +44,9 @@ std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
 
 }  // namespace
 
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, int colourMode) {
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace) {
   LayerStyle style;
+  style.space = BlendSpaceOf(colourSpace.Mode(), colourSpace.Depth());
   const PsdBlockRef& block = layer.effects;
   if (!layer.hasEffects) return style;
   std::optional<DescriptorValue> settings;
@@ -67,7 +69,7 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
     for (const DescriptorValue* one : EffectsOf(item.value)) {
       if (!Enabled(*one)) continue;
       std::optional<Overlay> overlay;
-      if (gradient || colour) overlay = ReadOverlay(*one, gradient, colourMode);
+      if (gradient || colour) overlay = ReadOverlay(*one, gradient, colourSpace);
       if (!overlay) style.leftOut = true;
       else (gradient ? gradients : colours).push_back(std::move(*overlay));
     }
@@ -114,7 +116,8 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
         std::fill(coverage.begin(), coverage.end(), 1.0f);
       }
       for (float& k : coverage) k *= overlay.opacity;
-      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width);
+      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width,
+                  style.space);
     }
     for (std::uint64_t x = 0; x < width; ++x) {
       const float shape = ReadPlaneSample(planes[0].data(), row + x, depth);

@@ -19,7 +19,7 @@ namespace kestrel {
 struct Overlay {
   BlendMode mode = BlendMode::Normal;
   float opacity = 1;
-  float colour[3] = {0, 0, 0};      // a colour overlay's colour
+  float colour[4] = {0, 0, 0, 0};   // a colour overlay's colour, in the file's samples
   std::optional<Gradient> gradient;  // or a gradient overlay's gradient
   bool alignWithLayer = true;        // the gradient spans the layer, otherwise the canvas
 };
@@ -27,10 +27,11 @@ struct Overlay {
 struct LayerStyle {
   std::vector<Overlay> overlays;  // bottom to top
   bool leftOut = false;           // an enabled effect that is not drawn
+  BlendSpace space = BlendSpace::Light;  // what the file's colour samples are to the overlays' modes
 };
 
 // The style of `layer`, read from the file; a style that cannot be read is left out whole.
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, int colourMode);
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours);
 
 // Paints the overlays over a layer's unpacked channels (`planes[0]`
 // transparency, then `channels` colour planes at `depth` bits), which cover

@@ -141,11 +141,14 @@ PsdRect VectorMaskBounds(const PsdVectorMask& mask, const PsdRect& canvas) {
   }
   if (mask.inverted) return canvas;
   if (right < left) return PsdRect{};
+  // Points are stored as fractions of the canvas: a knot on a pixel edge may
+  // land a hair beyond it, which must not add a column or row.
+  constexpr double kSlack = 1e-4;
   PsdRect r;
-  r.left = static_cast<std::int32_t>(std::clamp(std::floor(left), double(canvas.left), double(canvas.right)));
-  r.right = static_cast<std::int32_t>(std::clamp(std::ceil(right), double(canvas.left), double(canvas.right)));
-  r.top = static_cast<std::int32_t>(std::clamp(std::floor(top), double(canvas.top), double(canvas.bottom)));
-  r.bottom = static_cast<std::int32_t>(std::clamp(std::ceil(bottom), double(canvas.top), double(canvas.bottom)));
+  r.left = static_cast<std::int32_t>(std::clamp(std::floor(left + kSlack), double(canvas.left), double(canvas.right)));
+  r.right = static_cast<std::int32_t>(std::clamp(std::ceil(right - kSlack), double(canvas.left), double(canvas.right)));
+  r.top = static_cast<std::int32_t>(std::clamp(std::floor(top + kSlack), double(canvas.top), double(canvas.bottom)));
+  r.bottom = static_cast<std::int32_t>(std::clamp(std::ceil(bottom - kSlack), double(canvas.top), double(canvas.bottom)));
   if (r.Width() == 0 || r.Height() == 0) return PsdRect{};
   return r;
 }

@@ -115,5 +115,80 @@ TEST(BlendModes, NonSeparableModesKeepTheRightPartsOfEachColour) {
   }
 }
 
+// CMYK as stored (1 is no ink): the colour modes see the light each pixel
+// leaves, C * K for red and so on, and give back inks of that light under the
+// black of the side whose lightness they keep.
+TEST(BlendModes, NonSeparableModesInCmykWorkOnTheLightTheInksLeave) {
+  const float red[4] = {1, 0, 0, 1};          // magenta and yellow: light (1, 0, 0), lum 0.3
+  const float grey[4] = {0.5f, 0.5f, 0.5f, 1};  // light (0.5, 0.5, 0.5)
+  const float halfBlack[4] = {1, 1, 1, 0.5f};   // black ink only: light (0.5, 0.5, 0.5)
+  // Red brought to lum 0.5: (1.2, 0.2, 0.2) clipped around 0.5 gives (1, 0.5 - 0.3 * 0.5 / 0.7, the same).
+  const float pink = 0.5f - 0.3f * 0.5f / 0.7f;
+  struct Row {
+    const char* name;
+    BlendMode mode;
+    const float* backdrop;
+    const float* source;
+    float expected[4];
+  };
+  const Row rows[] = {
+      {"colour_of_red_on_grey", BlendMode::Colour, grey, red, {1, pink, pink, 1}},
+      // The light (1, pink, pink) under the source's half black needs twice as much light from the other inks.
+      {"lightness_of_black_ink_on_red", BlendMode::Luminosity, red, halfBlack, {1, 2 * pink, 2 * pink, 0.5f}},
+      // A grey made of black ink has no hue to take: it stays as it was.
+      {"hue_of_red_on_black_ink", BlendMode::Hue, halfBlack, red, {1, 1, 1, 0.5f}},
+      // Red without saturation is the grey of its lum, 0.3.
+      {"saturation_of_grey_on_red", BlendMode::Saturation, red, grey, {0.3f, 0.3f, 0.3f, 1}},
+      // Red (lum 0.3) is darker than either grey (lum 0.5), and is taken whole.
+      {"darker_colour", BlendMode::DarkerColour, halfBlack, red, {1, 0, 0, 1}},
+      {"lighter_colour", BlendMode::LighterColour, halfBlack, red, {1, 1, 1, 0.5f}},
+  };
+  for (const Row& row : rows) {
+    float colour[4] = {row.backdrop[0], row.backdrop[1], row.backdrop[2], row.backdrop[3]};
+    float alpha = 1;
+    const float coverage = 1;
+    BlendPixels(row.mode, 4, colour, &alpha, row.source, &coverage, 1);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(colour[c], row.expected[c], 1e-4) << row.name << " " << c;
+  }
+}
+
+// Lab: lightness and the a-b plane apart. The backdrop is light and reddish
+// (chroma 0.2 along a), the source darker and bluish (chroma 0.1 against b).
+TEST(BlendModes, NonSeparableModesInLabKeepLightnessApartFromColour) {
+  const float c8 = 128.0f / 255, c16 = 32768.0f / 65535;
+  struct Row {
+    const char* name;
+    BlendMode mode;
+    BlendSpace space;
+    float backdrop[3];
+    float source[3];
+    float expected[3];
+  };
+  const Row rows[] = {
+      {"luminosity", BlendMode::Luminosity, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.3f, c8 + 0.2f, c8}},
+      {"colour", BlendMode::Colour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8, c8 - 0.1f}},
+      // The source's hue (against b) at the backdrop's chroma, and the other way round.
+      {"hue", BlendMode::Hue, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f}, {0.6f, c8, c8 - 0.2f}},
+      {"saturation", BlendMode::Saturation, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8 + 0.1f, c8}},
+      {"darker_colour", BlendMode::DarkerColour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.3f, c8, c8 - 0.1f}},
+      {"lighter_colour", BlendMode::LighterColour, BlendSpace::Lab8, {0.6f, c8 + 0.2f, c8}, {0.3f, c8, c8 - 0.1f},
+       {0.6f, c8 + 0.2f, c8}},
+      // A grey source has no hue to give: the backdrop turns grey. At 16 bits grey is centred on 32768.
+      {"hue_of_grey_16", BlendMode::Hue, BlendSpace::Lab16, {0.6f, c16 + 0.2f, c16}, {0.3f, c16, c16},
+       {0.6f, c16, c16}},
+  };
+  for (const Row& row : rows) {
+    float colour[3] = {row.backdrop[0], row.backdrop[1], row.backdrop[2]};
+    float alpha = 1;
+    const float coverage = 1;
+    BlendPixels(row.mode, 3, colour, &alpha, row.source, &coverage, 1, row.space);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(colour[c], row.expected[c], 1e-5) << row.name << " " << c;
+  }
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <FreeImage.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,8 @@
 #include "engine/layer_composite.h"
 #include "engine/psd_descriptor.h"
 #include "engine/layer_rebuild.h"
+#include "engine/psd_contents.h"
+#include "engine/psd_merged.h"
 #include "engine/psd_header.h"
 #include "engine/psd_layers.h"
 #include "tests/support/test_support.h"
@@ -56,18 +59,29 @@ void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
 
 void PutKey(std::vector<std::uint8_t>& out, const char* key) { out.insert(out.end(), key, key + 4); }
 
-// An RGB 8-bit file of width x 1 pixels: the layers (bottom first), raw
-// channels, and a white merged image marked real or not by resource 1057.
-std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLayer>& layers, bool realMerged) {
+// The colour mode, depth and colour channels of a test file. Layers with
+// pixels are only made for 8-bit RGB; others hold fill layers alone.
+struct FileForm {
+  int mode = 3;
+  int depth = 8;
+  int channels = 3;
+  std::vector<std::uint8_t> merged;  // raw planar merged image; empty: white
+};
+
+// A file of width x 1 pixels (8-bit RGB unless `form` says otherwise): the
+// layers (bottom first), raw channels, and a white merged image marked real
+// or not by resource 1057.
+std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLayer>& layers, bool realMerged,
+                                   const FileForm& form = {}) {
   std::vector<std::uint8_t> f;
   PutKey(f, "8BPS");
   Put(f, 1, 2);
   Put(f, 0, 6);
-  Put(f, 3, 2);
+  Put(f, static_cast<std::uint64_t>(form.channels), 2);
   Put(f, 1, 4);
   Put(f, width, 4);
-  Put(f, 8, 2);
-  Put(f, 3, 2);
+  Put(f, static_cast<std::uint64_t>(form.depth), 2);
+  Put(f, static_cast<std::uint64_t>(form.mode), 2);
   Put(f, 0, 4);  // colour mode data
   std::vector<std::uint8_t> resources;
   PutKey(resources, "8BIM");
@@ -85,7 +99,7 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
     const std::int32_t w = l.right - l.left;
     std::vector<std::pair<int, std::vector<std::uint8_t>>> channels;
     if (!l.alpha.empty()) channels.push_back({-1, std::vector<std::uint8_t>(l.alpha.begin(), l.alpha.end())});
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < form.channels; ++c) {
       std::vector<std::uint8_t> plane;
       for (const Rgb& p : l.colour) plane.push_back(static_cast<std::uint8_t>(c == 0 ? p.r : c == 1 ? p.g : p.b));
       channels.push_back({c, plane});
@@ -155,8 +169,9 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
   Put(f, info.size(), 4);
   f.insert(f.end(), info.begin(), info.end());
   Put(f, 0, 4);                    // global layer mask
-  Put(f, 0, 2);                    // raw merged image: white
-  f.insert(f.end(), 3ull * width, 255);
+  Put(f, 0, 2);                    // raw merged image, white unless given
+  if (!form.merged.empty()) f.insert(f.end(), form.merged.begin(), form.merged.end());
+  else f.insert(f.end(), static_cast<std::size_t>(form.channels) * width * (form.depth / 8), 255);
   return f;
 }
 
@@ -348,11 +363,10 @@ Bytes RgbColour(Rgb c) {
   return Objc("RGBC", {{"Rd  ", Double(c.r)}, {"Grn ", Double(c.g)}, {"Bl  ", Double(c.b)}});
 }
 
-// A two-stop gradient from `from` to `to`, mixed evenly (no smoothing), opaque throughout.
-Bytes TwoStops(Rgb from, Rgb to) {
-  auto stop = [](Rgb c, int location) {
-    return Objc("Clrt", {{"Clr ", RgbColour(c)}, {"Type", Enum("Clry", "UsrS")}, {"Lctn", Long(location)},
-                         {"Mdpn", Long(50)}});
+// A two-stop gradient between two colour descriptors, mixed evenly (no smoothing), opaque throughout.
+Bytes TwoStops(const Bytes& from, const Bytes& to) {
+  auto stop = [](const Bytes& c, int location) {
+    return Objc("Clrt", {{"Clr ", c}, {"Type", Enum("Clry", "UsrS")}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
   };
   auto opaque = [](int location) {
     return Objc("TrnS", {{"Opct", Double(100)}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
@@ -361,6 +375,8 @@ Bytes TwoStops(Rgb from, Rgb to) {
                        {"Intr", Double(0)}, {"Clrs", List({stop(from, 0), stop(to, 4096)})},
                        {"Trns", List({opaque(0), opaque(4096)})}});
 }
+
+Bytes TwoStops(Rgb from, Rgb to) { return TwoStops(RgbColour(from), RgbColour(to)); }
 
 Bytes Versioned(const Bytes& object) {
   Bytes out;
@@ -386,14 +402,21 @@ TestLayer FillLayer(const char* key, const Bytes& settings) {
 TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
   const Rgb red{255, 0, 0};
   const Rgb blue{0, 0, 255};
-  // A horizontal gradient (angle 0) across four pixels samples each at its centre: (x + 0.5) / 4 of the way.
+  // A horizontal gradient (angle 0) across four pixels: an overlay samples
+  // each at its centre, (x + 0.5) / 4 of the way; a fill puts its ends on
+  // whole pixels (the box's edges, half a pixel from the outer centres, go to
+  // pixels 0 and 4, halves to even), so pixel x is x / 4 of the way.
   auto along = [](Rgb from, Rgb to, int x) {
     const double t = (x + 0.5) / 4;
     return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
   };
+  auto fillAlong = [](Rgb from, Rgb to, int x) {
+    const double t = x / 4.0;
+    return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
+  };
   // Mixed in linear light: the sRGB curve undone, the mix made, the curve applied again.
   auto alongInLight = [](Rgb from, Rgb to, int x) {
-    const double t = (x + 0.5) / 4;
+    const double t = x / 4.0;
     auto mix = [t](int a, int b) {
       auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
       const double l = decode(a / 255.0) * (1 - t) + decode(b / 255.0) * t;
@@ -432,7 +455,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
        {kBack, kBack, kBack, kBack}, 0},
       {"linear_gradient_fill", FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                                                   {"Grad", TwoStops(blue, red)}})),
-       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), along(blue, red, 3)}, 0},
+       {fillAlong(blue, red, 0), fillAlong(blue, red, 1), fillAlong(blue, red, 2), fillAlong(blue, red, 3)}, 0},
       {"gradient_fill_mixed_in_linear_light",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                          {"gs99", Enum("gradientInterpolationMethodType", "Lnr ")},
@@ -442,7 +465,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       {"reversed_gradient_fill",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Rvrs", Bool(true)},
                                          {"Grad", TwoStops(blue, red)}})),
-       {along(red, blue, 0), along(red, blue, 1), along(red, blue, 2), along(red, blue, 3)}, 0},
+       {fillAlong(red, blue, 0), fillAlong(red, blue, 1), fillAlong(red, blue, 2), fillAlong(red, blue, 3)}, 0},
       // The overlay repaints the layer where it has pixels; the transparent pixel stays so.
       {"gradient_overlay", styled({gradientOverlay(100, true)}),
        {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
@@ -487,6 +510,68 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
   }
 }
 
+// A fill's colour is drawn in the file's own samples, whatever space its
+// settings give it in. Each case's merged image holds the samples expected
+// from the descriptor's numbers (across spaces, from Photoshop's own
+// conversion of the same colour; CMYK without a profile takes RGB's darkness
+// as black and the rest as the other inks), and the composite must show as
+// that merged image does.
+TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
+  auto cmyk = [](double c, double m, double y, double k) {
+    return Objc("CMYC", {{"Cyn ", Double(c)}, {"Mgnt", Double(m)}, {"Ylw ", Double(y)}, {"Blck", Double(k)}});
+  };
+  const Bytes labRed = Objc("LbCl", {{"Lmnc", Double(54.29)}, {"A   ", Double(80.8)}, {"B   ", Double(69.89)}});
+  auto solid = [](const Bytes& colour) { return FillLayer("SoCo", Object("null", {{"Clr ", colour}})); };
+  const Bytes inkGradient = TwoStops(cmyk(100, 100, 0, 0), cmyk(0, 100, 100, 0));
+  // Four pixels of 16-bit samples, fractions given per pixel in file channel order.
+  auto form = [](int mode, const std::vector<std::vector<double>>& pixels) {
+    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}};
+    for (std::size_t c = 0; c < pixels[0].size(); ++c) {
+      for (const auto& pixel : pixels) Put(f.merged, static_cast<std::uint64_t>(std::lround(pixel[c] * 65535)), 2);
+    }
+    return f;
+  };
+  const std::vector<double> labRedSamples{0.5429, (80.8 * 256 + 32768) / 65535, (69.89 * 256 + 32768) / 65535};
+  const std::vector<double> inkRed{1, 0, 0, 1}, inkBlue{0, 0, 1, 1};
+  // Across the gradient (angle 0) pixel x is x / 4 of the way from blue to red (ends on whole pixels).
+  auto mixed = [&](int x) {
+    const double t = x / 4.0;
+    return std::vector<double>{t, 0, 1 - t, 1};
+  };
+  struct ModeCase {
+    const char* name;
+    TestLayer layer;
+    FileForm form;
+  };
+  const std::vector<ModeCase> cases = {
+      {"lab_colour_in_lab", solid(labRed), form(9, {labRedSamples, labRedSamples, labRedSamples, labRedSamples})},
+      {"rgb_colour_in_lab", solid(RgbColour(Rgb{255, 0, 0})),
+       form(9, {labRedSamples, labRedSamples, labRedSamples, labRedSamples})},
+      {"cmyk_colour_in_cmyk", solid(cmyk(0, 100, 100, 0)), form(4, {inkRed, inkRed, inkRed, inkRed})},
+      {"hsb_colour_in_cmyk",
+       solid(Objc("HSBC", {{"H   ", Double(240)}, {"Strt", Double(100)}, {"Brgh", Double(100)}})),
+       form(4, {inkBlue, inkBlue, inkBlue, inkBlue})},
+      {"cmyk_gradient_in_cmyk",
+       FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", inkGradient}})),
+       form(4, {mixed(0), mixed(1), mixed(2), mixed(3)})},
+  };
+  for (const ModeCase& c : cases) {
+    const std::vector<std::uint8_t> file = MakeFile(4, {c.layer}, true, c.form);
+    const LayerComposite result = Composite(file);
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    const ImagePtr merged = DecodeMergedImage(file, DescribePsdContents(file, CheckPsdHeader(file).header));
+    ASSERT_TRUE(merged) << c.name;
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      const Rgb expected = PixelOf(merged.get(), x);
+      EXPECT_NEAR(got.r, expected.r, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.g, expected.g, 1) << c.name << " pixel " << x;
+      EXPECT_NEAR(got.b, expected.b, 1) << c.name << " pixel " << x;
+    }
+  }
+}
+
 // A pattern fill, or a fill whose settings are damaged, is left out and counted.
 TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
   const Bytes settings = Versioned(Object("null", {{"Clr ", RgbColour(kTop)}}));
@@ -520,8 +605,9 @@ TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
   EXPECT_EQ(read->NumberOr("Angl", 0), 30);
   EXPECT_EQ(read->EnumOf("Type"), "Lnr ");
   EXPECT_EQ(read->Find("Nm  ")->text, "A");
-  ASSERT_TRUE(ReadGradient(*read, kPsdModeRgb));
-  EXPECT_EQ(ReadGradient(*read, kPsdModeRgb)->colours.size(), 2u);
+  const DescriptorColours rgb(kPsdModeRgb, 8);
+  ASSERT_TRUE(ReadGradient(*read, rgb));
+  EXPECT_EQ(ReadGradient(*read, rgb)->colours.size(), 2u);
   for (std::size_t length = 0; length < good.size(); ++length) {
     const std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_FALSE(ReadDescriptor(cut)) << length;
@@ -599,6 +685,28 @@ TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLaye
   ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("layers.bmp").c_str(), 0));
   ASSERT_TRUE(saved);
   EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
+}
+
+// Peak resident memory of this process, in bytes.
+std::uint64_t PeakMemory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+// A layer may claim bounds two billion pixels wide in a file of a few
+// hundred bytes: nothing the width of those bounds is made before its
+// channels are found too short for them.
+TEST(LayerComposite, ALayerFarWiderThanItsDataCostsNoMemoryForItsWidth) {
+  TestLayer wide;
+  wide.left = 0;
+  wide.right = 0x7FFF0000;
+  wide.alpha = {};
+  const std::vector<std::uint8_t> file = MakeFile(2, {Background(), wide}, false);
+  const std::uint64_t before = PeakMemory();
+  const LayerComposite result = Composite(file);
+  EXPECT_LT(PeakMemory() - before, 256u << 20);
+  EXPECT_FALSE(result.problem.empty());
 }
 
 TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {

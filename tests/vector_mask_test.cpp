@@ -35,6 +35,19 @@ TEST(VectorMask, ARectangleCoversItsPixelsAndHalfOfThoseItHalves) {
   EXPECT_NEAR(RasteriseVectorMask(mask, area)[0], 1.0f, 1e-6);
 }
 
+// Path points are stored as fractions of the canvas, so an edge on a pixel
+// boundary comes back a hair off it (0.1207547 of 530 is 63.99999 or
+// 64.00001): the bounds keep to the pixels the shape covers.
+TEST(VectorMask, BoundsIgnoreAHairBeyondAPixelEdge) {
+  PsdVectorMask mask;
+  mask.subpaths.push_back(Rectangle(-1e-6, 1 + 1e-6, 64 + 1e-6, 3 - 1e-6, 1));
+  const PsdRect bounds = VectorMaskBounds(mask, PsdRect{0, 0, 100, 100});
+  EXPECT_EQ(bounds.left, 0);
+  EXPECT_EQ(bounds.top, 1);
+  EXPECT_EQ(bounds.right, 64);
+  EXPECT_EQ(bounds.bottom, 3);
+}
+
 TEST(VectorMask, ComponentsJoinByTheirOperation) {
   // Two 2x2 squares overlapping in one pixel, (1,1): union, subtract, intersect, exclude.
   struct Case {

@@ -4,9 +4,22 @@
 Usage: tools/make_psd.py OUTPUT.psd KIND WIDTH HEIGHT
 KIND: rgb8, rgba8, grey8, grey16, rgb16, indexed8
 The pixels are deterministic gradients, so tests can predict every value.
+
+KIND cmyk8-layers, cmyk16-layers, lab8-layers or lab16-layers writes a
+layered file instead: an opaque bottom layer, and above it one partly
+transparent layer per blend mode of BLEND_STRIPS, each over a strip WIDTH
+pixels wide of its own, in that order. Its merged image is psd-tools'
+composite of those layers (so these kinds need python3-psd-tools).
 """
 import struct
 import sys
+
+# The blend modes of the layered kinds' strips, left to right: the separable
+# modes that psd-tools draws as the format does. (Its soft light picks a
+# branch by the layer's colour rather than the backdrop's, and its vivid
+# light is a mirrored hard mix.)
+BLEND_STRIPS = ["norm", "mul ", "scrn", "over", "dark", "lite", "diff", "smud", "lbrn", "lddg",
+                "hLit", "lLit", "pLit", "fsub", "fdiv", "hMix", "div ", "idiv"]
 
 MODES = {"grey": 1, "indexed": 2, "rgb": 3}
 
@@ -49,10 +62,82 @@ def make(kind, width, height):
     return bytes(out)
 
 
+def layered_file(mode, depth, width, height, layers, merged):
+    """A file of `layers` (bottom first: (left, right, blend key, opacity,
+    planes), planes being transparency then each colour channel, as rows of
+    fractions over [left, right)) and the merged colour planes `merged`."""
+    colours = len(merged)
+
+    def samples(plane):
+        out = bytearray()
+        for row in plane:
+            for v in row:
+                q = max(0, min(1, v))
+                out += struct.pack(">H", round(q * 65535)) if depth == 16 else bytes([round(q * 255)])
+        return bytes(out)
+
+    records, data = bytearray(), bytearray()
+    for left, right, key, opacity, planes in layers:
+        records += struct.pack(">iiiiH", 0, left, height, right, len(planes))
+        for index, plane in enumerate(planes):
+            body = samples(plane)
+            records += struct.pack(">hI", index - 1, len(body) + 2)
+            data += struct.pack(">H", 0) + body
+        records += b"8BIM" + key.encode() + bytes([opacity, 0, 0, 0])
+        extra = struct.pack(">II", 0, 0) + b"\0\0\0\0"  # no mask, no blending ranges, empty name
+        records += struct.pack(">I", len(extra)) + extra
+    info = struct.pack(">H", len(layers)) + records + data
+    if len(info) % 2:
+        info += b"\0"
+    out = bytearray(b"8BPS" + struct.pack(">H6xHIIHH", 1, colours, height, width, depth, mode))
+    out += struct.pack(">II", 0, 0)  # colour mode data, image resources
+    out += struct.pack(">II", len(info) + 8, len(info)) + info + struct.pack(">I", 0)
+    out += struct.pack(">H", 0) + b"".join(samples(plane) for plane in merged)
+    return bytes(out)
+
+
+def make_layered(path, kind, strip, height):
+    mode, colours = (4, 4) if kind.startswith("cmyk") else (9, 3)
+    depth = 16 if "16" in kind else 8
+    width = strip * len(BLEND_STRIPS)
+
+    def plane(left, right, value):
+        return [[value(x, y) for x in range(left, right)] for y in range(height)]
+
+    # Colours spread over the range so that each mode's branches show; the
+    # upper layers' transparency steps down across each strip.
+    base = [plane(0, width, lambda x, y: 1.0)]
+    base += [plane(0, width, lambda x, y, c=c: ((x * 53 + y * 97 + c * 71) % 256) / 255) for c in range(colours)]
+    layers = [(0, width, "norm", 255, base)]
+    for i, key in enumerate(BLEND_STRIPS):
+        left, right = i * strip, (i + 1) * strip
+        planes = [plane(left, right, lambda x, y: (255 - (x % strip) * 255 // max(strip, 2)) / 255)]
+        planes += [plane(left, right, lambda x, y, c=c: ((x * 29 + y * 131 + c * 37 + 91) % 256) / 255)
+                   for c in range(colours)]
+        layers.append((left, right, key, 230, planes))
+    blank = [plane(0, width, lambda x, y: 1.0) for _ in range(colours)]
+    with open(path, "wb") as f:
+        f.write(layered_file(mode, depth, width, height, layers, blank))
+
+    import logging
+    import warnings
+    from psd_tools import PSDImage
+    from psd_tools.composite import composite
+    logging.disable(logging.CRITICAL)
+    warnings.simplefilter("ignore")
+    colour, _, _ = composite(PSDImage.open(path), color=1.0, alpha=0.0)
+    merged = [[[float(colour[y, x, c]) for x in range(width)] for y in range(height)] for c in range(colours)]
+    with open(path, "wb") as f:
+        f.write(layered_file(mode, depth, width, height, layers, merged))
+
+
 def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
     path, kind, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+    if kind.endswith("-layers"):
+        make_layered(path, kind, width, height)
+        return
     with open(path, "wb") as f:
         f.write(make(kind, width, height))
 

@@ -15,22 +15,23 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   kestrel::ReadDescriptor(bytes);
-  for (const int mode : {kestrel::kPsdModeRgb, kestrel::kPsdModeGreyscale}) {
+  for (const int mode : {kestrel::kPsdModeRgb, kestrel::kPsdModeGreyscale, kestrel::kPsdModeCmyk, kestrel::kPsdModeLab}) {
     kestrel::PsdHeader header;
     header.width = 7;
     header.height = 5;
-    header.depth = mode == kestrel::kPsdModeRgb ? 8 : 32;
+    header.depth = mode == kestrel::kPsdModeGreyscale ? 32 : mode == kestrel::kPsdModeLab ? 16 : 8;
     header.colourMode = mode;
-    const int channels = mode == kestrel::kPsdModeRgb ? 3 : 1;
+    const kestrel::DescriptorColours colours(mode, header.depth);
+    const int channels = colours.Channels();
     kestrel::PsdLayer layer;
     layer.isFill = true;
     for (const std::uint32_t key : {kestrel::BlendKey("SoCo"), kestrel::BlendKey("GdFl")}) {
       layer.fill = kestrel::PsdBlockRef{key, 0, size};
-      kestrel::DrawFillLayer(bytes, layer, header, channels);
+      kestrel::DrawFillLayer(bytes, layer, header, colours);
     }
     layer.hasEffects = true;
     layer.effects = kestrel::PsdBlockRef{kestrel::BlendKey("lfx2"), 0, size};
-    const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, mode);
+    const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, colours);
     const kestrel::PsdRect rect{1, 1, 4, 6};
     const kestrel::PsdRect canvas{0, 0, 5, 7};
     std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
