@@ -65,6 +65,17 @@ void Sample(const std::vector<GradientStop>& stops, double z, double smoothness,
 float ToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
 float FromLinear(float v) { return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f; }
 
+// A gradient's colour (as shown, linear-light mixes turned back) and opacity at z.
+void SampleShown(const Gradient& g, double z, int channels, float* colour, float* opacity) {
+  float mixed[4];
+  Sample(g.colours, z, g.smoothness, 4, mixed);
+  if (g.linearLight) {
+    for (float& v : mixed) v = FromLinear(v);
+  }
+  std::copy_n(mixed, channels, colour);
+  Sample(g.opacities, z, g.smoothness, 1, opacity);
+}
+
 }  // namespace
 
 std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colourSpace) {
@@ -101,8 +112,8 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const Desc
   return g;
 }
 
-void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, int channels, float* colour,
-                   float* opacity) {
+GradientPainter::GradientPainter(const Gradient& g, const PsdRect& box, int channels, std::int64_t pixels)
+    : g_(g), channels_(channels) {
   const double width = static_cast<double>(box.Width());
   const double height = static_cast<double>(box.Height());
   const double cx = box.left + width * (0.5 + g.offsetX);
@@ -122,21 +133,34 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
   auto place = [&g](double v) { return g.wholePixelEnds ? std::nearbyint(v) : v; };
   const double endX = cx - 0.5 + c * length / 2, endY = cy - 0.5 - s * length / 2;
   const bool linear = g.style == Gradient::Style::Linear;
-  const double fromX = place(linear ? 2 * (cx - 0.5) - endX : cx - 0.5);
-  const double fromY = place(linear ? 2 * (cy - 0.5) - endY : cy - 0.5);
-  double ux = place(endX) - fromX, uy = place(endY) - fromY;
-  double span = std::hypot(ux, uy);
-  if (span < 1e-9) {  // both ends on one pixel: the unplaced direction over a pixel
-    ux = c, uy = -s, span = 1;
+  fromX_ = place(linear ? 2 * (cx - 0.5) - endX : cx - 0.5);
+  fromY_ = place(linear ? 2 * (cy - 0.5) - endY : cy - 0.5);
+  ux_ = place(endX) - fromX_, uy_ = place(endY) - fromY_;
+  span_ = std::hypot(ux_, uy_);
+  if (span_ < 1e-9) {  // both ends on one pixel: the unplaced direction over a pixel
+    ux_ = c, uy_ = -s, span_ = 1;
   }
-  ux /= span, uy /= span;
-  float mixed[4];
+  ux_ /= span_, uy_ /= span_;
+  // Many pixels take the mix of the two table points around them instead of
+  // a sample of their own, which costs a power or two. The steps are far
+  // finer than a sample's.
+  if (pixels > 4 * kTableSteps) {
+    table_.resize(static_cast<std::size_t>(kTableSteps + 1) * (channels + 1));
+    for (int i = 0; i <= kTableSteps; ++i) {
+      float* point = &table_[static_cast<std::size_t>(i) * (channels + 1)];
+      SampleShown(g, static_cast<double>(i) / kTableSteps, channels, point, point + channels);
+    }
+  }
+}
+
+void GradientPainter::Paint(const PsdRect& area, float* colour, float* opacity) const {
+  const Gradient& g = g_;
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     for (std::int64_t x = area.left; x < area.right; ++x) {
-      const double dx = static_cast<double>(x) - fromX;
-      const double dy = static_cast<double>(y) - fromY;
-      const double along = (dx * ux + dy * uy) / span;  // y runs down the canvas, angles up
-      const double across = (dy * ux - dx * uy) / span;
+      const double dx = static_cast<double>(x) - fromX_;
+      const double dy = static_cast<double>(y) - fromY_;
+      const double along = (dx * ux_ + dy * uy_) / span_;  // y runs down the canvas, angles up
+      const double across = (dy * ux_ - dx * uy_) / span_;
       double z = 0;
       switch (g.style) {
         case Gradient::Style::Linear: z = along; break;
@@ -151,15 +175,32 @@ void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, i
       }
       z = std::clamp(z, 0.0, 1.0);
       if (g.reverse) z = 1 - z;
-      Sample(g.colours, z, g.smoothness, 4, mixed);
-      if (g.linearLight) {
-        for (float& v : mixed) v = FromLinear(v);
+      if (table_.empty()) {
+        SampleShown(g, z, channels_, colour, opacity);
+      } else {
+        FromTable(z, colour, opacity);
       }
-      std::copy_n(mixed, channels, colour);
-      colour += channels;
-      Sample(g.opacities, z, g.smoothness, 1, opacity++);
+      colour += channels_;
+      ++opacity;
     }
   }
+}
+
+void GradientPainter::FromTable(double z, float* colour, float* opacity) const {
+  const double at = z * kTableSteps;
+  const int i = std::min(static_cast<int>(at), kTableSteps - 1);
+  const float f = static_cast<float>(at - i);
+  const float* a = &table_[static_cast<std::size_t>(i) * (channels_ + 1)];
+  const float* b = a + channels_ + 1;
+  for (int k = 0; k <= channels_; ++k) {
+    const float v = a[k] + (b[k] - a[k]) * f;
+    if (k < channels_) colour[k] = v; else *opacity = v;
+  }
+}
+
+void PaintGradient(const Gradient& g, const PsdRect& box, const PsdRect& area, int channels, float* colour,
+                   float* opacity) {
+  GradientPainter(g, box, channels, area.Width() * area.Height()).Paint(area, colour, opacity);
 }
 
 }  // namespace kestrel

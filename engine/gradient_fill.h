@@ -4,6 +4,7 @@
 // over a box of the canvas.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -39,8 +40,29 @@ struct Gradient {
 // samples. Empty for noise gradients and stops whose colours cannot be read.
 std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colours);
 
-// Paints `gradient` laid over `box` onto the pixels of `area`, row by row:
-// `channels` colour values and one opacity per pixel.
+// Paints a gradient laid over `box`, area after area (a row at a time, say):
+// `channels` colour values and one opacity per pixel, row by row.
+class GradientPainter {
+ public:
+  // `pixels`: about how many pixels will be painted in all. For many, the
+  // gradient is sampled once at fine, even steps, and each pixel mixes the
+  // two around it.
+  GradientPainter(const Gradient& gradient, const PsdRect& box, int channels, std::int64_t pixels);
+  void Paint(const PsdRect& area, float* colour, float* opacity) const;
+
+ private:
+  static constexpr int kTableSteps = 4096;
+  void FromTable(double z, float* colour, float* opacity) const;
+
+  const Gradient& g_;
+  int channels_;
+  double fromX_ = 0, fromY_ = 0;  // where the gradient starts
+  double ux_ = 0, uy_ = 0;        // the unit direction it runs in
+  double span_ = 1;               // its length
+  std::vector<float> table_;      // per step: the colour channels, then the opacity; empty when unused
+};
+
+// Paints `gradient` laid over `box` onto the pixels of `area`.
 void PaintGradient(const Gradient& gradient, const PsdRect& box, const PsdRect& area, int channels, float* colour,
                    float* opacity);
 

@@ -96,6 +96,12 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
   std::vector<float> paint(width * n);
   std::vector<float> coverage(width);
   std::vector<float> content(width);
+  std::vector<std::optional<GradientPainter>> painters;
+  for (const Overlay& overlay : style.overlays) {
+    painters.emplace_back();
+    if (overlay.gradient) painters.back().emplace(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, channels,
+                                                  static_cast<std::int64_t>(count));
+  }
   for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
     const std::uint64_t row = static_cast<std::uint64_t>(y - rect.top) * width;
     for (std::uint64_t x = 0; x < width; ++x) {
@@ -107,10 +113,10 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
     // The layer's own pixels count at its fill opacity; the overlays at theirs.
     std::fill(content.begin(), content.end(), std::clamp(fillOpacity, 0.0f, 1.0f));
     const PsdRect line{static_cast<std::int32_t>(y), rect.left, static_cast<std::int32_t>(y + 1), rect.right};
-    for (const Overlay& overlay : style.overlays) {
-      if (overlay.gradient) {
-        PaintGradient(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, line, channels, paint.data(),
-                      coverage.data());
+    for (std::size_t o = 0; o < style.overlays.size(); ++o) {
+      const Overlay& overlay = style.overlays[o];
+      if (painters[o]) {
+        painters[o]->Paint(line, paint.data(), coverage.data());
       } else {
         for (std::uint64_t x = 0; x < width; ++x) std::copy_n(overlay.colour, channels, paint.data() + x * n);
         std::fill(coverage.begin(), coverage.end(), 1.0f);

@@ -22,9 +22,10 @@ inline float ReadPlaneSample(const std::uint8_t* plane, std::uint64_t index, int
 
 inline void WritePlaneSample(std::uint8_t* plane, std::uint64_t index, int depth, float value) {
   if (depth == 8) {
-    plane[index] = static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255));
+    // Rounded by adding a half: the values are never negative, and a call to lround costs more than the rest.
+    plane[index] = static_cast<std::uint8_t>(std::clamp(value, 0.0f, 1.0f) * 255 + 0.5f);
   } else if (depth == 16) {
-    const auto v = static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 65535));
+    const auto v = static_cast<std::uint16_t>(std::clamp(value, 0.0f, 1.0f) * 65535 + 0.5f);
     plane[2 * index] = static_cast<std::uint8_t>(v >> 8);
     plane[2 * index + 1] = static_cast<std::uint8_t>(v);
   } else {

@@ -595,6 +595,29 @@ TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
   }
 }
 
+// A plain black-to-white gradient across a row is the fraction of the way
+// each pixel centre lies, whether the row is short (each pixel sampled) or
+// long enough to be drawn from the painter's table.
+TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
+  Gradient g;
+  g.angle = 0;
+  g.smoothness = 0;
+  g.colours = {GradientStop{0, 0.5, {0, 0, 0, 0}}, GradientStop{1, 0.5, {1, 1, 1, 0}}};
+  for (const std::int32_t width : {100, 20000}) {
+    const PsdRect row{0, 0, 1, width};
+    std::vector<float> colour(static_cast<std::size_t>(width) * 3);
+    std::vector<float> opacity(static_cast<std::size_t>(width));
+    GradientPainter(g, row, 3, width).Paint(row, colour.data(), opacity.data());
+    float worst = 0;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const float expected = (static_cast<float>(x) + 0.5f) / static_cast<float>(width);
+      for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(colour[static_cast<std::size_t>(x) * 3 + c] - expected));
+      EXPECT_EQ(opacity[static_cast<std::size_t>(x)], 1.0f) << width << " " << x;
+    }
+    EXPECT_LT(worst, 1e-4f) << width;
+  }
+}
+
 // Every cut of a good descriptor is refused (ASan shows any read past its
 // end), as are counts beyond the bytes and nesting beyond the reader's depth.
 TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
