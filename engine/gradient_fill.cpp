@@ -155,12 +155,17 @@ GradientPainter::GradientPainter(const Gradient& g, const PsdRect& box, int chan
 
 void GradientPainter::Paint(const PsdRect& area, float* colour, float* opacity) const {
   const Gradient& g = g_;
+  // Along a row both coordinates move by a fixed step: y runs down the canvas, angles up.
+  const double alongStep = ux_ / span_;
+  const double acrossStep = -uy_ / span_;
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
-    for (std::int64_t x = area.left; x < area.right; ++x) {
-      const double dx = static_cast<double>(x) - fromX_;
-      const double dy = static_cast<double>(y) - fromY_;
-      const double along = (dx * ux_ + dy * uy_) / span_;  // y runs down the canvas, angles up
-      const double across = (dy * ux_ - dx * uy_) / span_;
+    const double dx0 = static_cast<double>(area.left) - fromX_;
+    const double dy = static_cast<double>(y) - fromY_;
+    const double along0 = (dx0 * ux_ + dy * uy_) / span_;
+    const double across0 = (dy * ux_ - dx0 * uy_) / span_;
+    for (std::int64_t i = 0; i < area.right - area.left; ++i) {
+      const double along = along0 + static_cast<double>(i) * alongStep;
+      const double across = across0 + static_cast<double>(i) * acrossStep;
       double z = 0;
       switch (g.style) {
         case Gradient::Style::Linear: z = along; break;

@@ -286,9 +286,22 @@ class LayerRows {
         return false;
       }
       rows_[slot].resize(readers_[slot].RowBytes());
-      present_[slot] = true;
+      present_[slot] = stored_[slot] = true;
     }
     return true;
+  }
+
+  // Paints the layer's overlays on each row as it becomes the current one.
+  // Every channel then has a row: a missing colour channel's starts as
+  // zeros, missing transparency as opaque.
+  void PaintRows(const LayerStyle& style, const PsdRect& canvas, float fillOpacity) {
+    painter_.emplace(style, rect_, canvas, depth_, channels_, fillOpacity);
+    const auto rowBytes = static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth_));
+    for (std::size_t slot = 0; slot < rows_.size(); ++slot) {
+      if (!stored_[slot]) rows_[slot].assign(rowBytes, 0);
+      present_[slot] = true;
+      rowPointers_.push_back(rows_[slot].data());
+    }
   }
 
   // The same over whole planes already unpacked (transparency, then each
@@ -303,7 +316,7 @@ class LayerRows {
         return false;
       }
       rows_[slot].resize(readers_[slot].RowBytes());
-      present_[slot] = true;
+      present_[slot] = stored_[slot] = true;
     }
     return true;
   }
@@ -323,7 +336,18 @@ class LayerRows {
   bool Advance(std::int64_t y) {
     while (next_ <= y - rect_.top) {
       for (std::size_t slot = 0; slot < readers_.size(); ++slot) {
-        if (present_[slot] && !readers_[slot].Next(rows_[slot].data())) return false;
+        if (stored_[slot] && !readers_[slot].Next(rows_[slot].data())) return false;
+      }
+      // Rows passed over are never shown: only the current one is painted.
+      if (painter_ && next_ == y - rect_.top) {
+        for (std::size_t slot = 0; slot < rows_.size(); ++slot) {
+          if (stored_[slot]) continue;
+          std::fill(rows_[slot].begin(), rows_[slot].end(), std::uint8_t{0});
+          if (slot == 0) {
+            for (std::uint64_t x = 0; x < static_cast<std::uint64_t>(rect_.Width()); ++x) WritePlaneSample(rows_[0].data(), x, depth_, 1.0f);
+          }
+        }
+        painter_->PaintRow(y, rowPointers_.data());
       }
       ++next_;
     }
@@ -358,6 +382,9 @@ class LayerRows {
     readers_.clear();
     readers_.resize(static_cast<std::size_t>(channels + 1));
     present_.assign(static_cast<std::size_t>(channels + 1), false);
+    stored_.assign(static_cast<std::size_t>(channels + 1), false);
+    painter_.reset();
+    rowPointers_.clear();
     rows_.resize(static_cast<std::size_t>(channels + 1));
     // A layer's bounds come from the file and may be far wider than anything read.
     const auto columns = static_cast<std::uint32_t>(std::clamp<std::int64_t>(widest_, 0, rect_.Width()));
@@ -391,7 +418,10 @@ class LayerRows {
   std::vector<LayerChannelReader> readers_;
   std::vector<std::vector<std::uint8_t>> rows_;
   std::vector<std::uint8_t> zeros_;  // the row of a missing channel
-  std::vector<bool> present_;
+  std::vector<bool> stored_;          // the channel has data the layer stores (or a plane)
+  std::vector<bool> present_;         // the channel has a current row
+  std::optional<OverlayPainter> painter_;
+  std::vector<std::uint8_t*> rowPointers_;  // the current rows, for the painter
 };
 
 template <typename T>
@@ -594,11 +624,14 @@ class Compositor {
                               static_cast<std::uint32_t>(columns), depth, header_.version, out);
   }
 
-  // Opens a layer's rows: straight from its stored channels, or from whole
-  // planes for a fill drawn from its settings or a layer its overlays repaint.
+  // Opens a layer's rows: straight from its stored channels (its overlays
+  // painted on each row as it is read), or from whole planes for a fill
+  // drawn from its settings.
   bool OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style, LayerRows& rows) {
-    if (!fill && style.overlays.empty()) {
-      return rows.Open(file_, layer, channels_, header_.depth, header_.version) || Damaged(layer);
+    if (!fill) {
+      if (!rows.Open(file_, layer, channels_, header_.depth, header_.version)) return Damaged(layer);
+      if (!style.overlays.empty()) rows.PaintRows(style, canvas_, layer.fillOpacity / 255.0f);
+      return true;
     }
     const PsdRect rect = fill ? fill->rect : layer.rect;
     std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels_ + 1));

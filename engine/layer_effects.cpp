@@ -80,6 +80,65 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
   return style;
 }
 
+OverlayPainter::OverlayPainter(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth,
+                               int channels, float fillOpacity)
+    : style_(style),
+      rect_(rect),
+      depth_(depth),
+      channels_(channels),
+      fillOpacity_(std::clamp(fillOpacity, 0.0f, 1.0f)),
+      width_(static_cast<std::uint64_t>(rect.Width())),
+      colour_(width_ * static_cast<std::uint64_t>(channels)),
+      paint_(width_ * static_cast<std::uint64_t>(channels)),
+      coverage_(width_),
+      content_(width_) {
+  const std::int64_t pixels = rect.Width() * rect.Height();
+  for (const Overlay& overlay : style.overlays) {
+    painters_.emplace_back();
+    if (overlay.gradient) painters_.back().emplace(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, channels, pixels);
+  }
+}
+
+void OverlayPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
+  const auto n = static_cast<std::uint64_t>(channels_);
+  for (int c = 0; c < channels_; ++c) {
+    const std::uint8_t* row = rows[c + 1];
+    float* to = colour_.data() + c;
+    if (depth_ == 8) {
+      for (std::uint64_t x = 0; x < width_; ++x) to[x * n] = row[x] * (1.0f / 255);
+    } else {
+      for (std::uint64_t x = 0; x < width_; ++x) to[x * n] = ReadPlaneSample(row, x, depth_);
+    }
+  }
+  // The layer's own pixels count at its fill opacity; the overlays at theirs.
+  std::fill(content_.begin(), content_.end(), fillOpacity_);
+  const PsdRect line{static_cast<std::int32_t>(y), rect_.left, static_cast<std::int32_t>(y + 1), rect_.right};
+  for (std::size_t o = 0; o < style_.overlays.size(); ++o) {
+    const Overlay& overlay = style_.overlays[o];
+    if (painters_[o]) {
+      painters_[o]->Paint(line, paint_.data(), coverage_.data());
+    } else {
+      for (std::uint64_t x = 0; x < width_; ++x) std::copy_n(overlay.colour, channels_, paint_.data() + x * n);
+      std::fill(coverage_.begin(), coverage_.end(), 1.0f);
+    }
+    for (float& k : coverage_) k *= overlay.opacity;
+    BlendPixels(overlay.mode, channels_, colour_.data(), content_.data(), paint_.data(), coverage_.data(), width_,
+                style_.space);
+  }
+  for (std::uint64_t x = 0; x < width_; ++x) {
+    WritePlaneSample(rows[0], x, depth_, ReadPlaneSample(rows[0], x, depth_) * content_[x]);
+  }
+  for (int c = 0; c < channels_; ++c) {
+    std::uint8_t* row = rows[c + 1];
+    const float* from = colour_.data() + c;
+    if (depth_ == 8) {
+      for (std::uint64_t x = 0; x < width_; ++x) row[x] = static_cast<std::uint8_t>(std::clamp(from[x * n], 0.0f, 1.0f) * 255 + 0.5f);
+    } else {
+      for (std::uint64_t x = 0; x < width_; ++x) WritePlaneSample(row, x, depth_, from[x * n]);
+    }
+  }
+}
+
 void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
                    float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes) {
   const auto width = static_cast<std::uint64_t>(rect.Width());
@@ -91,48 +150,13 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
     planes[0].assign(bytes, 0);
     for (std::uint64_t i = 0; i < count; ++i) WritePlaneSample(planes[0].data(), i, depth, 1.0f);
   }
-  const auto n = static_cast<std::uint64_t>(channels);
-  std::vector<float> colour(width * n);
-  std::vector<float> paint(width * n);
-  std::vector<float> coverage(width);
-  std::vector<float> content(width);
-  std::vector<std::optional<GradientPainter>> painters;
-  for (const Overlay& overlay : style.overlays) {
-    painters.emplace_back();
-    if (overlay.gradient) painters.back().emplace(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, channels,
-                                                  static_cast<std::int64_t>(count));
-  }
+  OverlayPainter painter(style, rect, canvas, depth, channels, fillOpacity);
+  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(channels + 1));
+  const std::uint64_t rowBytes = width * static_cast<std::uint64_t>(depth / 8);
   for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
-    const std::uint64_t row = static_cast<std::uint64_t>(y - rect.top) * width;
-    for (std::uint64_t x = 0; x < width; ++x) {
-      for (int c = 0; c < channels; ++c) {
-        colour[x * n + static_cast<std::uint64_t>(c)] =
-            ReadPlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth);
-      }
-    }
-    // The layer's own pixels count at its fill opacity; the overlays at theirs.
-    std::fill(content.begin(), content.end(), std::clamp(fillOpacity, 0.0f, 1.0f));
-    const PsdRect line{static_cast<std::int32_t>(y), rect.left, static_cast<std::int32_t>(y + 1), rect.right};
-    for (std::size_t o = 0; o < style.overlays.size(); ++o) {
-      const Overlay& overlay = style.overlays[o];
-      if (painters[o]) {
-        painters[o]->Paint(line, paint.data(), coverage.data());
-      } else {
-        for (std::uint64_t x = 0; x < width; ++x) std::copy_n(overlay.colour, channels, paint.data() + x * n);
-        std::fill(coverage.begin(), coverage.end(), 1.0f);
-      }
-      for (float& k : coverage) k *= overlay.opacity;
-      BlendPixels(overlay.mode, channels, colour.data(), content.data(), paint.data(), coverage.data(), width,
-                  style.space);
-    }
-    for (std::uint64_t x = 0; x < width; ++x) {
-      const float shape = ReadPlaneSample(planes[0].data(), row + x, depth);
-      WritePlaneSample(planes[0].data(), row + x, depth, shape * content[x]);
-      for (int c = 0; c < channels; ++c) {
-        WritePlaneSample(planes[static_cast<std::size_t>(c + 1)].data(), row + x, depth,
-                         colour[x * n + static_cast<std::uint64_t>(c)]);
-      }
-    }
+    const std::uint64_t at = static_cast<std::uint64_t>(y - rect.top) * rowBytes;
+    for (std::size_t c = 0; c < rows.size(); ++c) rows[c] = planes[c].data() + at;
+    painter.PaintRow(y, rows.data());
   }
 }
 

@@ -492,6 +492,13 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       // A colour overlay lies above a gradient overlay, whatever the order of the keys.
       {"colour_over_gradient_overlay", styled({{"SoFi", colourOverlay}, gradientOverlay(100, true)}),
        {red, red, red, white}, 0},
+      // Without a transparency channel every pixel of the layer is there to repaint.
+      {"colour_overlay_without_transparency", [&] {
+         TestLayer l = styled({{"SoFi", colourOverlay}});
+         l.alpha.clear();
+         return l;
+       }(),
+       {red, red, red, red}, 0},
       {"drop_shadow_left_out", styled({{"DrSh", dropShadow}}), {kTop, kTop, kTop, white}, 1},
       {"style_switched_off", styled({{"masterFXSwitch", Bool(false)}, {"DrSh", dropShadow}}),
        {kTop, kTop, kTop, white}, 0},
