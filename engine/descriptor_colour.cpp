@@ -6,6 +6,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "engine/display_samples.h"
 #include "engine/psd_header.h"
 
 namespace kestrel {
@@ -168,10 +169,9 @@ void DescriptorColours::Convert(Space space, const double value[4], float out[4]
         Transform(srgbProfile, TYPE_RGB_DBL, profile, TYPE_GRAY_DBL, rgb, result);
       } else {
         // Grey shown through the sRGB curve: the colour's luminance, encoded again.
-        auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        const double y = 0.2126 * decode(Fraction(rgb[0])) + 0.7152 * decode(Fraction(rgb[1])) +
-                         0.0722 * decode(Fraction(rgb[2]));
-        result[0] = y <= 0.0031308 ? y * 12.92 : 1.055 * std::pow(y, 1 / 2.4) - 0.055;
+        const double y = 0.2126 * SrgbToLinear(Fraction(rgb[0])) + 0.7152 * SrgbToLinear(Fraction(rgb[1])) +
+                         0.0722 * SrgbToLinear(Fraction(rgb[2]));
+        result[0] = LinearToSrgb(y);
       }
       return Store(Space::Grey, result, out);
     }

@@ -16,8 +16,7 @@ std::uint8_t Clip8(float v) {
 std::uint8_t LinearLightToDisplay(float v) {
   if (!(v > 0.0f)) return 0;
   if (v >= 1.0f) return 255;
-  const float encoded = v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
-  return Clip8(encoded);
+  return Clip8(LinearToSrgb(v));
 }
 
 std::uint8_t FloatCoverageToDisplay(float v) { return Clip8(v); }

@@ -4,6 +4,7 @@
 // exposure 0: through the sRGB transfer curve, clipped to 0..1.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "engine/image.h"
@@ -13,6 +14,17 @@ namespace kestrel {
 // round(v * 255 / 65535).
 inline std::uint8_t SixteenBitsToDisplay(std::uint16_t v) {
   return static_cast<std::uint8_t>((std::uint32_t{v} * 255u + 32767u) / 65535u);
+}
+
+// The sRGB transfer curve: an encoded (shown) sample in 0..1 as linear light,
+// and back.
+template <typename T>
+T SrgbToLinear(T v) {
+  return v <= T(0.04045) ? v / T(12.92) : std::pow((v + T(0.055)) / T(1.055), T(2.4));
+}
+template <typename T>
+T LinearToSrgb(T v) {
+  return v <= T(0.0031308) ? v * T(12.92) : T(1.055) * std::pow(v, T(1) / T(2.4)) - T(0.055);
 }
 
 // A linear-light colour sample through the sRGB transfer curve.

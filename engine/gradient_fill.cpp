@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/display_samples.h"
+
 namespace kestrel {
 namespace {
 
@@ -62,15 +64,13 @@ void Sample(const std::vector<GradientStop>& stops, double z, double smoothness,
   for (int k = 0; k < count; ++k) out[k] = static_cast<float>(a.value[k] + (b.value[k] - a.value[k]) * m);
 }
 
-float ToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
-float FromLinear(float v) { return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f; }
 
 // A gradient's colour (as shown, linear-light mixes turned back) and opacity at z.
 void SampleShown(const Gradient& g, double z, int channels, float* colour, float* opacity) {
   float mixed[4];
   Sample(g.colours, z, g.smoothness, 4, mixed);
   if (g.linearLight) {
-    for (float& v : mixed) v = FromLinear(v);
+    for (float& v : mixed) v = LinearToSrgb(v);
   }
   std::copy_n(mixed, channels, colour);
   Sample(g.opacities, z, g.smoothness, 1, opacity);
@@ -105,7 +105,7 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const Desc
   g.linearLight = settings.EnumOf("gs99") == "Lnr " && colourSpace.Mode() == kPsdModeRgb;
   if (g.linearLight) {
     for (GradientStop& stop : g.colours) {
-      for (float& v : stop.value) v = ToLinear(v);
+      for (float& v : stop.value) v = SrgbToLinear(v);
     }
   }
   g.opacities = std::move(*opacities);

@@ -286,7 +286,7 @@ class LayerRows {
         return false;
       }
       rows_[slot].resize(readers_[slot].RowBytes());
-      present_[slot] = stored_[slot] = true;
+      stored_[slot] = true;
     }
     return true;
   }
@@ -299,7 +299,6 @@ class LayerRows {
     const auto rowBytes = static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth_));
     for (std::size_t slot = 0; slot < rows_.size(); ++slot) {
       if (!stored_[slot]) rows_[slot].assign(rowBytes, 0);
-      present_[slot] = true;
       rowPointers_.push_back(rows_[slot].data());
     }
   }
@@ -316,7 +315,7 @@ class LayerRows {
         return false;
       }
       rows_[slot].resize(readers_[slot].RowBytes());
-      present_[slot] = stored_[slot] = true;
+      stored_[slot] = true;
     }
     return true;
   }
@@ -341,11 +340,7 @@ class LayerRows {
       // Rows passed over are never shown: only the current one is painted.
       if (painter_ && next_ == y - rect_.top) {
         for (std::size_t slot = 0; slot < rows_.size(); ++slot) {
-          if (stored_[slot]) continue;
-          std::fill(rows_[slot].begin(), rows_[slot].end(), std::uint8_t{0});
-          if (slot == 0) {
-            for (std::uint64_t x = 0; x < static_cast<std::uint64_t>(rect_.Width()); ++x) WritePlaneSample(rows_[0].data(), x, depth_, 1.0f);
-          }
+          if (!stored_[slot]) FillPlane(rows_[slot].data(), static_cast<std::uint64_t>(rect_.Width()), depth_, slot == 0 ? 1.0f : 0.0f);
         }
         painter_->PaintRow(y, rowPointers_.data());
       }
@@ -358,7 +353,7 @@ class LayerRows {
   void Alpha(std::int64_t left, std::int64_t right, float* alpha) const {
     const auto start = static_cast<std::uint64_t>(left - rect_.left);
     const auto count = static_cast<std::size_t>(right - left);
-    const std::uint8_t* bytes = present_[0] ? rows_[0].data() + (depth_ == 8 ? start : 0) : nullptr;
+    const std::uint8_t* bytes = HasRow(0) ? rows_[0].data() + (depth_ == 8 ? start : 0) : nullptr;
     if (bytes == nullptr) std::fill_n(alpha, count, 1.0f);
     else if (depth_ == 8) for (std::size_t x = 0; x < count; ++x) alpha[x] = bytes[x] * (1.0f / 255);
     else if (depth_ == 16) for (std::size_t x = 0; x < count; ++x) alpha[x] = Sample16(bytes, start + x);
@@ -369,10 +364,13 @@ class LayerRows {
   // `left` (zeros when the layer has no such channel).
   const std::uint8_t* Bytes(int c, std::int64_t left) const {
     const auto slot = static_cast<std::size_t>(c + 1);
-    return present_[slot] ? rows_[slot].data() + (left - rect_.left) : zeros_.data();
+    return HasRow(slot) ? rows_[slot].data() + (left - rect_.left) : zeros_.data();
   }
 
  private:
+  // Whether the channel has a current row: one the layer stores, or one the overlays paint.
+  bool HasRow(std::size_t slot) const { return stored_[slot] || painter_.has_value(); }
+
   void Reset(const PsdRect& rect, int channels, int depth) {
     rect_ = rect;
     depth_ = depth;
@@ -381,7 +379,6 @@ class LayerRows {
     planes_.clear();
     readers_.clear();
     readers_.resize(static_cast<std::size_t>(channels + 1));
-    present_.assign(static_cast<std::size_t>(channels + 1), false);
     stored_.assign(static_cast<std::size_t>(channels + 1), false);
     painter_.reset();
     rowPointers_.clear();
@@ -395,7 +392,7 @@ class LayerRows {
     const auto start = static_cast<std::uint64_t>(left - rect_.left);
     const auto count = static_cast<std::size_t>(right - left);
     const int n = channels_;
-    const bool have = present_[static_cast<std::size_t>(slot)];
+    const bool have = HasRow(static_cast<std::size_t>(slot));
     const std::uint8_t* bytes = have ? rows_[static_cast<std::size_t>(slot)].data() : nullptr;
     if (!have) {
       for (std::size_t x = 0; x < count; ++x) colour[x * n + slot - 1] = 0.0f;
@@ -419,7 +416,6 @@ class LayerRows {
   std::vector<std::vector<std::uint8_t>> rows_;
   std::vector<std::uint8_t> zeros_;  // the row of a missing channel
   std::vector<bool> stored_;          // the channel has data the layer stores (or a plane)
-  std::vector<bool> present_;         // the channel has a current row
   std::optional<OverlayPainter> painter_;
   std::vector<std::uint8_t*> rowPointers_;  // the current rows, for the painter
 };

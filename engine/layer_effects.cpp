@@ -148,7 +148,7 @@ void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& 
   for (int c = 1; c <= channels; ++c) planes[static_cast<std::size_t>(c)].resize(bytes);  // a missing channel reads as 0
   if (planes[0].size() != bytes) {  // without a transparency channel, every pixel is opaque
     planes[0].assign(bytes, 0);
-    for (std::uint64_t i = 0; i < count; ++i) WritePlaneSample(planes[0].data(), i, depth, 1.0f);
+    FillPlane(planes[0].data(), count, depth, 1.0f);
   }
   OverlayPainter painter(style, rect, canvas, depth, channels, fillOpacity);
   std::vector<std::uint8_t*> rows(static_cast<std::size_t>(channels + 1));

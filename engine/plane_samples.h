@@ -34,4 +34,9 @@ inline void WritePlaneSample(std::uint8_t* plane, std::uint64_t index, int depth
   }
 }
 
+// Sets `count` samples of a plane to `value` (opaque transparency, say).
+inline void FillPlane(std::uint8_t* plane, std::uint64_t count, int depth, float value) {
+  for (std::uint64_t i = 0; i < count; ++i) WritePlaneSample(plane, i, depth, value);
+}
+
 }  // namespace kestrel

@@ -160,7 +160,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
                   ? ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
                   : (errno = EOPNOTSUPP, -1));
   if (fd.Valid()) {
-    file.emplace(AtomicFile(std::move(folder), folderPath, name, std::string(), std::move(fd)));
+    file.emplace(AtomicFile(std::move(folder), name, std::string(), std::move(fd)));
   } else {
     // File systems without unnamed files: a hidden name, guarded against signals.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return std::nullopt;
@@ -169,7 +169,7 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
       auto guard = std::make_unique<RemoveOnSignal>(folder.Get(), temp);
       UniqueFd named(::openat(folder.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
       if (named.Valid()) {
-        file.emplace(AtomicFile(std::move(folder), folderPath, name, std::move(temp), std::move(named)));
+        file.emplace(AtomicFile(std::move(folder), name, std::move(temp), std::move(named)));
         file->tempGuard_ = std::move(guard);
       } else if (errno != EEXIST) {
         return std::nullopt;
@@ -186,12 +186,11 @@ std::optional<AtomicFile> AtomicFile::Create(const std::string& target) {
   return file;
 }
 
-AtomicFile::AtomicFile(UniqueFd folder, std::string folderPath, std::string name, std::string temp, UniqueFd fd)
-    : folder_(std::move(folder)), folderPath_(std::move(folderPath)), name_(std::move(name)), temp_(std::move(temp)), fd_(std::move(fd)) {}
+AtomicFile::AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd)
+    : folder_(std::move(folder)), name_(std::move(name)), temp_(std::move(temp)), fd_(std::move(fd)) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : folder_(std::move(other.folder_)),
-      folderPath_(std::move(other.folderPath_)),
       name_(std::move(other.name_)),
       temp_(std::move(other.temp_)),
       tempGuard_(std::move(other.tempGuard_)),

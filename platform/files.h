@@ -83,14 +83,12 @@ class AtomicFile {
   // left to the caller (FlushFolder), who can then flush a folder once for
   // many files; the file itself is complete either way.
   bool CommitNow(bool flushFolder = true);
-  // The folder the file is written to.
-  const std::string& FolderPath() const { return folderPath_; }
   bool Failed() const { return failed_; }
   // The errno of the first failed write, seek, flush, close or rename (0 when none said).
   int Error() const { return error_; }
 
  private:
-  AtomicFile(UniqueFd folder, std::string folderPath, std::string name, std::string temp, UniqueFd fd);
+  AtomicFile(UniqueFd folder, std::string name, std::string temp, UniqueFd fd);
   bool Flush();
   // Gives the finished file the target's name.
   bool Publish();
@@ -98,7 +96,6 @@ class AtomicFile {
   bool Fail();
 
   UniqueFd folder_;   // the target's folder, which every name below is relative to
-  std::string folderPath_;
   std::string name_;  // the target's file name
   std::string temp_;  // the named temporary file; empty for an unnamed one
   std::unique_ptr<RemoveOnSignal> tempGuard_;  // removes temp_ when a signal ends the process

@@ -79,19 +79,19 @@ std::shared_ptr<void> MapPixelMemory(std::size_t size) {
   constexpr std::size_t kPage = 4096;
   size = ((size == 0 ? 1 : size) + kPage - 1) / kPage * kPage;
   void* block = TakeKept(size, size);
-  if (block != nullptr) {
-    // Already mapped and in use before.
-  } else if (size >= kHugePageBytes) {
-    block = MapHugePageAligned(size);
-    // Faulted in now, a huge page at a time, before the rows are copied in.
-    if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
-  } else {
-    block = MapPopulated(size);
+  if (block == nullptr) {
+    if (size >= kHugePageBytes) {
+      block = MapHugePageAligned(size);
+      // Faulted in now, a huge page at a time, before the rows are copied in.
+      if (block != nullptr) ::madvise(block, size, MADV_POPULATE_WRITE);
+    } else {
+      block = MapPopulated(size);
+    }
+    if (block == nullptr) return nullptr;
+    // A process forked meanwhile (a confined decoder) has no use for the image:
+    // shared with it, every page written here would first be copied.
+    ::madvise(block, size, MADV_DONTFORK);
   }
-  if (block == nullptr) return nullptr;
-  // A process forked meanwhile (a confined decoder) has no use for the image:
-  // shared with it, every page written here would first be copied.
-  ::madvise(block, size, MADV_DONTFORK);
   return std::shared_ptr<void>(block, [size](void* at) { Release(at, size); });
 }
 
