@@ -20,13 +20,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/image.h"
-#include "engine/layer_channels.h"
-#include "engine/layer_composite.h"
-#include "engine/psd_contents.h"
-#include "engine/psd_header.h"
-#include "engine/psd_layers.h"
-#include "engine/psd_merged.h"
+#include "engine/bitmap/image.h"
+#include "engine/psd/channels.h"
+#include "engine/composite/compositor.h"
+#include "engine/psd/contents.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
+#include "engine/decode/merged_image.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/colour.h"
-#include "engine/depth.h"
-#include "engine/geometry.h"
-#include "engine/load.h"
+#include "engine/steps/adjustments.h"
+#include "engine/steps/depth.h"
+#include "engine/steps/geometry.h"
+#include "engine/decode/load.h"
 #include "job/pipeline.h"
 #include "output/save.h"
 #include "job/job.h"

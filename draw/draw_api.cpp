@@ -1,5 +1,5 @@
-// The drawing functions behind the gateway of engine/drawing.h.
-#include "engine/drawing.h"
+// The drawing functions behind the gateway of engine/steps/drawing.h.
+#include "engine/steps/drawing.h"
 #include "draw/frames.h"
 #include "draw/watermark.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "draw/layer.h"
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/settings.h"
 
 namespace kestrel {

@@ -1,7 +1,7 @@
 // The picture watermark's layer.
 #pragma once
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/settings.h"
 
 namespace kestrel {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/image.h"
-#include "engine/picture_header.h"  // kMaxLayerPixels
+#include "engine/bitmap/image.h"
+#include "engine/confine/picture_header.h"  // kMaxLayerPixels
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 #include "draw/layer.h"
 #include "draw/layer_coverage.h"
 #include "output/naming.h"
-#include "engine/depth.h"
+#include "engine/steps/depth.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "platform/fonts.h"
 #include "model/app_state.h"
 

@@ -1,7 +1,7 @@
 // Text and picture watermarks.
 #pragma once
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/app_state.h"
 
 namespace kestrel {

@@ -1,7 +1,7 @@
 // Rotating, fitting and placing a watermark bitmap in the image.
 #pragma once
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/settings.h"
 
 namespace kestrel {

@@ -9,7 +9,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/signature.h"
+#include "engine/decode/signature.h"
 #include "job/batch_worker.h"
 #include "output/file_dates.h"
 #include "output/naming.h"

@@ -2,7 +2,7 @@
 
 #include "output/file_dates.h"
 #include "job/pipeline.h"
-#include "engine/signature.h"
+#include "engine/decode/signature.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"

@@ -1,11 +1,11 @@
 #include "job/pipeline.h"
 
-#include "engine/drawing.h"
+#include "engine/steps/drawing.h"
 #include "output/naming.h"
-#include "engine/colour.h"
-#include "engine/depth.h"
-#include "engine/geometry.h"
-#include "engine/load.h"
+#include "engine/steps/adjustments.h"
+#include "engine/steps/depth.h"
+#include "engine/steps/geometry.h"
+#include "engine/decode/load.h"
 #include "output/save.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // Load, transform and save one file.
 #pragma once
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/app_state.h"
 #include "platform/outcome.h"
 

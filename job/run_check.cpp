@@ -3,7 +3,7 @@
 #include <charconv>
 #include <span>
 
-#include "engine/drawing.h"
+#include "engine/steps/drawing.h"
 #include "model/formats.h"
 #include "model/keywords.h"
 #include "platform/files.h"

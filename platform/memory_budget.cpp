@@ -79,4 +79,19 @@ std::uint64_t AvailableMemoryBytes() {
   return available;
 }
 
+std::string MemorySizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kMiB = 1ull << 20;
+  constexpr std::uint64_t kGiB = 1024 * kMiB;
+  if (bytes < kMiB) return std::to_string((bytes + 512) / 1024) + " KB";
+  if (bytes < kGiB) return std::to_string((bytes + kMiB / 2) / kMiB) + " MB";
+  const std::uint64_t tenths = (bytes * 10 + kGiB / 2) / kGiB;
+  std::string text = std::to_string(tenths / 10);
+  if (tenths % 10 != 0) {
+    text += '.';
+    text += std::to_string(tenths % 10);
+  }
+  text += " GB";
+  return text;
+}
+
 }  // namespace kestrel

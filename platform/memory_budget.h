@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kestrel {
 
 // The bytes available now (read at most a tenth of a second ago); 0 when
 // neither figure can be read.
 std::uint64_t AvailableMemoryBytes();
+
+// "80 KB", "256 MB", "1.5 GB", "4 GB".
+std::string MemorySizeText(std::uint64_t bytes);
 
 }  // namespace kestrel

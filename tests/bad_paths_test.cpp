@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/image.h"
-#include "engine/load.h"
+#include "engine/bitmap/image.h"
+#include "engine/decode/load.h"
 #include "output/save.h"
 #include "tests/support/test_support.h"
 

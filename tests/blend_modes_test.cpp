@@ -3,8 +3,8 @@
 // backdrop, and the straight-alpha mix when either side is partly covered.
 #include <gtest/gtest.h>
 
-#include "engine/blend_modes.h"
-#include "engine/psd_layers.h"
+#include "engine/composite/blend_modes.h"
+#include "engine/psd/layer_records.h"
 
 namespace kestrel {
 namespace {

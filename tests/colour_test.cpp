@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "engine/colour.h"
+#include "engine/steps/adjustments.h"
 #include "tests/support/test_bitmaps.h"
 
 namespace kestrel {

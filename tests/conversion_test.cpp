@@ -7,7 +7,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

@@ -9,8 +9,8 @@
 #include <map>
 #include <sstream>
 
-#include "engine/image.h"
-#include "engine/psd_resources.h"
+#include "engine/bitmap/image.h"
+#include "engine/psd/resources.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

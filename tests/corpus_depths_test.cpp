@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

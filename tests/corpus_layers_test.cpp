@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/layer_composite.h"
-#include "engine/psd_contents.h"
-#include "engine/psd_merged.h"
-#include "engine/psd_header.h"
-#include "engine/psd_layers.h"
-#include "engine/sandboxed_load.h"
+#include "engine/composite/compositor.h"
+#include "engine/psd/contents.h"
+#include "engine/decode/merged_image.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
+#include "engine/decode/confined_psd.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

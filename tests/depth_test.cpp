@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/depth.h"
+#include "engine/steps/depth.h"
 #include "model/formats.h"
 #include "tests/support/test_bitmaps.h"
 #include "tests/support/test_support.h"

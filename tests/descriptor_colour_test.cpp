@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/descriptor_colour.h"
-#include "engine/psd_header.h"
+#include "engine/colour/descriptor_colour.h"
+#include "engine/psd/header.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/geometry.h"
+#include "engine/steps/geometry.h"
 #include "tests/support/test_bitmaps.h"
 
 namespace kestrel {

@@ -18,9 +18,9 @@
 #include <sstream>
 #include <string_view>
 
-#include "engine/load.h"
-#include "engine/picture_thumbnail.h"
-#include "engine/sandboxed_load.h"
+#include "engine/decode/load.h"
+#include "engine/confine/picture_thumbnail.h"
+#include "engine/decode/confined_psd.h"
 #include "platform/files.h"
 #include "platform/sandbox.h"
 #include "platform/sanitizer.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/layer_channels.h"
-#include "engine/psd_header.h"
+#include "engine/psd/channels.h"
+#include "engine/psd/header.h"
 
 namespace kestrel {
 namespace {

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/gradient_fill.h"
-#include "engine/layer_composite.h"
-#include "engine/psd_descriptor.h"
-#include "engine/layer_rebuild.h"
-#include "engine/psd_contents.h"
-#include "engine/psd_merged.h"
-#include "engine/psd_header.h"
-#include "engine/psd_layers.h"
+#include "engine/composite/gradients.h"
+#include "engine/composite/compositor.h"
+#include "engine/psd/descriptor.h"
+#include "engine/decode/layer_rebuild.h"
+#include "engine/psd/contents.h"
+#include "engine/decode/merged_image.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

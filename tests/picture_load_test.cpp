@@ -10,8 +10,8 @@
 #include <fstream>
 #include <vector>
 
-#include "engine/picture_header.h"
-#include "engine/sandboxed_picture.h"
+#include "engine/confine/picture_header.h"
+#include "engine/confine/picture_load.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 

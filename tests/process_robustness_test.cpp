@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "app/profile.h"
-#include "engine/memory_need.h"
-#include "engine/sandboxed_load.h"
+#include "engine/decode/memory_need.h"
+#include "engine/decode/confined_psd.h"
 #include "model/ini_file.h"
 #include "model/preferences.h"
 #include "platform/instance_lock.h"

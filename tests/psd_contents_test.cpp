@@ -10,9 +10,9 @@
 #include <iterator>
 #include <vector>
 
-#include "engine/display_samples.h"
-#include "engine/psd_contents.h"
-#include "engine/psd_merged.h"
+#include "engine/colour/display_samples.h"
+#include "engine/psd/contents.h"
+#include "engine/decode/merged_image.h"
 
 // The fixtures are written with designated initializers that leave the rest at its defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

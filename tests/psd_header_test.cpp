@@ -8,9 +8,9 @@
 #include <functional>
 #include <vector>
 
-#include "engine/psd_header.h"
-#include "engine/psd_palette.h"
-#include "engine/psd_transfer.h"
+#include "engine/psd/header.h"
+#include "engine/decode/palette.h"
+#include "engine/confine/bitmap_record.h"
 #include "platform/files.h"
 
 namespace kestrel {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/psd_resources.h"
+#include "engine/psd/resources.h"
 
 namespace kestrel {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/signature.h"
+#include "engine/decode/signature.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/vector_mask.h"
+#include "engine/composite/vector_mask.h"
 
 namespace kestrel {
 namespace {

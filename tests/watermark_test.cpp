@@ -2,7 +2,7 @@
 // its line positions, picture layers pixel for pixel, and the 24-bit rule.
 #include <gtest/gtest.h>
 
-#include "engine/drawing.h"
+#include "engine/steps/drawing.h"
 
 #include <tuple>
 
@@ -11,7 +11,7 @@
 #include "draw/text_layer.h"
 #include "draw/watermark.h"
 #include "draw/watermark_place.h"
-#include "engine/sandboxed_picture.h"
+#include "engine/confine/picture_load.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <QImage>
 
-#include "engine/picture_thumbnail.h"
+#include "engine/confine/picture_thumbnail.h"
 
 namespace kestrel::window {
 

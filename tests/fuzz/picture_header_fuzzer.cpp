@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/picture_header.h"
-#include "engine/psd_transfer.h"
+#include "engine/confine/picture_header.h"
+#include "engine/confine/bitmap_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -6,11 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "engine/fill_layers.h"
-#include "engine/layer_effects.h"
-#include "engine/psd_descriptor.h"
-#include "engine/psd_header.h"
-#include "engine/psd_layers.h"
+#include "engine/composite/fill_layers.h"
+#include "engine/composite/layer_effects.h"
+#include "engine/psd/descriptor.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/psd_contents.h"
-#include "engine/psd_header.h"
-#include "engine/psd_merged.h"
-#include "engine/psd_palette.h"
-#include "engine/psd_transfer.h"
+#include "engine/psd/contents.h"
+#include "engine/psd/header.h"
+#include "engine/decode/merged_image.h"
+#include "engine/decode/palette.h"
+#include "engine/confine/bitmap_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/layer_composite.h"
-#include "engine/psd_header.h"
-#include "engine/psd_layers.h"
+#include "engine/composite/compositor.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "draw/layer.h"
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 
 namespace kestrel::test {
 

@@ -1,5 +1,5 @@
 // The core tests link the drawing code itself instead of loading its module.
-#include "engine/drawing.h"
+#include "engine/steps/drawing.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/image.h"
+#include "engine/bitmap/image.h"
 #include "model/settings.h"
 
 namespace kestrel::test {

@@ -1,0 +1,37 @@
+// The picture rebuilt from a file's layers, for files whose stored merged
+// image is a placeholder: groups (isolated and pass-through), hidden layers,
+// opacity and fill opacity, raster layer masks, clipping and the blend modes.
+// Fill layers stored without pixels are drawn from their settings, and
+// colour and gradient overlays from the layer's style (engine/composite/fill_layers.h,
+// engine/composite/layer_effects.h); other effects, adjustment layers and fills that
+// cannot be drawn are only counted.
+// The result has the form the merged-image decoder gives for the file's mode
+// and depth, with straight alpha when the layers leave any transparency.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "engine/bitmap/image.h"
+#include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
+
+namespace kestrel {
+
+struct LayerComposite {
+  ImagePtr image;         // null when the layers could not be composited
+  std::string problem;    // why, then
+  int layersDrawn = 0;
+  int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
+  int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
+};
+
+// Whether the compositor draws layers of this mode and depth (grey, duotone
+// as grey, and RGB, at 8, 16 and 32 bits).
+bool CanCompositeLayers(const PsdHeader& header);
+
+// Composites `layers` of the file whose bytes are `file`.
+LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers);
+
+}  // namespace kestrel

@@ -1,0 +1,68 @@
+// A layer's style as its object-based effects block describes it. The
+// colour and gradient overlays are drawn: they repaint the layer's colour
+// wherever it has pixels, leaving its transparency alone. Every other
+// enabled effect (shadows, glows, bevels, strokes, satin, pattern overlays)
+// is only noted as left out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "engine/composite/blend_modes.h"
+#include "engine/composite/gradients.h"
+#include "engine/psd/layer_records.h"
+
+namespace kestrel {
+
+struct Overlay {
+  BlendMode mode = BlendMode::Normal;
+  float opacity = 1;
+  float colour[4] = {0, 0, 0, 0};   // a colour overlay's colour, in the file's samples
+  std::optional<Gradient> gradient;  // or a gradient overlay's gradient
+  bool alignWithLayer = true;        // the gradient spans the layer, otherwise the canvas
+};
+
+struct LayerStyle {
+  std::vector<Overlay> overlays;  // bottom to top
+  bool leftOut = false;           // an enabled effect that is not drawn
+  BlendSpace space = BlendSpace::Light;  // what the file's colour samples are to the overlays' modes
+};
+
+// The style of `layer`, read from the file; a style that cannot be read is left out whole.
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours);
+
+// Paints a layer's overlays a row at a time over its unpacked channels, which
+// cover `rect` of the canvas (`canvas` is the whole picture). The layer's
+// fill opacity fades its own pixels but not the overlays, so it is applied
+// here, to the transparency: the compositor must not apply it again.
+class OverlayPainter {
+ public:
+  OverlayPainter(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
+                 float fillOpacity);
+  // Row y of the layer: rows[0] transparency, then `channels` colour rows at
+  // `depth` bits, each as wide as `rect` and every one present (a missing
+  // colour channel as zeros, missing transparency as opaque).
+  void PaintRow(std::int64_t y, std::uint8_t* const* rows);
+
+ private:
+  const LayerStyle& style_;
+  PsdRect rect_;
+  int depth_;
+  int channels_;
+  float fillOpacity_;
+  std::uint64_t width_;
+  std::vector<std::optional<GradientPainter>> painters_;  // one for each gradient overlay
+  std::vector<float> colour_, paint_, coverage_, content_;
+};
+
+// Paints the overlays over a layer's unpacked channels (`planes[0]`
+// transparency, then `channels` colour planes at `depth` bits), which cover
+// `rect` of the canvas; `canvas` is the whole picture. The layer's fill
+// opacity fades its own pixels but not the overlays, so it is applied here,
+// to the transparency: the compositor must not apply it again.
+void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
+                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes);
+
+}  // namespace kestrel

@@ -1,0 +1,66 @@
+#include "engine/composite/stored_colour_display.h"
+
+#include <algorithm>
+
+#include "engine/colour/display_samples.h"
+#include "engine/psd/contents.h"
+
+namespace kestrel {
+
+bool CompositesThroughDisplayColour(const PsdHeader& header) {
+  return (header.colourMode == kPsdModeCmyk || header.colourMode == kPsdModeLab) &&
+         (header.depth == 8 || header.depth == 16);
+}
+
+int StoredColourChannels(const PsdHeader& header) {
+  return header.colourMode == kPsdModeCmyk ? 4 : header.colourMode == kPsdModeLab ? 3 : 0;
+}
+
+BlendSpace BlendSpaceOf(int colourMode, int depth) {
+  if (colourMode != kPsdModeLab) return BlendSpace::Light;
+  return depth == 16 ? BlendSpace::Lab16 : BlendSpace::Lab8;
+}
+
+StoredColourDisplay::StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header)
+    : header_(header), display_(DescribePsdContents(file, header)), channels_(StoredColourChannels(header)) {
+  // Blank paper: no ink in CMYK; white in Lab (L full, a and b at their centre).
+  const float centre = header.depth == 16 ? 32768.0f / 65535.0f : 128.0f / 255.0f;
+  paper_[0] = 1;
+  paper_[1] = paper_[2] = header.colourMode == kPsdModeLab ? centre : 1.0f;
+  paper_[3] = 1;
+}
+
+void StoredColourDisplay::Convert(const float* colour, const float* alpha, BYTE* line, std::size_t pixels,
+                                  bool withAlpha) {
+  const int step = withAlpha ? 4 : 3;
+  constexpr std::size_t kChunk = 256;
+  for (std::size_t start = 0; start < pixels; start += kChunk) {
+    const std::size_t count = std::min(kChunk, pixels - start);
+    for (std::size_t x = 0; x < count; ++x) {
+      const float a = std::clamp(alpha[start + x], 0.0f, 1.0f);
+      for (int k = 0; k < channels_; ++k) {
+        const float v = std::clamp(colour[(start + x) * channels_ + k] * a + paper_[k] * (1 - a), 0.0f, 1.0f);
+        // The same 8-bit sample the merged-image decoder makes of a stored one.
+        samples_[x * channels_ + k] = header_.depth == 16
+                                          ? SixteenBitsToDisplay(static_cast<std::uint16_t>(v * 65535 + 0.5f))
+                                          : static_cast<std::uint8_t>(v * 255 + 0.5f);
+      }
+    }
+    display_.Convert(samples_, rgb_, count);
+    for (std::size_t x = 0; x < count; ++x) {
+      BYTE* p = line + (start + x) * step;
+      const std::uint8_t* rgb = rgb_ + 3 * x;
+      if (!withAlpha) {
+        p[FI_RGBA_RED] = rgb[0], p[FI_RGBA_GREEN] = rgb[1], p[FI_RGBA_BLUE] = rgb[2];
+        continue;
+      }
+      const auto a = static_cast<std::uint8_t>(std::clamp(alpha[start + x], 0.0f, 1.0f) * 255 + 0.5f);
+      p[FI_RGBA_RED] = UnmatteFromWhite(rgb[0], a);
+      p[FI_RGBA_GREEN] = UnmatteFromWhite(rgb[1], a);
+      p[FI_RGBA_BLUE] = UnmatteFromWhite(rgb[2], a);
+      p[FI_RGBA_ALPHA] = a;
+    }
+  }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,60 @@
+#include "engine/decode/layer_rebuild.h"
+
+#include <optional>
+
+#include "engine/composite/compositor.h"
+#include "engine/psd/layer_records.h"
+#include "engine/psd/resources.h"
+
+namespace kestrel {
+namespace {
+
+std::string Count(std::uint32_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file) {
+  const std::optional<PsdResources> resources = ReadPsdResourcesOfFile(file);
+  return resources && resources->hasRealMergedData && !*resources->hasRealMergedData;
+}
+
+FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, const PsdHeader& header,
+                        LayerRebuildNote& note, std::string& why) {
+  if (merged != nullptr && !MergedImageIsPlaceholder(file)) return merged;
+  const PsdLayers layers = ReadPsdLayers(file, header);
+  LayerComposite composite;
+  if (!layers.layers.empty()) composite = CompositeLayers(file, header, layers);
+  if (!composite.image) {
+    why = layers.layers.empty() ? layers.problem : composite.problem;
+    if (merged != nullptr) note.placeholderKept = 1;
+    return merged;
+  }
+  if (merged != nullptr) FreeImage_Unload(merged);
+  note.rebuilt = 1;
+  note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
+  note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
+  note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
+  return composite.image.release();
+}
+
+std::string DescribeRebuild(const LayerRebuildNote& note) {
+  if (note.placeholderKept != 0) {
+    return "the merged image is marked as a placeholder and the layers could not be composited: "
+           "the placeholder was converted";
+  }
+  std::string line = "the picture was rebuilt from " + Count(note.layers, "layer", "layers");
+  if (note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
+    line += " (";
+    if (note.effectsSkipped > 0) line += Count(note.effectsSkipped, "layer style", "layer styles");
+    if (note.effectsSkipped > 0 && note.adjustmentsSkipped > 0) line += " and ";
+    if (note.adjustmentsSkipped > 0) {
+      line += Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers");
+    }
+    line += " not drawn)";
+  }
+  return line;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,14 @@
+#include "engine/decode/load.h"
+
+namespace kestrel {
+
+int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
+  if (extension != "psd") return 0;
+  switch (settings.Int(SettingId::PsdColorMode)) {
+    case 1: return PSD_CMYK;
+    case 2: return PSD_LAB;
+    default: return PSD_DEFAULT;
+  }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,23 @@
+// Reading an input image. Every input file is decoded through here.
+// The watermark picture is not: the drawing module decodes it in process with
+// FreeImage_Load (draw/image_layer.cpp).
+#pragma once
+
+#include <string>
+
+#include "engine/bitmap/image.h"
+#include "model/settings.h"
+
+namespace kestrel {
+
+// FreeImage load flags for an input format: for "psd", PSD-COLOR-MODE picks
+// RGB (0), CMYK (1) or Lab (2) reading; anything else loads with 0.
+int LoadFlagsForInput(const Settings& settings, const std::string& extension);
+
+// Decodes the Photoshop image at path, or says why it cannot be read. The
+// header is checked first and the decoder runs confined
+// (engine/decode/confined_psd.h), so a hostile file fails alone and cannot harm the
+// process.
+ImageResult LoadInputImage(const std::string& path, int flags);
+
+}  // namespace kestrel

@@ -1,0 +1,70 @@
+#include "engine/decode/memory_need.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "engine/psd/contents.h"
+#include "platform/memory_budget.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kMiB = 1ull << 20;
+constexpr std::uint64_t kFloatSampleBytes = 4;
+
+std::atomic<std::uint64_t> g_budgetForTesting{0};
+
+// A conversion may take three quarters of what is available: the rest is left
+// to the decoder child's own working memory, the page cache and everything else.
+std::uint64_t ConversionBudgetBytes() {
+  const std::uint64_t testing = g_budgetForTesting.load();
+  if (testing != 0) return testing;
+  const std::uint64_t available = AvailableMemoryBytes();
+  return available - available / 4;
+}
+
+}  // namespace
+
+std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
+  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+  // Samples a pixel of the decoded bitmap: one channel stays grey or indexed,
+  // three make RGB, anything else may come with alpha.
+  const std::uint64_t samples = header.channels == 1 ? 1 : header.channels == 3 ? 3 : 4;
+  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : static_cast<std::uint64_t>(header.depth) / 8;
+  const std::uint64_t decoded = pixels * samples * sampleBytes;
+  // Beside the decoded bitmap: a wide image passes through a float copy on
+  // its way to 8 bits; an 8-bit one has one copy at a time (rotation, resize,
+  // output depth). While it is handed over, the decoder's bitmap is the copy.
+  const std::uint64_t beside = header.depth > 8 ? pixels * samples * (kFloatSampleBytes + 1) : decoded;
+  return decoded + std::max(decoded, beside);
+}
+
+std::uint64_t LayerCanvasBytes(const PsdHeader& header) {
+  const int colours = ColourChannelsOfMode(header.colourMode);
+  const std::uint64_t samples = static_cast<std::uint64_t>(colours > 0 ? colours : 4) + 1;
+  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : header.depth == 16 ? 2 : kFloatSampleBytes;
+  return std::uint64_t{header.width} * header.height * samples * sampleBytes;
+}
+
+std::string MemoryShortage(const PsdHeader& header) {
+  const std::uint64_t budget = ConversionBudgetBytes();
+  if (budget == 0) return {};  // unknown: nothing to hold it against
+  const std::uint64_t needed = ConversionPeakBytes(header);
+  if (needed <= budget) return {};
+  std::string why = "converting a ";
+  why += std::to_string(header.width);
+  why += 'x';
+  why += std::to_string(header.height);
+  why += " image of ";
+  why += std::to_string(header.depth);
+  why += " bits per channel needs about ";
+  why += MemorySizeText(needed);
+  why += " of memory, more than the ";
+  why += MemorySizeText(budget);
+  why += " it may use";
+  return why;
+}
+
+void SetMemoryBudgetForTesting(std::uint64_t bytes) { g_budgetForTesting = bytes; }
+
+}  // namespace kestrel

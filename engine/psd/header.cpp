@@ -1,0 +1,182 @@
+#include "engine/psd/header.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kFileHeaderSize = 26;
+constexpr int kMaxChannels = 56;
+constexpr std::uint32_t kMaxPsdSide = 30000;
+constexpr std::uint32_t kMaxPsbSide = 300000;
+// Count-table entries read per step while adding up the run-length rows.
+constexpr std::size_t kCountChunk = 16384;
+
+std::uint64_t Big(const std::uint8_t* at, int bytes) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | at[i];
+  return value;
+}
+
+// The colour mode's name, or null for a mode no Photoshop file has.
+const char* ModeName(int mode) {
+  switch (mode) {
+    case kPsdModeBitmap: return "bitmap";
+    case kPsdModeGreyscale: return "greyscale";
+    case kPsdModeIndexed: return "indexed";
+    case kPsdModeRgb: return "RGB";
+    case kPsdModeCmyk: return "CMYK";
+    case kPsdModeMultichannel: return "multichannel";
+    case kPsdModeDuotone: return "duotone";
+    case kPsdModeLab: return "Lab";
+    default: return nullptr;
+  }
+}
+
+std::string Number(std::uint64_t value) { return std::to_string(value); }
+
+PsdHeaderCheck Refuse(std::string problem) { return PsdHeaderCheck{false, std::move(problem), {}}; }
+PsdHeaderCheck Damaged(const std::string& what) { return Refuse("damaged Photoshop file: " + what); }
+PsdHeaderCheck Unsupported(const std::string& what) { return Refuse("unsupported Photoshop file: " + what); }
+
+// Reads a section length field at `at` and moves `at` past the section.
+bool SkipSection(std::uint64_t fileSize, const PsdByteReader& read, int lengthBytes, std::uint64_t& at,
+                 std::uint64_t* length = nullptr) {
+  std::uint8_t field[8];
+  if (at + lengthBytes > fileSize || !read(at, field, static_cast<std::size_t>(lengthBytes))) return false;
+  const std::uint64_t size = Big(field, lengthBytes);
+  at += lengthBytes;
+  if (size > fileSize - at) return false;
+  if (length != nullptr) *length = size;
+  at += size;
+  return true;
+}
+
+// The run-length count table: every row needs at least the packets that can
+// produce rowBytes bytes (two bytes per 128), and all rows together must lie
+// inside the file. Gives what is wrong, or nothing.
+std::string RunLengthRowsProblem(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header,
+                                 std::uint64_t tableAt) {
+  const std::uint64_t rows = static_cast<std::uint64_t>(header.channels) * header.height;
+  const int entryBytes = header.version == 1 ? 2 : 4;
+  const std::uint64_t tableBytes = rows * entryBytes;
+  if (tableBytes > fileSize - tableAt) return "the run-length row table runs past the end of the file";
+  const std::uint64_t available = fileSize - tableAt - tableBytes;
+  const std::uint64_t smallestRow = 2 * ((header.rowBytes + 127) / 128);
+  // Cheap first: even the smallest rows must fit.
+  if (rows * smallestRow > available) return "the image data is shorter than the header says";
+
+  std::vector<std::uint8_t> chunk(kCountChunk * entryBytes);
+  std::uint64_t total = 0;
+  for (std::uint64_t done = 0; done < rows;) {
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kCountChunk, rows - done));
+    if (!read(tableAt + done * entryBytes, chunk.data(), count * entryBytes)) {
+      return "the run-length row table cannot be read";
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint64_t row = Big(&chunk[i * entryBytes], entryBytes);
+      if (row < smallestRow) {
+        return "run-length row " + Number(done + i + 1) + " has " + Number(row) + " bytes, too few for a row of " +
+               Number(header.width) + " pixels";
+      }
+      total += row;
+    }
+    if (total > available) return "the image data is shorter than its run-length row table says";
+    done += count;
+  }
+  return {};
+}
+
+}  // namespace
+
+PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read) {
+  std::uint8_t bytes[kFileHeaderSize];
+  const std::size_t present = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFileHeaderSize));
+  if (present > 0 && !read(0, bytes, present)) return Refuse("cannot read the file");
+  if (present < 4 || std::memcmp(bytes, "8BPS", 4) != 0) return Refuse("not a Photoshop file");
+  if (present < kFileHeaderSize) return Damaged("the file ends inside its header, after " + Number(present) + " bytes");
+
+  PsdHeader header;
+  header.version = static_cast<int>(Big(bytes + 4, 2));
+  if (header.version != 1 && header.version != 2) return Damaged("the header gives version " + Number(header.version));
+  header.channels = static_cast<int>(Big(bytes + 12, 2));
+  if (header.channels < 1 || header.channels > kMaxChannels) {
+    return Damaged("the header gives " + Number(header.channels) + " channels" +
+                   (header.channels > kMaxChannels ? " (at most " + Number(kMaxChannels) + ")" : ""));
+  }
+  header.height = static_cast<std::uint32_t>(Big(bytes + 14, 4));
+  header.width = static_cast<std::uint32_t>(Big(bytes + 18, 4));
+  const std::uint32_t maxSide = header.version == 1 ? kMaxPsdSide : kMaxPsbSide;
+  if (header.width < 1 || header.width > maxSide || header.height < 1 || header.height > maxSide) {
+    return Damaged("the header gives a size of " + Number(header.width) + " x " + Number(header.height) +
+                   " pixels (at most " + Number(maxSide) + " a side)");
+  }
+  header.depth = static_cast<int>(Big(bytes + 22, 2));
+  if (header.depth != 1 && header.depth != 8 && header.depth != 16 && header.depth != 32) {
+    return Damaged("the header gives depth " + Number(header.depth));
+  }
+  header.colourMode = static_cast<int>(Big(bytes + 24, 2));
+  const char* mode = ModeName(header.colourMode);
+  if (mode == nullptr) return Damaged("the header gives colour mode " + Number(header.colourMode));
+  // One bit per pixel belongs to bitmap mode alone; indexed colour is 8-bit.
+  if ((header.depth == 1) != (header.colourMode == kPsdModeBitmap) ||
+      (header.colourMode == kPsdModeIndexed && header.depth != 8)) {
+    return Damaged("the header gives depth " + Number(header.depth) + " in " + mode + " mode");
+  }
+
+  std::uint64_t at = kFileHeaderSize;
+  std::uint64_t colourLength = 0;
+  header.colourDataOffset = at + 4;
+  if (!SkipSection(fileSize, read, 4, at, &colourLength)) {
+    return Damaged("the colour mode data runs past the end of the file");
+  }
+  header.colourDataLength = static_cast<std::uint32_t>(colourLength);
+  if (!SkipSection(fileSize, read, 4, at)) return Damaged("the image resources run past the end of the file");
+  std::uint64_t layerLength = 0;
+  if (!SkipSection(fileSize, read, header.version == 1 ? 4 : 8, at, &layerLength)) {
+    return Damaged("the layer and mask information runs past the end of the file");
+  }
+  header.hasLayerSection = layerLength > 0;
+
+  header.imageDataOffset = at;
+  std::uint8_t compression[2];
+  if (at + 2 > fileSize || !read(at, compression, 2)) return Damaged("the file ends before the image data");
+  header.compression = static_cast<int>(Big(compression, 2));
+  at += 2;
+
+  header.rowBytes = header.depth == 1 ? (std::uint64_t{header.width} + 7) / 8
+                                      : std::uint64_t{header.width} * (header.depth / 8);
+  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+  header.decodedBytes = header.depth == 1 ? pixels / 8 + header.height * 4 : pixels * 4 * (header.depth / 8);
+
+  if (header.compression == kPsdRaw) {
+    const std::uint64_t needed = static_cast<std::uint64_t>(header.channels) * header.height * header.rowBytes;
+    if (needed > fileSize - at) {
+      return Damaged("the image data is shorter than the header says: " + Number(needed) + " bytes needed, " +
+                     Number(fileSize - at) + " present");
+    }
+  } else if (header.compression == kPsdRunLength) {
+    if (std::string problem = RunLengthRowsProblem(fileSize, read, header, at); !problem.empty()) {
+      return Damaged(problem);
+    }
+  } else if (header.compression == kPsdZip || header.compression == kPsdZipPredicted) {
+    return Unsupported("ZIP-compressed image data");
+  } else {
+    return Damaged("the image data gives compression method " + Number(header.compression));
+  }
+  return PsdHeaderCheck{true, {}, header};
+}
+
+PsdHeaderCheck CheckPsdHeader(std::span<const std::uint8_t> bytes) {
+  return CheckPsdHeader(bytes.size(), [bytes](std::uint64_t offset, void* out, std::size_t size) {
+    if (offset > bytes.size() || size > bytes.size() - offset) return false;
+    if (size > 0) std::memcpy(out, bytes.data() + offset, size);
+    return true;
+  });
+}
+
+}  // namespace kestrel

@@ -1,0 +1,135 @@
+// The layers of a Photoshop file as its layer and mask information section
+// describes them: bounds, channels (where their data lies in the file), blend
+// mode, opacity, fill opacity, clipping, visibility, the raster layer mask,
+// group markers and names. Pure code over the file's bytes: every count,
+// length and offset is checked against the section that holds it before it is
+// used, and no pixel data is decoded here (engine/psd/channels.h does that).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/psd/header.h"
+
+namespace kestrel {
+
+struct PsdRect {
+  std::int32_t top = 0;
+  std::int32_t left = 0;
+  std::int32_t bottom = 0;
+  std::int32_t right = 0;
+  std::int64_t Width() const { return right > left ? std::int64_t{right} - left : 0; }
+  std::int64_t Height() const { return bottom > top ? std::int64_t{bottom} - top : 0; }
+};
+
+// Channel ids: 0.. colour, -1 transparency, -2 the layer mask, -3 the user
+// mask when a vector mask is present too.
+inline constexpr int kLayerTransparency = -1;
+inline constexpr int kLayerMask = -2;
+inline constexpr int kLayerRealMask = -3;
+
+struct PsdLayerChannel {
+  int id = 0;
+  std::uint64_t offset = 0;  // of the channel's compression word in the file
+  std::uint64_t length = 0;  // with the compression word
+};
+
+struct PsdLayerMask {
+  bool present = false;
+  int channelId = kLayerMask;
+  PsdRect rect;
+  std::uint8_t defaultColour = 0;  // outside the rectangle
+  bool disabled = false;
+  bool inverted = false;
+};
+
+// A point of a vector mask, in pixels of the canvas.
+struct PathPoint {
+  double x = 0;
+  double y = 0;
+};
+
+// One knot of a Bézier path: the control point before it, the anchor, and the control point after it.
+struct PathKnot {
+  PathPoint before;
+  PathPoint anchor;
+  PathPoint after;
+};
+
+// A closed subpath and how it joins the shape so far: 0 exclude, 1 union,
+// 2 subtract, 3 intersect; -1 belongs to the component before it.
+struct PathComponent {
+  int operation = 1;
+  std::vector<PathKnot> knots;
+};
+
+struct PsdVectorMask {
+  std::vector<PathComponent> subpaths;  // closed ones; open ones enclose nothing
+  bool inverted = false;
+  bool disabled = false;
+};
+
+// What a record is in the tree of groups. In the file, a group's end marker
+// comes first (below its layers) and its folder record last (above them).
+enum class PsdSection { Layer, OpenFolder, ClosedFolder, GroupEnd };
+
+constexpr std::uint32_t BlendKey(const char (&key)[5]) {
+  return std::uint32_t(std::uint8_t(key[0])) << 24 | std::uint32_t(std::uint8_t(key[1])) << 16 |
+         std::uint32_t(std::uint8_t(key[2])) << 8 | std::uint32_t(std::uint8_t(key[3]));
+}
+
+// Where the data of one of a layer's additional information blocks lies in the file.
+struct PsdBlockRef {
+  std::uint32_t key = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool Present() const { return key != 0; }
+};
+
+struct PsdLayer {
+  PsdRect rect;
+  std::vector<PsdLayerChannel> channels;
+  std::uint32_t blendMode = BlendKey("norm");
+  std::uint8_t opacity = 255;
+  std::uint8_t fillOpacity = 255;
+  bool clipping = false;
+  bool hidden = false;
+  bool knockout = false;
+  PsdLayerMask mask;
+  PsdSection section = PsdSection::Layer;
+  bool hasEffects = false;     // layer style blocks (engine/composite/layer_effects.h reads them)
+  bool isAdjustment = false;   // adjustment layer, not drawn
+  bool isFill = false;         // fill or shape layer: drawn from its stored pixels, or else its settings
+  bool hasVectorMask = false;
+  PsdVectorMask vectorMask;
+  PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
+  PsdBlockRef effects;         // lfx2 (or lmfx when alone): the layer style as a descriptor
+  std::string name;            // UTF-8 (from the Unicode name when there is one)
+
+  const PsdLayerChannel* Channel(int id) const {
+    for (const PsdLayerChannel& c : channels) {
+      if (c.id == id) return &c;
+    }
+    return nullptr;
+  }
+};
+
+struct PsdLayers {
+  std::vector<PsdLayer> layers;  // bottom to top, as in the file
+  // Why the section could not be read (empty when it was, or has no layers).
+  std::string problem;
+};
+
+// Reads the layer records of the file whose header is `header`, `file` being
+// all of its bytes. 16- and 32-bit files may keep their layers in the
+// section's Lr16/Lr32 blocks; those are read the same way.
+PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header);
+
+// The number of layer records the file declares, read through `read` without
+// reading the records: what compositing them may cost is known before the
+// decoder starts. 0 when the count is missing or cannot fit its section.
+std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header);
+
+}  // namespace kestrel

@@ -1,0 +1,55 @@
+// The image resources of a Photoshop file: the blocks between the colour mode
+// data and the layer section that say what the pixels mean. Only the few that
+// change how the picture is rebuilt are kept. Pure code over bytes, every
+// length checked against the section before it is used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/psd/header.h"
+
+namespace kestrel {
+
+inline constexpr std::uint16_t kPsdResourceAlphaNames = 1006;        // Pascal strings
+inline constexpr std::uint16_t kPsdResourceDisplayInfoOld = 1007;    // 14 bytes per extra channel
+inline constexpr std::uint16_t kPsdResourceIccProfile = 1039;
+inline constexpr std::uint16_t kPsdResourceUnicodeAlphaNames = 1045; // Unicode strings
+inline constexpr std::uint16_t kPsdResourceAlphaIdentifiers = 1053;  // 4 bytes per extra channel
+inline constexpr std::uint16_t kPsdResourceVersionInfo = 1057;       // holds hasRealMergedData
+inline constexpr std::uint16_t kPsdResourceDisplayInfo = 1077;       // version + 13 bytes per extra channel
+
+// How Photoshop shows one extra (non-colour) channel.
+struct PsdChannelDisplay {
+  // 0: shows the selected area (alpha), 1: shows the masked area (inverted
+  // alpha), 2: spot colour, -1: not given.
+  int kind = -1;
+  int opacity = 100;  // percent
+};
+
+struct PsdResources {
+  // From the version info block; absent when the file has none.
+  std::optional<bool> hasRealMergedData;
+  // The embedded ICC profile, empty when none.
+  std::vector<std::uint8_t> iccProfile;
+  // One identifier per extra channel, in channel order; empty when absent.
+  std::vector<std::uint32_t> alphaIdentifiers;
+  // One name per extra channel, UTF-8 (Unicode names win over Pascal ones).
+  std::vector<std::string> alphaNames;
+  // One entry per extra channel (1077 wins over 1007).
+  std::vector<PsdChannelDisplay> channelDisplay;
+  bool readable = true;  // false when the section is damaged; what was read before stays
+};
+
+// Parses the image resource section (its bytes without the 4-byte length).
+// Damage never throws: blocks read before it are kept and readable turns false.
+PsdResources ReadPsdResources(std::span<const std::uint8_t> section);
+
+// Finds the section in a whole file's bytes and parses it; nothing when the
+// file's header cannot be read.
+std::optional<PsdResources> ReadPsdResourcesOfFile(std::span<const std::uint8_t> file);
+
+}  // namespace kestrel

@@ -1,0 +1,28 @@
+// The output colour depth.
+#pragma once
+
+#include <string_view>
+
+#include "engine/bitmap/image.h"
+#include "model/app_state.h"
+
+namespace kestrel {
+
+// Greyscale images of any sample type become standard 8-bit greyscale; 16-bit
+// grey by scaling, float grey through the sRGB transfer curve.
+ImagePtr NormaliseGreyscale(ImagePtr image);
+// Images of more than 32 bits per pixel become 8 bits a channel: 16-bit
+// samples by scaling, float samples through the sRGB transfer curve; any other
+// wide type is tone-mapped.
+ImagePtr ToneMapWideImage(ImagePtr image);
+
+// The first allowed depth of the output format that is at least the loaded
+// depth, else the largest one ("bmp": 48 -> 32, 12 -> 16).
+int ResolveAutomaticDepth(std::string_view extension, int loadedDepth);
+
+// Gives the image the output depth; with an automatic depth it resolves the
+// depth first and stores it in the run state for the save and the file name.
+// The format's row says how 16 and 8 bits are made.
+ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run);
+
+}  // namespace kestrel
