@@ -23,7 +23,7 @@
 #include "engine/bitmap/image.h"
 #include "engine/psd/channels.h"
 #include "engine/composite/compositor.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 #include "engine/decode/merged_image.h"
@@ -66,10 +66,10 @@ int main(int argc, char** argv) {
   std::uint64_t largestLayer = 0;
   std::uint64_t unpacked = 0;  // the stored samples the work unpacks
   if (std::strcmp(argv[2], "merged") == 0) {
-    const kestrel::PsdContents contents = kestrel::DescribePsdContents(bytes, check.header);
+    const kestrel::PsdDocument contents = kestrel::ReadPsdDocument(bytes, check.header);
     kestrel::ImagePtr image;
     if (kestrel::DecodesMergedImage(contents)) {
-      image = kestrel::DecodeMergedImage(bytes, contents);
+      image = kestrel::DecodeMergedImage(contents);
     } else {
       FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
       image = kestrel::Adopt(FreeImage_LoadFromMemory(FIF_PSD, memory, 0));
@@ -78,8 +78,9 @@ int main(int argc, char** argv) {
     picture = PictureBytes(image.get());
     unpacked = check.header.decodedBytes;
   } else {
-    const kestrel::PsdLayers layers = kestrel::ReadPsdLayers(bytes, check.header);
-    const kestrel::LayerComposite composite = kestrel::CompositeLayers(bytes, check.header, layers);
+    const kestrel::PsdDocument document = kestrel::ReadPsdDocument(bytes, check.header);
+    const kestrel::PsdLayers& layers = document.layers;
+    const kestrel::LayerComposite composite = kestrel::CompositeLayers(document);
     picture = PictureBytes(composite.image.get());
     std::tie(largestLayer, unpacked) = LayerBytes(check.header, layers);
   }

@@ -39,7 +39,7 @@ TEST(BlendModes, EachSeparableModeGivesItsFormulasValue) {
     float alpha = 1;
     const float source = c.source;
     const float coverage = 1;
-    BlendPixels(BlendModeFromKey(BlendKey(c.key)), 1, &colour, &alpha, &source, &coverage, 1);
+    BlendPixels(BlendModeFromKey(FourCC(c.key)), 1, &colour, &alpha, &source, &coverage, 1);
     EXPECT_NEAR(colour, c.expected, 1e-5) << c.key << " " << c.backdrop << " " << c.source;
     EXPECT_FLOAT_EQ(alpha, 1.0f) << c.key;
   }

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/composite/compositor.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/decode/merged_image.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
@@ -125,7 +125,7 @@ LayerComposite Composite(const std::vector<std::uint8_t>& bytes) {
     failed.problem = check.problem;
     return failed;
   }
-  return CompositeLayers(bytes, check.header, ReadPsdLayers(bytes, check.header));
+  return CompositeLayers(ReadPsdDocument(bytes, check.header));
 }
 
 // psd-tools' reading of a file: the merged image it stores and psd-tools'
@@ -165,7 +165,7 @@ TEST(CorpusLayers, CompositeMatchesTheStoredMergedImageAsCloselyAsAnIndependentC
     // the file's colour conversion; psd-tools' distance stays in its own samples.
     const PsdHeader header = CheckPsdHeader(bytes).header;
     const bool converted = header.colourMode == kPsdModeCmyk || header.colourMode == kPsdModeLab;
-    const ImagePtr decoded = converted ? DecodeMergedImage(bytes, DescribePsdContents(bytes, header)) : nullptr;
+    const ImagePtr decoded = converted ? DecodeMergedImage(ReadPsdDocument(bytes, header)) : nullptr;
     ASSERT_TRUE(!converted || decoded) << name;
     const double kestrel = Rmse(Flatten(ours.image.get()), converted ? Flatten(decoded.get()) : theirs->merged);
     const double reference = Rmse(theirs->composite, theirs->merged);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/composite/compositor.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 #include "engine/decode/merged_image.h"
@@ -35,9 +35,9 @@ TEST(LayerColourModes, EachBlendModeInCmykAndLabMatchesPsdToolsComposite) {
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
     const PsdHeaderCheck check = CheckPsdHeader(bytes);
     ASSERT_TRUE(check.ok) << kind << ": " << check.problem;
-    const LayerComposite ours = CompositeLayers(bytes, check.header, ReadPsdLayers(bytes, check.header));
+    const LayerComposite ours = CompositeLayers(ReadPsdDocument(bytes, check.header));
     ASSERT_TRUE(ours.image) << kind << ": " << ours.problem;
-    const ImagePtr theirs = DecodeMergedImage(bytes, DescribePsdContents(bytes, check.header));
+    const ImagePtr theirs = DecodeMergedImage(ReadPsdDocument(bytes, check.header));
     ASSERT_TRUE(theirs) << kind;
     const unsigned width = FreeImage_GetWidth(theirs.get());
     ASSERT_EQ(FreeImage_GetWidth(ours.image.get()), width) << kind;

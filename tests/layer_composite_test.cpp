@@ -20,7 +20,7 @@
 #include "engine/composite/compositor.h"
 #include "engine/psd/descriptor.h"
 #include "engine/decode/layer_rebuild.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/decode/merged_image.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
@@ -187,7 +187,7 @@ Rgb PixelOf(FIBITMAP* image, unsigned x) {
 LayerComposite Composite(const std::vector<std::uint8_t>& file) {
   const PsdHeaderCheck check = CheckPsdHeader(file);
   EXPECT_TRUE(check.ok) << check.problem;
-  return CompositeLayers(file, check.header, ReadPsdLayers(file, check.header));
+  return CompositeLayers(ReadPsdDocument(file, check.header));
 }
 
 int Mix(int backdrop, int source, double a) { return static_cast<int>(std::lround(backdrop * (1 - a) + source * a)); }
@@ -567,7 +567,7 @@ TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
     const LayerComposite result = Composite(file);
     ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
     EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
-    const ImagePtr merged = DecodeMergedImage(file, DescribePsdContents(file, CheckPsdHeader(file).header));
+    const ImagePtr merged = DecodeMergedImage(ReadPsdDocument(file, CheckPsdHeader(file).header));
     ASSERT_TRUE(merged) << c.name;
     for (unsigned x = 0; x < 4; ++x) {
       const Rgb got = PixelOf(result.image.get(), x);
@@ -676,7 +676,7 @@ TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
     FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
     LayerRebuildNote note;
     std::string why;
-    FIBITMAP* chosen = ChoosePicture(merged, file, check.header, note, why);
+    FIBITMAP* chosen = ChoosePicture(merged, ReadPsdDocument(file, check.header), note, why);
     ASSERT_NE(chosen, nullptr);
     EXPECT_EQ(chosen == merged, real);
     EXPECT_EQ(note.rebuilt, real ? 0u : 1u);
@@ -694,7 +694,7 @@ TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
   FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
   LayerRebuildNote note;
   std::string why;
-  EXPECT_EQ(ChoosePicture(merged, bare, check.header, note, why), merged);
+  EXPECT_EQ(ChoosePicture(merged, ReadPsdDocument(bare, check.header), note, why), merged);
   EXPECT_EQ(note.placeholderKept, 1u);
   EXPECT_NE(DescribeRebuild(note).find("placeholder was converted"), std::string::npos);
   FreeImage_Unload(merged);
@@ -746,13 +746,12 @@ TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
   ASSERT_TRUE(check.ok);
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
     const std::vector<std::uint8_t> shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-    const PsdLayers layers = ReadPsdLayers(shorter, check.header);
-    CompositeLayers(shorter, check.header, layers);
+    CompositeLayers(ReadPsdDocument(shorter, check.header));
   }
   for (std::size_t at = 40; at < good.size(); ++at) {
     std::vector<std::uint8_t> bad = good;
     bad[at] = 0xFF;
-    CompositeLayers(bad, check.header, ReadPsdLayers(bad, check.header));
+    CompositeLayers(ReadPsdDocument(bad, check.header));
   }
   SUCCEED();
 }

@@ -52,7 +52,7 @@ bool NearIdentity(cmsHTRANSFORM transform, int channels) {
 
 }  // namespace
 
-DisplayColour::DisplayColour(const PsdContents& contents)
+DisplayColour::DisplayColour(const PsdDocument& contents)
     : mode_(contents.header.colourMode), grey_(contents.header.colourMode == kPsdModeGreyscale) {
   const auto& icc = contents.resources.iccProfile;
   Profile source;

@@ -9,14 +9,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
 class DisplayColour {
  public:
   // For the contents' colour mode (grey, RGB, CMYK or Lab) and profile.
-  explicit DisplayColour(const PsdContents& contents);
+  explicit DisplayColour(const PsdDocument& contents);
   ~DisplayColour();
   DisplayColour(const DisplayColour&) = delete;
   DisplayColour& operator=(const DisplayColour&) = delete;

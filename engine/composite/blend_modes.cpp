@@ -194,44 +194,44 @@ namespace {
 // Each blend mode under the key layer records give it and the name layer
 // styles' descriptors give it (pass-through is for groups only, and has none).
 struct BlendModeRow {
-  std::uint32_t key;
+  FourCC key;
   std::string_view name;
   BlendMode mode;
 };
 constexpr BlendModeRow kBlendModeRows[] = {
-    {BlendKey("pass"), "", BlendMode::PassThrough},
-    {BlendKey("norm"), "Nrml", BlendMode::Normal},
-    {BlendKey("diss"), "Dslv", BlendMode::Dissolve},
-    {BlendKey("dark"), "Drkn", BlendMode::Darken},
-    {BlendKey("mul "), "Mltp", BlendMode::Multiply},
-    {BlendKey("idiv"), "CBrn", BlendMode::ColourBurn},
-    {BlendKey("lbrn"), "linearBurn", BlendMode::LinearBurn},
-    {BlendKey("dkCl"), "darkerColor", BlendMode::DarkerColour},
-    {BlendKey("lite"), "Lghn", BlendMode::Lighten},
-    {BlendKey("scrn"), "Scrn", BlendMode::Screen},
-    {BlendKey("div "), "CDdg", BlendMode::ColourDodge},
-    {BlendKey("lddg"), "linearDodge", BlendMode::LinearDodge},
-    {BlendKey("lgCl"), "lighterColor", BlendMode::LighterColour},
-    {BlendKey("over"), "Ovrl", BlendMode::Overlay},
-    {BlendKey("sLit"), "SftL", BlendMode::SoftLight},
-    {BlendKey("hLit"), "HrdL", BlendMode::HardLight},
-    {BlendKey("vLit"), "vividLight", BlendMode::VividLight},
-    {BlendKey("lLit"), "linearLight", BlendMode::LinearLight},
-    {BlendKey("pLit"), "pinLight", BlendMode::PinLight},
-    {BlendKey("hMix"), "hardMix", BlendMode::HardMix},
-    {BlendKey("diff"), "Dfrn", BlendMode::Difference},
-    {BlendKey("smud"), "Xclu", BlendMode::Exclusion},
-    {BlendKey("fsub"), "blendSubtraction", BlendMode::Subtract},
-    {BlendKey("fdiv"), "blendDivide", BlendMode::Divide},
-    {BlendKey("hue "), "H   ", BlendMode::Hue},
-    {BlendKey("sat "), "Strt", BlendMode::Saturation},
-    {BlendKey("colr"), "Clr ", BlendMode::Colour},
-    {BlendKey("lum "), "Lmns", BlendMode::Luminosity},
+    {FourCC("pass"), "", BlendMode::PassThrough},
+    {FourCC("norm"), "Nrml", BlendMode::Normal},
+    {FourCC("diss"), "Dslv", BlendMode::Dissolve},
+    {FourCC("dark"), "Drkn", BlendMode::Darken},
+    {FourCC("mul "), "Mltp", BlendMode::Multiply},
+    {FourCC("idiv"), "CBrn", BlendMode::ColourBurn},
+    {FourCC("lbrn"), "linearBurn", BlendMode::LinearBurn},
+    {FourCC("dkCl"), "darkerColor", BlendMode::DarkerColour},
+    {FourCC("lite"), "Lghn", BlendMode::Lighten},
+    {FourCC("scrn"), "Scrn", BlendMode::Screen},
+    {FourCC("div "), "CDdg", BlendMode::ColourDodge},
+    {FourCC("lddg"), "linearDodge", BlendMode::LinearDodge},
+    {FourCC("lgCl"), "lighterColor", BlendMode::LighterColour},
+    {FourCC("over"), "Ovrl", BlendMode::Overlay},
+    {FourCC("sLit"), "SftL", BlendMode::SoftLight},
+    {FourCC("hLit"), "HrdL", BlendMode::HardLight},
+    {FourCC("vLit"), "vividLight", BlendMode::VividLight},
+    {FourCC("lLit"), "linearLight", BlendMode::LinearLight},
+    {FourCC("pLit"), "pinLight", BlendMode::PinLight},
+    {FourCC("hMix"), "hardMix", BlendMode::HardMix},
+    {FourCC("diff"), "Dfrn", BlendMode::Difference},
+    {FourCC("smud"), "Xclu", BlendMode::Exclusion},
+    {FourCC("fsub"), "blendSubtraction", BlendMode::Subtract},
+    {FourCC("fdiv"), "blendDivide", BlendMode::Divide},
+    {FourCC("hue "), "H   ", BlendMode::Hue},
+    {FourCC("sat "), "Strt", BlendMode::Saturation},
+    {FourCC("colr"), "Clr ", BlendMode::Colour},
+    {FourCC("lum "), "Lmns", BlendMode::Luminosity},
 };
 
 }  // namespace
 
-BlendMode BlendModeFromKey(std::uint32_t key) {
+BlendMode BlendModeFromKey(FourCC key) {
   for (const BlendModeRow& row : kBlendModeRows) {
     if (row.key == key) return row.mode;
   }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/byte_reader.h"
+
 namespace kestrel {
 
 enum class BlendMode {
@@ -17,7 +19,7 @@ enum class BlendMode {
 };
 
 // The mode a record's four-character key names; an unknown key draws as normal.
-BlendMode BlendModeFromKey(std::uint32_t key);
+BlendMode BlendModeFromKey(FourCC key);
 
 // The mode a layer style's descriptor names ("Nrml", "linearBurn"...); empty when unknown.
 std::optional<BlendMode> BlendModeFromName(std::string_view name);

@@ -15,7 +15,7 @@
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/layer_effects.h"
 #include "engine/composite/plane_samples.h"
-#include "engine/psd/resources.h"
+#include "engine/psd/document.h"
 #include "engine/composite/vector_mask.h"
 
 namespace kestrel {
@@ -423,12 +423,12 @@ class LayerRows {
 template <typename T>
 class Compositor {
  public:
-  Compositor(std::span<const std::uint8_t> file, const PsdHeader& header, int channels, LayerComposite& result)
-      : file_(file), header_(header), channels_(channels), result_(result),
-        colours_(header.colourMode, header.depth, ReadPsdResourcesOfFile(file).value_or(PsdResources{}).iccProfile),
-        space_(BlendSpaceOf(header.colourMode, header.depth)) {
-    canvas_.right = static_cast<std::int32_t>(header.width);
-    canvas_.bottom = static_cast<std::int32_t>(header.height);
+  Compositor(const PsdDocument& document, int channels, LayerComposite& result)
+      : file_(document.file), header_(document.header), channels_(channels), result_(result),
+        colours_(header_.colourMode, header_.depth, document.resources.iccProfile),
+        space_(BlendSpaceOf(header_.colourMode, header_.depth)) {
+    canvas_.right = static_cast<std::int32_t>(header_.width);
+    canvas_.bottom = static_cast<std::int32_t>(header_.height);
   }
 
   const PsdRect& Canvas() const { return canvas_; }
@@ -829,7 +829,8 @@ ImagePtr ToBitmap(Pixels<T>& canvas, const PsdHeader& header) {
 // RGB (with alpha where the layers leave any) through the file's colour
 // conversion, each pixel mixed with blank paper first.
 template <typename T>
-ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> file, const PsdHeader& header) {
+ImagePtr ToDisplayRgb(const Pixels<T>& canvas, const PsdDocument& document) {
+  const PsdHeader& header = document.header;
   const int width = static_cast<int>(header.width);
   const int height = static_cast<int>(header.height);
   // Transparency stays beside the colour, as the decoder keeps a merged image's.
@@ -837,7 +838,7 @@ ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> fil
   const int step = hasAlpha ? 4 : 3;
   ImagePtr image = Adopt(FreeImage_Allocate(width, height, 8 * step));
   if (!image) return nullptr;
-  StoredColourDisplay display(file, header);
+  StoredColourDisplay display(document);
   std::vector<float> colour(static_cast<std::size_t>(width) * canvas.channels);
   std::vector<float> alpha(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
@@ -849,10 +850,10 @@ ImagePtr ToDisplayRgb(const Pixels<T>& canvas, std::span<const std::uint8_t> fil
 }
 
 template <typename T>
-void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers,
-               LayerComposite& result) {
+void Composite(const PsdDocument& document, LayerComposite& result) {
+  const PsdHeader& header = document.header;
   const int n = ColourChannels(header);
-  Compositor<T> compositor(file, header, n, result);
+  Compositor<T> compositor(document, n, result);
   Pixels<T> canvas;
   if (n == 1 || n == 3) canvas = BitmapCanvas<T>(compositor.Canvas(), n);
   else canvas = Pixels<T>(compositor.Canvas(), n);
@@ -860,8 +861,8 @@ void Composite(std::span<const std::uint8_t> file, const PsdHeader& header, cons
     result.problem = "no memory for the composited picture";
     return;
   }
-  if (!compositor.Draw(BuildTree(layers.layers), canvas)) return;
-  result.image = CompositesThroughDisplayColour(header) ? ToDisplayRgb(canvas, file, header) : ToBitmap(canvas, header);
+  if (!compositor.Draw(BuildTree(document.layers.layers), canvas)) return;
+  result.image = CompositesThroughDisplayColour(header) ? ToDisplayRgb(canvas, document) : ToBitmap(canvas, header);
   if (!result.image) result.problem = "no memory for the composited picture";
 }
 
@@ -871,7 +872,9 @@ bool CanCompositeLayers(const PsdHeader& header) {
   return ColourChannels(header) > 0 && (header.depth == 8 || header.depth == 16 || header.depth == 32);
 }
 
-LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers) {
+LayerComposite CompositeLayers(const PsdDocument& document) {
+  const PsdHeader& header = document.header;
+  const PsdLayers& layers = document.layers;
   LayerComposite result;
   if (!CanCompositeLayers(header)) {
     result.problem = "layers of this colour mode and depth are not composited";
@@ -881,9 +884,9 @@ LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHead
     result.problem = layers.problem.empty() ? "the file has no layers" : layers.problem;
     return result;
   }
-  if (header.depth == 8) Composite<std::uint8_t>(file, header, layers, result);
-  else if (header.depth == 16) Composite<std::uint16_t>(file, header, layers, result);
-  else Composite<float>(file, header, layers, result);
+  if (header.depth == 8) Composite<std::uint8_t>(document, result);
+  else if (header.depth == 16) Composite<std::uint16_t>(document, result);
+  else Composite<float>(document, result);
   return result;
 }
 

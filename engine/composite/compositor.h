@@ -14,8 +14,7 @@
 #include <string>
 
 #include "engine/bitmap/image.h"
-#include "engine/psd/header.h"
-#include "engine/psd/layer_records.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
@@ -31,7 +30,7 @@ struct LayerComposite {
 // as grey, and RGB, at 8, 16 and 32 bits).
 bool CanCompositeLayers(const PsdHeader& header);
 
-// Composites `layers` of the file whose bytes are `file`.
-LayerComposite CompositeLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayers& layers);
+// Composites the document's layers.
+LayerComposite CompositeLayers(const PsdDocument& document);
 
 }  // namespace kestrel

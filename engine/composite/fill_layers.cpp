@@ -24,10 +24,10 @@ std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, cons
 
   float solid[4] = {0, 0, 0, 0};
   std::optional<Gradient> gradient;
-  if (block.key == BlendKey("SoCo")) {
+  if (block.key == FourCC("SoCo")) {
     const DescriptorValue* colour = settings->Find("Clr ");
     if (colour == nullptr || !colours.Read(*colour, solid)) return std::nullopt;
-  } else if (block.key == BlendKey("GdFl")) {
+  } else if (block.key == FourCC("GdFl")) {
     gradient = ReadGradient(*settings, colours);
     if (!gradient) return std::nullopt;
     gradient->wholePixelEnds = true;

@@ -50,7 +50,7 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
   const PsdBlockRef& block = layer.effects;
   if (!layer.hasEffects) return style;
   std::optional<DescriptorValue> settings;
-  if ((block.key == BlendKey("lfx2") || block.key == BlendKey("lmfx")) && block.offset <= file.size() &&
+  if ((block.key == FourCC("lfx2") || block.key == FourCC("lmfx")) && block.offset <= file.size() &&
       block.length <= file.size() - block.offset) {
     settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 4);
   }

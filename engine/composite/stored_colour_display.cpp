@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/colour/display_samples.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
@@ -21,8 +21,9 @@ BlendSpace BlendSpaceOf(int colourMode, int depth) {
   return depth == 16 ? BlendSpace::Lab16 : BlendSpace::Lab8;
 }
 
-StoredColourDisplay::StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header)
-    : header_(header), display_(DescribePsdContents(file, header)), channels_(StoredColourChannels(header)) {
+StoredColourDisplay::StoredColourDisplay(const PsdDocument& document)
+    : header_(document.header), display_(document), channels_(StoredColourChannels(header_)) {
+  const PsdHeader& header = header_;
   // Blank paper: no ink in CMYK; white in Lab (L full, a and b at their centre).
   const float centre = header.depth == 16 ? 32768.0f / 65535.0f : 128.0f / 255.0f;
   paper_[0] = 1;

@@ -10,7 +10,7 @@
 #include "engine/composite/blend_modes.h"
 #include "engine/colour/display_colour.h"
 #include "engine/bitmap/image.h"
-#include "engine/psd/header.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
@@ -30,7 +30,7 @@ BlendSpace BlendSpaceOf(int colourMode, int depth);
 // conversion is not linear, so only that mix shows what the file shows.
 class StoredColourDisplay {
  public:
-  StoredColourDisplay(std::span<const std::uint8_t> file, const PsdHeader& header);
+  explicit StoredColourDisplay(const PsdDocument& document);
   // Writes `pixels` pixels of `colour` at coverage `alpha` to `line` as a
   // bitmap's B, G, R bytes: flattened over the paper, or with `withAlpha` the
   // coverage beside them and the colour that gives that flattened one over white.

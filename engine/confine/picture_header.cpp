@@ -11,7 +11,7 @@ constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A
 // The file as the checks see it: bounded reads of little- and big-endian fields.
 class Bytes {
  public:
-  Bytes(std::uint64_t size, const PsdByteReader& read, std::uint64_t base = 0) : size_(size), read_(read), base_(base) {}
+  Bytes(std::uint64_t size, const ByteSource& read, std::uint64_t base = 0) : size_(size), read_(read), base_(base) {}
   std::uint64_t Size() const { return size_; }
   bool Get(std::uint64_t offset, void* out, std::size_t size) const {
     return offset <= size_ && size <= size_ - offset && read_(base_ + offset, out, size);
@@ -30,7 +30,7 @@ class Bytes {
     return true;
   }
   std::uint64_t size_;
-  const PsdByteReader& read_;
+  const ByteSource& read_;
   std::uint64_t base_;
 };
 
@@ -217,7 +217,7 @@ PictureHeaderCheck CheckJpeg(const Bytes& file) {
 
 }  // namespace
 
-PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const PsdByteReader& read) {
+PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const ByteSource& read) {
   const Bytes file(fileSize, read);
   std::uint8_t magic[8] = {};
   if (!file.Get(0, magic, std::min<std::uint64_t>(sizeof magic, fileSize))) return Truncated("picture");

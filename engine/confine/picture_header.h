@@ -35,7 +35,7 @@ struct PictureHeaderCheck {
 };
 
 // Checks a picture file of fileSize bytes read through `read`.
-PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const PsdByteReader& read);
+PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const ByteSource& read);
 
 // The same over bytes in memory.
 PictureHeaderCheck CheckPictureHeader(std::span<const std::uint8_t> bytes);

@@ -5,13 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/decode/layer_rebuild.h"
 #include "engine/decode/memory_need.h"
-#include "engine/psd/contents.h"
-#include "engine/psd/header.h"
+#include "engine/decode/psd_decode.h"
 #include "engine/psd/layer_records.h"
-#include "engine/decode/merged_image.h"
-#include "engine/decode/palette.h"
 #include "engine/confine/bitmap_record.h"
 #include "engine/confine/untrusted_file.h"
 #include "platform/console.h"
@@ -44,18 +40,6 @@ constexpr int kBaseWallSeconds = 20;
 
 SandboxProbe g_probe = nullptr;
 
-// The merged image of the file, by the file's own description where its mode
-// and depth are ones the program reads itself (engine/decode/merged_image.h), else by
-// FreeImage. The raw channel modes (PSD_CMYK, PSD_LAB) always go to FreeImage.
-FIBITMAP* DecodeInput(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header) {
-  if (flags == PSD_DEFAULT && mapped != nullptr) {
-    const std::span<const std::uint8_t> file(mapped, static_cast<std::size_t>(size));
-    const PsdContents contents = DescribePsdContents(file, header);
-    if (DecodesMergedImage(contents)) return DecodeMergedImage(file, contents).release();
-  }
-  return DecodeFromFd(FIF_PSD, fd, size, mapped, flags);
-}
-
 struct OpenedInput {
   UniqueFd fd;
   std::uint64_t size = 0;
@@ -81,14 +65,6 @@ OpenedInput OpenAndCheck(const std::string& path) {
   input.size = file.size;
   input.header = check.header;
   return input;
-}
-
-// An indexed file's palette comes from its colour mode data, whatever FreeImage made of it.
-void MendIndexedPalette(const OpenedInput& input, FIBITMAP* image) {
-  if (input.header.colourMode != kPsdModeIndexed || input.header.colourDataLength != kPsdPaletteBytes) return;
-  std::vector<std::uint8_t> colourData(kPsdPaletteBytes);
-  if (!ReadAt(input.fd.Get(), input.header.colourDataOffset, colourData.data(), colourData.size())) return;
-  if (const auto palette = PaletteFromColourData(colourData)) ApplyIndexedPalette(image, *palette);
 }
 
 SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, std::uint32_t layers) {
@@ -136,7 +112,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   const PsdHeader& header = input.header;
   // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
   const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
-  const PsdByteReader read = [inputFd](std::uint64_t offset, void* out, std::size_t bytes) {
+  const ByteSource read = [inputFd](std::uint64_t offset, void* out, std::size_t bytes) {
     return ReadAt(inputFd, offset, out, bytes);
   };
   const SandboxLimits limits = LimitsFor(header, size, CountPsdLayers(size, read, header));
@@ -147,13 +123,11 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
       [=](int output) -> int {
         if (probe != nullptr) return probe(inputFd);
         FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
-        // Left to the child's end rather than unloaded: after a decoder that
-        // damaged its heap, the unload could crash a child that sent a good image.
-        FIBITMAP* image = DecodeInput(inputFd, size, mapped, flags, header);
-        LayerRebuildNote note;
-        std::string why;
-        if (mapped != nullptr) image = ChoosePicture(image, std::span(mapped, size), header, note, why);
-        return image != nullptr && WriteAll(output, &note, sizeof note) && WriteDecodedImage(image, output) ? 0 : 1;
+        const DecodedPsd decoded = DecodePsd(inputFd, size, mapped, flags, header);
+        return decoded.image != nullptr && WriteAll(output, &decoded.note, sizeof decoded.note) &&
+                       WriteDecodedImage(decoded.image, output)
+                   ? 0
+                   : 1;
       },
       [&](SandboxOutput& output) {
         const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
@@ -164,7 +138,6 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   if (!result.Succeeded()) return Failure(DescribeDecoderEnd(result, limits));
   if (!load.image) return Failure(kDecoderInconsistent);
   if (note.rebuilt != 0 || note.placeholderKept != 0) WriteErrorLine("kestrel: " + path + ": " + DescribeRebuild(note));
-  MendIndexedPalette(input, load.image.get());
   return load;
 }
 
@@ -173,13 +146,8 @@ ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   if (!input.failure.empty()) return Failure(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
-  FIBITMAP* image = DecodeInput(input.fd.Get(), input.size, mapping.Data(), flags, input.header);
-  LayerRebuildNote note;
-  std::string why;
-  if (mapping.Data() != nullptr) image = ChoosePicture(image, std::span(mapping.Data(), input.size), input.header, note, why);
-  load.image = Adopt(image);
+  load.image = Adopt(DecodePsd(input.fd.Get(), input.size, mapping.Data(), flags, input.header).image);
   if (!load.image) return Failure(kDecoderUnreadable);
-  MendIndexedPalette(input, load.image.get());
   return load;
 }
 

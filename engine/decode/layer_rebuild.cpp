@@ -1,10 +1,6 @@
 #include "engine/decode/layer_rebuild.h"
 
-#include <optional>
-
 #include "engine/composite/compositor.h"
-#include "engine/psd/layer_records.h"
-#include "engine/psd/resources.h"
 
 namespace kestrel {
 namespace {
@@ -15,17 +11,11 @@ std::string Count(std::uint32_t n, const char* one, const char* many) {
 
 }  // namespace
 
-bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file) {
-  const std::optional<PsdResources> resources = ReadPsdResourcesOfFile(file);
-  return resources && resources->hasRealMergedData && !*resources->hasRealMergedData;
-}
-
-FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, const PsdHeader& header,
-                        LayerRebuildNote& note, std::string& why) {
-  if (merged != nullptr && !MergedImageIsPlaceholder(file)) return merged;
-  const PsdLayers layers = ReadPsdLayers(file, header);
+FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebuildNote& note, std::string& why) {
+  if (merged != nullptr && document.realMergedImage) return merged;
+  const PsdLayers& layers = document.layers;
   LayerComposite composite;
-  if (!layers.layers.empty()) composite = CompositeLayers(file, header, layers);
+  if (!layers.layers.empty()) composite = CompositeLayers(document);
   if (!composite.image) {
     why = layers.layers.empty() ? layers.problem : composite.problem;
     if (merged != nullptr) note.placeholderKept = 1;

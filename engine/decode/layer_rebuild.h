@@ -2,7 +2,7 @@
 // from its layers. Photoshop files saved without their compatibility image,
 // and files of several other writers, store a blank or lettered placeholder
 // there and say so in image resource 1057; the layers are then the picture.
-// Runs in the confined decoder, over the file's bytes.
+// Runs in the confined decoder, over the document read from the file.
 #pragma once
 
 #include <FreeImage.h>
@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "engine/psd/header.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
@@ -24,15 +24,11 @@ struct LayerRebuildNote {
   std::uint32_t placeholderKept = 0;  // 1 when the placeholder is all there is
 };
 
-// Whether resource 1057 marks the stored merged image as a placeholder.
-bool MergedImageIsPlaceholder(std::span<const std::uint8_t> file);
-
 // The picture to hand over: `merged` (the decoder's image of the stored merged
 // data, or null) unless it is a placeholder or missing and the layers can be
 // composited; then the composite, and `merged` is unloaded. Null when there
 // is neither; `why` then says what was wrong with the layers, if anything.
-FIBITMAP* ChoosePicture(FIBITMAP* merged, std::span<const std::uint8_t> file, const PsdHeader& header,
-                        LayerRebuildNote& note, std::string& why);
+FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebuildNote& note, std::string& why);
 
 // The line for the user: "the picture was rebuilt from 3 layers (1 layer
 // style and 2 adjustment or fill layers not drawn)", or that the placeholder was kept.

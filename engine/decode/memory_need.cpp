@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "platform/memory_budget.h"
 
 namespace kestrel {

@@ -161,7 +161,7 @@ bool CopyStraight(ChannelRows& rows, std::size_t needed, bool grey, FIBITMAP* im
 
 }  // namespace
 
-bool DecodesMergedImage(const PsdContents& contents) {
+bool DecodesMergedImage(const PsdDocument& contents) {
   const PsdHeader& h = contents.header;
   const bool mode = h.colourMode == kPsdModeGreyscale || h.colourMode == kPsdModeRgb ||
                     h.colourMode == kPsdModeCmyk || h.colourMode == kPsdModeLab;
@@ -170,7 +170,7 @@ bool DecodesMergedImage(const PsdContents& contents) {
          contents.colourChannels > 0 && contents.colourChannels == ColourChannelsOfMode(h.colourMode);
 }
 
-ImagePtr DecodeMergedImage(std::span<const std::uint8_t> file, const PsdContents& contents) {
+ImagePtr DecodeMergedImage(const PsdDocument& contents) {
   if (!DecodesMergedImage(contents)) return nullptr;
   const PsdHeader& header = contents.header;
   const int colours = contents.colourChannels;
@@ -178,7 +178,7 @@ ImagePtr DecodeMergedImage(std::span<const std::uint8_t> file, const PsdContents
   std::vector<int> needed;
   for (int c = 0; c < colours; ++c) needed.push_back(c);
   if (alpha) needed.push_back(contents.transparencyChannel);
-  ChannelRows rows(file, header, needed);
+  ChannelRows rows(contents.file, header, needed);
   if (!rows.Locate()) return nullptr;
 
   const DisplayColour colour(contents);

@@ -8,14 +8,14 @@
 #include <span>
 
 #include "engine/bitmap/image.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 
 namespace kestrel {
 
 // Whether DecodeMergedImage takes this file's merged image.
-bool DecodesMergedImage(const PsdContents& contents);
+bool DecodesMergedImage(const PsdDocument& contents);
 
 // Null when the data is not what the header and contents say.
-ImagePtr DecodeMergedImage(std::span<const std::uint8_t> file, const PsdContents& contents);
+ImagePtr DecodeMergedImage(const PsdDocument& contents);
 
 }  // namespace kestrel

@@ -44,7 +44,7 @@ PsdHeaderCheck Damaged(const std::string& what) { return Refuse("damaged Photosh
 PsdHeaderCheck Unsupported(const std::string& what) { return Refuse("unsupported Photoshop file: " + what); }
 
 // Reads a section length field at `at` and moves `at` past the section.
-bool SkipSection(std::uint64_t fileSize, const PsdByteReader& read, int lengthBytes, std::uint64_t& at,
+bool SkipSection(std::uint64_t fileSize, const ByteSource& read, int lengthBytes, std::uint64_t& at,
                  std::uint64_t* length = nullptr) {
   std::uint8_t field[8];
   if (at + lengthBytes > fileSize || !read(at, field, static_cast<std::size_t>(lengthBytes))) return false;
@@ -59,7 +59,7 @@ bool SkipSection(std::uint64_t fileSize, const PsdByteReader& read, int lengthBy
 // The run-length count table: every row needs at least the packets that can
 // produce rowBytes bytes (two bytes per 128), and all rows together must lie
 // inside the file. Gives what is wrong, or nothing.
-std::string RunLengthRowsProblem(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header,
+std::string RunLengthRowsProblem(std::uint64_t fileSize, const ByteSource& read, const PsdHeader& header,
                                  std::uint64_t tableAt) {
   const std::uint64_t rows = static_cast<std::uint64_t>(header.channels) * header.height;
   const int entryBytes = header.version == 1 ? 2 : 4;
@@ -93,7 +93,7 @@ std::string RunLengthRowsProblem(std::uint64_t fileSize, const PsdByteReader& re
 
 }  // namespace
 
-PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read) {
+PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read) {
   std::uint8_t bytes[kFileHeaderSize];
   const std::size_t present = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFileHeaderSize));
   if (present > 0 && !read(0, bytes, present)) return Refuse("cannot read the file");

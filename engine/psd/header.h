@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+#include "platform/byte_reader.h"
+
 namespace kestrel {
 
 inline constexpr std::uint16_t kPsdModeBitmap = 0;
@@ -53,11 +55,8 @@ struct PsdHeaderCheck {
   PsdHeader header;
 };
 
-// Reads size bytes at offset into out; false when they are not all there.
-using PsdByteReader = std::function<bool(std::uint64_t offset, void* out, std::size_t size)>;
-
 // Checks a file of fileSize bytes read through `read`.
-PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const PsdByteReader& read);
+PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read);
 
 // The same over bytes in memory.
 PsdHeaderCheck CheckPsdHeader(std::span<const std::uint8_t> bytes);

@@ -61,18 +61,18 @@ std::uint32_t Key(const char* key) {
 }
 
 // Blocks whose length is 8 bytes wide in a PSB file.
-bool HasWideLength(std::uint32_t key) {
+bool HasWideLength(FourCC key) {
   for (const char* wide : {"LMsk", "Lr16", "Lr32", "Layr", "Mt16", "Mt32", "Mtrn", "Alph", "FMsk", "lnk2", "FEid",
                            "FXid", "PxSD", "lnkE", "pths", "extd", "exPr", "cinf", "artd", "lnk3"}) {
-    if (key == Key(wide)) return true;
+    if (key == FourCC(Key(wide))) return true;
   }
   return false;
 }
 
-bool IsAdjustmentKey(std::uint32_t key) {
+bool IsAdjustmentKey(FourCC key) {
   for (const char* k : {"brit", "levl", "curv", "expA", "vibA", "hue ", "hue2", "blnc",
                         "blwh", "phfl", "mixr", "clrL", "nvrt", "post", "thrs", "grdm", "selc", "CgEd"}) {
-    if (key == Key(k)) return true;
+    if (key == FourCC(Key(k))) return true;
   }
   return false;
 }
@@ -133,34 +133,34 @@ void ReadVectorMask(Cursor block, const PsdHeader& header, PsdLayer& layer) {
 void ReadLayerBlocks(Cursor blocks, const PsdHeader& header, PsdLayer& layer) {
   const int version = header.version;
   while (blocks.Left() >= 12) {
-    const std::uint32_t signature = static_cast<std::uint32_t>(blocks.Unsigned(4));
-    if (signature != BlendKey("8BIM") && signature != BlendKey("8B64")) return;
-    const std::uint32_t key = static_cast<std::uint32_t>(blocks.Unsigned(4));
+    const FourCC signature(static_cast<std::uint32_t>(blocks.Unsigned(4)));
+    if (signature != FourCC("8BIM") && signature != FourCC("8B64")) return;
+    const FourCC key(static_cast<std::uint32_t>(blocks.Unsigned(4)));
     const std::uint64_t length = blocks.Unsigned(version == 2 && HasWideLength(key) ? 8 : 4);
     Cursor block = blocks.Take(length);
     if (!blocks.Ok()) return;
-    if (key == BlendKey("lsct") || key == BlendKey("lsdk")) {
+    if (key == FourCC("lsct") || key == FourCC("lsdk")) {
       const std::uint64_t type = block.Unsigned(4);
       if (type == 1) layer.section = PsdSection::OpenFolder;
       else if (type == 2) layer.section = PsdSection::ClosedFolder;
       else if (type == 3) layer.section = PsdSection::GroupEnd;
-      if (block.Left() >= 8 && block.Unsigned(4) == BlendKey("8BIM")) {
-        layer.blendMode = static_cast<std::uint32_t>(block.Unsigned(4));
+      if (block.Left() >= 8 && FourCC(static_cast<std::uint32_t>(block.Unsigned(4))) == FourCC("8BIM")) {
+        layer.blendMode = FourCC(static_cast<std::uint32_t>(block.Unsigned(4)));
       }
-    } else if (key == BlendKey("iOpa")) {
+    } else if (key == FourCC("iOpa")) {
       if (block.Left() >= 1) layer.fillOpacity = block.Byte();
-    } else if (key == BlendKey("knko")) {
+    } else if (key == FourCC("knko")) {
       if (block.Left() >= 1) layer.knockout = block.Byte() != 0;
-    } else if (key == BlendKey("luni")) {
+    } else if (key == FourCC("luni")) {
       std::string name = UnicodeName(block);
       if (!name.empty()) layer.name = std::move(name);
-    } else if (key == BlendKey("lrFX") || key == BlendKey("lfx2") || key == BlendKey("lmfx")) {
+    } else if (key == FourCC("lrFX") || key == FourCC("lfx2") || key == FourCC("lmfx")) {
       layer.hasEffects = true;
-      if (key == BlendKey("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
-    } else if (key == BlendKey("vmsk") || key == BlendKey("vsms")) {
+      if (key == FourCC("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
+    } else if (key == FourCC("vmsk") || key == FourCC("vsms")) {
       layer.hasVectorMask = true;
       ReadVectorMask(block, header, layer);
-    } else if (key == BlendKey("SoCo") || key == BlendKey("GdFl") || key == BlendKey("PtFl")) {
+    } else if (key == FourCC("SoCo") || key == FourCC("GdFl") || key == FourCC("PtFl")) {
       layer.isFill = true;
       layer.fill = PsdBlockRef{key, block.At(), block.Left()};
     } else if (IsAdjustmentKey(key)) {
@@ -211,8 +211,8 @@ bool ReadRecord(Cursor& in, const PsdHeader& header, PsdLayer& layer) {
     channel.id = in.Int16();
     channel.length = in.Unsigned(version == 2 ? 8 : 4);
   }
-  if (in.Unsigned(4) != BlendKey("8BIM")) return false;
-  layer.blendMode = static_cast<std::uint32_t>(in.Unsigned(4));
+  if (FourCC(static_cast<std::uint32_t>(in.Unsigned(4))) != FourCC("8BIM")) return false;
+  layer.blendMode = FourCC(static_cast<std::uint32_t>(in.Unsigned(4)));
   layer.opacity = in.Byte();
   layer.clipping = in.Byte() != 0;
   const std::uint8_t flags = in.Byte();
@@ -289,13 +289,13 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
   section.Skip(section.Unsigned(4));
   while (section.Ok() && section.Left() >= 12) {
     const std::uint64_t start = section.At();
-    const std::uint32_t signature = static_cast<std::uint32_t>(section.Unsigned(4));
-    if (signature != BlendKey("8BIM") && signature != BlendKey("8B64")) break;
-    const std::uint32_t key = static_cast<std::uint32_t>(section.Unsigned(4));
+    const FourCC signature(static_cast<std::uint32_t>(section.Unsigned(4)));
+    if (signature != FourCC("8BIM") && signature != FourCC("8B64")) break;
+    const FourCC key(static_cast<std::uint32_t>(section.Unsigned(4)));
     const std::uint64_t length = section.Unsigned(version == 2 && HasWideLength(key) ? 8 : 4);
     Cursor block = section.Take(length);
     if (!section.Ok()) break;
-    if (key == BlendKey("Lr16") || key == BlendKey("Lr32") || key == BlendKey("Layr")) {
+    if (key == FourCC("Lr16") || key == FourCC("Lr32") || key == FourCC("Layr")) {
       ReadLayerInfo(block, header, out);
       return out;
     }
@@ -303,8 +303,8 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
     const std::uint64_t padded = start + (section.At() - start + 3) / 4 * 4;
     if (padded <= section.End() && padded - section.At() < 4) {
       Cursor peek(file, padded, section.End());
-      const std::uint32_t next = static_cast<std::uint32_t>(peek.Unsigned(4));
-      if (next == BlendKey("8BIM") || next == BlendKey("8B64")) section.MoveTo(padded);
+      const FourCC next(static_cast<std::uint32_t>(peek.Unsigned(4)));
+      if (next == FourCC("8BIM") || next == FourCC("8B64")) section.MoveTo(padded);
     }
   }
   return out;
@@ -312,7 +312,7 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
 
 namespace {
 
-std::uint64_t BigAt(const PsdByteReader& read, std::uint64_t at, int bytes, bool& ok) {
+std::uint64_t BigAt(const ByteSource& read, std::uint64_t at, int bytes, bool& ok) {
   std::uint8_t field[8] = {};
   if (!ok || !read(at, field, static_cast<std::size_t>(bytes))) {
     ok = false;
@@ -324,7 +324,7 @@ std::uint64_t BigAt(const PsdByteReader& read, std::uint64_t at, int bytes, bool
 }
 
 // The count at the head of a layer info of `length` bytes at `at`, when records that size could fit.
-std::uint32_t CountAt(const PsdByteReader& read, std::uint64_t at, std::uint64_t length, bool& ok) {
+std::uint32_t CountAt(const ByteSource& read, std::uint64_t at, std::uint64_t length, bool& ok) {
   if (length < 2) return 0;
   const auto count = static_cast<std::int16_t>(BigAt(read, at, 2, ok));
   const std::uint32_t layers = static_cast<std::uint32_t>(count < 0 ? -std::int32_t{count} : count);
@@ -333,7 +333,7 @@ std::uint32_t CountAt(const PsdByteReader& read, std::uint64_t at, std::uint64_t
 
 }  // namespace
 
-std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header) {
+std::uint32_t CountPsdLayers(std::uint64_t fileSize, const ByteSource& read, const PsdHeader& header) {
   const int lengthBytes = header.version == 2 ? 8 : 4;
   bool ok = true;
   std::uint64_t at = header.colourDataOffset + header.colourDataLength;
@@ -354,14 +354,14 @@ std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, 
   if (globalMask > end - std::min(at, end)) return 0;
   at += 4 + globalMask;
   while (ok && at + 12 <= end) {
-    const auto signature = static_cast<std::uint32_t>(BigAt(read, at, 4, ok));
-    if (signature != BlendKey("8BIM") && signature != BlendKey("8B64")) return 0;
-    const auto key = static_cast<std::uint32_t>(BigAt(read, at + 4, 4, ok));
+    const FourCC signature(static_cast<std::uint32_t>(BigAt(read, at, 4, ok)));
+    if (signature != FourCC("8BIM") && signature != FourCC("8B64")) return 0;
+    const FourCC key(static_cast<std::uint32_t>(BigAt(read, at + 4, 4, ok)));
     const int wide = header.version == 2 && HasWideLength(key) ? 8 : 4;
     const std::uint64_t length = BigAt(read, at + 8, wide, ok);
     const std::uint64_t data = at + 8 + static_cast<std::uint64_t>(wide);
     if (!ok || data > end || length > end - data) return 0;
-    if (key == BlendKey("Lr16") || key == BlendKey("Lr32") || key == BlendKey("Layr")) {
+    if (key == FourCC("Lr16") || key == FourCC("Lr32") || key == FourCC("Layr")) {
       return CountAt(read, data, length, ok);
     }
     at = data + length;

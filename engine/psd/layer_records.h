@@ -75,23 +75,18 @@ struct PsdVectorMask {
 // comes first (below its layers) and its folder record last (above them).
 enum class PsdSection { Layer, OpenFolder, ClosedFolder, GroupEnd };
 
-constexpr std::uint32_t BlendKey(const char (&key)[5]) {
-  return std::uint32_t(std::uint8_t(key[0])) << 24 | std::uint32_t(std::uint8_t(key[1])) << 16 |
-         std::uint32_t(std::uint8_t(key[2])) << 8 | std::uint32_t(std::uint8_t(key[3]));
-}
-
 // Where the data of one of a layer's additional information blocks lies in the file.
 struct PsdBlockRef {
-  std::uint32_t key = 0;
+  FourCC key;
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
-  bool Present() const { return key != 0; }
+  bool Present() const { return static_cast<bool>(key); }
 };
 
 struct PsdLayer {
   PsdRect rect;
   std::vector<PsdLayerChannel> channels;
-  std::uint32_t blendMode = BlendKey("norm");
+  FourCC blendMode = "norm";
   std::uint8_t opacity = 255;
   std::uint8_t fillOpacity = 255;
   bool clipping = false;
@@ -130,6 +125,6 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
 // The number of layer records the file declares, read through `read` without
 // reading the records: what compositing them may cost is known before the
 // decoder starts. 0 when the count is missing or cannot fit its section.
-std::uint32_t CountPsdLayers(std::uint64_t fileSize, const PsdByteReader& read, const PsdHeader& header);
+std::uint32_t CountPsdLayers(std::uint64_t fileSize, const ByteSource& read, const PsdHeader& header);
 
 }  // namespace kestrel

@@ -25,12 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int channels = colours.Channels();
     kestrel::PsdLayer layer;
     layer.isFill = true;
-    for (const std::uint32_t key : {kestrel::BlendKey("SoCo"), kestrel::BlendKey("GdFl")}) {
+    for (const std::uint32_t key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl")}) {
       layer.fill = kestrel::PsdBlockRef{key, 0, size};
       kestrel::DrawFillLayer(bytes, layer, header, colours);
     }
     layer.hasEffects = true;
-    layer.effects = kestrel::PsdBlockRef{kestrel::BlendKey("lfx2"), 0, size};
+    layer.effects = kestrel::PsdBlockRef{kestrel::FourCC("lfx2"), 0, size};
     const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, colours);
     const kestrel::PsdRect rect{1, 1, 4, 6};
     const kestrel::PsdRect canvas{0, 0, 5, 7};

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/psd/header.h"
 #include "engine/decode/merged_image.h"
 #include "engine/decode/palette.h"
@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Small images only, so that a run stays quick; the decoder checks every row against the file.
   if (check.ok && check.header.decodedBytes <= (1u << 20)) {
-    const kestrel::PsdContents contents = kestrel::DescribePsdContents(bytes, check.header);
-    kestrel::DecodeMergedImage(bytes, contents);
+    const kestrel::PsdDocument contents = kestrel::ReadPsdDocument(bytes, check.header);
+    kestrel::DecodeMergedImage(contents);
   }
   // The same bytes as a decoded-image record, for a small expected size taken from them.
   if (size >= 2) {

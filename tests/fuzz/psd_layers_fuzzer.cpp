@@ -6,8 +6,7 @@
 #include <span>
 
 #include "engine/composite/compositor.h"
-#include "engine/psd/header.h"
-#include "engine/psd/layer_records.h"
+#include "engine/psd/document.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
@@ -15,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!check.ok) return 0;
   // Pictures beyond 4 megapixels only cost the fuzzer time.
   if (std::uint64_t{check.header.width} * check.header.height > (4u << 20)) return 0;
-  const kestrel::PsdLayers layers = kestrel::ReadPsdLayers(bytes, check.header);
-  kestrel::CompositeLayers(bytes, check.header, layers);
+  kestrel::CompositeLayers(kestrel::ReadPsdDocument(bytes, check.header));
   return 0;
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/colour/display_samples.h"
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 #include "engine/decode/merged_image.h"
 
 // The fixtures are written with designated initializers that leave the rest at its defaults.
@@ -89,7 +89,7 @@ Bytes Make(const Fixture& f) {
 }
 
 struct Decoded {
-  PsdContents contents;
+  PsdDocument contents;
   ImagePtr image;
 };
 
@@ -97,8 +97,8 @@ Decoded Decode(const Bytes& file) {
   const PsdHeaderCheck check = CheckPsdHeader(file);
   EXPECT_TRUE(check.ok) << check.problem;
   Decoded d;
-  d.contents = DescribePsdContents(file, check.header);
-  d.image = DecodeMergedImage(file, d.contents);
+  d.contents = ReadPsdDocument(file, check.header);
+  d.image = DecodeMergedImage(d.contents);
   return d;
 }
 
@@ -219,17 +219,17 @@ TEST(MergedImage, DamagedRowsAreRefused) {
   // A packet that claims more bytes than its row holds, or data cut short: no picture, no read past the end.
   Bytes lying = good;
   lying[check.header.imageDataOffset + 2 + 6] = 0x7F;          // first packet: 128 literal bytes
-  const PsdContents contents = DescribePsdContents(lying, check.header);
-  EXPECT_FALSE(DecodeMergedImage(lying, contents));
+  const PsdDocument contents = ReadPsdDocument(lying, check.header);
+  EXPECT_FALSE(DecodeMergedImage(contents));
   // Fewer channels than the colour mode needs are left to the library, never read past.
   Fixture thin{.width = 3, .channels = {{1, 2, 3}}};
   const Bytes thinFile = Make(thin);
   const PsdHeaderCheck thinCheck = CheckPsdHeader(thinFile);
   ASSERT_TRUE(thinCheck.ok);
-  EXPECT_FALSE(DecodesMergedImage(DescribePsdContents(thinFile, thinCheck.header)));
+  EXPECT_FALSE(DecodesMergedImage(ReadPsdDocument(thinFile, thinCheck.header)));
   for (std::size_t cut = check.header.imageDataOffset + 2; cut < good.size(); cut += 3) {
     const Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_FALSE(DecodeMergedImage(shorter, DescribePsdContents(shorter, check.header))) << cut;
+    EXPECT_FALSE(DecodeMergedImage(ReadPsdDocument(shorter, check.header))) << cut;
   }
 }
 

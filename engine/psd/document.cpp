@@ -1,4 +1,4 @@
-#include "engine/psd/contents.h"
+#include "engine/psd/document.h"
 
 #include <algorithm>
 #include <cstring>
@@ -89,9 +89,11 @@ int ColourChannelsOfMode(int colourMode) {
   }
 }
 
-PsdContents DescribePsdContents(std::span<const std::uint8_t> file, const PsdHeader& header) {
-  PsdContents contents;
+PsdDocument ReadPsdDocument(std::span<const std::uint8_t> file, const PsdHeader& header) {
+  PsdDocument contents;
+  contents.file = file;
   contents.header = header;
+  contents.layers = ReadPsdLayers(file, header);
   if (auto resources = ReadPsdResourcesOfFile(file)) contents.resources = std::move(*resources);
   contents.realMergedImage = contents.resources.hasRealMergedData.value_or(true);
   contents.colourChannels = std::min(ColourChannelsOfMode(header.colourMode), header.channels);

@@ -1,0 +1,45 @@
+#include "engine/decode/psd_decode.h"
+
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "engine/confine/untrusted_file.h"
+#include "engine/decode/merged_image.h"
+#include "engine/decode/palette.h"
+#include "engine/psd/document.h"
+
+namespace kestrel {
+namespace {
+
+// An indexed file's palette comes from its colour mode data, whatever FreeImage made of it.
+void MendIndexedPalette(int fd, std::uint64_t size, const std::uint8_t* mapped, const PsdHeader& header,
+                        FIBITMAP* image) {
+  if (image == nullptr || header.colourMode != kPsdModeIndexed || header.colourDataLength != kPsdPaletteBytes) return;
+  const ByteSource source = mapped != nullptr ? SourceOf(std::span(mapped, size))
+                                              : ByteSource([fd](std::uint64_t offset, void* out, std::size_t bytes) {
+                                                  return ReadAt(fd, offset, out, bytes);
+                                                });
+  ByteReader in(source, size, header.colourDataOffset);
+  std::vector<std::uint8_t> colourData(kPsdPaletteBytes);
+  if (!in.Copy(colourData.data(), colourData.size())) return;
+  if (const auto palette = PaletteFromColourData(colourData)) ApplyIndexedPalette(image, *palette);
+}
+
+}  // namespace
+
+DecodedPsd DecodePsd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header) {
+  DecodedPsd decoded;
+  std::optional<PsdDocument> document;
+  if (mapped != nullptr) document = ReadPsdDocument(std::span(mapped, size), header);
+  if (document && flags == PSD_DEFAULT && DecodesMergedImage(*document)) {
+    decoded.image = DecodeMergedImage(*document).release();
+  } else {
+    decoded.image = DecodeFromFd(FIF_PSD, fd, size, mapped, flags);
+  }
+  if (document) decoded.image = ChoosePicture(decoded.image, *document, decoded.note, decoded.why);
+  MendIndexedPalette(fd, size, mapped, header, decoded.image);
+  return decoded;
+}
+
+}  // namespace kestrel
