@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -78,6 +79,28 @@ void AppendUtf8(std::string& text, char32_t codePoint) {
   char encoded[6];
   const gint length = g_unichar_to_utf8(static_cast<gunichar>(codePoint), encoded);
   text.append(encoded, static_cast<std::size_t>(length));
+}
+
+std::string Utf8FromUtf16BigEndian(std::span<const std::uint8_t> bytes) {
+  std::vector<gunichar2> units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto unit = static_cast<gunichar2>(bytes[i] << 8 | bytes[i + 1]);
+    if (unit == 0) break;
+    units.push_back(unit);
+  }
+  // glib refuses unpaired surrogates, so they are replaced first.
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const bool high = units[i] >= 0xD800 && units[i] < 0xDC00;
+    const bool low = units[i] >= 0xDC00 && units[i] < 0xE000;
+    const bool paired = high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
+    if (paired) ++i;
+    else if (high || low) units[i] = 0xFFFD;
+  }
+  if (units.empty()) return {};
+  glong written = 0;
+  const GlibText text(g_utf16_to_utf8(units.data(), static_cast<glong>(units.size()), nullptr, &written, nullptr));
+  return text ? std::string(text.get(), static_cast<std::size_t>(written)) : std::string();
 }
 
 }  // namespace kestrel

@@ -1,7 +1,9 @@
 // Text helpers: strings are UTF-8 inside the program; case mapping is Unicode-aware.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,12 @@ std::string AsciiUpper(std::string_view text);
 
 // Appends one Unicode code point to UTF-8 text (glib's encoder).
 void AppendUtf8(std::string& text, char32_t codePoint);
+
+// UTF-16 text stored big-endian, as files keep it, made UTF-8 (glib's
+// decoder). The text ends at its first NUL: writers count a terminating NUL
+// in the length, and nothing after one is text. A surrogate without its
+// partner becomes U+FFFD, so damaged text still reads as far as it goes.
+std::string Utf8FromUtf16BigEndian(std::span<const std::uint8_t> bytes);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Removes space characters (only U+0020) at both ends.

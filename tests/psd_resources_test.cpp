@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/psd/document.h"
 #include "engine/psd/resources.h"
 
 namespace kestrel {
@@ -99,20 +100,32 @@ TEST(PsdResources, DamageKeepsWhatCameBeforeIt) {
   EXPECT_FALSE(ReadPsdResources(Bytes{}).hasRealMergedData.has_value());
 }
 
-TEST(PsdResources, FindsTheSectionInAFile) {
+TEST(PsdResources, TheHeaderCheckLocatesTheSectionAndTheDocumentReadsIt) {
   Bytes file = {'8', 'B', 'P', 'S'};
-  file.resize(26, 0);
+  Big(file, 1, 2);  // version
+  file.resize(12, 0);
+  Big(file, 1, 2);  // one channel, 1 x 1 pixels, 8 bits, greyscale
+  Big(file, 1, 4);
+  Big(file, 1, 4);
+  Big(file, 8, 2);
+  Big(file, kPsdModeGreyscale, 2);
   Big(file, 2, 4);  // colour mode data of two bytes
   Big(file, 0, 2);
   Bytes section;
   Block(section, kPsdResourceVersionInfo, VersionInfo(true));
+  const std::size_t lengthAt = file.size();
   Big(file, section.size(), 4);
   file.insert(file.end(), section.begin(), section.end());
-  auto read = ReadPsdResourcesOfFile(file);
-  ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->hasRealMergedData, std::optional<bool>(true));
-  file[30 + 2 + 3] = 0xFF;  // the section length runs past the end
-  EXPECT_FALSE(ReadPsdResourcesOfFile(file).has_value());
+  Big(file, 0, 4);  // no layer section
+  Big(file, 0, 2);  // raw image data: one sample
+  file.push_back(0x80);
+  const PsdHeaderCheck check = CheckPsdHeader(file);
+  ASSERT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.header.resourcesOffset, lengthAt + 4);
+  EXPECT_EQ(check.header.resourcesLength, section.size());
+  EXPECT_EQ(ReadPsdDocument(file, check.header).resources.hasRealMergedData, std::optional<bool>(true));
+  file[lengthAt + 1] = 0xFF;  // the section length runs past the end
+  EXPECT_EQ(CheckPsdHeader(file).problem, "damaged Photoshop file: the image resources run past the end of the file");
 }
 
 }  // namespace

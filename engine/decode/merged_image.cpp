@@ -7,37 +7,10 @@
 
 #include "engine/colour/display_colour.h"
 #include "engine/colour/display_samples.h"
+#include "engine/psd/channels.h"
 
 namespace kestrel {
 namespace {
-
-std::uint64_t Big(const std::uint8_t* at, int n) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < n; ++i) value = value << 8 | at[i];
-  return value;
-}
-
-// Unpacks one run-length (PackBits) row into exactly out.size() bytes; false
-// when the packed bytes end early or would overflow the row.
-bool UnpackRow(std::span<const std::uint8_t> packed, std::span<std::uint8_t> out) {
-  std::size_t in = 0, done = 0;
-  while (done < out.size()) {
-    if (in >= packed.size()) return false;
-    const auto n = static_cast<std::int8_t>(packed[in++]);
-    if (n >= 0) {
-      const std::size_t count = static_cast<std::size_t>(n) + 1;
-      if (count > packed.size() - in || count > out.size() - done) return false;
-      std::memcpy(out.data() + done, packed.data() + in, count);
-      in += count, done += count;
-    } else if (n != -128) {
-      const std::size_t count = static_cast<std::size_t>(1 - n);
-      if (in >= packed.size() || count > out.size() - done) return false;
-      std::memset(out.data() + done, packed[in++], count);
-      done += count;
-    }
-  }
-  return true;
-}
 
 // The rows of the channels a picture needs, raw or unpacked, one at a time.
 class ChannelRows {
@@ -59,12 +32,13 @@ class ChannelRows {
     if (dataAt > file_.size() || rows * entry > file_.size() - dataAt) return false;
     // Each needed channel's first row starts after every row before it.
     std::uint64_t at = dataAt + rows * entry;
+    ByteReader table(file_, dataAt, at);
     starts_.assign(channels_.size() * header_.height, 0);
     lengths_.assign(channels_.size() * header_.height, 0);
     for (int c = 0; c < header_.channels; ++c) {
       const auto wanted = std::find(channels_.begin(), channels_.end(), c);
       for (std::uint32_t y = 0; y < header_.height; ++y) {
-        const std::uint64_t length = Big(file_.data() + dataAt + (std::uint64_t(c) * header_.height + y) * entry, entry);
+        const std::uint64_t length = table.Big(entry);
         if (length > file_.size() - at) return false;
         if (wanted != channels_.end()) {
           const std::size_t slot = static_cast<std::size_t>(wanted - channels_.begin()) * header_.height + y;
@@ -86,7 +60,7 @@ class ChannelRows {
     const auto packed = file_.subspan(static_cast<std::size_t>(starts_[slot]), static_cast<std::size_t>(lengths_[slot]));
     // Each channel has its own row, so the rows of one line can be used together.
     const std::span<std::uint8_t> row = std::span(unpacked_).subspan(i * header_.rowBytes, header_.rowBytes);
-    if (!UnpackRow(packed, row)) return {};
+    if (!UnpackBits(packed, row)) return {};
     return row;
   }
 
@@ -110,7 +84,8 @@ void ToDisplaySamples(std::span<const std::uint8_t> row, int depth, bool coverag
     }
   } else {
     for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint32_t bits = static_cast<std::uint32_t>(Big(row.data() + 4 * std::size_t{x}, 4));
+      const std::uint8_t* at = row.data() + 4 * std::size_t{x};
+      const std::uint32_t bits = std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 | std::uint32_t{at[2]} << 8 | at[3];
       float v;
       std::memcpy(&v, &bits, 4);
       out[x * stride] = coverage ? FloatCoverageToDisplay(v) : LinearLightToDisplay(v);

@@ -9,29 +9,6 @@
 namespace kestrel {
 namespace {
 
-// PackBits: a count byte n, then n+1 literal bytes (n < 128) or one byte
-// repeated 257-n times (n > 128); 128 does nothing.
-bool UnpackBitsRow(std::span<const std::uint8_t> in, std::uint8_t* out, std::uint64_t size) {
-  std::size_t at = 0;
-  std::uint64_t filled = 0;
-  while (filled < size && at < in.size()) {
-    const std::uint8_t n = in[at++];
-    if (n < 128) {
-      const std::uint64_t count = n + 1u;
-      if (count > in.size() - at || count > size - filled) return false;
-      std::memcpy(out + filled, in.data() + at, count);
-      at += count;
-      filled += count;
-    } else if (n > 128) {
-      const std::uint64_t count = 257u - n;
-      if (at >= in.size() || count > size - filled) return false;
-      std::memset(out + filled, in[at++], count);
-      filled += count;
-    }
-  }
-  return filled == size;
-}
-
 // Undoes the differences of one row of ZIP-with-prediction data in place.
 // 16-bit samples differ as big-endian words; 32-bit rows hold the samples'
 // bytes in four planes (all first bytes, then all second bytes...) differed
@@ -61,6 +38,27 @@ void UndoPrediction(std::uint8_t* row, std::uint32_t columns, int depth, std::ui
 constexpr std::uint64_t kInflateSlice = 1u << 30;
 
 }  // namespace
+
+bool UnpackBits(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  std::size_t at = 0;
+  std::size_t filled = 0;
+  while (filled < out.size() && at < in.size()) {
+    const std::uint8_t n = in[at++];
+    if (n < 128) {
+      const std::size_t count = n + 1u;
+      if (count > in.size() - at || count > out.size() - filled) return false;
+      std::memcpy(out.data() + filled, in.data() + at, count);
+      at += count;
+      filled += count;
+    } else if (n > 128) {
+      const std::size_t count = 257u - n;
+      if (at >= in.size() || count > out.size() - filled) return false;
+      std::memset(out.data() + filled, in[at++], count);
+      filled += count;
+    }
+  }
+  return filled == out.size();
+}
 
 struct LayerChannelReader::Inflater {
   z_stream stream{};
@@ -152,7 +150,7 @@ bool LayerChannelReader::NextRunLength(std::uint8_t* out) {
   const std::uint64_t length = version_ == 2 ? (std::uint64_t{c[0]} << 24 | c[1] << 16 | c[2] << 8 | c[3])
                                              : (std::uint64_t{c[0]} << 8 | c[1]);
   if (length > data_.size() - at_) return false;
-  if (!UnpackBitsRow(data_.subspan(at_, length), out, rowBytes_)) return false;
+  if (!UnpackBits(data_.subspan(at_, length), std::span(out, rowBytes_))) return false;
   at_ += length;
   return true;
 }

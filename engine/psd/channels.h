@@ -11,6 +11,12 @@
 
 namespace kestrel {
 
+// PackBits, the run-length code of Photoshop's rows: a count byte n, then
+// n+1 literal bytes (n < 128) or one byte repeated 257-n times (n > 128); 128
+// does nothing. Fills exactly all of `out`; false when the packed bytes end
+// first or would overflow it. Bytes left over after `out` is full are ignored.
+bool UnpackBits(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+
 // Bytes of one unpacked row.
 inline std::uint64_t ChannelRowBytes(std::uint32_t columns, int depth) {
   return (std::uint64_t{columns} * static_cast<std::uint64_t>(depth) + 7) / 8;

@@ -1,8 +1,6 @@
 #include "engine/psd/descriptor.h"
 
-#include <bit>
-#include <cmath>
-
+#include "platform/byte_reader.h"
 #include "platform/text.h"
 
 namespace kestrel {
@@ -11,77 +9,34 @@ namespace {
 // Descriptors nest no deeper than this; layer settings use four or five levels.
 constexpr int kMaxDepth = 32;
 
-class Reader {
+// The descriptor's own fields over the one byte reader.
+class Reader : public ByteReader {
  public:
-  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-  bool Ok() const { return ok_; }
-  std::size_t Left() const { return ok_ ? bytes_.size() - at_ : 0; }
-
-  std::uint64_t Unsigned(int count) {
-    if (!Has(static_cast<std::size_t>(count))) return 0;
-    std::uint64_t value = 0;
-    for (int i = 0; i < count; ++i) value = value << 8 | bytes_[at_ + static_cast<std::size_t>(i)];
-    at_ += static_cast<std::size_t>(count);
-    return value;
-  }
-  std::uint32_t Word() { return static_cast<std::uint32_t>(Unsigned(4)); }
-  void Skip(std::uint64_t count) {
-    if (Has(count)) at_ += static_cast<std::size_t>(count);
-  }
-  std::string Bytes(std::uint64_t count) {
-    if (!Has(count)) return {};
-    std::string out(reinterpret_cast<const char*>(bytes_.data() + at_), static_cast<std::size_t>(count));
-    at_ += static_cast<std::size_t>(count);
-    return out;
-  }
-  void Fail() { ok_ = false; }
+  explicit Reader(std::span<const std::uint8_t> bytes) : ByteReader(bytes) {}
 
   // A key or class id: a length, or 0 and four bytes.
   std::string Key() {
-    const std::uint32_t length = Word();
-    return Bytes(length == 0 ? 4 : length);
+    const std::uint32_t length = U32();
+    return Text(length == 0 ? 4 : length);
   }
-  // A count of UTF-16 units and the units, as UTF-8 without the trailing nul.
+  // A count of UTF-16 units and the units, as UTF-8.
   std::string Unicode() {
-    const std::uint64_t count = Word();
-    if (!Has(count * 2)) return {};
-    std::string out;
-    for (std::uint64_t i = 0; i < count; ++i) {
-      std::uint32_t c = static_cast<std::uint32_t>(Unsigned(2));
-      if (c >= 0xd800 && c < 0xdc00 && i + 1 < count) {
-        const std::uint32_t low = static_cast<std::uint32_t>(Unsigned(2));
-        ++i;
-        c = low >= 0xdc00 && low < 0xe000 ? 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00) : 0xfffd;
-      }
-      if (c != 0) AppendUtf8(out, c);
+    const std::uint64_t count = U32();
+    if (!Has(count * 2)) {
+      Fail();
+      return {};
     }
-    return out;
+    return Utf8FromUtf16BigEndian(Bytes(count * 2));
   }
-  double Double() {
-    const double value = std::bit_cast<double>(Unsigned(8));
-    return std::isfinite(value) ? value : 0.0;
-  }
-
- private:
-  bool Has(std::uint64_t count) {
-    if (ok_ && count <= bytes_.size() - at_) return true;
-    ok_ = false;
-    return false;
-  }
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t at_ = 0;
-  bool ok_ = true;
 };
 
 bool ReadObject(Reader& in, int depth, DescriptorValue& out);
 
 // The items of a reference ('obj '): read past, as nothing drawn needs them.
 void SkipReference(Reader& in) {
-  const std::uint64_t count = in.Word();
+  const std::uint64_t count = in.U32();
   for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
-    const std::uint32_t form = in.Word();
+    const std::uint32_t form = in.U32();
     if (form == 0x70726f70 /* prop */) {
       in.Unicode(), in.Key(), in.Key();
     } else if (form == 0x436c7373 /* Clss */) {
@@ -89,9 +44,9 @@ void SkipReference(Reader& in) {
     } else if (form == 0x456e6d72 /* Enmr */) {
       in.Unicode(), in.Key(), in.Key(), in.Key();
     } else if (form == 0x72656c65 /* rele */) {
-      in.Unicode(), in.Key(), in.Word();
+      in.Unicode(), in.Key(), in.U32();
     } else if (form == 0x49646e74 /* Idnt */ || form == 0x696e6478 /* indx */) {
-      in.Word();
+      in.U32();
     } else if (form == 0x6e616d65 /* name */) {
       in.Unicode(), in.Key(), in.Unicode();
     } else {
@@ -109,12 +64,12 @@ bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) 
       return ReadObject(in, depth + 1, out);
     case 0x566c4c73: {  // VlLs
       out.type = DescriptorValue::Type::List;
-      const std::uint64_t count = in.Word();
+      const std::uint64_t count = in.U32();
       // Every value takes at least its four-byte type.
       if (count > in.Left() / 4) return false;
       out.list.resize(static_cast<std::size_t>(count));
       for (DescriptorValue& value : out.list) {
-        if (!ReadValue(in, in.Word(), depth + 1, value)) return false;
+        if (!ReadValue(in, in.U32(), depth + 1, value)) return false;
       }
       return in.Ok();
     }
@@ -124,13 +79,13 @@ bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) 
       return in.Ok();
     case 0x556e7446:  // UntF
       out.type = DescriptorValue::Type::Number;
-      out.unit = in.Word();
+      out.unit = in.U32();
       out.number = in.Double();
       return in.Ok();
     case 0x556e466c: {  // UnFl: a unit and a list of doubles; the first is kept
       out.type = DescriptorValue::Type::Number;
-      out.unit = in.Word();
-      const std::uint64_t count = in.Word();
+      out.unit = in.U32();
+      const std::uint64_t count = in.U32();
       if (count > in.Left() / 8) return false;
       for (std::uint64_t i = 0; i < count; ++i) {
         const double value = in.Double();
@@ -140,15 +95,15 @@ bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) 
     }
     case 0x6c6f6e67:  // long
       out.type = DescriptorValue::Type::Integer;
-      out.integer = static_cast<std::int32_t>(in.Word());
+      out.integer = static_cast<std::int32_t>(in.U32());
       return in.Ok();
     case 0x636f6d70:  // comp
       out.type = DescriptorValue::Type::Integer;
-      out.integer = static_cast<std::int64_t>(in.Unsigned(8));
+      out.integer = static_cast<std::int64_t>(in.Big(8));
       return in.Ok();
     case 0x626f6f6c:  // bool
       out.type = DescriptorValue::Type::Boolean;
-      out.boolean = in.Unsigned(1) != 0;
+      out.boolean = in.Big(1) != 0;
       return in.Ok();
     case 0x656e756d:  // enum: the enumeration's type, then its value
       out.type = DescriptorValue::Type::Enum;
@@ -170,7 +125,7 @@ bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) 
     case 0x616c6973:  // alis
     case 0x74647461:  // tdta
     case 0x50746820:  // Pth
-      in.Skip(in.Word());
+      in.Skip(in.U32());
       return in.Ok();
     default:
       return false;  // an unknown type has no length to skip by
@@ -182,13 +137,13 @@ bool ReadObject(Reader& in, int depth, DescriptorValue& out) {
   out.type = DescriptorValue::Type::Object;
   in.Unicode();  // the class's display name
   out.text = in.Key();
-  const std::uint64_t count = in.Word();
+  const std::uint64_t count = in.U32();
   // Every item takes at least a key (8 bytes) and a type (4).
   if (!in.Ok() || count > in.Left() / 12) return false;
   out.items.resize(static_cast<std::size_t>(count));
   for (DescriptorItem& item : out.items) {
     item.key = in.Key();
-    if (!ReadValue(in, in.Word(), depth, item.value)) return false;
+    if (!ReadValue(in, in.U32(), depth, item.value)) return false;
   }
   return in.Ok();
 }

@@ -16,12 +16,6 @@ constexpr std::uint32_t kMaxPsbSide = 300000;
 // Count-table entries read per step while adding up the run-length rows.
 constexpr std::size_t kCountChunk = 16384;
 
-std::uint64_t Big(const std::uint8_t* at, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = value << 8 | at[i];
-  return value;
-}
-
 // The colour mode's name, or null for a mode no Photoshop file has.
 const char* ModeName(int mode) {
   switch (mode) {
@@ -43,17 +37,14 @@ PsdHeaderCheck Refuse(std::string problem) { return PsdHeaderCheck{false, std::m
 PsdHeaderCheck Damaged(const std::string& what) { return Refuse("damaged Photoshop file: " + what); }
 PsdHeaderCheck Unsupported(const std::string& what) { return Refuse("unsupported Photoshop file: " + what); }
 
-// Reads a section length field at `at` and moves `at` past the section.
-bool SkipSection(std::uint64_t fileSize, const ByteSource& read, int lengthBytes, std::uint64_t& at,
-                 std::uint64_t* length = nullptr) {
-  std::uint8_t field[8];
-  if (at + lengthBytes > fileSize || !read(at, field, static_cast<std::size_t>(lengthBytes))) return false;
-  const std::uint64_t size = Big(field, lengthBytes);
-  at += lengthBytes;
-  if (size > fileSize - at) return false;
-  if (length != nullptr) *length = size;
-  at += size;
-  return true;
+// A section of the file: its length field, `lengthBytes` wide, then its
+// bytes. Reads the field and moves past the section; false when the section
+// runs past the end of the file.
+bool TakeSection(ByteReader& file, int lengthBytes, std::uint64_t& offset, std::uint64_t& length) {
+  length = file.Big(lengthBytes);
+  offset = file.At();
+  file.Skip(length);
+  return file.Ok();
 }
 
 // The run-length count table: every row needs at least the packets that can
@@ -77,8 +68,9 @@ std::string RunLengthRowsProblem(std::uint64_t fileSize, const ByteSource& read,
     if (!read(tableAt + done * entryBytes, chunk.data(), count * entryBytes)) {
       return "the run-length row table cannot be read";
     }
+    ByteReader table(std::span<const std::uint8_t>(chunk.data(), count * entryBytes));
     for (std::size_t i = 0; i < count; ++i) {
-      const std::uint64_t row = Big(&chunk[i * entryBytes], entryBytes);
+      const std::uint64_t row = table.Big(entryBytes);
       if (row < smallestRow) {
         return "run-length row " + Number(done + i + 1) + " has " + Number(row) + " bytes, too few for a row of " +
                Number(header.width) + " pixels";
@@ -94,32 +86,35 @@ std::string RunLengthRowsProblem(std::uint64_t fileSize, const ByteSource& read,
 }  // namespace
 
 PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read) {
-  std::uint8_t bytes[kFileHeaderSize];
-  const std::size_t present = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFileHeaderSize));
-  if (present > 0 && !read(0, bytes, present)) return Refuse("cannot read the file");
-  if (present < 4 || std::memcmp(bytes, "8BPS", 4) != 0) return Refuse("not a Photoshop file");
-  if (present < kFileHeaderSize) return Damaged("the file ends inside its header, after " + Number(present) + " bytes");
+  ByteReader file(read, fileSize);
+  std::uint8_t signature[4] = {};
+  const auto present = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4));
+  if (present > 0 && !file.Copy(signature, present)) return Refuse("cannot read the file");
+  if (fileSize < 4 || std::memcmp(signature, "8BPS", 4) != 0) return Refuse("not a Photoshop file");
+  if (fileSize < kFileHeaderSize) return Damaged("the file ends inside its header, after " + Number(fileSize) + " bytes");
 
   PsdHeader header;
-  header.version = static_cast<int>(Big(bytes + 4, 2));
+  header.version = file.U16();
+  file.Skip(6);  // reserved
+  header.channels = file.U16();
+  header.height = file.U32();
+  header.width = file.U32();
+  header.depth = file.U16();
+  header.colourMode = file.U16();
+  if (!file.Ok()) return Refuse("cannot read the file");
   if (header.version != 1 && header.version != 2) return Damaged("the header gives version " + Number(header.version));
-  header.channels = static_cast<int>(Big(bytes + 12, 2));
   if (header.channels < 1 || header.channels > kMaxChannels) {
     return Damaged("the header gives " + Number(header.channels) + " channels" +
                    (header.channels > kMaxChannels ? " (at most " + Number(kMaxChannels) + ")" : ""));
   }
-  header.height = static_cast<std::uint32_t>(Big(bytes + 14, 4));
-  header.width = static_cast<std::uint32_t>(Big(bytes + 18, 4));
   const std::uint32_t maxSide = header.version == 1 ? kMaxPsdSide : kMaxPsbSide;
   if (header.width < 1 || header.width > maxSide || header.height < 1 || header.height > maxSide) {
     return Damaged("the header gives a size of " + Number(header.width) + " x " + Number(header.height) +
                    " pixels (at most " + Number(maxSide) + " a side)");
   }
-  header.depth = static_cast<int>(Big(bytes + 22, 2));
   if (header.depth != 1 && header.depth != 8 && header.depth != 16 && header.depth != 32) {
     return Damaged("the header gives depth " + Number(header.depth));
   }
-  header.colourMode = static_cast<int>(Big(bytes + 24, 2));
   const char* mode = ModeName(header.colourMode);
   if (mode == nullptr) return Damaged("the header gives colour mode " + Number(header.colourMode));
   // One bit per pixel belongs to bitmap mode alone; indexed colour is 8-bit.
@@ -128,25 +123,23 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read) {
     return Damaged("the header gives depth " + Number(header.depth) + " in " + mode + " mode");
   }
 
-  std::uint64_t at = kFileHeaderSize;
   std::uint64_t colourLength = 0;
-  header.colourDataOffset = at + 4;
-  if (!SkipSection(fileSize, read, 4, at, &colourLength)) {
+  if (!TakeSection(file, 4, header.colourDataOffset, colourLength)) {
     return Damaged("the colour mode data runs past the end of the file");
   }
   header.colourDataLength = static_cast<std::uint32_t>(colourLength);
-  if (!SkipSection(fileSize, read, 4, at)) return Damaged("the image resources run past the end of the file");
-  std::uint64_t layerLength = 0;
-  if (!SkipSection(fileSize, read, header.version == 1 ? 4 : 8, at, &layerLength)) {
+  if (!TakeSection(file, 4, header.resourcesOffset, header.resourcesLength)) {
+    return Damaged("the image resources run past the end of the file");
+  }
+  if (!TakeSection(file, header.version == 1 ? 4 : 8, header.layerSectionOffset, header.layerSectionLength)) {
     return Damaged("the layer and mask information runs past the end of the file");
   }
-  header.hasLayerSection = layerLength > 0;
+  header.hasLayerSection = header.layerSectionLength > 0;
 
-  header.imageDataOffset = at;
-  std::uint8_t compression[2];
-  if (at + 2 > fileSize || !read(at, compression, 2)) return Damaged("the file ends before the image data");
-  header.compression = static_cast<int>(Big(compression, 2));
-  at += 2;
+  header.imageDataOffset = file.At();
+  header.compression = file.U16();
+  if (!file.Ok()) return Damaged("the file ends before the image data");
+  const std::uint64_t at = file.At();
 
   header.rowBytes = header.depth == 1 ? (std::uint64_t{header.width} + 7) / 8
                                       : std::uint64_t{header.width} * (header.depth / 8);
@@ -171,12 +164,6 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read) {
   return PsdHeaderCheck{true, {}, header};
 }
 
-PsdHeaderCheck CheckPsdHeader(std::span<const std::uint8_t> bytes) {
-  return CheckPsdHeader(bytes.size(), [bytes](std::uint64_t offset, void* out, std::size_t size) {
-    if (offset > bytes.size() || size > bytes.size() - offset) return false;
-    if (size > 0) std::memcpy(out, bytes.data() + offset, size);
-    return true;
-  });
-}
+PsdHeaderCheck CheckPsdHeader(std::span<const std::uint8_t> bytes) { return CheckPsdHeader(bytes.size(), SourceOf(bytes)); }
 
 }  // namespace kestrel

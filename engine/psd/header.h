@@ -38,6 +38,10 @@ struct PsdHeader {
   int colourMode = 0;
   std::uint64_t colourDataOffset = 0;  // where the colour mode data begins
   std::uint32_t colourDataLength = 0;
+  std::uint64_t resourcesOffset = 0;     // the image resources, after their length
+  std::uint64_t resourcesLength = 0;
+  std::uint64_t layerSectionOffset = 0;  // the layer and mask information, after its length
+  std::uint64_t layerSectionLength = 0;
   bool hasLayerSection = false;        // the layer and mask information is not empty
   std::uint64_t imageDataOffset = 0;   // the compression word of the merged image
   int compression = 0;

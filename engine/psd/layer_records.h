@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/psd/header.h"
+#include "engine/psd/layer_section.h"
 
 namespace kestrel {
 
@@ -118,13 +119,11 @@ struct PsdLayers {
 };
 
 // Reads the layer records of the file whose header is `header`, `file` being
-// all of its bytes. 16- and 32-bit files may keep their layers in the
-// section's Lr16/Lr32 blocks; those are read the same way.
-PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header);
+// all of its bytes, from the layer info that `section` found: the section's
+// own, or when that holds no layers, the info of its Lr16, Lr32 or Layr block.
+PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayerSection& section);
 
-// The number of layer records the file declares, read through `read` without
-// reading the records: what compositing them may cost is known before the
-// decoder starts. 0 when the count is missing or cannot fit its section.
-std::uint32_t CountPsdLayers(std::uint64_t fileSize, const ByteSource& read, const PsdHeader& header);
+// The same, walking the layer section first.
+PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header);
 
 }  // namespace kestrel

@@ -48,8 +48,4 @@ struct PsdResources {
 // Damage never throws: blocks read before it are kept and readable turns false.
 PsdResources ReadPsdResources(std::span<const std::uint8_t> section);
 
-// Finds the section in a whole file's bytes and parses it; nothing when the
-// file's header cannot be read.
-std::optional<PsdResources> ReadPsdResourcesOfFile(std::span<const std::uint8_t> file);
-
 }  // namespace kestrel
