@@ -36,18 +36,18 @@ bool ReadObject(Reader& in, int depth, DescriptorValue& out);
 void SkipReference(Reader& in) {
   const std::uint64_t count = in.U32();
   for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
-    const std::uint32_t form = in.U32();
-    if (form == 0x70726f70 /* prop */) {
+    const FourCC form = in.Code();
+    if (form == FourCC("prop")) {
       in.Unicode(), in.Key(), in.Key();
-    } else if (form == 0x436c7373 /* Clss */) {
+    } else if (form == FourCC("Clss")) {
       in.Unicode(), in.Key();
-    } else if (form == 0x456e6d72 /* Enmr */) {
+    } else if (form == FourCC("Enmr")) {
       in.Unicode(), in.Key(), in.Key(), in.Key();
-    } else if (form == 0x72656c65 /* rele */) {
+    } else if (form == FourCC("rele")) {
       in.Unicode(), in.Key(), in.U32();
-    } else if (form == 0x49646e74 /* Idnt */ || form == 0x696e6478 /* indx */) {
+    } else if (form == FourCC("Idnt") || form == FourCC("indx")) {
       in.U32();
-    } else if (form == 0x6e616d65 /* name */) {
+    } else if (form == FourCC("name")) {
       in.Unicode(), in.Key(), in.Unicode();
     } else {
       in.Fail();
@@ -56,35 +56,35 @@ void SkipReference(Reader& in) {
 }
 
 // One value of type `type`.
-bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) {
+bool ReadValue(Reader& in, FourCC type, int depth, DescriptorValue& out) {
   if (depth > kMaxDepth) return false;
-  switch (type) {
-    case 0x4f626a63:  // Objc
-    case 0x476c624f:  // GlbO
+  switch (type.value) {
+    case FourCC("Objc").value:
+    case FourCC("GlbO").value:
       return ReadObject(in, depth + 1, out);
-    case 0x566c4c73: {  // VlLs
+    case FourCC("VlLs").value: {
       out.type = DescriptorValue::Type::List;
       const std::uint64_t count = in.U32();
       // Every value takes at least its four-byte type.
       if (count > in.Left() / 4) return false;
       out.list.resize(static_cast<std::size_t>(count));
       for (DescriptorValue& value : out.list) {
-        if (!ReadValue(in, in.U32(), depth + 1, value)) return false;
+        if (!ReadValue(in, in.Code(), depth + 1, value)) return false;
       }
       return in.Ok();
     }
-    case 0x646f7562:  // doub
+    case FourCC("doub").value:
       out.type = DescriptorValue::Type::Number;
       out.number = in.Double();
       return in.Ok();
-    case 0x556e7446:  // UntF
+    case FourCC("UntF").value:
       out.type = DescriptorValue::Type::Number;
-      out.unit = in.U32();
+      out.unit = in.Code();
       out.number = in.Double();
       return in.Ok();
-    case 0x556e466c: {  // UnFl: a unit and a list of doubles; the first is kept
+    case FourCC("UnFl").value: {  // a unit and a list of doubles; the first is kept
       out.type = DescriptorValue::Type::Number;
-      out.unit = in.U32();
+      out.unit = in.Code();
       const std::uint64_t count = in.U32();
       if (count > in.Left() / 8) return false;
       for (std::uint64_t i = 0; i < count; ++i) {
@@ -93,38 +93,38 @@ bool ReadValue(Reader& in, std::uint32_t type, int depth, DescriptorValue& out) 
       }
       return in.Ok();
     }
-    case 0x6c6f6e67:  // long
+    case FourCC("long").value:
       out.type = DescriptorValue::Type::Integer;
       out.integer = static_cast<std::int32_t>(in.U32());
       return in.Ok();
-    case 0x636f6d70:  // comp
+    case FourCC("comp").value:
       out.type = DescriptorValue::Type::Integer;
       out.integer = static_cast<std::int64_t>(in.Big(8));
       return in.Ok();
-    case 0x626f6f6c:  // bool
+    case FourCC("bool").value:
       out.type = DescriptorValue::Type::Boolean;
       out.boolean = in.Big(1) != 0;
       return in.Ok();
-    case 0x656e756d:  // enum: the enumeration's type, then its value
+    case FourCC("enum").value:  // the enumeration's type, then its value
       out.type = DescriptorValue::Type::Enum;
       in.Key();
       out.text = in.Key();
       return in.Ok();
-    case 0x54455854:  // TEXT
+    case FourCC("TEXT").value:
       out.type = DescriptorValue::Type::Text;
       out.text = in.Unicode();
       return in.Ok();
-    case 0x74797065:  // type
-    case 0x476c6243:  // GlbC
+    case FourCC("type").value:
+    case FourCC("GlbC").value:
       in.Unicode();
       out.text = in.Key();
       return in.Ok();
-    case 0x6f626a20:  // obj
+    case FourCC("obj ").value:
       SkipReference(in);
       return in.Ok();
-    case 0x616c6973:  // alis
-    case 0x74647461:  // tdta
-    case 0x50746820:  // Pth
+    case FourCC("alis").value:
+    case FourCC("tdta").value:
+    case FourCC("Pth ").value:
       in.Skip(in.U32());
       return in.Ok();
     default:
@@ -143,7 +143,7 @@ bool ReadObject(Reader& in, int depth, DescriptorValue& out) {
   out.items.resize(static_cast<std::size_t>(count));
   for (DescriptorItem& item : out.items) {
     item.key = in.Key();
-    if (!ReadValue(in, in.U32(), depth, item.value)) return false;
+    if (!ReadValue(in, in.Code(), depth, item.value)) return false;
   }
   return in.Ok();
 }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_reader.h"
+
 namespace kestrel {
 
 struct DescriptorItem;
@@ -20,7 +22,7 @@ struct DescriptorValue {
   enum class Type { Object, List, Number, Integer, Boolean, Enum, Text, Other };
   Type type = Type::Other;
   double number = 0;         // Number: doubles and unit floats
-  std::uint32_t unit = 0;    // the unit of a unit float ('#Ang', '#Prc', '#Pxl'...), 0 for a plain double
+  FourCC unit;               // the unit of a unit float ("#Ang", "#Prc", "#Pxl"...), none for a plain double
   std::int64_t integer = 0;  // Integer
   bool boolean = false;      // Boolean
   std::string text;          // Enum: the value's key; Text: UTF-8; Object: the class key
