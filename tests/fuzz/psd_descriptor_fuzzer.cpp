@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int channels = colours.Channels();
     kestrel::PsdLayer layer;
     layer.isFill = true;
-    for (const std::uint32_t key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl")}) {
+    for (const kestrel::FourCC key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl")}) {
       layer.fill = kestrel::PsdBlockRef{key, 0, size};
       kestrel::DrawFillLayer(bytes, layer, header, colours);
     }
