@@ -18,7 +18,12 @@ Outcome ConvertCurrentFile(AppState& state) {
   RunState& run = state.run;
   const Settings& settings = state.settings;
 
+  // What the steps tell of a file that goes on is said as they tell it.
+  const auto say = [&state](const ImageResult& result) {
+    for (const FileNote& note : result.notes) ReportFileProblem(state, note.path, note.what);
+  };
   ImageResult loaded = LoadInputImage(run.currentInputPath, LoadFlagsForInput(settings, "psd"));
+  say(loaded);
   ImagePtr image = std::move(loaded.image);
   const unsigned loadedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
   const unsigned loadedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
@@ -33,6 +38,7 @@ Outcome ConvertCurrentFile(AppState& state) {
     if (!image && failure.empty()) failure = why;
   };
   const auto drawn = [&](ImageResult result) {
+    say(result);
     image = std::move(result.image);
     lost(result.failure);
   };

@@ -217,6 +217,8 @@ bool CheckDecoration(Check& c) {
     ShowWatermark(c, kTextWatermark);
     c.result.font = OpenWatermarkFont(settings);
     if (!c.result.font) {
+      // Said here, as the refusal itself cannot tell a missing module from a missing font.
+      if (const std::string why = DrawingUnavailableReason(); !why.empty()) ReportProblem(c.state, why);
       return c.Refuse("Error: Invalid watermark font", "Invalid watermark font", settings.Text(SettingId::WmFont));
     }
   } else if (watermark == 2) {

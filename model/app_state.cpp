@@ -5,7 +5,11 @@
 namespace kestrel {
 
 void ReportFileProblem(const AppState& state, const std::string& path, const std::string& why) {
-  const std::string line = "kestrel: " + path + ": " + why;
+  ReportProblem(state, path + ": " + why);
+}
+
+void ReportProblem(const AppState& state, const std::string& what) {
+  const std::string line = "kestrel: " + what;
   if (state.printError) {
     state.printError(line);
   } else {

@@ -34,7 +34,9 @@ struct AppState {
   std::function<void(std::string_view)> printError;
 };
 
-// Says on printError (standard error when unset) why `path` failed: "kestrel: PATH: WHY".
+// Says a line on printError (standard error when unset): "kestrel: WHAT".
+void ReportProblem(const AppState& state, const std::string& what);
+// The same of a file: "kestrel: PATH: WHY".
 void ReportFileProblem(const AppState& state, const std::string& path, const std::string& why);
 
 }  // namespace kestrel

@@ -29,12 +29,6 @@ bool IsValidUtf8(std::span<const unsigned char> bytes) {
   return g_utf8_validate_len(reinterpret_cast<const gchar*>(bytes.data()), bytes.size(), nullptr);
 }
 
-std::string MakeValidUtf8(std::span<const unsigned char> bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
-  const GlibText valid(
-      g_utf8_make_valid(reinterpret_cast<const gchar*>(bytes.data()), static_cast<gssize>(bytes.size())));
-  return std::string(valid.get());
-}
 
 // Calls `line` for each line of text; CR, LF and CR LF all end a line.
 template <typename LineFn>
@@ -57,7 +51,8 @@ void ForEachLine(std::string_view text, LineFn line) {
 std::string DecodeIniBytes(std::span<const unsigned char> bytes) {
   if (bytes.size() >= sizeof kByteOrderMark && std::equal(std::begin(kByteOrderMark), std::end(kByteOrderMark),
                                                           bytes.begin())) {
-    return MakeValidUtf8(bytes.subspan(sizeof kByteOrderMark));
+    const auto text = bytes.subspan(sizeof kByteOrderMark);
+    return MakeValidUtf8(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
   }
   if (IsValidUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
   return Latin1ToUtf8(bytes);

@@ -81,6 +81,12 @@ void AppendUtf8(std::string& text, char32_t codePoint) {
   text.append(encoded, static_cast<std::size_t>(length));
 }
 
+std::string MakeValidUtf8(std::string_view bytes) {
+  if (g_utf8_validate_len(bytes.data(), bytes.size(), nullptr)) return std::string(bytes);
+  const GlibText valid(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())));
+  return std::string(valid.get());
+}
+
 std::string Utf8FromUtf16BigEndian(std::span<const std::uint8_t> bytes) {
   std::vector<gunichar2> units;
   units.reserve(bytes.size() / 2);

@@ -25,6 +25,10 @@ std::string AsciiUpper(std::string_view text);
 // Appends one Unicode code point to UTF-8 text (glib's encoder).
 void AppendUtf8(std::string& text, char32_t codePoint);
 
+// The text as it is when it is valid UTF-8, else with each stray byte
+// replaced by U+FFFD (glib's g_utf8_make_valid).
+std::string MakeValidUtf8(std::string_view bytes);
+
 // UTF-16 text stored big-endian, as files keep it, made UTF-8 (glib's
 // decoder). The text ends at its first NUL: writers count a terminating NUL
 // in the length, and nothing after one is text. A surrogate without its

@@ -717,6 +717,26 @@ TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLaye
   EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
 }
 
+// When the layers of a placeholder file cannot be composited, the user is told
+// why, beside the placeholder that was converted instead.
+TEST(LayerComposite, APlaceholderKeptBecauseTheLayersAreDamagedSaysWhatIsWrongWithThem) {
+  test::TempDir dir;
+  const std::string input = dir.File("damaged.psd");
+  {
+    std::vector<std::uint8_t> file = MakeFile(2, {Background()}, false);
+    const PsdDocument document = ReadPsdDocument(file, CheckPsdHeader(file).header);
+    ASSERT_EQ(document.layers.layers.size(), 1u);
+    file[document.layers.layers[0].channels[0].offset + 1] = 9;  // no such compression
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<std::streamsize>(file.size()));
+  }
+  const test::RunResult result = test::RunKestrel({"-i", input, "-o", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "kestrel: " + input +
+                            ": the merged image is marked as a placeholder and the layers could not be composited "
+                            "(the pixels of layer \"\" are damaged): the placeholder was converted\n");
+}
+
 // Peak resident memory of this process, in bytes.
 std::uint64_t PeakMemory() {
   rusage usage{};

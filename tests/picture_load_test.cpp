@@ -12,6 +12,7 @@
 
 #include "engine/confine/picture_header.h"
 #include "engine/confine/picture_load.h"
+#include "engine/confine/picture_thumbnail.h"
 #include "support/decoration_bitmaps.h"
 #include "support/test_support.h"
 
@@ -210,6 +211,27 @@ TEST(PictureLoad, PathsThatAreNoRegularFile) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(LoadPictureSandboxed(dir.Path()).failure, "not a regular file");
   EXPECT_EQ(LoadPictureSandboxed(dir.File("gone.png")).failure, "cannot open: No such file or directory");
+}
+
+// The preview takes a picture only when the watermark would: a BMP short of
+// its rows, which FreeImage itself reads (filling what is missing), is refused
+// unread, as the watermark's loader refuses it.
+TEST(PicturePreview, RefusesWhatTheWatermarksHeaderCheckRefuses) {
+  TempDir dir;
+  const std::vector<std::uint8_t> shortBmp = Bmp(8, 8, 24, 0, 100);
+  std::ofstream(dir.File("short.bmp"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(shortBmp.data()), static_cast<std::streamsize>(shortBmp.size()));
+  FIBITMAP* library = FreeImage_Load(FIF_BMP, dir.File("short.bmp").c_str(), 0);
+  ASSERT_NE(library, nullptr) << "FreeImage no longer reads a short BMP; pick another refused picture";
+  FreeImage_Unload(library);
+  EXPECT_EQ(CheckPictureHeader(shortBmp).problem.rfind("damaged BMP: the file is shorter", 0), 0u);
+  EXPECT_FALSE(ReadPictureThumbnail(dir.File("short.bmp"), 48));
+  const std::vector<std::uint8_t> whole = Bmp(8, 8, 24, 0, 8 * 24);
+  std::ofstream(dir.File("whole.bmp"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size()));
+  const std::optional<Thumbnail> thumbnail = ReadPictureThumbnail(dir.File("whole.bmp"), 48);
+  ASSERT_TRUE(thumbnail);
+  EXPECT_EQ(thumbnail->width, 8);
 }
 
 }  // namespace

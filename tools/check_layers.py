@@ -6,7 +6,7 @@ The folders form layers that only look down:
 A file may include from its own folder and from any lower layer. Folders on
 the same layer (job and update; app, window and draw) do not include each
 other. engine/ is itself in rooms that are ranked the same way:
-  bitmap, psd -> colour, confine -> composite -> decode, steps
+  bitmap -> psd, confine -> colour -> composite -> decode, steps
 and every file of engine/ lives in one of them.
 Usage: tools/check_layers.py [SOURCE_DIR]
 """
@@ -23,10 +23,11 @@ LAYERS = {
     "app": 5, "window": 5, "draw": 5,
 }
 ENGINE_ROOMS = {
-    "bitmap": 0, "psd": 0,
-    "colour": 1, "confine": 1,
-    "composite": 2,
-    "decode": 3, "steps": 3,
+    "bitmap": 0,
+    "psd": 1, "confine": 1,
+    "colour": 2,
+    "composite": 3,
+    "decode": 4, "steps": 4,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/(?:([^"/]+)/)?[^"]+"', re.M)
 SOURCE = (".h", ".cpp", ".inc")

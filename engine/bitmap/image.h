@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -27,10 +28,19 @@ inline ImagePtr AdoptOverExternalPixels(FIBITMAP* bitmap, std::shared_ptr<void> 
   return ImagePtr(bitmap, BitmapUnloader{std::move(pixels)});
 }
 
+// What the user is told of a file that did not stop its conversion (a
+// picture rebuilt from its layers, a watermark picture left out), said as
+// "kestrel: PATH: WHAT" by the job through the run's sink.
+struct FileNote {
+  std::string path;
+  std::string what;
+};
+
 // An image, or why there is none in plain words (a failure always has its reason).
 struct ImageResult {
   ImagePtr image;
   std::string failure;  // empty when there is an image
+  std::vector<FileNote> notes;
 };
 
 }  // namespace kestrel

@@ -52,9 +52,9 @@ bool NearIdentity(cmsHTRANSFORM transform, int channels) {
 
 }  // namespace
 
-DisplayColour::DisplayColour(const PsdDocument& contents)
-    : mode_(contents.header.colourMode), grey_(contents.header.colourMode == kPsdModeGreyscale) {
-  const auto& icc = contents.resources.iccProfile;
+DisplayColour::DisplayColour(const PsdDocument& document)
+    : mode_(document.header.colourMode), grey_(document.header.colourMode == kPsdModeGreyscale) {
+  const auto& icc = document.resources.iccProfile;
   Profile source;
   cmsUInt32Number inputFormat = 0;
   switch (mode_) {
@@ -70,7 +70,7 @@ DisplayColour::DisplayColour(const PsdDocument& contents)
   }
   // Float samples are linear light already shown through the sRGB curve, which
   // stands for their (linear) profile: applying it again would brighten twice.
-  const bool linearLight = contents.header.depth == 32;
+  const bool linearLight = document.header.depth == 32;
   if (!source && !icc.empty() && !linearLight) source.reset(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
   if (!source) return;
   Profile target(grey_ ? SrgbGreyProfile() : Profile(cmsCreate_sRGBProfile()));

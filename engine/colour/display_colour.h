@@ -15,8 +15,8 @@ namespace kestrel {
 
 class DisplayColour {
  public:
-  // For the contents' colour mode (grey, RGB, CMYK or Lab) and profile.
-  explicit DisplayColour(const PsdDocument& contents);
+  // For the document's colour mode (grey, RGB, CMYK or Lab) and profile.
+  explicit DisplayColour(const PsdDocument& document);
   ~DisplayColour();
   DisplayColour(const DisplayColour&) = delete;
   DisplayColour& operator=(const DisplayColour&) = delete;

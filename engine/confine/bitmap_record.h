@@ -14,7 +14,6 @@
 #include <span>
 
 #include "engine/bitmap/image.h"
-#include "engine/psd/header.h"
 
 namespace kestrel {
 

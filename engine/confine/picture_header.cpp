@@ -8,31 +8,28 @@ namespace {
 
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-// The file as the checks see it: bounded reads of little- and big-endian fields.
-class Bytes {
- public:
-  Bytes(std::uint64_t size, const ByteSource& read, std::uint64_t base = 0) : size_(size), read_(read), base_(base) {}
-  std::uint64_t Size() const { return size_; }
-  bool Get(std::uint64_t offset, void* out, std::size_t size) const {
-    return offset <= size_ && size <= size_ - offset && read_(base_ + offset, out, size);
-  }
-  bool Le(std::uint64_t offset, std::size_t width, std::uint32_t& value) const { return Field(offset, width, false, value); }
-  bool Be(std::uint64_t offset, std::size_t width, std::uint32_t& value) const { return Field(offset, width, true, value); }
-  // The same reader over `size` bytes from `offset`.
-  Bytes Part(std::uint64_t offset, std::uint64_t size) const { return Bytes(size, read_, base_ + offset); }
+// The checks read fields at offsets from the start of a part of the file
+// (the whole file, an icon's first image, an Exif block) through the one byte
+// reader: `part` stands at the part's start and ends where it ends.
+std::uint64_t Size(const ByteReader& part) { return part.Left(); }
 
- private:
-  bool Field(std::uint64_t offset, std::size_t width, bool bigEndian, std::uint32_t& value) const {
-    std::uint8_t b[4] = {};
-    if (!Get(offset, b, width)) return false;
-    value = 0;
-    for (std::size_t i = 0; i < width; ++i) value |= std::uint32_t{b[bigEndian ? i : width - 1 - i]} << (8 * (width - 1 - i));
-    return true;
-  }
-  std::uint64_t size_;
-  const ByteSource& read_;
-  std::uint64_t base_;
-};
+bool Get(const ByteReader& part, std::uint64_t at, void* out, std::size_t size) {
+  if (at > part.Left()) return false;
+  ByteReader field = part.Range(part.At() + at, size);
+  return field.Copy(out, size);
+}
+
+bool Field(const ByteReader& part, std::uint64_t at, int width, bool bigEndian, std::uint32_t& value) {
+  if (at > part.Left()) return false;
+  ByteReader field = part.Range(part.At() + at, static_cast<std::uint64_t>(width));
+  value = static_cast<std::uint32_t>(bigEndian ? field.Big(width) : field.Little(width));
+  return field.Ok();
+}
+bool Le(const ByteReader& part, std::uint64_t at, int width, std::uint32_t& value) { return Field(part, at, width, false, value); }
+bool Be(const ByteReader& part, std::uint64_t at, int width, std::uint32_t& value) { return Field(part, at, width, true, value); }
+
+// The `size` bytes `offset` bytes into `part`, as a part of their own.
+ByteReader Part(const ByteReader& part, std::uint64_t offset, std::uint64_t size) { return part.Range(part.At() + offset, size); }
 
 PictureHeaderCheck Refuse(std::string problem) {
   PictureHeaderCheck check;
@@ -61,15 +58,15 @@ bool StandardBitCount(std::uint32_t bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-// Bytes of one stored row of `bits`-per-pixel pixels, padded to 4 bytes.
+// ByteReader of one stored row of `bits`-per-pixel pixels, padded to 4 bytes.
 std::uint64_t StoredRowBytes(std::int64_t width, std::uint32_t bits) {
   return (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
 }
 
-PictureHeaderCheck CheckPng(const Bytes& file) {
+PictureHeaderCheck CheckPng(const ByteReader& file) {
   std::uint32_t length = 0, width = 0, height = 0;
   char type[4] = {};
-  if (!file.Be(8, 4, length) || !file.Get(12, type, 4) || !file.Be(16, 4, width) || !file.Be(20, 4, height)) {
+  if (!Be(file, 8, 4, length) || !Get(file, 12, type, 4) || !Be(file, 16, 4, width) || !Be(file, 20, 4, height)) {
     return Truncated("PNG");
   }
   if (length != 13 || std::memcmp(type, "IHDR", 4) != 0) return Refuse("damaged PNG: no image header");
@@ -77,20 +74,20 @@ PictureHeaderCheck CheckPng(const Bytes& file) {
   return Sized(FIF_PNG, "PNG", width, height);
 }
 
-PictureHeaderCheck CheckBmp(const Bytes& file) {
+PictureHeaderCheck CheckBmp(const ByteReader& file) {
   std::uint32_t infoSize = 0;
-  if (!file.Le(14, 4, infoSize)) return Truncated("BMP");
+  if (!Le(file, 14, 4, infoSize)) return Truncated("BMP");
   std::int64_t width = 0, height = 0;
   std::uint32_t bits = 0, compression = 0;
   if (infoSize == 12) {  // OS/2 1.x: unsigned 16-bit sizes, no compression
     std::uint32_t w = 0, h = 0;
-    if (!file.Le(18, 2, w) || !file.Le(20, 2, h) || !file.Le(24, 2, bits)) return Truncated("BMP");
+    if (!Le(file, 18, 2, w) || !Le(file, 20, 2, h) || !Le(file, 24, 2, bits)) return Truncated("BMP");
     width = w;
     height = h;
   } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 64 || infoSize == 108 ||
              infoSize == 124) {
     std::uint32_t w = 0, h = 0;
-    if (!file.Le(18, 4, w) || !file.Le(22, 4, h) || !file.Le(28, 2, bits) || !file.Le(30, 4, compression)) {
+    if (!Le(file, 18, 4, w) || !Le(file, 22, 4, h) || !Le(file, 28, 2, bits) || !Le(file, 30, 4, compression)) {
       return Truncated("BMP");
     }
     width = static_cast<std::int32_t>(w);
@@ -100,11 +97,11 @@ PictureHeaderCheck CheckBmp(const Bytes& file) {
   } else {
     return Refuse("unsupported BMP: header size " + std::to_string(infoSize));
   }
-  if (14 + std::uint64_t{infoSize} > file.Size()) return Truncated("BMP");
+  if (14 + std::uint64_t{infoSize} > Size(file)) return Truncated("BMP");
   // The pixels start where the file header says, after the headers and inside the file.
   std::uint32_t pixelOffset = 0;
-  if (!file.Le(10, 4, pixelOffset)) return Truncated("BMP");
-  if (pixelOffset < 14 + std::uint64_t{infoSize} || pixelOffset >= file.Size()) {
+  if (!Le(file, 10, 4, pixelOffset)) return Truncated("BMP");
+  if (pixelOffset < 14 + std::uint64_t{infoSize} || pixelOffset >= Size(file)) {
     return Refuse("damaged BMP: pixel data offset " + std::to_string(pixelOffset) + " outside the file");
   }
   if (!StandardBitCount(bits)) return Refuse("unsupported BMP: " + std::to_string(bits) + " bits per pixel");
@@ -116,7 +113,7 @@ PictureHeaderCheck CheckBmp(const Bytes& file) {
   }
   PictureHeaderCheck check = Sized(FIF_BMP, "BMP", width, height);
   // Uncompressed rows take a known room: a file too short for them is damaged.
-  if (check.ok && !runLength && StoredRowBytes(width, bits) * static_cast<std::uint64_t>(height) > file.Size() - pixelOffset) {
+  if (check.ok && !runLength && StoredRowBytes(width, bits) * static_cast<std::uint64_t>(height) > Size(file) - pixelOffset) {
     return Refuse("damaged BMP: the file is shorter than its " + std::to_string(width) + " x " + std::to_string(height) +
                   " pixels");
   }
@@ -125,25 +122,25 @@ PictureHeaderCheck CheckBmp(const Bytes& file) {
 
 // An icon file: the first image of its directory is the one read, a PNG or a
 // bitmap whose height counts the colour rows and the mask rows.
-PictureHeaderCheck CheckIco(const Bytes& file) {
+PictureHeaderCheck CheckIco(const ByteReader& file) {
   std::uint32_t count = 0, bytes = 0, offset = 0;
-  if (!file.Le(4, 2, count) || !file.Le(6 + 8, 4, bytes) || !file.Le(6 + 12, 4, offset)) return Truncated("ICO");
+  if (!Le(file, 4, 2, count) || !Le(file, 6 + 8, 4, bytes) || !Le(file, 6 + 12, 4, offset)) return Truncated("ICO");
   if (count == 0) return Refuse("damaged ICO: no images");
-  if (6 + 16ull * count > file.Size()) return Refuse("damaged ICO: the file ends in its directory");
-  if (std::uint64_t{offset} + bytes > file.Size() || bytes < 40) {
+  if (6 + 16ull * count > Size(file)) return Refuse("damaged ICO: the file ends in its directory");
+  if (std::uint64_t{offset} + bytes > Size(file) || bytes < 40) {
     return Refuse("damaged ICO: the first image lies outside the file");
   }
-  const Bytes image = file.Part(offset, bytes);
+  const ByteReader image = Part(file, offset, bytes);
   std::uint8_t signature[8] = {};
-  if (!image.Get(0, signature, sizeof signature)) return Truncated("ICO");
+  if (!Get(image, 0, signature, sizeof signature)) return Truncated("ICO");
   if (std::memcmp(signature, kPngSignature, sizeof signature) == 0) {
     PictureHeaderCheck check = CheckPng(image);
     if (check.ok) check.header.format = FIF_ICO;
     return check;
   }
   std::uint32_t infoSize = 0, w = 0, h = 0, bits = 0, compression = 0;
-  if (!image.Le(0, 4, infoSize) || !image.Le(4, 4, w) || !image.Le(8, 4, h) || !image.Le(14, 2, bits) ||
-      !image.Le(16, 4, compression)) {
+  if (!Le(image, 0, 4, infoSize) || !Le(image, 4, 4, w) || !Le(image, 8, 4, h) || !Le(image, 14, 2, bits) ||
+      !Le(image, 16, 4, compression)) {
     return Truncated("ICO");
   }
   if (infoSize != 40) return Refuse("unsupported ICO: header size " + std::to_string(infoSize));
@@ -168,26 +165,26 @@ bool IsFrameMarker(std::uint8_t marker) {
 
 // An Exif block (the body of an APP1 segment after "Exif\0\0") whose first
 // directory lies inside it; the library's Exif reader trusts the counts.
-bool ExifDirectoryInside(const Bytes& tiff) {
+bool ExifDirectoryInside(const ByteReader& tiff) {
   char order[2] = {};
-  if (!tiff.Get(0, order, 2) || order[0] != order[1] || (order[0] != 'I' && order[0] != 'M')) return false;
+  if (!Get(tiff, 0, order, 2) || order[0] != order[1] || (order[0] != 'I' && order[0] != 'M')) return false;
   const bool big = order[0] == 'M';
   std::uint32_t magic = 0, offset = 0, count = 0;
-  const auto field = [&](std::uint64_t at, std::size_t width, std::uint32_t& value) {
-    return big ? tiff.Be(at, width, value) : tiff.Le(at, width, value);
+  const auto field = [&](std::uint64_t at, int width, std::uint32_t& value) {
+    return Field(tiff, at, width, big, value);
   };
   if (!field(2, 2, magic) || magic != 42 || !field(4, 4, offset) || offset < 8) return false;
   if (!field(offset, 2, count)) return false;
-  return std::uint64_t{offset} + 2 + 12ull * count <= tiff.Size();
+  return std::uint64_t{offset} + 2 + 12ull * count <= Size(tiff);
 }
 
 // Walks the markers up to the frame header, which declares the size, and
 // checks the Exif blocks on the way.
-PictureHeaderCheck CheckJpeg(const Bytes& file) {
+PictureHeaderCheck CheckJpeg(const ByteReader& file) {
   std::uint64_t at = 2;
   for (;;) {
     std::uint8_t mark[2] = {};
-    if (!file.Get(at, mark, 2)) return Refuse("damaged JPEG: no frame header");
+    if (!Get(file, at, mark, 2)) return Refuse("damaged JPEG: no frame header");
     if (mark[0] != 0xFF) return Refuse("damaged JPEG: no marker at byte " + std::to_string(at));
     if (mark[1] == 0xFF) {  // fill byte
       ++at;
@@ -199,15 +196,15 @@ PictureHeaderCheck CheckJpeg(const Bytes& file) {
     }
     if (mark[1] == 0xD8 || mark[1] == 0xD9 || mark[1] == 0xDA) return Refuse("damaged JPEG: no frame header");
     std::uint32_t length = 0;
-    if (!file.Be(at + 2, 2, length) || length < 2) return Refuse("damaged JPEG: bad segment length");
+    if (!Be(file, at + 2, 2, length) || length < 2) return Refuse("damaged JPEG: bad segment length");
     char exif[6] = {};
-    if (mark[1] == 0xE1 && length >= 8 && file.Get(at + 4, exif, 6) && std::memcmp(exif, "Exif\0\0", 6) == 0 &&
-        !ExifDirectoryInside(file.Part(at + 10, std::min<std::uint64_t>(length - 8, file.Size() - std::min(file.Size(), at + 10))))) {
+    if (mark[1] == 0xE1 && length >= 8 && Get(file, at + 4, exif, 6) && std::memcmp(exif, "Exif\0\0", 6) == 0 &&
+        !ExifDirectoryInside(Part(file, at + 10, std::min<std::uint64_t>(length - 8, Size(file) - std::min(Size(file), at + 10))))) {
       return Refuse("damaged JPEG: an Exif directory runs past its block");
     }
     if (IsFrameMarker(mark[1])) {
       std::uint32_t height = 0, width = 0;
-      if (length < 8 || !file.Be(at + 5, 2, height) || !file.Be(at + 7, 2, width)) return Truncated("JPEG");
+      if (length < 8 || !Be(file, at + 5, 2, height) || !Be(file, at + 7, 2, width)) return Truncated("JPEG");
       if (height == 0) return Refuse("unsupported JPEG: the height is given after the image data");
       return Sized(FIF_JPEG, "JPEG", width, height);
     }
@@ -218,9 +215,9 @@ PictureHeaderCheck CheckJpeg(const Bytes& file) {
 }  // namespace
 
 PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const ByteSource& read) {
-  const Bytes file(fileSize, read);
+  const ByteReader file(read, fileSize);
   std::uint8_t magic[8] = {};
-  if (!file.Get(0, magic, std::min<std::uint64_t>(sizeof magic, fileSize))) return Truncated("picture");
+  if (!Get(file, 0, magic, std::min<std::uint64_t>(sizeof magic, fileSize))) return Truncated("picture");
   if (magic[0] == 'B' && magic[1] == 'M') return CheckBmp(file);
   if (magic[0] == 0 && magic[1] == 0 && magic[2] == 1 && magic[3] == 0) return CheckIco(file);
   if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return CheckJpeg(file);
@@ -229,11 +226,7 @@ PictureHeaderCheck CheckPictureHeader(std::uint64_t fileSize, const ByteSource& 
 }
 
 PictureHeaderCheck CheckPictureHeader(std::span<const std::uint8_t> bytes) {
-  return CheckPictureHeader(bytes.size(), [bytes](std::uint64_t offset, void* out, std::size_t size) {
-    if (offset > bytes.size() || size > bytes.size() - offset) return false;
-    if (size > 0) std::memcpy(out, bytes.data() + offset, size);
-    return true;
-  });
+  return CheckPictureHeader(bytes.size(), SourceOf(bytes));
 }
 
 }  // namespace kestrel

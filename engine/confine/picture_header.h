@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "engine/psd/header.h"
+#include "platform/byte_reader.h"
 
 namespace kestrel {
 

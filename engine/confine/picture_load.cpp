@@ -1,40 +1,19 @@
 #include "engine/confine/picture_load.h"
 
-#include <algorithm>
 #include <cstdint>
 
+#include "engine/confine/confined_decode.h"
 #include "engine/confine/picture_header.h"
-#include "engine/confine/bitmap_record.h"
 #include "engine/confine/untrusted_file.h"
-#include "platform/sandbox.h"
-#include "platform/sanitizer.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint64_t kMiB = 1ull << 20;
-// Child memory beyond the picture: FreeImage's buffers and tables.
-constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
 // The decoded picture, its 32-bit conversion and the decoder's own row
 // buffers: 16 bytes a pixel is ample for every layout the four readers make.
 constexpr std::uint64_t kBytesPerPixelBound = 16;
-constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
-constexpr int kBaseCpuSeconds = 2;
-constexpr int kWallSlackMilliseconds = 1000;
-
-SandboxLimits LimitsFor(const PictureHeader& header, std::uint64_t fileSize) {
-  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  SandboxLimits limits;
-  std::uint64_t space = kBaseAddressSpace + kBytesPerPixelBound * pixels + fileSize;
-  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
-  if (kSanitizedBuild) space += 1024 * kMiB;
-  const std::uint64_t machine = PhysicalMemoryBytes();
-  if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
-  limits.extraAddressSpace = space;
-  limits.cpuSeconds = kBaseCpuSeconds + static_cast<int>(4 * pixels / kDecodedBytesPerCpuSecond);
-  limits.wallMilliseconds = limits.cpuSeconds * 1000 + kWallSlackMilliseconds;
-  return limits;
-}
+// A picture decodes in a blink: a second beyond its CPU limit is a hang.
+constexpr std::uint64_t kWallSlackMilliseconds = 1000;
 
 ImageResult Failure(std::string why) {
   ImageResult load;
@@ -54,6 +33,12 @@ bool HasAnyAlpha(FIBITMAP* picture) {
 }
 
 }  // namespace
+
+SandboxLimits PictureDecodeLimits(const PictureHeader& header, std::uint64_t fileSize) {
+  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+  const std::uint64_t cpu = kBaseCpuSeconds + 4 * pixels / kDecodedBytesPerCpuSecond;
+  return DecodeLimits(kBytesPerPixelBound * pixels + fileSize, cpu, cpu * 1000 + kWallSlackMilliseconds);
+}
 
 FIBITMAP* PictureAsRgb(FIBITMAP* picture, bool isBmp) {
   if (picture == nullptr || !FreeImage_HasPixels(picture)) return nullptr;
@@ -83,27 +68,25 @@ ImageResult LoadPictureSandboxed(const std::string& path) {
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(fd, size);
   const std::uint8_t* mapped = mapping.Data();
+  ConfinedDecode run;
+  run.limits = PictureDecodeLimits(header, size);
+  run.fd = fd;
+  run.decode = [=](int output) -> int {
+    FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
+    // Icons with a transparency mask get it as their alpha channel.
+    const int flags = header.format == FIF_ICO ? ICO_MAKEALPHA : 0;
+    // Left to the child's end rather than unloaded: after a decoder that
+    // damaged its heap, the unload could crash a child that sent a good picture.
+    FIBITMAP* picture = PictureAsRgb(DecodeFromFd(header.format, fd, size, mapped, flags), header.format == FIF_BMP);
+    return picture != nullptr && WriteDecodedImage(picture, output) ? 0 : 1;
+  };
+  run.width = header.width;
+  run.height = header.height;
   // 32-bit rows at most; rows are padded to 4 bytes, which 32-bit rows already are.
-  const std::uint64_t maxPixelBytes = 4ull * header.width * header.height;
-  const SandboxLimits limits = LimitsFor(header, size);
-  ImageResult load;
-  const SandboxResult result = RunSandboxed(
-      limits, SandboxDescriptors{{fd}, {}},
-      [=](int output) -> int {
-        FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
-        // Icons with a transparency mask get it as their alpha channel.
-        const int flags = header.format == FIF_ICO ? ICO_MAKEALPHA : 0;
-        // Left to the child's end rather than unloaded (see engine/decode/confined_psd.cpp).
-        FIBITMAP* picture = PictureAsRgb(DecodeFromFd(header.format, fd, size, mapped, flags), header.format == FIF_BMP);
-        return picture != nullptr && WriteDecodedImage(picture, output) ? 0 : 1;
-      },
-      [&](SandboxOutput& output) {
-        const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
-        load.image = ReceiveDecodedImage(source, header.width, header.height, maxPixelBytes);
-        return static_cast<bool>(load.image);
-      });
-  if (!result.Succeeded()) return Failure(DescribeDecoderEnd(result, limits));
-  const bool rgb = load.image && FreeImage_GetImageType(load.image.get()) == FIT_BITMAP &&
+  run.maxPixelBytes = 4ull * header.width * header.height;
+  ImageResult load = RunConfinedDecode(run);
+  if (!load.image) return load;
+  const bool rgb = FreeImage_GetImageType(load.image.get()) == FIT_BITMAP &&
                    (FreeImage_GetBPP(load.image.get()) == 24 || FreeImage_GetBPP(load.image.get()) == 32);
   if (!rgb) return Failure(kDecoderInconsistent);
   return load;

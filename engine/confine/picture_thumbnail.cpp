@@ -1,35 +1,25 @@
 #include "engine/confine/picture_thumbnail.h"
 
 #include <FreeImage.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstring>
-
+#include "engine/confine/picture_header.h"
+#include "engine/confine/picture_load.h"
+#include "engine/confine/untrusted_file.h"
 #include "platform/files.h"
 #include "platform/sandbox.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::int64_t kLargestFile = 64ll << 20;
+constexpr std::uint64_t kLargestFile = 64ull << 20;
 
-// Runs in the child: reads the whole file, decodes it, shrinks it and writes
-// width, height and the rows. Returns the child's exit code.
-int SendThumbnail(int input, std::int64_t size, int side, int output) {
-  std::vector<BYTE> bytes(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = read(input, bytes.data() + done, bytes.size() - done);
-    if (got <= 0) return 1;
-    done += static_cast<std::size_t>(got);
-  }
+// Runs in the child: decodes the picture, shrinks it and writes width,
+// height and the rows. Returns the child's exit code.
+int SendThumbnail(const PictureHeader& header, int input, std::uint64_t size, const std::uint8_t* mapped, int side,
+                  int output) {
   FreeImage_SetOutputMessage(nullptr);
-  FIMEMORY* memory = FreeImage_OpenMemory(bytes.data(), static_cast<DWORD>(bytes.size()));
-  const FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromMemory(memory, 0);
-  if (format != FIF_BMP && format != FIF_ICO && format != FIF_JPEG && format != FIF_PNG) return 1;
-  FIBITMAP* image = FreeImage_LoadFromMemory(format, memory, format == FIF_ICO ? ICO_MAKEALPHA : 0);
+  // Left to the child's end rather than unloaded, as every confined decode's pictures are.
+  FIBITMAP* image = DecodeFromFd(header.format, input, size, mapped, header.format == FIF_ICO ? ICO_MAKEALPHA : 0);
   if (image == nullptr) return 1;
   FIBITMAP* small = FreeImage_MakeThumbnail(image, side, TRUE);
   if (small == nullptr) return 1;
@@ -47,18 +37,21 @@ int SendThumbnail(int input, std::int64_t size, int side, int output) {
 
 std::optional<Thumbnail> ReadPictureThumbnail(const std::string& path, int side) {
   if (side <= 0 || side > 1024) return std::nullopt;
-  const UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  struct stat info {};
-  if (!file.Valid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-      info.st_size > kLargestFile) {
-    return std::nullopt;
-  }
-  const int input = file.Get();
-  const std::int64_t size = info.st_size;
+  const UntrustedFile file = OpenUntrustedFile(path);
+  if (!file.failure.empty() || file.size == 0 || file.size > kLargestFile) return std::nullopt;
+  const int input = file.fd.Get();
+  const std::uint64_t size = file.size;
+  const PictureHeaderCheck check =
+      CheckPictureHeader(size, [input](std::uint64_t offset, void* out, std::size_t bytes) { return ReadAt(input, offset, out, bytes); });
+  if (!check.ok) return std::nullopt;
+  // Mapped before the child starts, so the confined child needs no new mapping of a file.
+  const FileMapping mapping(input, size);
+  const std::uint8_t* mapped = mapping.Data();
+  const PictureHeader header = check.header;
   Thumbnail thumbnail;
   const SandboxResult result = RunSandboxed(
-      SandboxLimits{}, SandboxDescriptors{{input}, {}},
-      [=](int output) { return SendThumbnail(input, size, side, output); },
+      PictureDecodeLimits(header, size), SandboxDescriptors{{input}, {}},
+      [=](int output) { return SendThumbnail(header, input, size, mapped, side, output); },
       [&](SandboxOutput& output) {
         std::uint32_t shape[2] = {};
         if (!output.Read(shape, sizeof shape)) return false;

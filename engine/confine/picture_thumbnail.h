@@ -1,6 +1,8 @@
 // A small picture of an image file (a watermark picture) for the preferences
-// dialog. The file is decoded in a confined child (platform/sandbox.h) that
-// sends back only the shrunken pixels; the parent checks their size.
+// dialog. The file is opened and its header checked as the watermark's
+// loader does (engine/confine/picture_load.h), then decoded in a confined
+// child under the same limits that sends back only the shrunken pixels; the
+// parent checks their size.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,8 @@ struct Thumbnail {
 
 // The picture (BMP, ICO, JPEG or PNG, as the watermark takes) within
 // side x side pixels, its proportions kept; nothing for another file, a file
-// larger than 64 MB, or one the decoder fails on.
+// larger than 64 MB, one whose header the watermark's loader refuses, or one
+// the decoder fails on.
 std::optional<Thumbnail> ReadPictureThumbnail(const std::string& path, int side);
 
 }  // namespace kestrel

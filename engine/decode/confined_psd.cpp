@@ -5,27 +5,17 @@
 #include <utility>
 #include <vector>
 
+#include "engine/confine/confined_decode.h"
+#include "engine/confine/untrusted_file.h"
 #include "engine/decode/memory_need.h"
 #include "engine/decode/psd_decode.h"
-#include "engine/psd/layer_records.h"
-#include "engine/confine/bitmap_record.h"
-#include "engine/confine/untrusted_file.h"
-#include "platform/console.h"
+#include "engine/psd/layer_section.h"
 #include "platform/files.h"
-#include "platform/sanitizer.h"
-#include "platform/sandbox.h"
+#include "platform/text.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint64_t kMiB = 1ull << 20;
-// Child memory beyond the decoded image: FreeImage's buffers, the transfer copy.
-constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
-// Decoding runs at several hundred MB/s; the CPU limit allows a tenth of that.
-// The child is limited by the CPU it uses, so a busy machine or a stopped run
-// does not fail a valid file; the wall-clock bound is there for a hang alone.
-constexpr std::uint64_t kDecodedBytesPerCpuSecond = 32 * kMiB;
-constexpr int kBaseCpuSeconds = 2;
 // Compositing lays each layer over the canvas at some hundred million pixels
 // a second; the CPU limit allows a tenth of that for every layer the file declares.
 constexpr std::uint64_t kCompositedPixelsPerCpuSecond = 16ull << 20;
@@ -33,10 +23,10 @@ constexpr std::uint64_t kCompositedPixelsPerCpuSecond = 16ull << 20;
 // an isolated group's or a pass-through group's copy of what lies beneath,
 // the output picture made from it, and one more nested group.
 constexpr std::uint64_t kLayerCanvases = 4;
-// A day: beyond it the wall-clock bound, four times the CPU limit in milliseconds, would not fit an int.
-constexpr std::uint64_t kMaxCpuSeconds = 24 * 3600;
-constexpr int kWallPerCpuSecond = 4;
-constexpr int kBaseWallSeconds = 20;
+// The child is limited by the CPU it uses, so a busy machine or a stopped run
+// does not fail a valid file; the wall-clock bound is there for a hang alone.
+constexpr std::uint64_t kWallPerCpuSecond = 4;
+constexpr std::uint64_t kBaseWallSeconds = 20;
 
 SandboxProbe g_probe = nullptr;
 
@@ -68,24 +58,35 @@ OpenedInput OpenAndCheck(const std::string& path) {
 }
 
 SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, std::uint32_t layers) {
-  SandboxLimits limits;
   // Decoding may take a few copies of the picture. A picture rebuilt from
   // the layers comes after it, beside the merged image decoded first (kept
   // should the layers fail).
   std::uint64_t work = 4 * header.decodedBytes;
   if (header.hasLayerSection) work = std::max(work, header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header));
-  std::uint64_t space = kBaseAddressSpace + work + fileSize;
-  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
-  if (kSanitizedBuild) space += 1024 * kMiB;
-  const std::uint64_t machine = PhysicalMemoryBytes();
-  if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
-  limits.extraAddressSpace = space;
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  const std::uint64_t cpu = kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
-                            std::uint64_t{layers} * pixels / kCompositedPixelsPerCpuSecond;
-  limits.cpuSeconds = static_cast<int>(std::min<std::uint64_t>(cpu, kMaxCpuSeconds));
-  limits.wallMilliseconds = (kBaseWallSeconds + kWallPerCpuSecond * limits.cpuSeconds) * 1000;
-  return limits;
+  const std::uint64_t cpu = std::min(kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
+                                         std::uint64_t{layers} * pixels / kCompositedPixelsPerCpuSecond,
+                                     kMaxDecodeCpuSeconds);
+  return DecodeLimits(work + fileSize, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
+}
+
+// What the child says ahead of its picture: the note of the rebuild, then
+// why the layers could not be composited (a length, then UTF-8 text).
+bool WriteRebuildNote(int output, const DecodedPsd& decoded) {
+  const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(decoded.why.size(), kMaxRebuildReasonBytes));
+  return WriteAll(output, &decoded.note, sizeof decoded.note) && WriteAll(output, &length, sizeof length) &&
+         WriteAll(output, decoded.why.data(), length);
+}
+
+// The parent's side; the child is not trusted: the reason's length is
+// checked and its text made valid before anyone shows it.
+bool ReadRebuildNote(const RecordSource& source, LayerRebuildNote& note, std::string& why) {
+  std::uint32_t length = 0;
+  if (!source(&note, sizeof note) || !source(&length, sizeof length) || length > kMaxRebuildReasonBytes) return false;
+  std::string text(length, '\0');
+  if (!source(text.data(), length)) return false;
+  why = MakeValidUtf8(text);
+  return true;
 }
 
 ImageResult Failure(std::string why) {
@@ -110,34 +111,33 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   const std::uint8_t* mapped = mapping.Data();
   const SandboxProbe probe = g_probe;
   const PsdHeader& header = input.header;
-  // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
-  const std::uint64_t maxPixelBytes = header.decodedBytes + 4ull * header.height;
   const ByteSource read = [inputFd](std::uint64_t offset, void* out, std::size_t bytes) {
     return ReadAt(inputFd, offset, out, bytes);
   };
-  const SandboxLimits limits = LimitsFor(header, size, CountPsdLayers(size, read, header));
-  ImageResult load;
+  ConfinedDecode run;
+  run.limits = LimitsFor(header, size, CountPsdLayers(size, read, header));
+  run.fd = inputFd;
+  run.decode = [=](int output) -> int {
+    if (probe != nullptr) return probe(inputFd);
+    FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
+    const DecodedPsd decoded = DecodePsd(inputFd, size, mapped, flags, header);
+    const bool told = WriteRebuildNote(output, decoded);
+    return decoded.image != nullptr && told && WriteDecodedImage(decoded.image, output) ? 0 : 1;
+  };
   LayerRebuildNote note;
-  const SandboxResult result = RunSandboxed(
-      limits, SandboxDescriptors{{inputFd}, {}},
-      [=](int output) -> int {
-        if (probe != nullptr) return probe(inputFd);
-        FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
-        const DecodedPsd decoded = DecodePsd(inputFd, size, mapped, flags, header);
-        return decoded.image != nullptr && WriteAll(output, &decoded.note, sizeof decoded.note) &&
-                       WriteDecodedImage(decoded.image, output)
-                   ? 0
-                   : 1;
-      },
-      [&](SandboxOutput& output) {
-        const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
-        if (!source(&note, sizeof note)) return false;
-        load.image = ReceiveDecodedImage(source, header.width, header.height, maxPixelBytes);
-        return static_cast<bool>(load.image);
-      });
-  if (!result.Succeeded()) return Failure(DescribeDecoderEnd(result, limits));
-  if (!load.image) return Failure(kDecoderInconsistent);
-  if (note.rebuilt != 0 || note.placeholderKept != 0) WriteErrorLine("kestrel: " + path + ": " + DescribeRebuild(note));
+  std::string why;
+  run.readAhead = [&](const RecordSource& source) { return ReadRebuildNote(source, note, why); };
+  run.width = header.width;
+  run.height = header.height;
+  // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
+  run.maxPixelBytes = header.decodedBytes + 4ull * header.height;
+  ImageResult load = RunConfinedDecode(run);
+  if (!load.image && load.failure == kDecoderUnreadable && !why.empty()) {
+    load.failure += " (nor could the layers be composited: " + why + ")";
+  }
+  if (load.image && (note.rebuilt != 0 || note.placeholderKept != 0)) {
+    load.notes.push_back(FileNote{path, DescribeRebuild(note, why)});
+  }
   return load;
 }
 

@@ -1,9 +1,9 @@
 // Loading a Photoshop file without trusting it. The file is opened once (a
-// regular file only: never a FIFO or a device), its header is checked, and
-// FreeImage decodes it in a confined child process (platform/sandbox.h) that
-// reads the open descriptor through FreeImage's handle I/O and hands the bitmap
-// back through a pipe. A crash, a limit or a hang of the decoder fails
-// that file only. An indexed file gets the palette from its own colour data.
+// regular file only: never a FIFO or a device), its header is checked, the
+// memory it needs is weighed against what the machine has, and it is decoded
+// in a confined decode (engine/confine/confined_decode.h) that runs
+// engine/decode/psd_decode.h and hands the bitmap back through a pipe. A
+// crash, a limit or a hang of the decoder fails that file only.
 #pragma once
 
 #include <string>
@@ -16,9 +16,11 @@ namespace kestrel {
 // opened or is not a regular file, the header check refused it (its
 // PsdHeaderCheck problem), or the decoder failed, crashed, was stopped at its
 // memory or time limit, or sent back an image that does not match the header.
+// A picture rebuilt from the layers, or a placeholder kept because they
+// could not be, comes with a note that says so (and why).
 ImageResult LoadPsdSandboxed(const std::string& path, int flags);
 
-// The same checks and mending with the decoder in this process, unconfined.
+// The same checks and decoding in this process, unconfined.
 // For the bench that measures what the isolation costs; nothing else uses it.
 ImageResult LoadPsdInProcess(const std::string& path, int flags);
 

@@ -29,10 +29,10 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   return composite.image.release();
 }
 
-std::string DescribeRebuild(const LayerRebuildNote& note) {
+std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why) {
   if (note.placeholderKept != 0) {
-    return "the merged image is marked as a placeholder and the layers could not be composited: "
-           "the placeholder was converted";
+    return "the merged image is marked as a placeholder and the layers could not be composited" +
+           (why.empty() ? std::string() : " (" + why + ")") + ": the placeholder was converted";
   }
   std::string line = "the picture was rebuilt from " + Count(note.layers, "layer", "layers");
   if (note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {

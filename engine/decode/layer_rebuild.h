@@ -31,7 +31,11 @@ struct LayerRebuildNote {
 FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebuildNote& note, std::string& why);
 
 // The line for the user: "the picture was rebuilt from 3 layers (1 layer
-// style and 2 adjustment or fill layers not drawn)", or that the placeholder was kept.
-std::string DescribeRebuild(const LayerRebuildNote& note);
+// style and 2 adjustment or fill layers not drawn)", or that the placeholder
+// was kept, and why the layers could not be composited when `why` says it.
+std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why = {});
+
+// The longest reason the decoder hands over with its note.
+inline constexpr std::uint32_t kMaxRebuildReasonBytes = 512;
 
 }  // namespace kestrel

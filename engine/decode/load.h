@@ -1,6 +1,5 @@
-// Reading an input image. Every input file is decoded through here.
-// The watermark picture is not: the drawing module decodes it in process with
-// FreeImage_Load (draw/image_layer.cpp).
+// Reading an input image. Every input file is decoded through here (the
+// watermark picture has a confined loader of its own, engine/confine/picture_load.h).
 #pragma once
 
 #include <string>

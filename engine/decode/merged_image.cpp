@@ -136,27 +136,27 @@ bool CopyStraight(ChannelRows& rows, std::size_t needed, bool grey, FIBITMAP* im
 
 }  // namespace
 
-bool DecodesMergedImage(const PsdDocument& contents) {
-  const PsdHeader& h = contents.header;
+bool DecodesMergedImage(const PsdDocument& document) {
+  const PsdHeader& h = document.header;
   const bool mode = h.colourMode == kPsdModeGreyscale || h.colourMode == kPsdModeRgb ||
                     h.colourMode == kPsdModeCmyk || h.colourMode == kPsdModeLab;
   const bool depth = h.depth == 8 || h.depth == 16 || h.depth == 32;
   return mode && depth && (h.compression == kPsdRaw || h.compression == kPsdRunLength) &&
-         contents.colourChannels > 0 && contents.colourChannels == ColourChannelsOfMode(h.colourMode);
+         document.colourChannels > 0 && document.colourChannels == ColourChannelsOfMode(h.colourMode);
 }
 
-ImagePtr DecodeMergedImage(const PsdDocument& contents) {
-  if (!DecodesMergedImage(contents)) return nullptr;
-  const PsdHeader& header = contents.header;
-  const int colours = contents.colourChannels;
-  const bool alpha = contents.transparencyChannel >= colours && contents.transparencyChannel < header.channels;
+ImagePtr DecodeMergedImage(const PsdDocument& document) {
+  if (!DecodesMergedImage(document)) return nullptr;
+  const PsdHeader& header = document.header;
+  const int colours = document.colourChannels;
+  const bool alpha = document.transparencyChannel >= colours && document.transparencyChannel < header.channels;
   std::vector<int> needed;
   for (int c = 0; c < colours; ++c) needed.push_back(c);
-  if (alpha) needed.push_back(contents.transparencyChannel);
-  ChannelRows rows(contents.file, header, needed);
+  if (alpha) needed.push_back(document.transparencyChannel);
+  ChannelRows rows(document.file, header, needed);
   if (!rows.Locate()) return nullptr;
 
-  const DisplayColour colour(contents);
+  const DisplayColour colour(document);
   const int shown = colour.OutputChannels();
   const int bpp = alpha ? 32 : shown == 1 ? 8 : 24;
   const std::uint32_t width = header.width;
@@ -168,7 +168,7 @@ ImagePtr DecodeMergedImage(const PsdDocument& contents) {
   }
   if (header.depth == 8 && colour.PassesThrough()) {
     if (!CopyStraight(rows, needed.size(), shown == 1, image.get(), header)) return nullptr;
-    if (alpha && contents.whiteMatte) RemoveWhiteMatte(image.get());
+    if (alpha && document.whiteMatte) RemoveWhiteMatte(image.get());
     return image;
   }
   // Lab's 16-bit a and b are centred on 32768, which scales to 128 like the 8-bit ones.
@@ -205,7 +205,7 @@ ImagePtr DecodeMergedImage(const PsdDocument& contents) {
       }
     }
   }
-  if (alpha && contents.whiteMatte) RemoveWhiteMatte(image.get());
+  if (alpha && document.whiteMatte) RemoveWhiteMatte(image.get());
   return image;
 }
 

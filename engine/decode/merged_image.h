@@ -13,9 +13,9 @@
 namespace kestrel {
 
 // Whether DecodeMergedImage takes this file's merged image.
-bool DecodesMergedImage(const PsdDocument& contents);
+bool DecodesMergedImage(const PsdDocument& document);
 
-// Null when the data is not what the header and contents say.
-ImagePtr DecodeMergedImage(const PsdDocument& contents);
+// Null when the data is not what the document says.
+ImagePtr DecodeMergedImage(const PsdDocument& document);
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include "engine/psd/layer_section.h"
 
 namespace kestrel {
+
 int ColourChannelsOfMode(int colourMode) {
   switch (colourMode) {
     case kPsdModeBitmap:
@@ -19,35 +20,36 @@ int ColourChannelsOfMode(int colourMode) {
 }
 
 PsdDocument ReadPsdDocument(std::span<const std::uint8_t> file, const PsdHeader& header) {
-  PsdDocument contents;
-  contents.file = file;
-  contents.header = header;
+  PsdDocument document;
+  document.file = file;
+  document.header = header;
   const ByteReader bytes(file);
-  contents.resources = ReadPsdResources(bytes.Range(header.resourcesOffset, header.resourcesLength).Bytes(header.resourcesLength));
+  ByteReader resources = bytes.Range(header.resourcesOffset, header.resourcesLength);
+  document.resources = ReadPsdResources(resources.Bytes(header.resourcesLength));
   const PsdLayerSection section = WalkLayerSection(bytes, header);
-  contents.layers = ReadPsdLayers(file, header, section);
-  contents.realMergedImage = contents.resources.hasRealMergedData.value_or(true);
-  contents.colourChannels = std::min(ColourChannelsOfMode(header.colourMode), header.channels);
-  const int extra = header.channels - contents.colourChannels;
-  if (contents.colourChannels == 0 || extra <= 0) return contents;
+  document.layers = ReadPsdLayers(file, header, section);
+  document.realMergedImage = document.resources.hasRealMergedData.value_or(true);
+  document.colourChannels = std::min(ColourChannelsOfMode(header.colourMode), header.channels);
+  const int extra = header.channels - document.colourChannels;
+  if (document.colourChannels == 0 || extra <= 0) return document;
 
-  const auto& ids = contents.resources.alphaIdentifiers;
+  const auto& ids = document.resources.alphaIdentifiers;
   if (section.marksTransparency) {
-    contents.transparencyChannel = contents.colourChannels;
+    document.transparencyChannel = document.colourChannels;
   } else if (!ids.empty()) {
     // Identifier 0 marks transparency; the identifiers name the last channels.
     const auto zero = std::find(ids.begin(), ids.end(), 0u);
     if (zero != ids.end()) {
       const int index = header.channels - static_cast<int>(ids.size()) + static_cast<int>(zero - ids.begin());
-      if (index >= contents.colourChannels) contents.transparencyChannel = index;
+      if (index >= document.colourChannels) document.transparencyChannel = index;
     }
   } else {
     // Files that describe none of their extra channels (written by other
     // programs) put transparency first, as every reader assumes.
-    contents.transparencyChannel = contents.colourChannels;
+    document.transparencyChannel = document.colourChannels;
   }
-  contents.whiteMatte = contents.transparencyChannel >= 0;
-  return contents;
+  document.whiteMatte = document.transparencyChannel >= 0;
+  return document;
 }
 
 }  // namespace kestrel

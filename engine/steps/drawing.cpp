@@ -6,9 +6,9 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/confine/picture_load.h"
-#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -68,39 +68,39 @@ ImageResult Drawn(ImagePtr image, const char* failure) {
 
 void UseDrawingInProcess(const DrawApi* api) { g_inProcess.store(api); }
 
+std::string DrawingUnavailableReason() { return Drawing() != nullptr ? std::string() : Module().failure; }
+
 ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height) {
-  if (!image || settings.Int(SettingId::DoFrame) == 0) return ImageResult{std::move(image), {}};
+  if (!image || settings.Int(SettingId::DoFrame) == 0) return ImageResult{std::move(image), {}, {}};
   const DrawApi* api = Drawing();
-  if (api == nullptr) return ImageResult{nullptr, Module().failure};
+  if (api == nullptr) return ImageResult{nullptr, Module().failure, {}};
   api->drawFrames(&image, &settings, width, height);
   return Drawn(std::move(image), "the frame could not be drawn");
 }
 
 ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height) {
-  if (!image || state.settings.Int(SettingId::DoWatermark) == 0) return ImageResult{std::move(image), {}};
+  if (!image || state.settings.Int(SettingId::DoWatermark) == 0) return ImageResult{std::move(image), {}, {}};
   const DrawApi* api = Drawing();
-  if (api == nullptr) return ImageResult{nullptr, Module().failure};
+  if (api == nullptr) return ImageResult{nullptr, Module().failure, {}};
   ImagePtr picture;
+  std::vector<FileNote> notes;
   if (state.settings.Int(SettingId::DoWatermark) == 2) {
     const std::string& path = state.settings.Text(SettingId::WmImage);
     ImageResult loaded = LoadPictureSandboxed(path);
     picture = std::move(loaded.image);
     // Said, not failed: without its picture the file goes on without a watermark.
-    if (!picture) ReportFileProblem(state, path, loaded.failure);
+    if (!picture) notes.push_back(FileNote{path, std::move(loaded.failure)});
   }
   api->drawWatermark(&image, &state, picture.get(), width, height);
-  return Drawn(std::move(image), "the watermark could not be drawn");
+  ImageResult drawn = Drawn(std::move(image), "the watermark could not be drawn");
+  drawn.notes = std::move(notes);
+  return drawn;
 }
 
 std::shared_ptr<WatermarkFont> OpenWatermarkFont(const std::string& face, int sizePoints, FontStyle style) {
   const DrawApi* api = Drawing();
   std::shared_ptr<WatermarkFont> font;
-  if (api != nullptr) {
-    api->openFont(&font, &face, sizePoints, style);
-  } else {
-    // Said here, where the caller refuses the run for want of a font without knowing why.
-    WriteErrorLine("kestrel: " + Module().failure);
-  }
+  if (api != nullptr) api->openFont(&font, &face, sizePoints, style);
   return font;
 }
 

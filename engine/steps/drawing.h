@@ -35,10 +35,13 @@ void UseDrawingInProcess(const DrawApi* api);
 // anything. When the module cannot be loaded, or it draws no image, the file
 // fails: no image, and the reason. No image in gives no image and no reason.
 // The picture watermark's picture is read anew for every file, confined; one
-// that cannot be read gives no watermark, the file goes on, and the reason is
-// said on standard error (or through state.printError).
+// that cannot be read gives no watermark, the file goes on, and the reason
+// comes back as a note of the result for the job to say.
 ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height);
 ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height);
+
+// Why the drawing module cannot be used; empty when it can.
+std::string DrawingUnavailableReason();
 
 // The text watermark's font, or null when no font (or no module) can be had.
 std::shared_ptr<WatermarkFont> OpenWatermarkFont(const std::string& face, int sizePoints, FontStyle style);

@@ -1,0 +1,47 @@
+#include "engine/confine/confined_decode.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/confine/untrusted_file.h"
+#include "platform/sanitizer.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t kMiB = 1ull << 20;
+// Child memory beyond what the decode holds: FreeImage's buffers and tables, the transfer copy.
+constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
+
+}  // namespace
+
+SandboxLimits DecodeLimits(std::uint64_t workBytes, std::uint64_t cpuSeconds, std::uint64_t wallMilliseconds) {
+  SandboxLimits limits;
+  std::uint64_t space = kBaseAddressSpace + workBytes;
+  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
+  if (kSanitizedBuild) space += 1024 * kMiB;
+  const std::uint64_t machine = PhysicalMemoryBytes();
+  if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
+  limits.extraAddressSpace = space;
+  limits.cpuSeconds = static_cast<int>(std::min(cpuSeconds, kMaxDecodeCpuSeconds));
+  limits.wallMilliseconds =
+      static_cast<int>(std::min<std::uint64_t>(wallMilliseconds, std::numeric_limits<int>::max()));
+  return limits;
+}
+
+ImageResult RunConfinedDecode(const ConfinedDecode& run) {
+  ImageResult load;
+  const SandboxResult result = RunSandboxed(
+      run.limits, SandboxDescriptors{{run.fd}, {}}, run.decode, [&](SandboxOutput& output) {
+        const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
+        if (run.readAhead && !run.readAhead(source)) return false;
+        load.image = ReceiveDecodedImage(source, run.width, run.height, run.maxPixelBytes);
+        return static_cast<bool>(load.image);
+      });
+  if (!result.Succeeded()) load.failure = DescribeDecoderEnd(result, run.limits);
+  else if (!load.image) load.failure = kDecoderInconsistent;
+  if (!load.failure.empty()) load.image.reset();
+  return load;
+}
+
+}  // namespace kestrel
