@@ -13,7 +13,6 @@
 #include <cstring>
 #include <functional>
 #include <span>
-#include <string>
 
 namespace kestrel {
 
@@ -51,22 +50,9 @@ class ByteReader {
   std::uint64_t Left() const { return ok_ ? end_ - at_ : 0; }
   bool Has(std::uint64_t bytes) const { return ok_ && bytes <= end_ - at_; }
 
-  // A big-endian unsigned field of 1 to 8 bytes.
-  std::uint64_t Big(int bytes) {
-    std::uint8_t field[8];
-    if (bytes < 1 || bytes > 8 || !Copy(field, static_cast<std::size_t>(bytes))) return 0;
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = value << 8 | field[i];
-    return value;
-  }
-  // A little-endian unsigned field of 1 to 8 bytes.
-  std::uint64_t Little(int bytes) {
-    std::uint8_t field[8];
-    if (bytes < 1 || bytes > 8 || !Copy(field, static_cast<std::size_t>(bytes))) return 0;
-    std::uint64_t value = 0;
-    for (int i = bytes; i-- > 0;) value = value << 8 | field[i];
-    return value;
-  }
+  // An unsigned field of 1 to 8 bytes, big- or little-endian.
+  std::uint64_t Big(int bytes) { return Field(bytes, true); }
+  std::uint64_t Little(int bytes) { return Field(bytes, false); }
   std::uint8_t Byte() { return static_cast<std::uint8_t>(Big(1)); }
   std::uint16_t U16() { return static_cast<std::uint16_t>(Big(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Big(4)); }
@@ -103,16 +89,6 @@ class ByteReader {
     at_ += size;
     return part;
   }
-  // The next `size` bytes as text, unchanged.
-  std::string Text(std::uint64_t size) {
-    if (!Has(size)) {
-      Fail();
-      return {};
-    }
-    std::string text(static_cast<std::size_t>(size), '\0');
-    Copy(text.data(), text.size());
-    return text;
-  }
   void Skip(std::uint64_t bytes) {
     if (Has(bytes)) at_ += bytes;
     else Fail();
@@ -145,6 +121,14 @@ class ByteReader {
   }
 
  private:
+  std::uint64_t Field(int bytes, bool bigEndian) {
+    std::uint8_t field[8];
+    if (bytes < 1 || bytes > 8 || !Copy(field, static_cast<std::size_t>(bytes))) return 0;
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | field[bigEndian ? i : bytes - 1 - i];
+    return value;
+  }
+
   std::span<const std::uint8_t> bytes_;
   const ByteSource* source_ = nullptr;
   std::uint64_t at_ = 0;

@@ -43,4 +43,7 @@ struct ImageResult {
   std::vector<FileNote> notes;
 };
 
+// No image, for this reason.
+inline ImageResult FailedImage(std::string why) { return ImageResult{nullptr, std::move(why), {}}; }
+
 }  // namespace kestrel

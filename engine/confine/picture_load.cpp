@@ -15,12 +15,6 @@ constexpr std::uint64_t kBytesPerPixelBound = 16;
 // A picture decodes in a blink: a second beyond its CPU limit is a hang.
 constexpr std::uint64_t kWallSlackMilliseconds = 1000;
 
-ImageResult Failure(std::string why) {
-  ImageResult load;
-  load.failure = std::move(why);
-  return load;
-}
-
 bool HasAnyAlpha(FIBITMAP* picture) {
   const unsigned width = FreeImage_GetWidth(picture), height = FreeImage_GetHeight(picture);
   for (unsigned y = 0; y < height; ++y) {
@@ -58,12 +52,11 @@ FIBITMAP* PictureAsRgb(FIBITMAP* picture, bool isBmp) {
 
 ImageResult LoadPictureSandboxed(const std::string& path) {
   UntrustedFile file = OpenUntrustedFile(path);
-  if (!file.failure.empty()) return Failure(file.failure);
+  if (!file.failure.empty()) return FailedImage(file.failure);
   const int fd = file.fd.Get();
   const std::uint64_t size = file.size;
-  const PictureHeaderCheck check =
-      CheckPictureHeader(size, [fd](std::uint64_t offset, void* out, std::size_t bytes) { return ReadAt(fd, offset, out, bytes); });
-  if (!check.ok) return Failure(check.problem);
+  const PictureHeaderCheck check = CheckPictureHeader(size, SourceOfFile(fd));
+  if (!check.ok) return FailedImage(check.problem);
   const PictureHeader header = check.header;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(fd, size);
@@ -88,7 +81,7 @@ ImageResult LoadPictureSandboxed(const std::string& path) {
   if (!load.image) return load;
   const bool rgb = FreeImage_GetImageType(load.image.get()) == FIT_BITMAP &&
                    (FreeImage_GetBPP(load.image.get()) == 24 || FreeImage_GetBPP(load.image.get()) == 32);
-  if (!rgb) return Failure(kDecoderInconsistent);
+  if (!rgb) return FailedImage(kDecoderInconsistent);
   return load;
 }
 

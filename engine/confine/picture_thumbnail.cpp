@@ -41,8 +41,7 @@ std::optional<Thumbnail> ReadPictureThumbnail(const std::string& path, int side)
   if (!file.failure.empty() || file.size == 0 || file.size > kLargestFile) return std::nullopt;
   const int input = file.fd.Get();
   const std::uint64_t size = file.size;
-  const PictureHeaderCheck check =
-      CheckPictureHeader(size, [input](std::uint64_t offset, void* out, std::size_t bytes) { return ReadAt(input, offset, out, bytes); });
+  const PictureHeaderCheck check = CheckPictureHeader(size, SourceOfFile(input));
   if (!check.ok) return std::nullopt;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(input, size);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/byte_reader.h"
 #include "platform/files.h"
 #include "platform/sandbox.h"
 
@@ -27,6 +28,11 @@ UntrustedFile OpenUntrustedFile(const std::string& path);
 
 // Reads size bytes at offset; false when they are not all there.
 bool ReadAt(int fd, std::uint64_t offset, void* out, std::size_t size);
+
+// The open file `fd` read by position, for the byte reader.
+inline ByteSource SourceOfFile(int fd) {
+  return [fd](std::uint64_t offset, void* out, std::size_t size) { return ReadAt(fd, offset, out, size); };
+}
 
 // A read-only private mapping of a whole file, unmapped with its owner.
 class FileMapping {

@@ -45,8 +45,7 @@ OpenedInput OpenAndCheck(const std::string& path) {
     return input;
   }
   const int fd = file.fd.Get();
-  const PsdHeaderCheck check =
-      CheckPsdHeader(file.size, [fd](std::uint64_t offset, void* out, std::size_t size) { return ReadAt(fd, offset, out, size); });
+  const PsdHeaderCheck check = CheckPsdHeader(file.size, SourceOfFile(fd));
   if (!check.ok) {
     input.failure = check.problem;
     return input;
@@ -89,21 +88,15 @@ bool ReadRebuildNote(const RecordSource& source, LayerRebuildNote& note, std::st
   return true;
 }
 
-ImageResult Failure(std::string why) {
-  ImageResult load;
-  load.failure = std::move(why);
-  return load;
-}
-
 }  // namespace
 
 void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 
 ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) return Failure(input.failure);
+  if (!input.failure.empty()) return FailedImage(input.failure);
   // Before the decoder allocates anything: a picture the machine cannot hold is refused.
-  if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return Failure(std::move(shortage));
+  if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return FailedImage(std::move(shortage));
   const int inputFd = input.fd.Get();
   const std::uint64_t size = input.size;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
@@ -111,11 +104,8 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   const std::uint8_t* mapped = mapping.Data();
   const SandboxProbe probe = g_probe;
   const PsdHeader& header = input.header;
-  const ByteSource read = [inputFd](std::uint64_t offset, void* out, std::size_t bytes) {
-    return ReadAt(inputFd, offset, out, bytes);
-  };
   ConfinedDecode run;
-  run.limits = LimitsFor(header, size, CountPsdLayers(size, read, header));
+  run.limits = LimitsFor(header, size, CountPsdLayers(size, SourceOfFile(inputFd), header));
   run.fd = inputFd;
   run.decode = [=](int output) -> int {
     if (probe != nullptr) return probe(inputFd);
@@ -143,11 +133,11 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
 
 ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) return Failure(input.failure);
+  if (!input.failure.empty()) return FailedImage(input.failure);
   const FileMapping mapping(input.fd.Get(), input.size);
   ImageResult load;
   load.image = Adopt(DecodePsd(input.fd.Get(), input.size, mapping.Data(), flags, input.header).image);
-  if (!load.image) return Failure(kDecoderUnreadable);
+  if (!load.image) return FailedImage(kDecoderUnreadable);
   return load;
 }
 

@@ -16,10 +16,7 @@ namespace {
 void MendIndexedPalette(int fd, std::uint64_t size, const std::uint8_t* mapped, const PsdHeader& header,
                         FIBITMAP* image) {
   if (image == nullptr || header.colourMode != kPsdModeIndexed || header.colourDataLength != kPsdPaletteBytes) return;
-  const ByteSource source = mapped != nullptr ? SourceOf(std::span(mapped, size))
-                                              : ByteSource([fd](std::uint64_t offset, void* out, std::size_t bytes) {
-                                                  return ReadAt(fd, offset, out, bytes);
-                                                });
+  const ByteSource source = mapped != nullptr ? SourceOf(std::span(mapped, size)) : SourceOfFile(fd);
   ByteReader in(source, size, header.colourDataOffset);
   std::vector<std::uint8_t> colourData(kPsdPaletteBytes);
   if (!in.Copy(colourData.data(), colourData.size())) return;

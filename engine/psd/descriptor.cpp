@@ -17,7 +17,8 @@ class Reader : public ByteReader {
   // A key or class id: a length, or 0 and four bytes.
   std::string Key() {
     const std::uint32_t length = U32();
-    return Text(length == 0 ? 4 : length);
+    const std::span<const std::uint8_t> key = Bytes(length == 0 ? 4 : length);
+    return std::string(key.begin(), key.end());
   }
   // A count of UTF-16 units and the units, as UTF-8.
   std::string Unicode() {

@@ -88,15 +88,22 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
   });
 }
 
+// Top, left, bottom, right.
+PsdRect ReadRect(ByteReader& in) {
+  PsdRect rect;
+  rect.top = in.Int32();
+  rect.left = in.Int32();
+  rect.bottom = in.Int32();
+  rect.right = in.Int32();
+  return rect;
+}
+
 // The layer mask data of a record: the mask's rectangle and default colour,
 // and, when a vector mask is present too, the user mask's own ("real") ones.
 void ReadMask(ByteReader mask, PsdLayer& layer) {
   if (mask.Left() < 18) return;
   PsdLayerMask& m = layer.mask;
-  m.rect.top = mask.Int32();
-  m.rect.left = mask.Int32();
-  m.rect.bottom = mask.Int32();
-  m.rect.right = mask.Int32();
+  m.rect = ReadRect(mask);
   m.defaultColour = mask.Byte();
   const std::uint8_t flags = mask.Byte();
   m.disabled = (flags & 0x02) != 0;
@@ -105,10 +112,7 @@ void ReadMask(ByteReader mask, PsdLayer& layer) {
   if (mask.Left() >= 18 && layer.Channel(kLayerRealMask) != nullptr) {
     const std::uint8_t realFlags = mask.Byte();
     m.defaultColour = mask.Byte();
-    m.rect.top = mask.Int32();
-    m.rect.left = mask.Int32();
-    m.rect.bottom = mask.Int32();
-    m.rect.right = mask.Int32();
+    m.rect = ReadRect(mask);
     m.disabled = (realFlags & 0x02) != 0;
     m.inverted = (realFlags & 0x04) != 0;
     m.channelId = kLayerRealMask;
@@ -119,10 +123,7 @@ constexpr std::uint64_t kMaxChannelsPerLayer = 56;
 
 bool ReadRecord(ByteReader& in, const PsdHeader& header, PsdLayer& layer) {
   const int version = header.version;
-  layer.rect.top = in.Int32();
-  layer.rect.left = in.Int32();
-  layer.rect.bottom = in.Int32();
-  layer.rect.right = in.Int32();
+  layer.rect = ReadRect(in);
   const std::uint64_t channelCount = in.Big(2);
   if (channelCount > kMaxChannelsPerLayer) return false;
   layer.channels.resize(channelCount);

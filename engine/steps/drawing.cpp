@@ -73,7 +73,7 @@ std::string DrawingUnavailableReason() { return Drawing() != nullptr ? std::stri
 ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned width, unsigned height) {
   if (!image || settings.Int(SettingId::DoFrame) == 0) return ImageResult{std::move(image), {}, {}};
   const DrawApi* api = Drawing();
-  if (api == nullptr) return ImageResult{nullptr, Module().failure, {}};
+  if (api == nullptr) return FailedImage(Module().failure);
   api->drawFrames(&image, &settings, width, height);
   return Drawn(std::move(image), "the frame could not be drawn");
 }
@@ -81,7 +81,7 @@ ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned wi
 ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, unsigned height) {
   if (!image || state.settings.Int(SettingId::DoWatermark) == 0) return ImageResult{std::move(image), {}, {}};
   const DrawApi* api = Drawing();
-  if (api == nullptr) return ImageResult{nullptr, Module().failure, {}};
+  if (api == nullptr) return FailedImage(Module().failure);
   ImagePtr picture;
   std::vector<FileNote> notes;
   if (state.settings.Int(SettingId::DoWatermark) == 2) {
