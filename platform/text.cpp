@@ -87,6 +87,15 @@ std::string MakeValidUtf8(std::string_view bytes) {
   return std::string(valid.get());
 }
 
+std::string OneLineOfText(std::string_view bytes) {
+  // Control bytes are never part of a longer UTF-8 character, so they go first.
+  std::string text(bytes);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return MakeValidUtf8(text);
+}
+
 std::string Utf8FromUtf16BigEndian(std::span<const std::uint8_t> bytes) {
   std::vector<gunichar2> units;
   units.reserve(bytes.size() / 2);

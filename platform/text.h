@@ -29,6 +29,11 @@ void AppendUtf8(std::string& text, char32_t codePoint);
 // replaced by U+FFFD (glib's g_utf8_make_valid).
 std::string MakeValidUtf8(std::string_view bytes);
 
+// Text from an untrusted source made fit for one line of output: valid
+// UTF-8, with every control character (line ends, escapes) a space, so that
+// it can neither break a line nor forge one.
+std::string OneLineOfText(std::string_view bytes);
+
 // UTF-16 text stored big-endian, as files keep it, made UTF-8 (glib's
 // decoder). The text ends at its first NUL: writers count a terminating NUL
 // in the length, and nothing after one is text. A surrogate without its

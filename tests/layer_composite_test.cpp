@@ -19,6 +19,7 @@
 #include "engine/composite/gradients.h"
 #include "engine/composite/compositor.h"
 #include "engine/psd/descriptor.h"
+#include "engine/decode/confined_psd.h"
 #include "engine/decode/layer_rebuild.h"
 #include "engine/psd/document.h"
 #include "engine/decode/merged_image.h"
@@ -717,24 +718,41 @@ TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLaye
   EXPECT_EQ(PixelOf(saved.get(), 0).b, kTop.b);
 }
 
+// The file's merged image, 8-bit RGB of width x 1, stored run-length
+// compressed in rows that each claim six literal bytes and hold one: the
+// header check passes it, and no decoder can make a picture of it.
+std::vector<std::uint8_t> WithBrokenMergedImage(std::vector<std::uint8_t> file, std::uint32_t width) {
+  file.resize(file.size() - 2 - 3 * width);  // the raw merged image and its compression word
+  Put(file, 1, 2);
+  for (int channel = 0; channel < 3; ++channel) Put(file, 2, 2);
+  for (int channel = 0; channel < 3; ++channel) file.insert(file.end(), {0x05, 0x00});
+  return file;
+}
+
 // When the layers of a placeholder file cannot be composited, the user is told
-// why, beside the placeholder that was converted instead.
-TEST(LayerComposite, APlaceholderKeptBecauseTheLayersAreDamagedSaysWhatIsWrongWithThem) {
+// why: beside the placeholder converted instead, or in the failure when the
+// merged image cannot be read either.
+TEST(LayerComposite, WhyTheLayersFailedIsSaidWithThePlaceholderOrTheFailure) {
+  std::vector<std::uint8_t> file = MakeFile(2, {Background()}, false);
+  const PsdDocument document = ReadPsdDocument(file, CheckPsdHeader(file).header);
+  ASSERT_EQ(document.layers.layers.size(), 1u);
+  file[document.layers.layers[0].channels[0].offset + 1] = 9;  // no such compression
+  const std::string why = "the pixels of layer \"\" are damaged";
   test::TempDir dir;
-  const std::string input = dir.File("damaged.psd");
-  {
-    std::vector<std::uint8_t> file = MakeFile(2, {Background()}, false);
-    const PsdDocument document = ReadPsdDocument(file, CheckPsdHeader(file).header);
-    ASSERT_EQ(document.layers.layers.size(), 1u);
-    file[document.layers.layers[0].channels[0].offset + 1] = 9;  // no such compression
-    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                 static_cast<std::streamsize>(file.size()));
-  }
-  const test::RunResult result = test::RunKestrel({"-i", input, "-o", dir.Path()});
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.err, "kestrel: " + input +
-                            ": the merged image is marked as a placeholder and the layers could not be composited "
-                            "(the pixels of layer \"\" are damaged): the placeholder was converted\n");
+  const auto write = [&dir](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(dir.File(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return dir.File(name);
+  };
+  const std::string placeholder = write("placeholder.psd", file);
+  const test::RunResult kept = test::RunKestrel({"-i", placeholder, "-o", dir.Path()});
+  EXPECT_EQ(kept.exitCode, 0);
+  EXPECT_EQ(kept.err, "kestrel: " + placeholder +
+                          ": the merged image is marked as a placeholder and the layers could not be composited (" +
+                          why + "): the placeholder was converted\n");
+  const ImageResult nothing = LoadPsdSandboxed(write("nothing.psd", WithBrokenMergedImage(file, 2)), 0);
+  EXPECT_FALSE(nothing.image);
+  EXPECT_EQ(nothing.failure, "the decoder could not read the image and the layers could not be composited (" + why + ")");
 }
 
 // Peak resident memory of this process, in bytes.

@@ -78,13 +78,13 @@ bool WriteRebuildNote(int output, const DecodedPsd& decoded) {
 }
 
 // The parent's side; the child is not trusted: the reason's length is
-// checked and its text made valid before anyone shows it.
+// checked and its text made one valid line before anyone shows it.
 bool ReadRebuildNote(const RecordSource& source, LayerRebuildNote& note, std::string& why) {
   std::uint32_t length = 0;
   if (!source(&note, sizeof note) || !source(&length, sizeof length) || length > kMaxRebuildReasonBytes) return false;
   std::string text(length, '\0');
   if (!source(text.data(), length)) return false;
-  why = MakeValidUtf8(text);
+  why = OneLineOfText(text);
   return true;
 }
 
@@ -123,7 +123,7 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   run.maxPixelBytes = header.decodedBytes + 4ull * header.height;
   ImageResult load = RunConfinedDecode(run);
   if (!load.image && load.failure == kDecoderUnreadable && !why.empty()) {
-    load.failure += " (nor could the layers be composited: " + why + ")";
+    load.failure += " and the layers could not be composited (" + why + ")";
   }
   if (load.image && (note.rebuilt != 0 || note.placeholderKept != 0)) {
     load.notes.push_back(FileNote{path, DescribeRebuild(note, why)});

@@ -1,4 +1,5 @@
-// The one reader of untrusted bytes, and the UTF-16 decoder the parsers share.
+// The one reader of untrusted bytes, the UTF-16 decoder the parsers share,
+// and untrusted text made one line for the user.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -61,6 +62,22 @@ TEST(Utf16, BigEndianTextEndsAtItsNulAndUnpairedSurrogatesAreReplaced) {
       {{}, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(Utf8FromUtf16BigEndian(c.bytes), c.text);
+}
+
+TEST(UntrustedText, BecomesOneValidLine) {
+  struct Case {
+    std::string bytes;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"layer \"Sky\"", "layer \"Sky\""},
+      {"a\nkestrel: forged", "a kestrel: forged"},                 // a line end cannot start a line of its own
+      {"bell\a\x1b[31mred\x7f", "bell  [31mred "},                 // nor can escapes colour a terminal
+      {std::string("nul\0end", 7), "nul end"},
+      {"caf\xC3", "caf\xEF\xBF\xBD"},                              // a cut character becomes U+FFFD
+      {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OneLineOfText(c.bytes), c.line);
 }
 
 }  // namespace
