@@ -444,6 +444,17 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       Objc("SoFi", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Nrml")}, {"Opct", Double(100)}, {"Clr ", RgbColour(red)}});
   const Bytes dropShadow = Objc("DrSh", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Mltp")}, {"Opct", Double(75)}});
 
+  auto onFill = [&](const std::vector<std::pair<std::string, Bytes>>& effects) {
+    TestLayer l = FillLayer("SoCo", Object("null", {{"Clr ", RgbColour(kBack)}}));
+    l.blocks.push_back({"lfx2", Style(effects)});
+    return l;
+  };
+  // Half of the blue-to-red overlay at pixel x over `under`.
+  auto halfOver = [&](Rgb under, int x) {
+    const Rgb over = along(blue, red, x);
+    return Rgb{Mix(under.r, over.r, 0.5), Mix(under.g, over.g, 0.5), Mix(under.b, over.b, 0.5)};
+  };
+
   struct FillCase {
     const char* name;
     TestLayer layer;
@@ -500,20 +511,41 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
          return l;
        }(),
        {red, red, red, red}, 0},
+      // A fill drawn from its settings is repainted by its overlays like stored pixels.
+      {"colour_overlay_on_solid_fill", onFill({{"SoFi", colourOverlay}}), {red, red, red, red}, 0},
+      {"half_gradient_overlay_on_solid_fill", onFill({gradientOverlay(50, true)}),
+       {halfOver(kBack, 0), halfOver(kBack, 1), halfOver(kBack, 2), halfOver(kBack, 3)}, 0},
+      // Without fill opacity only the overlay is left, at its own opacity over nothing (white beneath).
+      {"half_gradient_overlay_on_solid_fill_at_no_fill_opacity", [&] {
+         TestLayer l = onFill({gradientOverlay(50, true)});
+         l.fill = 0;
+         return l;
+       }(),
+       {halfOver(white, 0), halfOver(white, 1), halfOver(white, 2), halfOver(white, 3)}, 0},
       {"drop_shadow_left_out", styled({{"DrSh", dropShadow}}), {kTop, kTop, kTop, white}, 1},
       {"style_switched_off", styled({{"masterFXSwitch", Bool(false)}, {"DrSh", dropShadow}}),
        {kTop, kTop, kTop, white}, 0},
   };
+  // A layer with another clipped to it is made whole before it is laid
+  // down, instead of being read as it is laid: the pixels are the same.
+  TestLayer clippedAbove = Top();
+  clippedAbove.clipping = true;
+  clippedAbove.hidden = true;
   for (const FillCase& c : cases) {
-    const LayerComposite result = Composite(MakeFile(4, {c.layer}, false));
-    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
-    EXPECT_EQ(result.effectsSkipped, c.effectsLeftOut) << c.name;
-    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
-    for (unsigned x = 0; x < 4; ++x) {
-      const Rgb got = PixelOf(result.image.get(), x);
-      EXPECT_NEAR(got.r, c.expected[x].r, 1) << c.name << " pixel " << x;
-      EXPECT_NEAR(got.g, c.expected[x].g, 1) << c.name << " pixel " << x;
-      EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
+    for (const bool madeWhole : {false, true}) {
+      std::vector<TestLayer> layers{c.layer};
+      if (madeWhole) layers.push_back(clippedAbove);
+      const std::string name = std::string(c.name) + (madeWhole ? " made whole" : "");
+      const LayerComposite result = Composite(MakeFile(4, layers, false));
+      ASSERT_TRUE(result.image) << name << ": " << result.problem;
+      EXPECT_EQ(result.effectsSkipped, c.effectsLeftOut) << name;
+      EXPECT_EQ(result.adjustmentsSkipped, 0) << name;
+      for (unsigned x = 0; x < 4; ++x) {
+        const Rgb got = PixelOf(result.image.get(), x);
+        EXPECT_NEAR(got.r, c.expected[x].r, 1) << name << " pixel " << x;
+        EXPECT_NEAR(got.g, c.expected[x].g, 1) << name << " pixel " << x;
+        EXPECT_NEAR(got.b, c.expected[x].b, 1) << name << " pixel " << x;
+      }
     }
   }
 }

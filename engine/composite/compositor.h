@@ -1,12 +1,14 @@
 // The picture rebuilt from a file's layers, for files whose stored merged
-// image is a placeholder: groups (isolated and pass-through), hidden layers,
-// opacity and fill opacity, raster layer masks, clipping and the blend modes.
-// Fill layers stored without pixels are drawn from their settings, and
-// colour and gradient overlays from the layer's style (engine/composite/fill_layers.h,
-// engine/composite/layer_effects.h); other effects, adjustment layers and fills that
-// cannot be drawn are only counted.
-// The result has the form the merged-image decoder gives for the file's mode
-// and depth, with straight alpha when the layers leave any transparency.
+// image is a placeholder. Drawn: groups (isolated and pass-through), hidden
+// layers left out, opacity and fill opacity, raster masks, layers' vector masks,
+// clipping and the blend modes; fill layers stored without pixels, from
+// their settings (solid colour and gradient); colour and gradient overlays
+// from the layer's style. Other effects, adjustment layers and fills that
+// cannot be drawn (patterns) are only counted. CMYK and Lab layers are
+// composited in the samples the file stores, then shown through the file's
+// colour conversion. The result has the form the merged-image decoder gives
+// for the file's mode and depth, with straight alpha when the layers leave
+// any transparency.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,8 @@ struct LayerComposite {
   int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
 };
 
-// Whether the compositor draws layers of this mode and depth (grey, duotone
-// as grey, and RGB, at 8, 16 and 32 bits).
+// Whether the compositor draws layers of this mode and depth: grey (duotone
+// as grey) and RGB at 8, 16 and 32 bits, CMYK and Lab at 8 and 16.
 bool CanCompositeLayers(const PsdHeader& header);
 
 // Composites the document's layers.

@@ -139,25 +139,4 @@ void OverlayPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
   }
 }
 
-void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
-                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes) {
-  const auto width = static_cast<std::uint64_t>(rect.Width());
-  const auto count = width * static_cast<std::uint64_t>(rect.Height());
-  if (style.overlays.empty() || count == 0 || planes.size() < static_cast<std::size_t>(channels + 1)) return;
-  const auto bytes = count * static_cast<std::uint64_t>(depth / 8);
-  for (int c = 1; c <= channels; ++c) planes[static_cast<std::size_t>(c)].resize(bytes);  // a missing channel reads as 0
-  if (planes[0].size() != bytes) {  // without a transparency channel, every pixel is opaque
-    planes[0].assign(bytes, 0);
-    FillPlane(planes[0].data(), count, depth, 1.0f);
-  }
-  OverlayPainter painter(style, rect, canvas, depth, channels, fillOpacity);
-  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(channels + 1));
-  const std::uint64_t rowBytes = width * static_cast<std::uint64_t>(depth / 8);
-  for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
-    const std::uint64_t at = static_cast<std::uint64_t>(y - rect.top) * rowBytes;
-    for (std::size_t c = 0; c < rows.size(); ++c) rows[c] = planes[c].data() + at;
-    painter.PaintRow(y, rows.data());
-  }
-}
-
 }  // namespace kestrel

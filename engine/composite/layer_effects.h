@@ -33,10 +33,12 @@ struct LayerStyle {
 // The style of `layer`, read from the file; a style that cannot be read is left out whole.
 LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours);
 
-// Paints a layer's overlays a row at a time over its unpacked channels, which
-// cover `rect` of the canvas (`canvas` is the whole picture). The layer's
-// fill opacity fades its own pixels but not the overlays, so it is applied
-// here, to the transparency: the compositor must not apply it again.
+// Paints a layer's overlays on its rows, one row at a time, in the form of
+// unpacked channel samples; the layer covers `rect` of the canvas (`canvas`
+// is the whole picture, over which a gradient not aligned with the layer is
+// laid). The layer's fill opacity fades its own pixels but not the
+// overlays, so it is applied here, to the transparency: the compositor must
+// not apply it again. `style` must outlive the painter.
 class OverlayPainter {
  public:
   OverlayPainter(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
@@ -56,13 +58,5 @@ class OverlayPainter {
   std::vector<std::optional<GradientPainter>> painters_;  // one for each gradient overlay
   std::vector<float> colour_, paint_, coverage_, content_;
 };
-
-// Paints the overlays over a layer's unpacked channels (`planes[0]`
-// transparency, then `channels` colour planes at `depth` bits), which cover
-// `rect` of the canvas; `canvas` is the whole picture. The layer's fill
-// opacity fades its own pixels but not the overlays, so it is applied here,
-// to the transparency: the compositor must not apply it again.
-void PaintOverlays(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth, int channels,
-                   float fillOpacity, std::vector<std::vector<std::uint8_t>>& planes);
 
 }  // namespace kestrel

@@ -34,9 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, colours);
     const kestrel::PsdRect rect{1, 1, 4, 6};
     const kestrel::PsdRect canvas{0, 0, 5, 7};
-    std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
-                                                  std::vector<std::uint8_t>(15u * header.depth / 8));
-    kestrel::PaintOverlays(style, rect, canvas, header.depth, channels, 0.5f, planes);
+    std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(channels + 1),
+                                                std::vector<std::uint8_t>(5u * header.depth / 8));
+    std::vector<std::uint8_t*> current;
+    for (std::vector<std::uint8_t>& row : rows) current.push_back(row.data());
+    kestrel::OverlayPainter painter(style, rect, canvas, header.depth, channels, 0.5f);
+    for (std::int64_t y = rect.top; y < rect.bottom; ++y) painter.PaintRow(y, current.data());
   }
   return 0;
 }

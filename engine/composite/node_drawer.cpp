@@ -1,0 +1,262 @@
+#include "engine/composite/node_drawer.h"
+
+#include <algorithm>
+#include <type_traits>
+#include <utility>
+
+#include "engine/composite/canvas_blend.h"
+#include "engine/composite/layer_rows.h"
+#include "engine/composite/rects.h"
+#include "engine/composite/stored_colour_display.h"
+#include "engine/composite/vector_mask.h"
+
+namespace kestrel {
+namespace {
+
+// A fill layer may store nothing but its settings: a rectangle with empty channels.
+bool HasStoredPixels(const PsdLayer& layer) {
+  if (layer.rect.Width() == 0 || layer.rect.Height() == 0) return false;
+  return std::none_of(layer.channels.begin(), layer.channels.end(),
+                      [](const PsdLayerChannel& c) { return c.id >= kLayerTransparency && c.length <= 2; });
+}
+
+bool DrawnFromSettings(const LayerNode& node) {
+  return !node.group && node.layer->isFill && !HasStoredPixels(*node.layer);
+}
+
+}  // namespace
+
+template <typename T>
+NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerComposite& result)
+    : file_(document.file), header_(document.header), channels_(channels), result_(result),
+      picture_(PictureRect(header_)), colours_(header_.colourMode, header_.depth, document.resources.iccProfile),
+      space_(BlendSpaceOf(header_.colourMode, header_.depth)), masks_(file_, header_.depth, header_.version) {}
+
+template <typename T>
+bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
+  for (std::size_t i = 0; i < nodes.size();) {
+    const LayerNode& base = nodes[i];
+    // The layers clipped to this one follow it.
+    std::size_t end = i + 1;
+    while (end < nodes.size() && nodes[end].layer->clipping && !base.layer->clipping) ++end;
+    if (!DrawNode(base, std::span(nodes).subspan(i + 1, end - i - 1), dest)) return false;
+    i = end;
+  }
+  return true;
+}
+
+template <typename T>
+bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest) {
+  const PsdLayer& layer = *node.layer;
+  if (layer.hidden) return true;
+  // A fill layer without pixels is drawn from its settings; adjustment
+  // layers, and fills whose settings cannot be drawn, are counted and left out.
+  const bool fromSettings = !layer.isAdjustment && DrawnFromSettings(node);
+  std::optional<FillPixels> fill;
+  if (fromSettings) fill = DrawFillLayer(file_, layer, header_, colours_);
+  if (layer.isAdjustment || (fromSettings && !fill)) {
+    ++result_.adjustmentsSkipped;
+    return true;
+  }
+  const LayerStyle style = StyleOf(node);
+  const BlendMode mode = BlendModeFromKey(layer.blendMode);
+  // A layer with overlays has its fill opacity in its pixels already.
+  const float opacity = layer.opacity / 255.0f * (style.overlays.empty() ? layer.fillOpacity / 255.0f : 1.0f);
+  if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
+  if (!node.group && clipped.empty()) {
+    // A plain layer is read row by row as it is laid down.
+    LayerRows rows(picture_.Width());
+    if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+    ++result_.layersDrawn;
+    return Lay(node, &rows, nullptr, mode, opacity, dest);
+  }
+  // A group, or a layer with others clipped to it, is made whole first.
+  Canvas<T> whole;
+  if (!MakeWhole(node, std::move(fill), style, dest.rect, whole)) return false;
+  for (const LayerNode& top : clipped) {
+    if (!DrawClipped(top, whole)) return false;
+  }
+  return Lay(node, nullptr, &whole, mode, opacity, dest);
+}
+
+// Overlays on a group are not drawn: its style is then left out whole.
+template <typename T>
+LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
+  LayerStyle style = ReadLayerStyle(file_, *node.layer, colours_);
+  if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
+  if (style.leftOut) ++result_.effectsSkipped;
+  return style;
+}
+
+// A layer's rows come from its stored channels, or from the planes of a fill
+// drawn from its settings; either way its overlays are painted on them.
+template <typename T>
+bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style,
+                                  LayerRows& rows) {
+  const bool opened = fill ? rows.OpenPlanes(fill->rect, std::move(fill->planes), channels_, header_.depth)
+                           : rows.Open(file_, layer, channels_, header_.depth, header_.version);
+  if (!opened) return Damaged(layer);
+  if (!style.overlays.empty()) rows.PaintOverlays(style, picture_, layer.fillOpacity / 255.0f);
+  return true;
+}
+
+// A group is drawn on a canvas over the part of `within` its layers can
+// change; a layer over the part of the picture it covers.
+template <typename T>
+bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+                              const PsdRect& within, Canvas<T>& whole) {
+  if (node.group) {
+    whole = Canvas<T>(Intersect(Bounds(node), within), channels_);
+    return Draw(node.children, whole);
+  }
+  const PsdLayer& layer = *node.layer;
+  LayerRows rows(picture_.Width());
+  if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+  whole = Canvas<T>(Intersect(rows.Rect(), picture_), channels_);
+  const auto width = static_cast<std::size_t>(whole.rect.Width());
+  std::vector<float> colour(width * channels_);
+  std::vector<float> alpha(width);
+  for (std::int64_t y = whole.rect.top; y < whole.rect.bottom; ++y) {
+    if (!rows.Row(y, whole.rect.left, whole.rect.right, colour.data(), alpha.data())) return Damaged(layer);
+    whole.StoreRow(y, whole.rect.left, width, colour.data(), alpha.data());
+  }
+  ++result_.layersDrawn;
+  return true;
+}
+
+// An 8-bit layer's colour goes from its channels to the canvas without
+// floats where it covers fully.
+template <typename T>
+bool NodeDrawer<T>::Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode,
+                        float opacity, Canvas<T>& dest) {
+  const PsdLayer& layer = *node.layer;
+  const PsdRect area = Intersect(whole != nullptr ? whole->rect : rows->Rect(), dest.rect);
+  const auto width = static_cast<std::size_t>(area.Width());
+  if (width == 0) return true;
+  const std::vector<float> vector = VectorMaskCoverage(node, area);
+  constexpr bool kBytes = std::is_same_v<T, std::uint8_t>;
+  std::vector<float> colour(width * channels_);
+  std::vector<float> coverage(width);
+  for (std::int64_t y = area.top; y < area.bottom; ++y) {
+    if (whole != nullptr) {
+      whole->LoadRow(y, area.left, width, colour.data(), coverage.data());
+    } else if (!(kBytes ? rows->Advance(y) : rows->Row(y, area.left, area.right, colour.data(), coverage.data()))) {
+      return Damaged(layer);
+    } else if (kBytes) {
+      rows->Alpha(area.left, area.right, coverage.data());
+    }
+    if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
+    if constexpr (kBytes) {
+      if (whole == nullptr) {
+        ChannelBytes bytes{};
+        for (int c = 0; c < channels_; ++c) bytes.rows[c] = rows->Bytes(c, area.left);
+        BlendRow(mode, space_, dest, y, area.left, width, bytes, coverage.data());
+        continue;
+      }
+    }
+    BlendRow(mode, space_, dest, y, area.left, width, colour.data(), coverage.data());
+  }
+  return true;
+}
+
+// The layer's vector mask over `area`, or nothing: a fill layer's pixels
+// already have the shape, and a group's mask is not drawn.
+template <typename T>
+std::vector<float> NodeDrawer<T>::VectorMaskCoverage(const LayerNode& node, const PsdRect& area) const {
+  const PsdLayer& layer = *node.layer;
+  if (!layer.hasVectorMask || layer.vectorMask.disabled || layer.isFill || node.group) return {};
+  return RasteriseVectorMask(layer.vectorMask, area);
+}
+
+// Cuts row y of `area`'s coverage by the layer's raster mask, its vector mask
+// (`vector`: rows of `area`, or empty) and its opacity.
+template <typename T>
+bool NodeDrawer<T>::CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area,
+                                std::int64_t y, float opacity, std::vector<float>& coverage) {
+  if (!masks_.Apply(layer, y, area.left, coverage)) return MaskDamaged(layer);
+  const std::size_t width = coverage.size();
+  if (!vector.empty()) {
+    const float* cut = vector.data() + static_cast<std::uint64_t>(y - area.top) * width;
+    for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity * cut[x];
+  } else if (opacity < 1) {
+    for (std::size_t x = 0; x < width; ++x) coverage[x] *= opacity;
+  }
+  return true;
+}
+
+// A clipped layer draws on its base's colour only where the base has pixels:
+// the base's alpha stays as it was.
+template <typename T>
+bool NodeDrawer<T>::DrawClipped(const LayerNode& node, Canvas<T>& base) {
+  std::vector<T> alpha = base.alpha;
+  if (!DrawNode(node, {}, base)) return false;
+  base.alpha = std::move(alpha);
+  return true;
+}
+
+// The group's opacity and mask fade between what its layers made and what
+// was there before, over the part of the canvas they can change.
+template <typename T>
+bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest) {
+  const PsdLayer& layer = *node.layer;
+  if (opacity >= 1 && !LayerMaskCoverage::Masks(layer)) return Draw(node.children, dest);
+  const int n = channels_;
+  const PsdRect region = Intersect(Bounds(node), dest.rect);
+  const auto width = static_cast<std::size_t>(region.Width());
+  Canvas<T> before(region, n);
+  std::vector<float> beforeColour(width * n), beforeAlpha(width), colour(width * n), alpha(width), fade(width);
+  for (std::int64_t y = region.top; y < region.bottom; ++y) {
+    dest.LoadRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
+    before.StoreRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
+  }
+  if (!Draw(node.children, dest)) return false;
+  for (std::int64_t y = region.top; y < region.bottom; ++y) {
+    fade.assign(width, opacity);
+    if (!masks_.Apply(layer, y, region.left, fade)) return MaskDamaged(layer);
+    before.LoadRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
+    dest.LoadRow(y, region.left, width, colour.data(), alpha.data());
+    for (std::size_t x = 0; x < width; ++x) {
+      const float a = beforeAlpha[x] + (alpha[x] - beforeAlpha[x]) * fade[x];
+      for (int c = 0; c < n; ++c) {
+        const std::size_t at = x * n + c;
+        const float premultiplied =
+            beforeColour[at] * beforeAlpha[x] + (colour[at] * alpha[x] - beforeColour[at] * beforeAlpha[x]) * fade[x];
+        colour[at] = a > 0 ? premultiplied / a : 0.0f;
+      }
+      alpha[x] = a;
+    }
+    dest.StoreRow(y, region.left, width, colour.data(), alpha.data());
+  }
+  return true;
+}
+
+// The part of the picture a node can change: nothing outside it needs a
+// group's own canvas or a copy of what lay beneath.
+template <typename T>
+PsdRect NodeDrawer<T>::Bounds(const LayerNode& node) const {
+  if (node.group) {
+    PsdRect all;
+    for (const LayerNode& child : node.children) all = Union(all, Bounds(child));
+    return all;
+  }
+  if (DrawnFromSettings(node)) return FillLayerBounds(*node.layer, picture_);
+  return Intersect(node.layer->rect, picture_);
+}
+
+template <typename T>
+bool NodeDrawer<T>::Damaged(const PsdLayer& layer) {
+  result_.problem = "the pixels of layer \"" + layer.name + "\" are damaged";
+  return false;
+}
+
+template <typename T>
+bool NodeDrawer<T>::MaskDamaged(const PsdLayer& layer) {
+  result_.problem = "the mask of layer \"" + layer.name + "\" is damaged";
+  return false;
+}
+
+template class NodeDrawer<std::uint8_t>;
+template class NodeDrawer<std::uint16_t>;
+template class NodeDrawer<float>;
+
+}  // namespace kestrel

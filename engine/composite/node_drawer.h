@@ -1,0 +1,73 @@
+// Draws the tree of a file's layers onto a canvas, bottom to top. A node is
+// drawn in steps: it may be left out (hidden; adjustment layers and fill
+// layers whose settings cannot be drawn are counted); its style is read
+// (colour and gradient overlays are drawn, a group's are not, and what is not
+// drawn is counted); its pixels are laid down in its blend mode at its
+// opacity, cut by its raster and vector masks. A plain layer is read row by
+// row as it is laid down; a group, or a layer with others clipped to it, is
+// made whole on a canvas of its own first, and a clipped layer changes its
+// base's colour only, never its alpha. A pass-through group draws straight
+// onto what lies beneath, then fades between that and what was there before
+// by its opacity and mask.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "engine/colour/descriptor_colour.h"
+#include "engine/composite/blend_modes.h"
+#include "engine/composite/canvas.h"
+#include "engine/composite/compositor.h"
+#include "engine/composite/fill_layers.h"
+#include "engine/composite/layer_effects.h"
+#include "engine/composite/layer_mask_coverage.h"
+#include "engine/composite/layer_tree.h"
+#include "engine/psd/document.h"
+
+namespace kestrel {
+
+class LayerRows;
+
+// T is the canvas sample: std::uint8_t, std::uint16_t or float.
+template <typename T>
+class NodeDrawer {
+ public:
+  // `channels`: the colour channels of the canvas, in the samples the file
+  // stores. Counts, and the problem that stops the drawing, go to `result`.
+  NodeDrawer(const PsdDocument& document, int channels, LayerComposite& result);
+
+  // Draws `nodes`, bottom to top, onto `dest`. False when a layer's data is
+  // damaged; result.problem says which.
+  bool Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest);
+
+ private:
+  bool DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest);
+  LayerStyle StyleOf(const LayerNode& node);
+  bool OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style, LayerRows& rows);
+  bool MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+                 const PsdRect& within, Canvas<T>& whole);
+  // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
+  bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,
+           Canvas<T>& dest);
+  std::vector<float> VectorMaskCoverage(const LayerNode& node, const PsdRect& area) const;
+  bool CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area, std::int64_t y,
+                   float opacity, std::vector<float>& coverage);
+  bool DrawClipped(const LayerNode& node, Canvas<T>& base);
+  bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
+  PsdRect Bounds(const LayerNode& node) const;
+  bool Damaged(const PsdLayer& layer);
+  bool MaskDamaged(const PsdLayer& layer);
+
+  std::span<const std::uint8_t> file_;
+  const PsdHeader& header_;
+  int channels_;
+  LayerComposite& result_;
+  PsdRect picture_;
+  DescriptorColours colours_;  // fill and overlay colours in the file's samples
+  BlendSpace space_;
+  LayerMaskCoverage masks_;
+};
+
+}  // namespace kestrel
