@@ -61,7 +61,6 @@ DisplayColour::DisplayColour(const PsdDocument& document)
     case kPsdModeLab:
       source.reset(cmsCreateLab4Profile(nullptr));  // D50
       inputFormat = TYPE_Lab_8;
-      lab_ = true;
       break;
     case kPsdModeRgb: inputFormat = TYPE_RGB_8; break;
     case kPsdModeCmyk: inputFormat = TYPE_CMYK_8_REV; break;  // 0 is full ink in the file

@@ -23,8 +23,6 @@ class DisplayColour {
 
   // Channels per pixel written by Convert: 1 for grey, else 3 (R, G, B).
   int OutputChannels() const { return grey_ ? 1 : 3; }
-  // Whether an embedded profile is applied.
-  bool UsesProfile() const { return transform_ != nullptr && !lab_; }
   // Whether Convert copies the samples unchanged (RGB and grey without a
   // profile, or with one that changes nothing).
   bool PassesThrough() const { return transform_ == nullptr && (mode_ == kPsdModeRgb || grey_); }
@@ -34,7 +32,6 @@ class DisplayColour {
  private:
   int mode_;
   bool grey_;
-  bool lab_ = false;
   void* transform_ = nullptr;  // a cmsHTRANSFORM, owned
 };
 
