@@ -2,6 +2,7 @@
 
 #include "engine/composite/gradients.h"
 #include "engine/composite/plane_samples.h"
+#include "engine/composite/rects.h"
 #include "engine/psd/descriptor.h"
 #include "engine/composite/vector_mask.h"
 
@@ -35,9 +36,7 @@ std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, cons
     return std::nullopt;  // patterns are not drawn
   }
 
-  PsdRect canvas;
-  canvas.right = static_cast<std::int32_t>(header.width);
-  canvas.bottom = static_cast<std::int32_t>(header.height);
+  const PsdRect canvas = PictureRect(header);
   const bool shaped = layer.hasVectorMask && !layer.vectorMask.disabled;
   FillPixels out;
   out.rect = FillLayerBounds(layer, canvas);

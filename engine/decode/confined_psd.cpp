@@ -30,29 +30,18 @@ constexpr std::uint64_t kBaseWallSeconds = 20;
 
 SandboxProbe g_probe = nullptr;
 
+// The input opened and its header checked; file.failure says why it cannot be decoded.
 struct OpenedInput {
-  UniqueFd fd;
-  std::uint64_t size = 0;
+  UntrustedFile file;
   PsdHeader header;
-  std::string failure;
 };
 
 OpenedInput OpenAndCheck(const std::string& path) {
-  OpenedInput input;
-  UntrustedFile file = OpenUntrustedFile(path);
-  if (!file.failure.empty()) {
-    input.failure = file.failure;
-    return input;
-  }
-  const int fd = file.fd.Get();
-  const PsdHeaderCheck check = CheckPsdHeader(file.size, SourceOfFile(fd));
-  if (!check.ok) {
-    input.failure = check.problem;
-    return input;
-  }
-  input.fd = std::move(file.fd);
-  input.size = file.size;
-  input.header = check.header;
+  OpenedInput input{OpenUntrustedFile(path), {}};
+  if (!input.file.failure.empty()) return input;
+  const PsdHeaderCheck check = CheckPsdHeader(input.file.size, SourceOfFile(input.file.fd.Get()));
+  if (check.ok) input.header = check.header;
+  else input.file.failure = check.problem;
   return input;
 }
 
@@ -61,7 +50,7 @@ SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, std::ui
   // the layers comes after it, beside the merged image decoded first (kept
   // should the layers fail).
   std::uint64_t work = 4 * header.decodedBytes;
-  if (header.hasLayerSection) work = std::max(work, header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header));
+  if (header.layerSectionLength > 0) work = std::max(work, header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header));
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t cpu = std::min(kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
                                          std::uint64_t{layers} * pixels / kCompositedPixelsPerCpuSecond,
@@ -94,11 +83,11 @@ void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 
 ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) return FailedImage(input.failure);
+  if (!input.file.failure.empty()) return FailedImage(input.file.failure);
   // Before the decoder allocates anything: a picture the machine cannot hold is refused.
   if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return FailedImage(std::move(shortage));
-  const int inputFd = input.fd.Get();
-  const std::uint64_t size = input.size;
+  const int inputFd = input.file.fd.Get();
+  const std::uint64_t size = input.file.size;
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(inputFd, size);
   const std::uint8_t* mapped = mapping.Data();
@@ -133,10 +122,10 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
 
 ImageResult LoadPsdInProcess(const std::string& path, int flags) {
   OpenedInput input = OpenAndCheck(path);
-  if (!input.failure.empty()) return FailedImage(input.failure);
-  const FileMapping mapping(input.fd.Get(), input.size);
+  if (!input.file.failure.empty()) return FailedImage(input.file.failure);
+  const FileMapping mapping(input.file.fd.Get(), input.file.size);
   ImageResult load;
-  load.image = Adopt(DecodePsd(input.fd.Get(), input.size, mapping.Data(), flags, input.header).image);
+  load.image = Adopt(DecodePsd(input.file.fd.Get(), input.file.size, mapping.Data(), flags, input.header).image);
   if (!load.image) return FailedImage(kDecoderUnreadable);
   return load;
 }

@@ -134,7 +134,6 @@ PsdHeaderCheck CheckPsdHeader(std::uint64_t fileSize, const ByteSource& read) {
   if (!TakeSection(file, header.version == 1 ? 4 : 8, header.layerSectionOffset, header.layerSectionLength)) {
     return Damaged("the layer and mask information runs past the end of the file");
   }
-  header.hasLayerSection = header.layerSectionLength > 0;
 
   header.imageDataOffset = file.At();
   header.compression = file.U16();

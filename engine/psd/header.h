@@ -42,7 +42,6 @@ struct PsdHeader {
   std::uint64_t resourcesLength = 0;
   std::uint64_t layerSectionOffset = 0;  // the layer and mask information, after its length
   std::uint64_t layerSectionLength = 0;
-  bool hasLayerSection = false;        // the layer and mask information is not empty
   std::uint64_t imageDataOffset = 0;   // the compression word of the merged image
   int compression = 0;
   std::uint64_t rowBytes = 0;          // bytes of one row of one channel
