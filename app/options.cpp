@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "model/command_options.h"
 #include "model/keywords.h"
 #include "app/profile.h"
 #include "model/values.h"
@@ -7,28 +8,6 @@
 
 namespace kestrel {
 namespace {
-
-enum class DriverOption {
-  None, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
-  InputFolder, InputList, InputList0, Jobs, Update
-};
-
-// Options that set the run record or the driver rather than a setting.
-DriverOption FindDriverOption(std::string_view name) {
-  if (name == "-I" || name == "--INPUT") return DriverOption::Input;
-  if (name == "-O" || name == "--OUTPUT") return DriverOption::Output;
-  if (name == "-C" || name == "--CONVERSION") return DriverOption::Conversion;
-  if (name == "--PROFILE") return DriverOption::Profile;
-  if (name == "-D" || name == "--DEBUG") return DriverOption::Debug;
-  if (name == "-Q" || name == "--QUIET") return DriverOption::Quiet;
-  if (name == "-P" || name == "--PAUSE") return DriverOption::Pause;
-  if (name == "--INPUT-FOLDER") return DriverOption::InputFolder;
-  if (name == "--INPUT-LIST") return DriverOption::InputList;
-  if (name == "--INPUT-LIST0") return DriverOption::InputList0;
-  if (name == "--JOBS") return DriverOption::Jobs;
-  if (name == "--UPDATE") return DriverOption::Update;
-  return DriverOption::None;
-}
 
 // Reads the value of a valued option: advances past a short form's value,
 // checks it, and joins a quoted phrase spread over several arguments.
@@ -112,33 +91,35 @@ void ApplySettingValue(Settings& settings, const SettingRow& row, std::string_vi
   if (row.extraFlag != SettingId::None) settings.SetNumber(row.extraFlag, row.extraValue);
 }
 
-void HandleOption(AppState& state, const ArgumentList& args, int& position, const std::string& name,
-                  std::string& error, DriverFlags& flags) {
-  if (name.empty()) return;
+namespace {
+
+// Options that set the run record or the driver rather than a setting.
+void HandleCommandOption(AppState& state, const ArgumentList& args, int& position, const std::string& name,
+                         const CommandOptionRow& command, std::string& error, DriverFlags& flags) {
+  const bool hasShortForm = !command.shortNames[0].empty();
   std::string value;
-  switch (FindDriverOption(name)) {
-    case DriverOption::Input:
-      if (!TakeValue(args, position, name, true, true, value, error)) return;
+  switch (command.id) {
+    case CommandOption::Input:
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
       state.run.input = value;
       state.run.inputGiven = true;
       flags.sources.push_back({BatchSource::Kind::File, value});
       return;
-    case DriverOption::InputFolder:
-    case DriverOption::InputList:
-    case DriverOption::InputList0: {
-      if (!TakeValue(args, position, name, false, true, value, error)) return;
+    case CommandOption::InputFolder:
+    case CommandOption::InputList:
+    case CommandOption::InputList0: {
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
       using Kind = BatchSource::Kind;
-      const DriverOption option = FindDriverOption(name);
-      const Kind kind = option == DriverOption::InputFolder ? Kind::Folder
-                        : option == DriverOption::InputList ? Kind::List
-                                                            : Kind::NulList;
+      const Kind kind = command.id == CommandOption::InputFolder ? Kind::Folder
+                        : command.id == CommandOption::InputList ? Kind::List
+                                                                  : Kind::NulList;
       flags.sources.push_back({kind, value});
       flags.batch = true;
       state.run.inputGiven = true;
       return;
     }
-    case DriverOption::Jobs: {
-      if (!TakeValue(args, position, name, false, false, value, error)) return;
+    case CommandOption::Jobs: {
+      if (!TakeValue(args, position, name, hasShortForm, false, value, error)) return;
       const std::string_view digits = TrimBlanks(value);
       int jobs = 0;
       for (const char c : digits) {
@@ -155,38 +136,49 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
       flags.jobs = jobs;
       return;
     }
-    case DriverOption::Update:
+    case CommandOption::Update:
       flags.update = true;
       return;
-    case DriverOption::Output:
-      if (!TakeValue(args, position, name, true, true, value, error)) return;
+    case CommandOption::Output:
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
       state.run.output = value;
       return;
-    case DriverOption::Conversion:
-      if (!TakeValue(args, position, name, true, false, value, error)) return;
+    case CommandOption::Conversion:
+      if (!TakeValue(args, position, name, hasShortForm, false, value, error)) return;
       state.run.conversion = StripOuterQuotes(value);
       return;
-    case DriverOption::Profile:
-      if (!TakeValue(args, position, name, false, true, value, error)) return;
+    case CommandOption::Profile:
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
       if (!ReadProfile(state.settings, value)) error = kInvalidProfileFile;
       return;
-    case DriverOption::Debug:
+    case CommandOption::Debug:
       state.run.runMode = "DEBUG";
       return;
-    case DriverOption::Quiet:
+    case CommandOption::Quiet:
       flags.quiet = true;
       return;
-    case DriverOption::Pause:
+    case CommandOption::Pause:
       flags.pause = true;
       return;
-    case DriverOption::None:
-      break;
+    case CommandOption::Help:  // read only as the first argument
+    case CommandOption::Version:
+      return;
   }
+}
 
+}  // namespace
+
+void HandleOption(AppState& state, const ArgumentList& args, int& position, const std::string& name,
+                  std::string& error, DriverFlags& flags) {
+  if (name.empty()) return;
+  if (const CommandOptionRow* command = FindCommandOption(name)) {
+    HandleCommandOption(state, args, position, name, *command, error, flags);
+    return;
+  }
+  std::string value;
   const SettingRow* row = FindRowByOption(name);
   if (row == nullptr) return;  // unknown names are skipped
-  const bool takesValue = row->option != OptionClass::Switch && row->option != OptionClass::SwitchClear;
-  if (takesValue &&
+  if (!IsSwitch(*row) &&
       !TakeValue(args, position, name, false, row->option == OptionClass::Joined, value, error)) {
     return;
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "model/command_options.h"
 #include "model/keywords.h"
 #include "platform/text.h"
 #include "model/settings.h"
@@ -15,14 +16,39 @@ std::string Lower(std::string_view text) { return kestrel::LowerCase(text); }
 
 int main() {
   using namespace kestrel;
-  std::string valued =
-      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs=";
-  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update";
+  std::string valued;
+  std::string switches;
+  // Where a value names a file or a folder, the shell offers those.
+  std::string fileOptions = "--wm-image";
+  std::string folderOptions;
+  std::string psdOptions;
+  std::string extensionOptions;
+  auto add = [](std::string& list, const std::string& word) { list += (list.empty() ? "" : " ") + word; };
+  auto addAlternative = [](std::string& list, const std::string& word) { list += (list.empty() ? "" : "|") + word; };
+  for (const auto& row : CommandOptionRows()) {
+    const std::string name = Lower(row.longName);
+    add(row.value == ValueShape::None ? switches : valued, row.value == ValueShape::None ? name : name + "=");
+    std::string names = name;
+    for (const auto shortName : row.shortNames) {
+      if (shortName.empty()) continue;
+      if (shortName == "-?") continue;  // unquoted in the script, it would match file names
+      add(switches, Lower(shortName));
+      names.append("|").append(shortName).append("|").append(Lower(shortName));
+    }
+    switch (row.value) {
+      case ValueShape::PsdFile: addAlternative(psdOptions, names); addAlternative(fileOptions, name); break;
+      case ValueShape::File: addAlternative(fileOptions, name); break;
+      case ValueShape::Folder: addAlternative(folderOptions, names); break;
+      case ValueShape::Extension: addAlternative(extensionOptions, names); break;
+      case ValueShape::None:
+      case ValueShape::Number: break;
+    }
+  }
   std::string keywordCases;
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;
     const std::string name = Lower(row.optionName);
-    if (row.option == OptionClass::Switch || row.option == OptionClass::SwitchClear) {
+    if (IsSwitch(row)) {
       switches += " " + name;
       continue;
     }
@@ -44,16 +70,16 @@ _kestrel() {
   local prev=${COMP_WORDS[COMP_CWORD-1]}
   COMPREPLY=()
   case "$prev" in
-    -i|-I|--input) COMPREPLY=($(compgen -f -X '!*.[pP][sS][dD]' -- "$cur") $(compgen -d -- "$cur")); return ;;
-    -o|-O|--output) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    -c|-C) COMPREPLY=(bmp); return ;;
+    %s) COMPREPLY=($(compgen -f -X '!*.[pP][sS][dDbB]' -- "$cur") $(compgen -d -- "$cur")); return ;;
+    %s) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    %s) COMPREPLY=(bmp); return ;;
   esac
   if [[ $cur == -*=* ]]; then
     local option=${cur%%%%=*} value=${cur#*=} words=''
     case "${option,,}" in
-%s    --input|--input-list|--input-list0|--wm-image|--profile) COMPREPLY=($(compgen -f -- "$value")) ;;
-    --output|--input-folder) COMPREPLY=($(compgen -d -- "$value")) ;;
-    --conversion) words='bmp' ;;
+%s    %s) COMPREPLY=($(compgen -f -- "$value")) ;;
+    %s) COMPREPLY=($(compgen -d -- "$value")) ;;
+    %s) words='bmp' ;;
     esac
     if [[ -n $words ]]; then
       COMPREPLY=($(compgen -W "$words" -- "${value^^}"))
@@ -70,6 +96,7 @@ _kestrel() {
 }
 complete -o default -F _kestrel kestrel
 )BASH",
-              keywordCases.c_str(), valued.c_str(), switches.c_str());
+              psdOptions.c_str(), folderOptions.c_str(), extensionOptions.c_str(), keywordCases.c_str(),
+              fileOptions.c_str(), folderOptions.c_str(), extensionOptions.c_str(), valued.c_str(), switches.c_str());
   return 0;
 }

@@ -32,16 +32,16 @@ TEST(CommandLine, HelpTextLineForLine) {
       "Usage: kestrel -i <filename> [options]",
       " ",
       "  kestrel -i example.psd",
-      "  kestrel -i c:\\tmp\\example.psd",
-      "  kestrel -i c:\\tmp\\example.psd -o d:\\converted",
-      "  kestrel -i c:\\tmp\\example.psd -o d:\\converted --jpg-quality=95",
+      "  kestrel -i ~/Pictures/example.psd",
+      "  kestrel -i ~/Pictures/example.psd -o ~/converted",
+      "  kestrel -i ~/Pictures/example.psd -o ~/converted --bmp-bpp=24",
       " ",
       "Options:",
       " ",
       "  -h, -?, --help            Display this help and exit",
       "  -i FILE, --input=FILE     Set input file",
       "  -o PATH, --output=PATH    Set output folder",
-      "  -c STR, --conversion=STR  Set output extension, STR = (jpg | bmp | ...)",
+      "  -c STR, --conversion=STR  Set output extension, STR = bmp",
       " ",
       "Advanced options:",
       " ",
@@ -56,7 +56,7 @@ TEST(CommandLine, HelpTextLineForLine) {
       "  --invert                  Invert output image",
       "  --greyscale               Greyscale output image",
       "  --profile=FILE            Set configuration file with required settings",
-      "    ...                     Refer documentation for all available options",
+      "    ...                     Refer to man kestrel for all available options",
       " ",
       "Other options:",
       " ",
@@ -64,11 +64,19 @@ TEST(CommandLine, HelpTextLineForLine) {
       "  -d, --debug               Print debug information to stdout",
       "  -p, --pause               Pause at exit",
       "  -v, --version             Display version information and exit",
+      " ",
+      "Options of this edition:",
+      " ",
+      "  --input-folder=PATH       Convert every PSD and PSB file below a folder",
   };
   for (const char* option : {"-h", "-?", "--HELP"}) {
     const auto result = RunKestrel({option});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.Lines(), expected) << option;
+    const Lines lines = result.Lines();
+    ASSERT_GT(lines.size(), expected.size()) << option;
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected) << option;
+    EXPECT_EQ(lines.back(), "Full documentation: man kestrel") << option;
+    for (const auto& line : lines) EXPECT_LE(line.size(), 79u) << line;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <set>
 
+#include "model/command_options.h"
 #include "model/keywords.h"
 #include "platform/text.h"
 #include "model/settings.h"
@@ -75,9 +76,8 @@ TEST_F(Documentation, EveryRangedOptionStatesItsRange) {
 }
 
 TEST_F(Documentation, NoEntryWithoutAnOption) {
-  std::set<std::string> known = {"input",      "output",     "conversion",  "profile", "debug",  "quiet", "pause",
-                                 "help",       "version",    "input-folder", "input-list", "input-list0", "jobs",
-                                 "update"};
+  std::set<std::string> known;
+  for (const auto& row : CommandOptionRows()) known.insert(LowerCase(row.longName.substr(2)));
   for (const auto& row : SettingRows()) {
     if (!row.optionName.empty()) known.insert(LowerCase(row.optionName.substr(2)));
   }
@@ -132,6 +132,28 @@ TEST(Completion, OffersOptionsAndKeywords) {
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;
     EXPECT_NE(all.find(LowerCase(row.optionName)), std::string::npos) << row.optionName;
+  }
+}
+
+// Every option the parser reads, setting or not, is named by --help, has its
+// entry in the manual and is offered by the completion.
+TEST_F(Documentation, EveryOptionIsInTheHelpTheManualAndTheCompletion) {
+  const auto help = test::RunKestrel({"--help"});
+  ASSERT_EQ(help.exitCode, 0);
+  std::set<std::string> helpWords;
+  std::istringstream words(help.out);
+  for (std::string word; words >> word;) helpWords.insert(word.substr(0, word.find('=')));
+  const std::string completion = test::ReadText(std::string(KESTREL_BUILD_DIR) + "/docs/kestrel.bash");
+
+  std::vector<std::string> names;
+  for (const auto& row : CommandOptionRows()) names.push_back(LowerCase(row.longName));
+  for (const auto& row : SettingRows()) {
+    if (!row.optionName.empty()) names.push_back(LowerCase(row.optionName));
+  }
+  for (const auto& name : names) {
+    EXPECT_TRUE(helpWords.count(name) != 0 || helpWords.count(name + ",") != 0) << name << " is not in --help";
+    EXPECT_NE(options.find(Roff(name)), std::string::npos) << name << " has no entry in the manual";
+    EXPECT_NE(completion.find(" " + name), std::string::npos) << name << " is not offered by the completion";
   }
 }
 
