@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <FreeImage.h>
+#include <lcms2.h>
 #include <sys/resource.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/composite/gradients.h"
@@ -67,6 +69,7 @@ struct FileForm {
   int depth = 8;
   int channels = 3;
   std::vector<std::uint8_t> merged;  // raw planar merged image; empty: white
+  std::vector<std::uint8_t> icc;     // embedded colour profile; empty: none
 };
 
 // A file of width x 1 pixels (8-bit RGB unless `form` says otherwise): the
@@ -92,6 +95,14 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
   Put(resources, 1, 4);
   resources.push_back(realMerged ? 1 : 0);
   resources.push_back(0);  // padding
+  if (!form.icc.empty()) {
+    PutKey(resources, "8BIM");
+    Put(resources, 1039, 2);
+    Put(resources, 0, 2);
+    Put(resources, form.icc.size(), 4);
+    resources.insert(resources.end(), form.icc.begin(), form.icc.end());
+    if (form.icc.size() % 2 != 0) resources.push_back(0);
+  }
   Put(f, resources.size(), 4);
   f.insert(f.end(), resources.begin(), resources.end());
 
@@ -179,7 +190,13 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
 // The composited pixel x as 8-bit RGB, flattened onto white.
 Rgb PixelOf(FIBITMAP* image, unsigned x) {
   RGBQUAD q{};
-  FreeImage_GetPixelColor(image, x, 0, &q);
+  if (FreeImage_GetBPP(image) == 8) {
+    BYTE index = 0;
+    FreeImage_GetPixelIndex(image, x, 0, &index);
+    q = FreeImage_GetPalette(image)[index];
+  } else {
+    FreeImage_GetPixelColor(image, x, 0, &q);
+  }
   const double a = FreeImage_GetBPP(image) == 32 ? q.rgbReserved / 255.0 : 1.0;
   auto flat = [a](int v) { return static_cast<int>(std::lround(v * a + 255 * (1 - a))); };
   return Rgb{flat(q.rgbRed), flat(q.rgbGreen), flat(q.rgbBlue)};
@@ -565,7 +582,7 @@ TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   const Bytes inkGradient = TwoStops(cmyk(100, 100, 0, 0), cmyk(0, 100, 100, 0));
   // Four pixels of 16-bit samples, fractions given per pixel in file channel order.
   auto form = [](int mode, const std::vector<std::vector<double>>& pixels) {
-    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}};
+    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}, {}};
     for (std::size_t c = 0; c < pixels[0].size(); ++c) {
       for (const auto& pixel : pixels) Put(f.merged, static_cast<std::uint64_t>(std::lround(pixel[c] * 65535)), 2);
     }
@@ -731,6 +748,65 @@ TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
   EXPECT_EQ(note.placeholderKept, 1u);
   EXPECT_NE(DescribeRebuild(note).find("placeholder was converted"), std::string::npos);
   FreeImage_Unload(merged);
+}
+
+// An embedded profile whose tones differ from sRGB's, as the dot-gain grey
+// working spaces and the wide RGB ones do.
+std::vector<std::uint8_t> ProfileOtherThanSrgb(bool grey) {
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.6);
+  cmsHPROFILE profile = nullptr;
+  if (grey) {
+    profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+  } else {
+    const cmsCIExyYTRIPLE wide = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    profile = cmsCreateRGBProfile(cmsD50_xyY(), &wide, curves);
+  }
+  cmsFreeToneCurve(curve);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  std::vector<std::uint8_t> bytes(size);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
+// The same document saved with its merged image and without: rebuilt from its
+// layers it must come out in the tones its merged image gives, through the
+// file's profile, in grey as in RGB.
+TEST(LayerComposite, APictureRebuiltFromItsLayersGoesThroughTheFilesProfileAsItsMergedImageDoes) {
+  const std::vector<int> tones = {0, 40, 128, 200, 255};
+  for (const bool grey : {true, false}) {
+    TestLayer layer;
+    layer.right = static_cast<std::int32_t>(tones.size());
+    FileForm form;
+    form.mode = grey ? 1 : 3;
+    form.channels = grey ? 1 : 3;
+    form.icc = ProfileOtherThanSrgb(grey);
+    for (int c = 0; c < form.channels; ++c) {
+      for (const int t : tones) form.merged.push_back(static_cast<std::uint8_t>(c == 1 ? 255 - t : t));
+    }
+    for (const int t : tones) layer.colour.push_back({t, 255 - t, t});
+    test::TempDir dir;
+    auto load = [&](const char* name, bool realMerged) {
+      const std::string path = dir.File(name);
+      const std::vector<std::uint8_t> file = MakeFile(static_cast<std::uint32_t>(tones.size()), {layer}, realMerged, form);
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                  static_cast<std::streamsize>(file.size()));
+      return LoadPsdSandboxed(path, 0);
+    };
+    const ImageResult stored = load("stored.psd", true);
+    const ImageResult rebuilt = load("rebuilt.psd", false);
+    ASSERT_TRUE(stored.image && rebuilt.image) << stored.failure << rebuilt.failure;
+    EXPECT_EQ(FreeImage_GetBPP(rebuilt.image.get()), FreeImage_GetBPP(stored.image.get())) << grey;
+    bool profileApplied = false;
+    for (unsigned x = 0; x < tones.size(); ++x) {
+      const Rgb a = PixelOf(stored.image.get(), x), b = PixelOf(rebuilt.image.get(), x);
+      EXPECT_EQ(std::tie(a.r, a.g, a.b), std::tie(b.r, b.g, b.b)) << (grey ? "grey" : "RGB") << " pixel " << x;
+      profileApplied = profileApplied || a.r != tones[x];
+    }
+    EXPECT_TRUE(profileApplied) << "the profile changed no tone, so the case shows nothing";
+  }
 }
 
 TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLayersWereUsed) {

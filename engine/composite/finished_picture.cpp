@@ -52,15 +52,18 @@ ImagePtr WithAlpha(const Canvas<T>& canvas) {
   return image;
 }
 
-// Transparency stays beside the colour, as the decoder keeps a merged image's.
+// The picture in the form the decoder gives a merged image: 8-bit grey or
+// RGB, with transparency beside the colour.
 template <typename T>
-ImagePtr ToDisplayRgb(const Canvas<T>& canvas, const PsdDocument& document) {
+ImagePtr ToDisplay(const Canvas<T>& canvas, const PsdDocument& document) {
   const int width = static_cast<int>(canvas.rect.Width());
   const int height = static_cast<int>(canvas.rect.Height());
   const bool withAlpha = LeavesTransparency(canvas);
-  ImagePtr image = Adopt(FreeImage_Allocate(width, height, withAlpha ? 32 : 24));
-  if (!image) return nullptr;
   StoredColourDisplay display(document);
+  const bool grey = display.OutputChannels() == 1;
+  ImagePtr image = Adopt(FreeImage_Allocate(width, height, withAlpha ? 32 : grey ? 8 : 24));
+  if (!image) return nullptr;
+  if (grey && !withAlpha) SetGreyPalette(image.get());
   std::vector<float> colour(static_cast<std::size_t>(width) * canvas.channels);
   std::vector<float> alpha(static_cast<std::size_t>(width));
   for (int y = 0; y < height; ++y) {
@@ -75,7 +78,7 @@ ImagePtr ToDisplayRgb(const Canvas<T>& canvas, const PsdDocument& document) {
 
 template <typename T>
 ImagePtr FinishPicture(Canvas<T>& canvas, const PsdDocument& document) {
-  if (CompositesThroughDisplayColour(document.header)) return ToDisplayRgb(canvas, document);
+  if (ShowsThroughDisplayColour(document)) return ToDisplay(canvas, document);
   // Where every pixel is covered the canvas kept in the picture is the picture.
   if (!LeavesTransparency(canvas)) return std::move(canvas.bitmap);
   return WithAlpha(canvas);

@@ -16,13 +16,30 @@ int StoredColourChannels(const PsdHeader& header) {
   return header.colourMode == kPsdModeCmyk ? 4 : header.colourMode == kPsdModeLab ? 3 : 0;
 }
 
+bool ShowsThroughDisplayColour(const PsdDocument& document) {
+  const PsdHeader& header = document.header;
+  if (CompositesThroughDisplayColour(header)) return true;
+  const bool greyOrRgb = header.colourMode == kPsdModeGreyscale || header.colourMode == kPsdModeRgb;
+  if (!greyOrRgb || (header.depth != 8 && header.depth != 16) || document.resources.iccProfile.empty()) return false;
+  return !DisplayColour(document).PassesThrough();
+}
+
+namespace {
+
+int DisplayedChannels(const PsdHeader& header) {
+  if (header.colourMode == kPsdModeGreyscale) return 1;
+  return header.colourMode == kPsdModeCmyk ? 4 : 3;
+}
+
+}  // namespace
+
 BlendSpace BlendSpaceOf(int colourMode, int depth) {
   if (colourMode != kPsdModeLab) return BlendSpace::Light;
   return depth == 16 ? BlendSpace::Lab16 : BlendSpace::Lab8;
 }
 
 StoredColourDisplay::StoredColourDisplay(const PsdDocument& document)
-    : header_(document.header), display_(document), channels_(StoredColourChannels(header_)) {
+    : header_(document.header), display_(document), channels_(DisplayedChannels(header_)) {
   const PsdHeader& header = header_;
   // Blank paper: no ink in CMYK; white in Lab (L full, a and b at their centre).
   const float centre = header.depth == 16 ? 32768.0f / 65535.0f : 128.0f / 255.0f;
@@ -47,18 +64,24 @@ void StoredColourDisplay::Convert(const float* colour, const float* alpha, BYTE*
                                           : static_cast<std::uint8_t>(v * 255 + 0.5f);
       }
     }
-    display_.Convert(samples_, rgb_, count);
+    display_.Convert(samples_, shown_, count);
+    const int n = OutputChannels();
+    if (!withAlpha && n == 1) {
+      std::copy_n(shown_, count, line + start);
+      continue;
+    }
     for (std::size_t x = 0; x < count; ++x) {
       BYTE* p = line + (start + x) * step;
-      const std::uint8_t* rgb = rgb_ + 3 * x;
+      const std::uint8_t* rgb = shown_ + n * x;
+      const std::uint8_t r = rgb[0], g = rgb[n == 1 ? 0 : 1], b = rgb[n == 1 ? 0 : 2];
       if (!withAlpha) {
-        p[FI_RGBA_RED] = rgb[0], p[FI_RGBA_GREEN] = rgb[1], p[FI_RGBA_BLUE] = rgb[2];
+        p[FI_RGBA_RED] = r, p[FI_RGBA_GREEN] = g, p[FI_RGBA_BLUE] = b;
         continue;
       }
       const auto a = static_cast<std::uint8_t>(std::clamp(alpha[start + x], 0.0f, 1.0f) * 255 + 0.5f);
-      p[FI_RGBA_RED] = UnmatteFromWhite(rgb[0], a);
-      p[FI_RGBA_GREEN] = UnmatteFromWhite(rgb[1], a);
-      p[FI_RGBA_BLUE] = UnmatteFromWhite(rgb[2], a);
+      p[FI_RGBA_RED] = UnmatteFromWhite(r, a);
+      p[FI_RGBA_GREEN] = UnmatteFromWhite(g, a);
+      p[FI_RGBA_BLUE] = UnmatteFromWhite(b, a);
       p[FI_RGBA_ALPHA] = a;
     }
   }
