@@ -161,11 +161,14 @@ TEST(CorpusLayers, CompositeMatchesTheStoredMergedImageAsCloselyAsAnIndependentC
       std::cout << name << ": psd-tools cannot read it\n";
       continue;
     }
-    // CMYK and Lab merged images are shown as the program shows them, through
-    // the file's colour conversion; psd-tools' distance stays in its own samples.
+    // The stored merged image is taken as the program shows it, through the
+    // file's profile and colour conversion, so that the rebuilt picture must
+    // go through the same one; psd-tools' distance stays in its own samples.
+    // (Float files stay linear light until the steps after decoding.)
     const PsdHeader header = CheckPsdHeader(bytes).header;
-    const bool converted = header.colourMode == kPsdModeCmyk || header.colourMode == kPsdModeLab;
-    const ImagePtr decoded = converted ? DecodeMergedImage(ReadPsdDocument(bytes, header)) : nullptr;
+    const PsdDocument document = ReadPsdDocument(bytes, header);
+    const bool converted = header.depth != 32 && DecodesMergedImage(document);
+    const ImagePtr decoded = converted ? DecodeMergedImage(document) : nullptr;
     ASSERT_TRUE(!converted || decoded) << name;
     const double kestrel = Rmse(Flatten(ours.image.get()), converted ? Flatten(decoded.get()) : theirs->merged);
     const double reference = Rmse(theirs->composite, theirs->merged);
