@@ -3,6 +3,7 @@
 #include "app/help_text.h"
 #include "app/options.h"
 #include "job/job.h"
+#include "job/thumbnail.h"
 #include "model/program.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -23,7 +24,30 @@ std::vector<std::string> ExistingFiles(const std::vector<std::string>& bare) {
   return files;
 }
 
+// A thumbnail run: one input, the size and the PNG to write, nothing else
+// written and nothing printed unless it fails.
+int RunThumbnail(const DriverFlags& flags, std::string& error) {
+  const bool oneFile = flags.sources.size() == 1 && flags.sources.front().kind == BatchSource::Kind::File;
+  if (!oneFile || flags.thumbnailSize == 0 || flags.thumbnailOut.empty()) {
+    error = kThumbnailNeeds;
+    return kExitUsageError;
+  }
+  const std::string& input = flags.sources.front().value;
+  if (Outcome written = WriteThumbnail(input, flags.thumbnailOut, flags.thumbnailSize); !written) {
+    WriteErrorLine("kestrel: " + input + ": " + written.failure);
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
 }  // namespace
+
+bool NeedsInstanceLock(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    if (OptionName(argument) == "--THUMBNAIL") return false;
+  }
+  return true;
+}
 
 std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags) {
   std::string error;
@@ -72,8 +96,16 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     return {WindowMode::None, kExitUsageError};
   }
 
+  if (flags.thumbnailSize != 0 || !flags.thumbnailOut.empty()) {
+    std::string thumbnailError;
+    const int exitCode = RunThumbnail(flags, thumbnailError);
+    if (!thumbnailError.empty()) state.print("Error: " + thumbnailError);
+    return {WindowMode::None, exitCode};
+  }
+
   if (!state.run.inputGiven) {
     state.windowInputs = ExistingFiles(flags.bare);
+    state.convertWindowInputs = flags.convertInWindow && !state.windowInputs.empty();
     return {WindowMode::Main, kExitSuccess};
   }
 

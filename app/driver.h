@@ -20,6 +20,11 @@ struct DriverResult {
   int exitCode = kExitSuccess;
 };
 
+// Whether the run takes the single-instance lock: a thumbnail run does not,
+// since a file manager starts many at once, in sandboxes that may not reach
+// the lock's place.
+bool NeedsInstanceLock(const std::vector<std::string>& arguments);
+
 // The argument loop: every option in order, stopping at the first error.
 // Returns the error message, or "" when every argument was taken.
 std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags);

@@ -41,18 +41,20 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
 
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   InstanceLock lock;
-  const LockResult taken = lock.Acquire(TitleText(), SessionLockPlace());
-  if (taken.state == LockState::HeldByAnother) {
-    WriteErrorLine("kestrel: another copy of " + TitleText() + " is running");
-    return kExitFailure;
-  }
-  if (taken.state == LockState::Failed) {
-    WriteErrorLine("kestrel: cannot take the lock that keeps a second copy from running: " + taken.failure);
-    return kExitFailure;
+  if (NeedsInstanceLock(arguments)) {
+    const LockResult taken = lock.Acquire(TitleText(), SessionLockPlace());
+    if (taken.state == LockState::HeldByAnother) {
+      WriteErrorLine("kestrel: another copy of " + TitleText() + " is running");
+      return kExitFailure;
+    }
+    if (taken.state == LockState::Failed) {
+      WriteErrorLine("kestrel: cannot take the lock that keeps a second copy from running: " + taken.failure);
+      return kExitFailure;
+    }
   }
 
-  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   AppState state;
   const DriverResult result = RunDriver(state, arguments, ProgramFileName(argc > 0 ? argv[0] : nullptr));
 

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "job/thumbnail.h"
 #include "model/command_options.h"
 #include "model/keywords.h"
 #include "app/profile.h"
@@ -8,6 +9,17 @@
 
 namespace kestrel {
 namespace {
+
+// A count written in plain digits within [low, high] (low at least 1); 0 when it is not one.
+int CountIn(std::string_view text, int low, int high) {
+  const std::string_view digits = TrimBlanks(text);
+  int count = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9' || count > high) return 0;
+    count = count * 10 + (c - '0');
+  }
+  return count >= low && count <= high ? count : 0;
+}
 
 // Reads the value of a valued option: advances past a short form's value,
 // checks it, and joins a quoted phrase spread over several arguments.
@@ -120,22 +132,25 @@ void HandleCommandOption(AppState& state, const ArgumentList& args, int& positio
     }
     case CommandOption::Jobs: {
       if (!TakeValue(args, position, name, hasShortForm, false, value, error)) return;
-      const std::string_view digits = TrimBlanks(value);
-      int jobs = 0;
-      for (const char c : digits) {
-        if (c < '0' || c > '9' || jobs > 9999) {
-          jobs = 0;
-          break;
-        }
-        jobs = jobs * 10 + (c - '0');
-      }
-      if (jobs < 1 || jobs > 1024) {
-        error = kInvalidJobs;
-        return;
-      }
-      flags.jobs = jobs;
+      const int jobs = CountIn(value, 1, 1024);
+      if (jobs == 0) error = kInvalidJobs;
+      else flags.jobs = jobs;
       return;
     }
+    case CommandOption::Thumbnail: {
+      if (!TakeValue(args, position, name, hasShortForm, false, value, error)) return;
+      const int size = CountIn(value, kSmallestThumbnail, kLargestThumbnail);
+      if (size == 0) error = kInvalidThumbnailSize;
+      else flags.thumbnailSize = size;
+      return;
+    }
+    case CommandOption::ConvertInWindow:
+      flags.convertInWindow = true;
+      return;
+    case CommandOption::ThumbnailOut:
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
+      flags.thumbnailOut = value;
+      return;
     case CommandOption::Update:
       flags.update = true;
       return;

@@ -13,6 +13,8 @@ namespace kestrel {
 inline constexpr std::string_view kIncorrectParameters = "Incorrect number of parameters";
 inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
 inline constexpr std::string_view kInvalidJobs = "Invalid jobs value";
+inline constexpr std::string_view kInvalidThumbnailSize = "Invalid thumbnail size";
+inline constexpr std::string_view kThumbnailNeeds = "A thumbnail needs --thumbnail=SIZE, one -i FILE and --thumbnail-out=FILE";
 
 // The driver's own switches, which no setting stores.
 struct DriverFlags {
@@ -26,6 +28,10 @@ struct DriverFlags {
   bool batch = false;
   int jobs = 0;
   bool update = false;
+  // A thumbnail run: the longest edge asked for (0: none) and the PNG to write.
+  int thumbnailSize = 0;
+  std::string thumbnailOut;
+  bool convertInWindow = false;  // the window opens with the bare files and converts them
 };
 
 // The arguments without the program name; a position past the end reads as "".

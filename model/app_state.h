@@ -25,6 +25,9 @@ struct AppState {
   // Files named by bare command-line arguments (a file manager's "Open
   // with"): the window opens with them as its inputs.
   std::vector<std::string> windowInputs;
+  // The window converts those inputs as soon as it opens (a file manager's
+  // "Convert to BMP" action), showing its progress as for any conversion.
+  bool convertWindowInputs = false;
   JobStatus status;
   std::shared_ptr<WatermarkFont> watermarkFont;
   // Where console lines go: standard output, or a test's collector.

@@ -21,6 +21,9 @@ constexpr CommandOptionRow kRows[] = {
     {InputList0, {"", ""}, "--INPUT-LIST0", File, false},
     {Jobs, {"", ""}, "--JOBS", Number, false},
     {Update, {"", ""}, "--UPDATE", None, false},
+    {Thumbnail, {"", ""}, "--THUMBNAIL", Number, false},
+    {ThumbnailOut, {"", ""}, "--THUMBNAIL-OUT", File, false},
+    {ConvertInWindow, {"", ""}, "--CONVERT-IN-WINDOW", None, false},
 };
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace kestrel {
 
 enum class CommandOption {
   Help, Version, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
-  InputFolder, InputList, InputList0, Jobs, Update,
+  InputFolder, InputList, InputList0, Jobs, Update, Thumbnail, ThumbnailOut, ConvertInWindow,
 };
 
 // What an option's value names, for the help's placeholder and the completion.

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QTimer>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
@@ -407,6 +408,10 @@ std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& pref
   InstallDropTargets(*session);
   // Files the program was opened with ("Open with" of a file manager).
   if (!state.windowInputs.empty()) TakeInputFiles(*session, state.windowInputs);
+  if (state.convertWindowInputs) {
+    // Once the window is shown and laid out, as if Convert had been pressed.
+    QTimer::singleShot(0, window, [raw = session.get()] { RunCommand(*raw, kConvert); });
+  }
   if (settings.IsOn(SettingId::IsMaximized)) {
     window->showMaximized();
   } else {

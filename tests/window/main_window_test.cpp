@@ -344,6 +344,42 @@ TEST(OpenWith, TheWindowOpensWithTheGivenFiles) {
   delete session->mainWindow;
 }
 
+// A file manager's "Convert to BMP": the window opens with the files and
+// converts them at once, beside themselves, through its progress window.
+TEST(OpenWith, ConvertInWindowConvertsTheGivenFilesAtOnce) {
+  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
+  TempDir dir;
+  AppState state;
+  state.windowInputs = {test::MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4), test::MakePsd(dir.Path(), "b.psd", "rgb8", 6, 6)};
+  state.convertWindowInputs = true;
+  const std::unique_ptr<Session> session = OpenMainWindow(state, dir.File("config.ini"));
+  std::vector<std::string> boxes;
+  session->prompts.show = [&boxes](BoxKind, const std::string&, const std::string& text) {
+    boxes.push_back(text);
+    return false;
+  };
+  // The progress window may run its own event loop: a timer answers it from there.
+  std::string fileLine;
+  bool answered = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* progress = session->mainWindow->findChild<QWidget*>("progressWindow");
+    if (answered || progress == nullptr || !progress->isVisible()) return;
+    auto* ok = progress->findChild<QPushButton*>("okButton");
+    if (!ok->isEnabled()) return;
+    fileLine = progress->findChild<QLabel*>("fileLine")->text().toStdString();
+    answered = true;
+    ok->click();
+  });
+  poll.start(5);
+  const bool ended = QTest::qWaitFor([&] { return answered; }, 30000);
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  EXPECT_EQ(fileLine, "Files converted: 2 of 2");
+  for (const char* name : {"a.bmp", "b.bmp"}) EXPECT_GT(FileSizeQuery(dir.File(name)), 0) << name;
+  delete session->mainWindow;
+}
+
 // The menus have access keys, each once in its menu; Alt with a title's key
 // and F10 open a menu instead of typing into the focused field.
 TEST_F(MainWindowTest, MenusOpenFromTheKeyboard) {
