@@ -8,6 +8,8 @@ packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev 
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then
   packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy man-db desktop-file-utils xvfb xdotool openbox parallel"
+  # File managers: the thumbnail sandbox, the MIME database and its query tools.
+  packages="$packages bubblewrap shared-mime-info xdg-utils libfile-mimeinfo-perl"
 fi
 
 missing=""
