@@ -655,6 +655,59 @@ TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
 // A plain black-to-white gradient across a row is the fraction of the way
 // each pixel centre lies, whether the row is short (each pixel sampled) or
 // long enough to be drawn from the painter's table.
+// An adjustment layer changes the colour beneath it, never its alpha, by its
+// opacity and mask; the expected values are each adjustment's formula on the
+// backdrop, typed out.
+TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
+  auto adjustment = [](const char* key, std::vector<std::uint8_t> settings, int opacity = 255) {
+    TestLayer l;
+    l.right = 0;  // no pixels of its own: it covers the whole picture
+    l.opacity = opacity;
+    l.blocks = {{key, std::move(settings)}};
+    return l;
+  };
+  TestLayer half = Background();  // the second pixel half covered
+  half.alpha = {255, 128};
+  std::vector<std::uint8_t> levels = {0, 2};  // version, then the composite record
+  for (const int v : {0, 200, 0, 255, 100}) Put(levels, static_cast<std::uint64_t>(v), 2);
+  struct Case {
+    const char* name;
+    TestLayer adjustment;
+    Rgb expected;  // the first pixel, fully covered
+  };
+  const Case cases[] = {
+      {"invert", adjustment("nvrt", {}), {255 - kBack.r, 255 - kBack.g, 255 - kBack.b}},
+      {"invert at half opacity", adjustment("nvrt", {}, 128),
+       {Mix(kBack.r, 255 - kBack.r, 128 / 255.0), Mix(kBack.g, 255 - kBack.g, 128 / 255.0),
+        Mix(kBack.b, 255 - kBack.b, 128 / 255.0)}},
+      // Four levels: the bands 0-63, 64-127, 128-191, 192-255 become 0, 85, 170, 255.
+      {"posterize", adjustment("post", {0, 4, 0, 0}), {255, 85, 0}},
+      // Luminance 0.3 R + 0.59 G + 0.11 B = 124.5: white over a level of 120, black under 130.
+      {"threshold white", adjustment("thrs", {0, 120, 0, 0}), {255, 255, 255}},
+      {"threshold black", adjustment("thrs", {0, 130, 0, 0}), {0, 0, 0}},
+      // Input white point 200: 200 -> 255, 100 -> 128, 50 -> 64.
+      {"levels", adjustment("levl", levels), {255, 128, 64}},
+  };
+  for (const Case& c : cases) {
+    const LayerComposite result = Composite(MakeFile(2, {half, c.adjustment}, true));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0u) << c.name;
+    RGBQUAD first{}, second{};
+    FreeImage_GetPixelColor(result.image.get(), 0, 0, &first);
+    FreeImage_GetPixelColor(result.image.get(), 1, 0, &second);
+    EXPECT_NEAR(first.rgbRed, c.expected.r, 1) << c.name;
+    EXPECT_NEAR(first.rgbGreen, c.expected.g, 1) << c.name;
+    EXPECT_NEAR(first.rgbBlue, c.expected.b, 1) << c.name;
+    // The half-covered pixel keeps its coverage and takes the same colour.
+    EXPECT_EQ(second.rgbReserved, 128) << c.name;
+    EXPECT_NEAR(second.rgbRed, c.expected.r, 1) << c.name;
+  }
+  // A kind not drawn yet is counted, and the picture beneath is left alone.
+  const LayerComposite left = Composite(MakeFile(2, {half, adjustment("selc", {0, 1, 0, 0})}, true));
+  EXPECT_EQ(left.adjustmentsSkipped, 1u);
+  EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);
+}
+
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
   Gradient g;
   g.angle = 0;

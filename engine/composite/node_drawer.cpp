@@ -49,12 +49,20 @@ template <typename T>
 bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest) {
   const PsdLayer& layer = *node.layer;
   if (layer.hidden) return true;
-  // A fill layer without pixels is drawn from its settings; adjustment
-  // layers, and fills whose settings cannot be drawn, are counted and left out.
-  const bool fromSettings = !layer.isAdjustment && DrawnFromSettings(node);
+  if (layer.isAdjustment) {
+    const std::optional<ColourAdjustment> adjustment = ReadColourAdjustment(file_, layer, header_);
+    if (!adjustment) {
+      ++result_.adjustmentsSkipped;
+      return true;
+    }
+    return Adjust(node, *adjustment, dest);
+  }
+  // A fill layer without pixels is drawn from its settings; fills whose
+  // settings cannot be drawn are counted and left out.
+  const bool fromSettings = DrawnFromSettings(node);
   std::optional<FillPixels> fill;
   if (fromSettings) fill = DrawFillLayer(file_, layer, header_, colours_);
-  if (layer.isAdjustment || (fromSettings && !fill)) {
+  if (fromSettings && !fill) {
     ++result_.adjustmentsSkipped;
     return true;
   }
@@ -191,6 +199,37 @@ bool NodeDrawer<T>::DrawClipped(const LayerNode& node, Canvas<T>& base) {
   std::vector<T> alpha = base.alpha;
   if (!DrawNode(node, {}, base)) return false;
   base.alpha = std::move(alpha);
+  return true;
+}
+
+// The adjusted colour is laid over the colour beneath in the layer's mode, by
+// its masks, opacity and fill; the alpha beneath stays as it was.
+template <typename T>
+bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest) {
+  const PsdLayer& layer = *node.layer;
+  const PsdRect area = dest.rect;
+  const auto width = static_cast<std::size_t>(area.Width());
+  if (width == 0) return true;
+  const int n = channels_;
+  const BlendMode mode = BlendModeFromKey(layer.blendMode);
+  const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
+  const std::vector<float> vector = VectorMaskCoverage(node, area);
+  std::vector<float> colour(width * n), alpha(width), adjusted(width * n), coverage(width);
+  const std::vector<float> opaque(width, 1.0f);
+  std::vector<float> backdropAlpha(width);
+  for (std::int64_t y = area.top; y < area.bottom; ++y) {
+    dest.LoadRow(y, area.left, width, colour.data(), alpha.data());
+    if (std::none_of(alpha.begin(), alpha.end(), [](float a) { return a > 0; })) continue;
+    adjusted = colour;
+    adjustment.Apply(adjusted.data(), width);
+    coverage.assign(width, 1.0f);
+    if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
+    // Blended as over an opaque backdrop, so that only the colour moves.
+    backdropAlpha = opaque;
+    BlendPixels(mode, n, colour.data(), backdropAlpha.data(), adjusted.data(), coverage.data(), width, space_);
+    dest.StoreRow(y, area.left, width, colour.data(), alpha.data());
+  }
+  ++result_.layersDrawn;
   return true;
 }
 

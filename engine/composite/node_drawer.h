@@ -1,6 +1,7 @@
 // Draws the tree of a file's layers onto a canvas, bottom to top. A node is
-// drawn in steps: it may be left out (hidden; adjustment layers and fill
-// layers whose settings cannot be drawn are counted); its style is read
+// drawn in steps: it may be left out (hidden; adjustment layers of kinds not
+// drawn and fill layers whose settings cannot be drawn are counted); an
+// adjustment layer changes the colour of what lies beneath it, never its alpha; its style is read
 // (colour and gradient overlays are drawn, a group's are not, and what is not
 // drawn is counted); its pixels are laid down in its blend mode at its
 // opacity, cut by its raster and vector masks. A plain layer is read row by
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
+#include "engine/composite/adjustment_layers.h"
 #include "engine/composite/blend_modes.h"
 #include "engine/composite/canvas.h"
 #include "engine/composite/compositor.h"
@@ -55,6 +57,7 @@ class NodeDrawer {
   bool CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area, std::int64_t y,
                    float opacity, std::vector<float>& coverage);
   bool DrawClipped(const LayerNode& node, Canvas<T>& base);
+  bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
   PsdRect Bounds(const LayerNode& node) const;
   bool Damaged(const PsdLayer& layer);

@@ -83,6 +83,7 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
       layer.fill = PsdBlockRef{key, block.At(), block.Left()};
     } else if (IsAdjustmentKey(key)) {
       layer.isAdjustment = true;
+      if (!layer.adjustment.Present()) layer.adjustment = PsdBlockRef{key, block.At(), block.Left()};
     }
     return true;
   });

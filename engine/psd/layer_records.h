@@ -96,7 +96,8 @@ struct PsdLayer {
   PsdLayerMask mask;
   PsdSection section = PsdSection::Layer;
   bool hasEffects = false;     // layer style blocks (engine/composite/layer_effects.h reads them)
-  bool isAdjustment = false;   // adjustment layer, not drawn
+  bool isAdjustment = false;   // adjustment layer: changes the colour of what lies beneath
+  PsdBlockRef adjustment;      // its settings block (levl, curv, nvrt...), the first one met
   bool isFill = false;         // fill or shape layer: drawn from its stored pixels, or else its settings
   bool hasVectorMask = false;
   PsdVectorMask vectorMask;

@@ -1,0 +1,252 @@
+#include "engine/composite/adjustment_layers.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <map>
+
+#include "platform/byte_reader.h"
+
+namespace kestrel {
+namespace {
+
+using Table = std::vector<float>;
+
+// Entries of a table: every sample an 8-bit file holds, else every 16-bit one
+// (float files are looked up at 16-bit steps).
+std::size_t TableSize(const PsdHeader& header) { return header.depth == 8 ? 256 : 65536; }
+
+std::size_t IndexOf(float v, std::size_t size) {
+  return static_cast<std::size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * static_cast<float>(size - 1)));
+}
+
+template <typename F>
+Table MakeTable(std::size_t size, F f) {
+  Table table(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    table[i] = std::clamp(static_cast<float>(f(static_cast<double>(i) / static_cast<double>(size - 1))), 0.0f, 1.0f);
+  }
+  return table;
+}
+
+// A channel's own table, then the table of all channels over its result, as
+// the adjustments with a composite and per-channel settings work.
+Table ThenMaster(const Table& own, const Table& master) {
+  if (own.empty()) return master;
+  if (master.empty()) return own;
+  Table table(own.size());
+  const auto last = static_cast<double>(own.size() - 1);
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    table[i] = master[static_cast<std::size_t>(std::floor(own[i] * last + 1e-4))];
+  }
+  return table;
+}
+
+// Tables by channel number (0: all channels; 1.. the file's channels in order).
+using ChannelTables = std::map<int, Table>;
+
+void SetPerChannel(Table (&tables)[4], int channels, const ChannelTables& byChannel) {
+  const auto master = byChannel.find(0);
+  const Table none;
+  for (int c = 0; c < channels; ++c) {
+    const auto own = byChannel.find(c + 1);
+    tables[c] = ThenMaster(own != byChannel.end() ? own->second : none,
+                           master != byChannel.end() ? master->second : none);
+  }
+}
+
+// Levels: per record the input black and white points, the output black and
+// white points (0..255) and the gamma times 100; record 0 is the composite.
+ChannelTables ReadLevels(ByteReader in, std::size_t size, int channels) {
+  ChannelTables tables;
+  in.Skip(2);  // version
+  for (int record = 0; record <= channels && in.Has(10); ++record) {
+    const double inBlack = in.U16() / 255.0, inWhite = in.U16() / 255.0;
+    const double outBlack = in.U16() / 255.0, outWhite = in.U16() / 255.0;
+    const double gamma = std::clamp(in.U16() / 100.0, 0.01, 9.99);
+    const double span = std::abs(inWhite - inBlack) > 1e-9 ? inWhite - inBlack : 1.0;
+    tables[record] = MakeTable(size, [&](double t) {
+      const double x = std::pow(std::clamp((t - inBlack) / span, 0.0, 1.0), 1 / gamma);
+      return outBlack + x * (outWhite - outBlack);
+    });
+  }
+  return tables;
+}
+
+// The natural cubic spline through points sorted by x, evaluated at x
+// (clamped to the points' range).
+class NaturalSpline {
+ public:
+  NaturalSpline(std::vector<double> x, std::vector<double> y) : x_(std::move(x)), y_(std::move(y)), m_(x_.size(), 0) {
+    const std::size_t n = x_.size();
+    if (n < 3) return;
+    // Second derivatives from the tridiagonal system, zero at both ends.
+    std::vector<double> c(n, 0), d(n, 0);
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+      const double h0 = x_[i] - x_[i - 1], h1 = x_[i + 1] - x_[i];
+      const double a = h0, b = 2 * (h0 + h1), r = 6 * ((y_[i + 1] - y_[i]) / h1 - (y_[i] - y_[i - 1]) / h0);
+      const double denominator = b - a * c[i - 1];
+      c[i] = h1 / denominator;
+      d[i] = (r - a * d[i - 1]) / denominator;
+    }
+    for (std::size_t i = n - 2; i >= 1; --i) m_[i] = d[i] - c[i] * m_[i + 1];
+  }
+
+  double operator()(double at) const {
+    const std::size_t n = x_.size();
+    at = std::clamp(at, x_.front(), x_.back());
+    std::size_t i = 1;
+    while (i + 1 < n && at > x_[i]) ++i;
+    const double h = x_[i] - x_[i - 1];
+    if (h <= 0) return y_[i];
+    const double a = (x_[i] - at) / h, b = (at - x_[i - 1]) / h;
+    return a * y_[i - 1] + b * y_[i] + ((a * a * a - a) * m_[i - 1] + (b * b * b - b) * m_[i]) * h * h / 6;
+  }
+
+ private:
+  std::vector<double> x_, y_, m_;
+};
+
+// One curve: its points as (output, input) pairs on 0..255.
+std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t size) {
+  if (points < 2 || points > 19 || !in.Has(4u * points)) return std::nullopt;
+  std::vector<double> x, y;
+  for (int p = 0; p < points; ++p) {
+    y.push_back(in.U16() / 255.0);
+    x.push_back(in.U16() / 255.0);
+  }
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    if (!(x[i] > x[i - 1])) return std::nullopt;  // inputs must rise
+  }
+  const NaturalSpline spline(std::move(x), std::move(y));
+  return MakeTable(size, spline);
+}
+
+// Curves: a bitmap of the channels that have a curve, each curve's points;
+// after them the same curves again by channel number ("Crv "), which win.
+std::optional<ChannelTables> ReadCurves(ByteReader in, std::size_t size) {
+  ChannelTables tables;
+  const bool map = in.Byte() != 0;
+  const std::uint16_t version = in.U16();
+  const std::uint32_t bitmap = in.U32();
+  if (map || version != 1 || !in.Ok()) return std::nullopt;
+  for (int channel = 0; channel < 32; ++channel) {
+    if ((bitmap & (1u << channel)) == 0) continue;
+    std::optional<Table> curve = ReadCurve(in, in.U16(), size);
+    if (!curve) return std::nullopt;
+    tables[channel] = std::move(*curve);
+  }
+  if (in.Has(10) && in.Code() == FourCC("Crv ")) {
+    in.Skip(2);
+    const std::uint32_t count = in.U32();
+    for (std::uint32_t i = 0; i < count && in.Has(4); ++i) {
+      const int channel = in.U16();
+      std::optional<Table> curve = ReadCurve(in, in.U16(), size);
+      if (!curve) return std::nullopt;
+      tables[channel] = std::move(*curve);
+    }
+  }
+  return tables;
+}
+
+// Exposure acts on light: the samples are taken to linear light through the
+// usual gamma of the mode's working space (about 2.2 for sRGB, 1.75 for the
+// dot-gain grey spaces), scaled and offset there, and brought back.
+std::optional<Table> ReadExposure(ByteReader in, std::size_t size, bool grey) {
+  in.Skip(2);  // version
+  const float exposure = std::bit_cast<float>(in.U32());
+  const float offset = std::bit_cast<float>(in.U32());
+  const float gamma = std::bit_cast<float>(in.U32());
+  if (!in.Ok() || !std::isfinite(exposure) || !std::isfinite(offset) || !std::isfinite(gamma)) return std::nullopt;
+  const double space = grey ? 1.75 : 2.2;
+  const double g = std::clamp(static_cast<double>(gamma), 0.01, 9.99);
+  return MakeTable(size, [&](double t) {
+    const double linear = std::clamp(std::pow(t, space) * std::exp2(exposure) + offset, 0.0, 1.0);
+    return std::pow(std::pow(linear, 1 / g), 1 / space);
+  });
+}
+
+}  // namespace
+
+std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
+                                                     const PsdHeader& header) {
+  const PsdBlockRef& block = layer.adjustment;
+  if (!block.Present()) return std::nullopt;
+  const bool light = header.colourMode == kPsdModeRgb || header.colourMode == kPsdModeGreyscale ||
+                     header.colourMode == kPsdModeDuotone;
+  const int channels = header.colourMode == kPsdModeRgb ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
+  const std::size_t size = TableSize(header);
+  ByteReader in(file, block.offset, block.offset + block.length);
+  ColourAdjustment adjustment;
+  adjustment.channels_ = channels;
+  const FourCC key = block.key;
+  if (key == FourCC("nvrt")) {
+    // Inverting is the same on stored CMYK (where the top is no ink) as on ink.
+    if (!light && header.colourMode != kPsdModeCmyk) return std::nullopt;
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = MakeTable(size, [](double t) { return 1 - t; });
+    return adjustment;
+  }
+  if (!light) return std::nullopt;
+  if (key == FourCC("post")) {
+    const double levels = std::clamp<int>(in.U16(), 2, 255);
+    if (!in.Ok()) return std::nullopt;
+    // Photoshop's bands: the top one is no wider than the others.
+    const double squeeze = static_cast<double>(size - 1) / static_cast<double>(size);
+    for (int c = 0; c < channels; ++c) {
+      adjustment.tables_[c] = MakeTable(size, [&](double t) { return std::floor(squeeze * t * levels) / (levels - 1); });
+    }
+    return adjustment;
+  }
+  if (key == FourCC("thrs")) {
+    const int level = in.U16();
+    if (!in.Ok()) return std::nullopt;
+    const double last = static_cast<double>(size - 1);
+    adjustment.tables_[0] = Table(size);  // marks the channel count; the level decides
+    adjustment.threshold_ = static_cast<int>(std::floor((level - 1 / 255.0) * (last / size) * (last / 255.0)));
+    return adjustment;
+  }
+  if (key == FourCC("levl")) {
+    SetPerChannel(adjustment.tables_, channels, ReadLevels(in, size, channels));
+    return adjustment;
+  }
+  if (key == FourCC("curv")) {
+    const std::optional<ChannelTables> curves = ReadCurves(in, size);
+    if (!curves) return std::nullopt;
+    SetPerChannel(adjustment.tables_, channels, *curves);
+    return adjustment;
+  }
+  if (key == FourCC("expA")) {
+    std::optional<Table> table = ReadExposure(in, size, channels == 1);
+    if (!table) return std::nullopt;
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = *table;
+    return adjustment;
+  }
+  return std::nullopt;
+}
+
+void ColourAdjustment::Apply(float* colour, std::size_t pixels) const {
+  const int n = channels_;
+  if (threshold_ >= 0) {
+    const std::size_t size = tables_[0].size();
+    const auto last = static_cast<float>(size - 1);
+    for (std::size_t x = 0; x < pixels; ++x) {
+      float* p = colour + x * n;
+      const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];
+      const float v = std::lround(std::clamp(luminance, 0.0f, 1.0f) * last) > threshold_ ? 1.0f : 0.0f;
+      for (int c = 0; c < n; ++c) p[c] = v;
+    }
+    return;
+  }
+  for (int c = 0; c < n; ++c) {
+    const Table& table = tables_[c];
+    if (table.empty()) continue;
+    const std::size_t size = table.size();
+    for (std::size_t x = 0; x < pixels; ++x) {
+      float& v = colour[x * n + c];
+      v = table[IndexOf(v, size)];
+    }
+  }
+}
+
+}  // namespace kestrel
