@@ -79,6 +79,7 @@ const std::map<std::string, double> kBounds = {
     {"adj_p2s_posterize-4.psd", 12.2},       {"adj_p2s_threshold-128.psd", 20.1},
     {"adj_pt_exposure-grey.psd", 2.0},       {"adj_pt_invert-cmyk.psd", 2.0},
     {"adj_pt_threshold-rgb16.psd", 2.0},     {"adj_pt_nested-curves-exposure.psd", 2.0},
+    {"adj_zoo_black-white-flat.psd", 2.0},   {"adj_zoo_gradient-map-flat.psd", 2.0},
 };
 
 TEST(CorpusEffects, CompositesFromTheLayersMatchPhotoshopsPictures) {

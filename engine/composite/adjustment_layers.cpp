@@ -1,11 +1,15 @@
 #include "engine/composite/adjustment_layers.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <utility>
 
+#include "engine/composite/gradients.h"
+#include "engine/psd/descriptor.h"
 #include "platform/byte_reader.h"
 
 namespace kestrel {
@@ -167,6 +171,54 @@ std::optional<Table> ReadExposure(ByteReader in, std::size_t size, bool grey) {
   });
 }
 
+// A gradient map's gradient: its RGB colour stops (locations on 0..4096,
+// midpoints in percent, 16-bit colours) and its smoothness, read as a table of
+// `size` colours from the dark end to the light one.
+std::optional<std::array<Table, 3>> ReadGradientMap(ByteReader in, std::size_t size) {
+  const std::uint16_t version = in.U16();
+  const bool reversed = in.Byte() != 0;
+  in.Skip(1);  // dither
+  if (version == 3) in.Skip(4);  // the interpolation method
+  in.Skip(2ull * in.U32());      // the gradient's name
+  Gradient gradient;
+  gradient.reverse = reversed;
+  gradient.wholePixelEnds = true;
+  const std::uint16_t colours = in.U16();
+  if (colours < 1 || colours > 256 || !in.Has(20ull * colours)) return std::nullopt;
+  for (int i = 0; i < colours; ++i) {
+    GradientStop stop;
+    stop.location = in.U32() / 4096.0;
+    stop.midpoint = in.U32() / 100.0;
+    if (in.U16() != 0) return std::nullopt;  // only RGB stops are read
+    for (int c = 0; c < 4; ++c) stop.value[c] = in.U16() / 65535.0f;
+    in.Skip(2);
+    gradient.colours.push_back(stop);
+  }
+  const std::uint16_t opacities = in.U16();
+  if (!in.Has(10ull * opacities)) return std::nullopt;
+  for (int i = 0; i < opacities; ++i) {
+    GradientStop stop;
+    stop.location = in.U32() / 4096.0;
+    stop.midpoint = in.U32() / 100.0;
+    stop.value[0] = in.U16() / 65535.0f;
+    gradient.opacities.push_back(stop);
+  }
+  in.Skip(2);  // expansion
+  gradient.smoothness = std::clamp(in.U16() / 4096.0, 0.0, 1.0);
+  if (!in.Ok() || gradient.opacities.empty()) return std::nullopt;
+  gradient.style = Gradient::Style::Linear;
+  gradient.angle = 0;
+  const PsdRect box{0, 0, 1, static_cast<std::int32_t>(size)};
+  std::vector<float> colour(size * 3), opacity(size);
+  PaintGradient(gradient, box, box, 3, colour.data(), opacity.data());
+  std::array<Table, 3> tables;
+  for (int c = 0; c < 3; ++c) {
+    tables[c].resize(size);
+    for (std::size_t i = 0; i < size; ++i) tables[c][i] = std::clamp(colour[i * 3 + c], 0.0f, 1.0f);
+  }
+  return tables;
+}
+
 }  // namespace
 
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
@@ -216,6 +268,23 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
     SetPerChannel(adjustment.tables_, channels, *curves);
     return adjustment;
   }
+  if (key == FourCC("blwh") && channels == 3) {
+    const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
+    if (!settings || settings->BooleanOr("useTint", false)) return std::nullopt;  // a tint is not drawn yet
+    for (const char* hue : {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"}) {
+      const DescriptorValue* weight = settings->Find(hue);
+      if (weight == nullptr) return std::nullopt;
+      adjustment.hueWeights_.push_back(static_cast<float>(settings->NumberOr(hue, 0) / 100));
+    }
+    return adjustment;
+  }
+  if (key == FourCC("grdm") && channels == 3) {
+    std::optional<std::array<Table, 3>> tables = ReadGradientMap(in, size);
+    if (!tables) return std::nullopt;
+    for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
+    adjustment.byLuminance_ = true;
+    return adjustment;
+  }
   if (key == FourCC("expA")) {
     std::optional<Table> table = ReadExposure(in, size, channels == 1);
     if (!table) return std::nullopt;
@@ -225,19 +294,53 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
   return std::nullopt;
 }
 
+void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
+  const int n = channels_;
+  const auto last = static_cast<float>(tables_[0].size() - 1);
+  for (std::size_t x = 0; x < pixels; ++x) {
+    float* p = colour + x * n;
+    const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];
+    const float v = std::lround(std::clamp(luminance, 0.0f, 1.0f) * last) > threshold_ ? 1.0f : 0.0f;
+    for (int c = 0; c < n; ++c) p[c] = v;
+  }
+}
+
+// The grey of an RGB pixel: its smallest channel, the step to the middle one
+// weighted by the hue the two largest make together (yellow, cyan or
+// magenta), and the step to the largest weighted by that channel's own hue.
+void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) const {
+  enum { kRed, kYellow, kGreen, kCyan, kBlue, kMagenta };
+  for (std::size_t x = 0; x < pixels; ++x) {
+    float* p = colour + x * 3;
+    const float r = p[0], g = p[1], b = p[2];
+    int largest = 0, middle = 1, smallest = 2;
+    const float v[3] = {r, g, b};
+    if (v[middle] > v[largest]) std::swap(middle, largest);
+    if (v[smallest] > v[middle]) std::swap(smallest, middle);
+    if (v[middle] > v[largest]) std::swap(middle, largest);
+    const int primary = largest == 0 ? kRed : largest == 1 ? kGreen : kBlue;
+    const int pair = largest + middle;  // 1: red and green, 2: red and blue, 3: green and blue
+    const int secondary = pair == 1 ? kYellow : pair == 2 ? kMagenta : kCyan;
+    const float grey = v[smallest] + (v[middle] - v[smallest]) * hueWeights_[secondary] +
+                       (v[largest] - v[middle]) * hueWeights_[primary];
+    p[0] = p[1] = p[2] = std::clamp(grey, 0.0f, 1.0f);
+  }
+}
+
+void ColourAdjustment::ApplyByLuminance(float* colour, std::size_t pixels) const {
+  const std::size_t size = tables_[0].size();
+  for (std::size_t x = 0; x < pixels; ++x) {
+    float* p = colour + x * 3;
+    const std::size_t at = IndexOf(0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2], size);
+    for (int c = 0; c < 3; ++c) p[c] = tables_[c][at];
+  }
+}
+
 void ColourAdjustment::Apply(float* colour, std::size_t pixels) const {
   const int n = channels_;
-  if (threshold_ >= 0) {
-    const std::size_t size = tables_[0].size();
-    const auto last = static_cast<float>(size - 1);
-    for (std::size_t x = 0; x < pixels; ++x) {
-      float* p = colour + x * n;
-      const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];
-      const float v = std::lround(std::clamp(luminance, 0.0f, 1.0f) * last) > threshold_ ? 1.0f : 0.0f;
-      for (int c = 0; c < n; ++c) p[c] = v;
-    }
-    return;
-  }
+  if (threshold_ >= 0) return ApplyThreshold(colour, pixels);
+  if (byLuminance_) return ApplyByLuminance(colour, pixels);
+  if (!hueWeights_.empty()) return ApplyBlackAndWhite(colour, pixels);
   for (int c = 0; c < n; ++c) {
     const Table& table = tables_[c];
     if (table.empty()) continue;

@@ -2,7 +2,8 @@
 // Each kind is read from its settings block into tables, one per colour
 // channel, over the file's own samples (8-bit files have a table of 256
 // entries, deeper ones of 65536), so that applying it is one lookup per
-// sample; threshold, which looks at a pixel's luminance, is the exception.
+// sample. Threshold and gradient map look a pixel's luminance up instead, and
+// black and white mixes its channels by their hues.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +26,18 @@ class ColourAdjustment {
  private:
   friend std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t>, const PsdLayer&,
                                                               const PsdHeader&);
+  void ApplyThreshold(float* colour, std::size_t pixels) const;
+  void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
+  void ApplyByLuminance(float* colour, std::size_t pixels) const;
+
   int channels_ = 0;
   std::vector<float> tables_[4];  // per channel; empty: the channel is left as it is
   int threshold_ = -1;            // a threshold's level (on the table's scale), or -1
+  // Black and white: the grey each hue gives, as fractions: red, yellow,
+  // green, cyan, blue, magenta. Empty for the other kinds.
+  std::vector<float> hueWeights_;
+  // Gradient map: the tables give each channel's value for a pixel's luminance.
+  bool byLuminance_ = false;
 };
 
 // The adjustment a layer holds, or nothing when its kind is not drawn in the
