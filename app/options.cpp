@@ -184,7 +184,12 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
   }
 
   const SettingRow* row = FindRowByOption(name);
-  if (row == nullptr) return;  // unknown names are skipped
+  if (row == nullptr) {
+    // Skipped, but said: a mistyped option would otherwise change a run unnoticed.
+    const std::string_view typed = TrimBlanks(args.At(position));
+    ReportProblem(state, "unknown option " + OneLineOfText(typed.substr(0, typed.find('='))) + ", ignored");
+    return;
+  }
   const bool takesValue = row->option != OptionClass::Switch && row->option != OptionClass::SwitchClear;
   if (takesValue &&
       !TakeValue(args, position, name, false, row->option == OptionClass::Joined, value, error)) {

@@ -10,6 +10,10 @@ layered file instead: an opaque bottom layer, and above it one partly
 transparent layer per blend mode of BLEND_STRIPS, each over a strip WIDTH
 pixels wide of its own, in that order. Its merged image is psd-tools'
 composite of those layers (so these kinds need python3-psd-tools).
+
+KIND rgb8-rebuilt writes one opaque layer of the rgb8 gradient and a white
+merged image that image resource 1057 marks as a placeholder, so that the
+picture is rebuilt from the layer (and the converter says so).
 """
 import struct
 import sys
@@ -62,7 +66,7 @@ def make(kind, width, height):
     return bytes(out)
 
 
-def layered_file(mode, depth, width, height, layers, merged):
+def layered_file(mode, depth, width, height, layers, merged, resources=b""):
     """A file of `layers` (bottom first: (left, right, blend key, opacity,
     planes), planes being transparency then each colour channel, as rows of
     fractions over [left, right)) and the merged colour planes `merged`."""
@@ -90,7 +94,7 @@ def layered_file(mode, depth, width, height, layers, merged):
     if len(info) % 2:
         info += b"\0"
     out = bytearray(b"8BPS" + struct.pack(">H6xHIIHH", 1, colours, height, width, depth, mode))
-    out += struct.pack(">II", 0, 0)  # colour mode data, image resources
+    out += struct.pack(">II", 0, len(resources)) + resources  # colour mode data, image resources
     out += struct.pack(">II", len(info) + 8, len(info)) + info + struct.pack(">I", 0)
     out += struct.pack(">H", 0) + b"".join(samples(plane) for plane in merged)
     return bytes(out)
@@ -131,10 +135,23 @@ def make_layered(path, kind, strip, height):
         f.write(layered_file(mode, depth, width, height, layers, merged))
 
 
+def make_rebuilt(width, height):
+    planes = [[[1.0] * width for _ in range(height)]]
+    planes += [[[channel_value("rgb8", c, x, y, width, height) / 255 for x in range(width)] for y in range(height)]
+               for c in range(3)]
+    placeholder = b"8BIM" + struct.pack(">HHI", 1057, 0, 5) + struct.pack(">IB", 1, 0) + b"\0"
+    white = [[[1.0] * width for _ in range(height)] for _ in range(3)]
+    return layered_file(3, 8, width, height, [(0, width, "norm", 255, planes)], white, placeholder)
+
+
 def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
     path, kind, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+    if kind == "rgb8-rebuilt":
+        with open(path, "wb") as f:
+            f.write(make_rebuilt(width, height))
+        return
     if kind.endswith("-layers"):
         make_layered(path, kind, width, height)
         return
