@@ -733,6 +733,47 @@ TEST(LayerComposite, TheLayersReplaceOnlyAMergedImageMarkedAsAPlaceholder) {
   FreeImage_Unload(merged);
 }
 
+// Layers of which none can be drawn (only hidden ones, or group markers left
+// by a broken section) make no picture: the placeholder is kept and the user
+// told why, or without a merged image the file fails with that reason.
+TEST(LayerComposite, LayersOfWhichNoneCanBeDrawnNeverReplaceThePlaceholder) {
+  TestLayer hidden = Background();
+  hidden.hidden = true;
+  TestLayer open, end;
+  open.left = open.right = end.left = end.right = 0;
+  open.section = 1;
+  end.section = 3;
+  struct Case {
+    const char* name;
+    std::vector<TestLayer> layers;
+  };
+  const Case cases[] = {
+      {"a hidden layer", {hidden}},
+      {"a lone group end", {end}},
+      {"a lone group", {open}},
+      {"an empty group", {end, open}},
+      {"markers the wrong way round", {open, end, open}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> file = MakeFile(2, c.layers, false);
+    const PsdHeaderCheck check = CheckPsdHeader(file);
+    ASSERT_TRUE(check.ok) << check.problem;
+    const PsdDocument document = ReadPsdDocument(file, check.header);
+    FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
+    LayerRebuildNote note;
+    std::string why;
+    EXPECT_EQ(ChoosePicture(merged, document, note, why), merged) << c.name;
+    EXPECT_EQ(note.rebuilt, 0u) << c.name;
+    EXPECT_EQ(note.placeholderKept, 1u) << c.name;
+    EXPECT_NE(why.find("could be drawn"), std::string::npos) << c.name << ": " << why;
+    FreeImage_Unload(merged);
+    LayerRebuildNote none;
+    std::string whyNone;
+    EXPECT_EQ(ChoosePicture(nullptr, document, none, whyNone), nullptr) << c.name;
+    EXPECT_FALSE(whyNone.empty()) << c.name;
+  }
+}
+
 TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLayersWereUsed) {
   test::TempDir dir;
   const std::string input = dir.File("layers.psd");

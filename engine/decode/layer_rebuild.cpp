@@ -16,6 +16,13 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   const PsdLayers& layers = document.layers;
   LayerComposite composite;
   if (!layers.layers.empty()) composite = CompositeLayers(document);
+  // Layers of which none could be drawn (all hidden, or only group markers
+  // left by a broken section) make a blank picture, not the file's picture.
+  if (composite.image && composite.layersDrawn == 0) {
+    composite.image.reset();
+    composite.problem = "none of its " + Count(static_cast<std::uint32_t>(layers.layers.size()), "layer", "layers") +
+                        " could be drawn";
+  }
   if (!composite.image) {
     why = layers.layers.empty() ? layers.problem : composite.problem;
     if (merged != nullptr) note.placeholderKept = 1;
