@@ -50,6 +50,7 @@ struct TestLayer {
   std::vector<int> mask;
   int maskDefault = 0;
   bool maskDisabled = false;
+  std::string name;  // Pascal string, as the layer record keeps it
   // Further additional information blocks: key and data.
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
 };
@@ -137,7 +138,9 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
       Put(extra, 0, 4);
     }
     Put(extra, 0, 4);  // blending ranges
-    Put(extra, 0, 4);  // empty name, padded to 4
+    extra.push_back(static_cast<std::uint8_t>(l.name.size()));  // the name, padded to 4
+    extra.insert(extra.end(), l.name.begin(), l.name.end());
+    extra.insert(extra.end(), (4 - (l.name.size() + 1) % 4) % 4, 0);
     PutKey(extra, "8BIM");
     PutKey(extra, "iOpa");
     Put(extra, 4, 4);
@@ -848,6 +851,50 @@ TEST(LayerComposite, ALayerFarWiderThanItsDataCostsNoMemoryForItsWidth) {
   const LayerComposite result = Composite(file);
   EXPECT_LT(PeakMemory() - before, 256u << 20);
   EXPECT_FALSE(result.problem.empty());
+}
+
+// A list nested thirty deep, each level claiming as many values as the bytes
+// left could hold, the innermost damaged: `padding` bytes follow the levels.
+Bytes ListBomb(std::size_t padding) {
+  constexpr int kLevels = 30;
+  Bytes out;
+  for (int level = 0; level < kLevels; ++level) {
+    PutKey(out, "VlLs");
+    Put(out, ((kLevels - level - 1) * 8 + padding) / 4, 4);
+  }
+  return out + Bytes(padding, 0);
+}
+
+// Values are made as they are read, never from the counts a file claims:
+// the list bomb costs next to nothing before it is found damaged.
+TEST(LayerComposite, ADescriptorListBombCostsNoMemoryForWhatItClaims) {
+  const Bytes bomb = Object("null", {{"Clr ", ListBomb(1u << 20)}});
+  const std::uint64_t before = PeakMemory();
+  EXPECT_FALSE(ReadDescriptor(bomb));
+  EXPECT_LT(PeakMemory() - before, 100u << 20);
+}
+
+// A fill layer whose settings are damaged costs only itself: the file is
+// converted without it, and the user is told which layer it was.
+TEST(LayerComposite, AFillWithDamagedSettingsIsLeftOutAndNamed) {
+  TestLayer bomb = FillLayer("SoCo", Object("null", {{"Clr ", ListBomb(1u << 20)}}));
+  bomb.name = "Bomb";
+  test::TempDir dir;
+  const std::string input = dir.File("bomb.psd");
+  {
+    const std::vector<std::uint8_t> file = MakeFile(2, {Background(), bomb}, false);
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<std::streamsize>(file.size()));
+  }
+  const test::RunResult result = test::RunKestrel({"-q", "-i", input, "-o", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "kestrel: " + input +
+                            ": the picture was rebuilt from 1 layer (1 adjustment or fill layer not drawn); the "
+                            "settings of fill layer \"Bomb\" are damaged\n");
+  ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("bomb.bmp").c_str(), 0));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(PixelOf(saved.get(), 0).r, kBack.r);
+  EXPECT_EQ(PixelOf(saved.get(), 1).b, kBack.b);
 }
 
 TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {

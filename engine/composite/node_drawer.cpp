@@ -52,10 +52,12 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   // A fill layer without pixels is drawn from its settings; adjustment
   // layers, and fills whose settings cannot be drawn, are counted and left out.
   const bool fromSettings = !layer.isAdjustment && DrawnFromSettings(node);
-  std::optional<FillPixels> fill;
-  if (fromSettings) fill = DrawFillLayer(file_, layer, header_, colours_);
-  if (layer.isAdjustment || (fromSettings && !fill)) {
+  FillReading fill;
+  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_);
+  if (layer.isAdjustment || (fromSettings && !fill.painter)) {
     ++result_.adjustmentsSkipped;
+    // Damaged settings cost only their own layer, which the user is told of.
+    if (fill.damaged) result_.damagedFills.push_back(layer.name);
     return true;
   }
   const LayerStyle style = StyleOf(node);
@@ -66,13 +68,13 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   if (!node.group && clipped.empty()) {
     // A plain layer is read row by row as it is laid down.
     LayerRows rows(picture_.Width());
-    if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+    if (!OpenLayerRows(layer, std::move(fill.painter), style, rows)) return false;
     ++result_.layersDrawn;
     return Lay(node, &rows, nullptr, mode, opacity, dest);
   }
   // A group, or a layer with others clipped to it, is made whole first.
   Canvas<T> whole;
-  if (!MakeWhole(node, std::move(fill), style, dest.rect, whole)) return false;
+  if (!MakeWhole(node, std::move(fill.painter), style, dest.rect, whole)) return false;
   for (const LayerNode& top : clipped) {
     if (!DrawClipped(top, whole)) return false;
   }
@@ -91,11 +93,13 @@ LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
 // A layer's rows come from its stored channels, or from the planes of a fill
 // drawn from its settings; either way its overlays are painted on them.
 template <typename T>
-bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style,
+bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                                   LayerRows& rows) {
-  const bool opened = fill ? rows.OpenPlanes(fill->rect, std::move(fill->planes), channels_, header_.depth)
-                           : rows.Open(file_, layer, channels_, header_.depth, header_.version);
-  if (!opened) return Damaged(layer);
+  if (fill) {
+    rows.OpenFill(std::move(fill), channels_, header_.depth);
+  } else if (!rows.Open(file_, layer, channels_, header_.depth, header_.version)) {
+    return Damaged(layer);
+  }
   if (!style.overlays.empty()) rows.PaintOverlays(style, picture_, layer.fillOpacity / 255.0f);
   return true;
 }
@@ -103,7 +107,7 @@ bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::optional<FillPixel
 // A group is drawn on a canvas over the part of `within` its layers can
 // change; a layer over the part of the picture it covers.
 template <typename T>
-bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                               const PsdRect& within, Canvas<T>& whole) {
   if (node.group) {
     whole = Canvas<T>(Intersect(Bounds(node), within), channels_);

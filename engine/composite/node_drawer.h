@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -45,8 +46,9 @@ class NodeDrawer {
  private:
   bool DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest);
   LayerStyle StyleOf(const LayerNode& node);
-  bool OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style, LayerRows& rows);
-  bool MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+  bool OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
+                     LayerRows& rows);
+  bool MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                  const PsdRect& within, Canvas<T>& whole);
   // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
   bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,

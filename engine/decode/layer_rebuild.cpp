@@ -2,11 +2,24 @@
 
 #include "engine/composite/compositor.h"
 
+#include <vector>
+
 namespace kestrel {
 namespace {
 
 std::string Count(std::uint32_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "the settings of fill layer "Sky" are damaged", or of several.
+std::string DamagedFillsLine(const std::vector<std::string>& names) {
+  if (names.empty()) return {};
+  std::string line = names.size() == 1 ? "the settings of fill layer " : "the settings of fill layers ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) line += i + 1 == names.size() ? " and " : ", ";
+    line += "\"" + names[i] + "\"";
+  }
+  return line + " are damaged";
 }
 
 }  // namespace
@@ -33,6 +46,7 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
   note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
   note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
+  why = DamagedFillsLine(composite.damagedFills);
   return composite.image.release();
 }
 
@@ -51,6 +65,7 @@ std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why
     }
     line += " not drawn)";
   }
+  if (!why.empty()) line += "; " + why;
   return line;
 }
 
