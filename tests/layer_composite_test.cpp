@@ -691,6 +691,77 @@ TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
   EXPECT_FALSE(ReadDescriptor(Object("null", {{"deep", deep + Double(1)}})));
 }
 
+// Layers under one that covers the whole canvas opaquely in normal mode are
+// not drawn: nothing of them can show. The layer below each case's top one
+// has damaged pixels, so drawing it would fail the composite; where the top
+// one hides it, the picture is the top one's alone.
+TEST(LayerComposite, LayersUnderAnOpaqueWholeCanvasLayerAreNotDrawn) {
+  TestLayer damaged = Background();
+  damaged.name = "under";
+  const Bytes red = Object("null", {{"Clr ", RgbColour(kTop)}});
+  auto gradient = [](double endOpacity) {
+    auto opacityStop = [](double opacity, int location) {
+      return Objc("TrnS", {{"Opct", Double(opacity)}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
+    };
+    Bytes grad = Objc("Grdn", {{"GrdF", Enum("GrdF", "CstS")}, {"Intr", Double(0)},
+                               {"Clrs", List({Objc("Clrt", {{"Clr ", RgbColour(kTop)}, {"Lctn", Long(0)}, {"Mdpn", Long(50)}}),
+                                              Objc("Clrt", {{"Clr ", RgbColour(kTop)}, {"Lctn", Long(4096)}, {"Mdpn", Long(50)}})})},
+                               {"Trns", List({opacityStop(100, 0), opacityStop(endOpacity, 4096)})}});
+    return Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", grad}});
+  };
+  TestLayer opaque = Background();
+  opaque.colour = {kTop, kTop};
+  TestLayer half = opaque;
+  half.opacity = 128;
+  TestLayer multiply = opaque;
+  multiply.mode = "mul ";
+  TestLayer withAlpha = opaque;
+  withAlpha.alpha = {255, 255};
+  TestLayer narrow = opaque;
+  narrow.right = 1;
+  narrow.colour = {kTop};
+  TestLayer masked = opaque;
+  masked.masked = true;
+  masked.maskLeft = 0;
+  masked.maskRight = 2;
+  masked.mask = {255, 255};
+  struct Case {
+    const char* name;
+    TestLayer top;
+    bool hides;
+  };
+  const Case cases[] = {
+      {"solid colour fill", FillLayer("SoCo", red), true},
+      {"opaque gradient fill", FillLayer("GdFl", gradient(100)), true},
+      {"pixels without transparency", opaque, true},
+      {"gradient fill fading out", FillLayer("GdFl", gradient(50)), false},
+      {"half opacity", half, false},
+      {"multiply", multiply, false},
+      {"a transparency channel", withAlpha, false},
+      {"narrower than the canvas", narrow, false},
+      {"a raster mask", masked, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> file = MakeFile(2, {damaged, c.top}, false);
+    const PsdDocument document = ReadPsdDocument(file, CheckPsdHeader(file).header);
+    ASSERT_EQ(document.layers.layers.size(), 2u) << c.name;
+    file[document.layers.layers[0].channels[0].offset + 1] = 9;  // no such compression
+    const LayerComposite result = Composite(file);
+    EXPECT_EQ(static_cast<bool>(result.image), c.hides) << c.name << ": " << result.problem;
+    if (!c.hides) {
+      EXPECT_EQ(result.problem, "the pixels of layer \"under\" are damaged") << c.name;
+      continue;
+    }
+    EXPECT_EQ(result.layersDrawn, 1) << c.name;
+    for (unsigned x = 0; x < 2; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_EQ(got.r, kTop.r) << c.name;
+      EXPECT_EQ(got.g, kTop.g) << c.name;
+      EXPECT_EQ(got.b, kTop.b) << c.name;
+    }
+  }
+}
+
 TEST(LayerComposite, TransparencyLeftByTheLayersIsKeptAsStraightAlpha) {
   TestLayer t = Top();
   t.alpha = {255, 51};

@@ -30,6 +30,13 @@ FillPainter::FillPainter(const PsdLayer& layer, const PsdHeader& header, int cha
   }
 }
 
+bool FillPainter::Opaque() const {
+  if (!shape_.empty()) return false;
+  if (!gradient_) return true;
+  const std::vector<GradientStop>& stops = gradient_->opacities;
+  return !stops.empty() && std::all_of(stops.begin(), stops.end(), [](const GradientStop& s) { return s.value[0] >= 1; });
+}
+
 void FillPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
   const auto width = static_cast<std::uint64_t>(rect_.Width());
   if (painter_) {

@@ -31,6 +31,9 @@ class FillPainter {
   FillPainter& operator=(const FillPainter&) = delete;
 
   const PsdRect& Rect() const { return rect_; }
+  // Whether every pixel it paints is opaque: no shape cuts it and its
+  // gradient, if any, is opaque at every stop.
+  bool Opaque() const;
   // Writes row y of the fill over its bounds' columns: transparency into
   // rows[0], colour channel c into rows[c + 1], as samples at the file's depth.
   void PaintRow(std::int64_t y, std::uint8_t* const* rows);

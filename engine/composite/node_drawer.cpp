@@ -34,7 +34,12 @@ NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerCompos
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
-  for (std::size_t i = 0; i < nodes.size();) {
+  // What lies under a layer that covers all of `dest` opaquely in normal
+  // mode cannot show: drawing starts at the topmost such layer.
+  std::size_t first = nodes.size();
+  while (first > 0 && !HidesAllBelow(nodes[first - 1], dest.rect)) --first;
+  if (first > 0) --first;
+  for (std::size_t i = first; i < nodes.size();) {
     const LayerNode& base = nodes[i];
     // The layers clipped to this one follow it.
     std::size_t end = i + 1;
@@ -79,6 +84,30 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
     if (!DrawClipped(top, whole)) return false;
   }
   return Lay(node, nullptr, &whole, mode, opacity, dest);
+}
+
+// A plain layer in normal mode at full opacity, without masks, whose pixels
+// are opaque over all of `rect`: a fill of an opaque colour or gradient, or
+// stored pixels over the rectangle without a transparency channel. A layer
+// clipped to another is not one: its base decides where it shows.
+template <typename T>
+bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
+  const PsdLayer& layer = *node.layer;
+  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping) return false;
+  if (BlendModeFromKey(layer.blendMode) != BlendMode::Normal || layer.opacity != 255 || layer.fillOpacity != 255) {
+    return false;
+  }
+  if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) return false;
+  const auto covers = [&rect](const PsdRect& r) {
+    return r.left <= rect.left && r.top <= rect.top && r.right >= rect.right && r.bottom >= rect.bottom;
+  };
+  if (DrawnFromSettings(node)) {
+    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_);
+    return fill.painter && fill.painter->Opaque() && covers(fill.painter->Rect());
+  }
+  const bool transparency = std::any_of(layer.channels.begin(), layer.channels.end(),
+                                        [](const PsdLayerChannel& c) { return c.id == kLayerTransparency; });
+  return !layer.isFill && !transparency && covers(layer.rect);
 }
 
 // Overlays on a group are not drawn: its style is then left out whole.

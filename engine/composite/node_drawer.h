@@ -8,7 +8,8 @@
 // made whole on a canvas of its own first, and a clipped layer changes its
 // base's colour only, never its alpha. A pass-through group draws straight
 // onto what lies beneath, then fades between that and what was there before
-// by its opacity and mask.
+// by its opacity and mask. Layers under one that covers the whole canvas
+// opaquely in normal mode are not drawn, as nothing of them could show.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +45,7 @@ class NodeDrawer {
   bool Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest);
 
  private:
+  bool HidesAllBelow(const LayerNode& node, const PsdRect& rect);
   bool DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest);
   LayerStyle StyleOf(const LayerNode& node);
   bool OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
