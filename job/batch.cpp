@@ -150,7 +150,7 @@ std::optional<ItemResult> BatchRun::DecideBeforehand(std::size_t i) {
   if (output.empty()) return std::nullopt;
   const auto [at, fresh] = claimed_.emplace(output, i);
   if (!fresh) {
-    return ItemResult{ItemOutcome::Failed, "its output " + output + " would replace the output of " + items_[at->second].path};
+    return ItemResult{ItemOutcome::Failed, "its output " + QuotedFileName(output) + " would replace the output of " + QuotedFileName(items_[at->second].path)};
   }
   if (options_.update) {
     const auto inputTime = ModificationTimeNs(items_[i].path);
@@ -184,17 +184,17 @@ void BatchRun::Finish(std::size_t i, ItemResult result) {
 void BatchRun::Report(std::size_t i, const ItemResult& result) {
   const std::string& path = items_[i].path;
   if (debug_) {
-    state_.print("Processing: " + path);
+    state_.print("Processing: " + QuotedFileName(path));
     state_.print("File Format: " + DetectFileSignature(path));
   }
   switch (result.outcome) {
     case ItemOutcome::Converted:
       ++summary_.converted;
-      if (debug_) state_.print("[OK] Saving As: " + result.text);
+      if (debug_) state_.print("[OK] Saving As: " + QuotedFileName(result.text));
       break;
     case ItemOutcome::Skipped:
       ++summary_.skipped;
-      if (debug_) state_.print("[SKIPPED] Up to date: " + result.text);
+      if (debug_) state_.print("[SKIPPED] Up to date: " + QuotedFileName(result.text));
       break;
     case ItemOutcome::Failed:
       ++summary_.failed;

@@ -100,7 +100,7 @@ void RunConversionJob(AppState& state) {
       state.status.lastDurationMs = duration;
     }
     if (debug) {
-      state.print("Processing: " + path);
+      state.print("Processing: " + QuotedFileName(path));
       state.print("File Format: " + DetectFileSignature(path));
     }
     const std::int64_t started = MonotonicMilliseconds();
@@ -112,7 +112,7 @@ void RunConversionJob(AppState& state) {
     }
     if (outcome) outcome = ConvertCurrentFile(state);
     if (outcome) {
-      if (debug) state.print("[OK] Saving As: " + run.outputPath);
+      if (debug) state.print("[OK] Saving As: " + QuotedFileName(run.outputPath));
       ++converted;
       duration = MonotonicMilliseconds() - started;
       if (duration < kMinimumRecordedDurationMs) duration = kMinimumRecordedDurationMs;

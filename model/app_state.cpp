@@ -1,11 +1,12 @@
 #include "model/app_state.h"
 
 #include "platform/console.h"
+#include "platform/text.h"
 
 namespace kestrel {
 
 void ReportFileProblem(const AppState& state, const std::string& path, const std::string& why) {
-  ReportProblem(state, path + ": " + why);
+  ReportProblem(state, QuotedFileName(path) + ": " + why);
 }
 
 void ReportProblem(const AppState& state, const std::string& what) {

@@ -41,6 +41,14 @@ const CommandOptionRow* FindCommandOption(std::string_view upperName) {
   return nullptr;
 }
 
+bool IsFirstArgumentOption(std::string_view upperName) {
+  for (const auto& row : kRows) {
+    if (!row.firstArgumentOnly) continue;
+    if (row.longName == upperName || row.shortNames[0] == upperName || row.shortNames[1] == upperName) return true;
+  }
+  return false;
+}
+
 std::string_view Placeholder(ValueShape shape) {
   switch (shape) {
     case None: return "";

@@ -57,15 +57,24 @@ void WaitForByte() {
 }  // namespace
 
 void WriteConsoleLine(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  const std::string line = std::string(text) + '\n';
+  std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
 
+// The text and its line end go in one write: batch workers share standard
+// error, and a pipe keeps a write of up to PIPE_BUF bytes whole, so two
+// workers' lines never run together.
 void WriteErrorLine(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fputc('\n', stderr);
   std::fflush(stderr);
+  const std::string line = std::string(text) + '\n';
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    written += static_cast<std::size_t>(n);
+  }
 }
 
 bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

@@ -96,6 +96,31 @@ std::string OneLineOfText(std::string_view bytes) {
   return MakeValidUtf8(text);
 }
 
+std::string QuotedFileName(std::string_view name) {
+  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(name.begin(), name.end(), control)) return std::string(name);
+  // Runs of plain characters go inside '...', runs of control characters inside $'...'.
+  static constexpr const char* kNamed[] = {"\\a", "\\b", "\\t", "\\n", "\\v", "\\f", "\\r"};
+  std::string quoted = "'";
+  bool escaping = false;
+  for (const char c : name) {
+    if (control(c) != escaping) {
+      quoted += escaping ? "''" : "'$'";
+      escaping = !escaping;
+    }
+    const auto code = static_cast<unsigned char>(c);
+    if (!escaping) {
+      quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    } else if (code >= '\a' && code <= '\r') {
+      quoted += kNamed[code - '\a'];
+    } else {
+      quoted += {'\\', static_cast<char>('0' + (code >> 6)), static_cast<char>('0' + ((code >> 3) & 7)),
+                 static_cast<char>('0' + (code & 7))};
+    }
+  }
+  return quoted + "'";
+}
+
 std::string Utf8FromUtf16BigEndian(std::span<const std::uint8_t> bytes) {
   std::vector<gunichar2> units;
   units.reserve(bytes.size() / 2);

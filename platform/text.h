@@ -34,6 +34,12 @@ std::string MakeValidUtf8(std::string_view bytes);
 // it can neither break a line nor forge one.
 std::string OneLineOfText(std::string_view bytes);
 
+// A file name fit for one line of a message: as it is unless it holds a
+// control character; then in single quotes with each control character
+// written as $'\n' or $'\ooo' between quoted runs (a quote as '\''), the
+// form GNU ls and coreutils print and a shell reads back as the same name.
+std::string QuotedFileName(std::string_view name);
+
 // UTF-16 text stored big-endian, as files keep it, made UTF-8 (glib's
 // decoder). The text ends at its first NUL: writers count a terminating NUL
 // in the length, and nothing after one is text. A surrogate without its

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -121,6 +122,53 @@ TEST(Batch, FilesOfAWorkerThatDiesAreConvertedAgain) {
   for (int i = 0; i < kFiles; ++i) {
     EXPECT_EQ(test::ReadText(dir.File("out/f" + std::to_string(i) + ".bmp")), expected) << i;
   }
+}
+
+// Two workers write standard error at once: the notes of files rebuilt from
+// their layers come from the workers, the failures from the run. Each line
+// is whole and names one file, even a file whose name holds a line end.
+TEST(Batch, EveryErrorLineOfTwoWorkersIsOneWholeLineNamingOneFile) {
+  test::TempDir dir;
+  const std::string root = dir.File("in");
+  for (const char* folder : {"in", "out"}) fs::create_directories(dir.File(folder));
+  const std::string rebuilt = test::MakePsd(dir.Path(), "rebuilt.psd", "rgb8-rebuilt", 6, 4);
+  // Each name with how the line must show it; the shell-escape form is what GNU ls prints.
+  std::map<std::string, std::string> shown;
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = "rebuilt" + std::to_string(i) + ".psd";
+    fs::copy_file(rebuilt, root + "/" + name);
+    shown[name] = root + "/" + name;
+  }
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = "junk" + std::to_string(i) + ".psd";
+    test::WriteText(root + "/" + name, "no picture here");
+    shown[name] = root + "/" + name;
+  }
+  fs::copy_file(rebuilt, root + "/new\nline.psd");
+  shown["new\nline.psd"] = (root + "/new'$'\\n''line.psd'").insert(0, 1, '\'');
+  test::WriteText(root + "/bad\n\x1b[2Kname.psd", "no picture here");
+  shown["bad\n\x1b[2Kname.psd"] = (root + "/bad'$'\\n\\033''[2Kname.psd'").insert(0, 1, '\'');
+
+  const auto result = RunKestrel({"-q", "--input-folder=" + root, "-o", dir.File("out"), "--jobs=2"});
+  EXPECT_EQ(result.exitCode, 1);
+  ASSERT_FALSE(result.err.empty());
+  ASSERT_EQ(result.err.back(), '\n');
+  std::map<std::string, int> linesOf;
+  std::size_t start = 0;
+  for (std::size_t end; (end = result.err.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = result.err.substr(start, end - start);
+    EXPECT_EQ(line.rfind("kestrel: ", 0), 0u) << "not a whole line: " << line;
+    EXPECT_EQ(line.find("kestrel: ", 1), std::string::npos) << "two lines run together: " << line;
+    int named = 0;
+    for (const auto& [name, form] : shown) {
+      if (line.rfind("kestrel: " + form + ": ", 0) == 0) {
+        ++named;
+        ++linesOf[name];
+      }
+    }
+    EXPECT_EQ(named, 1) << line;
+  }
+  for (const auto& [name, form] : shown) EXPECT_EQ(linesOf[name], 1) << form;
 }
 
 TEST(Batch, DebugTraceAndNumbersFollowTheInputOrder) {

@@ -89,6 +89,15 @@ TEST(CommandLine, HelpOrVersionLaterIsIgnored) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("a.bmp")));
 }
 
+TEST(CommandLine, AnUnknownOptionIsSkippedAndSaid) {
+  test::TempDir dir;
+  const std::string input = test::MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  const auto result = RunKestrel({"-q", "--bogus-option", "-i", input});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "kestrel: unknown option --bogus-option, ignored\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("a.bmp")));
+}
+
 TEST(CommandLine, OptionErrorsExitWithTwo) {
   struct Case {
     Lines arguments;

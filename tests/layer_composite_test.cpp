@@ -52,6 +52,7 @@ struct TestLayer {
   std::vector<int> mask;
   int maskDefault = 0;
   bool maskDisabled = false;
+  std::string name;  // Pascal string, as the layer record keeps it
   // Further additional information blocks: key and data.
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
 };
@@ -148,7 +149,9 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
       Put(extra, 0, 4);
     }
     Put(extra, 0, 4);  // blending ranges
-    Put(extra, 0, 4);  // empty name, padded to 4
+    extra.push_back(static_cast<std::uint8_t>(l.name.size()));  // the name, padded to 4
+    extra.insert(extra.end(), l.name.begin(), l.name.end());
+    extra.insert(extra.end(), (4 - (l.name.size() + 1) % 4) % 4, 0);
     PutKey(extra, "8BIM");
     PutKey(extra, "iOpa");
     Put(extra, 4, 4);
@@ -758,6 +761,77 @@ TEST(LayerComposite, DamagedDescriptorsAreRefusedWithoutReadingPastThem) {
   EXPECT_FALSE(ReadDescriptor(Object("null", {{"deep", deep + Double(1)}})));
 }
 
+// Layers under one that covers the whole canvas opaquely in normal mode are
+// not drawn: nothing of them can show. The layer below each case's top one
+// has damaged pixels, so drawing it would fail the composite; where the top
+// one hides it, the picture is the top one's alone.
+TEST(LayerComposite, LayersUnderAnOpaqueWholeCanvasLayerAreNotDrawn) {
+  TestLayer damaged = Background();
+  damaged.name = "under";
+  const Bytes red = Object("null", {{"Clr ", RgbColour(kTop)}});
+  auto gradient = [](double endOpacity) {
+    auto opacityStop = [](double opacity, int location) {
+      return Objc("TrnS", {{"Opct", Double(opacity)}, {"Lctn", Long(location)}, {"Mdpn", Long(50)}});
+    };
+    Bytes grad = Objc("Grdn", {{"GrdF", Enum("GrdF", "CstS")}, {"Intr", Double(0)},
+                               {"Clrs", List({Objc("Clrt", {{"Clr ", RgbColour(kTop)}, {"Lctn", Long(0)}, {"Mdpn", Long(50)}}),
+                                              Objc("Clrt", {{"Clr ", RgbColour(kTop)}, {"Lctn", Long(4096)}, {"Mdpn", Long(50)}})})},
+                               {"Trns", List({opacityStop(100, 0), opacityStop(endOpacity, 4096)})}});
+    return Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Grad", grad}});
+  };
+  TestLayer opaque = Background();
+  opaque.colour = {kTop, kTop};
+  TestLayer half = opaque;
+  half.opacity = 128;
+  TestLayer multiply = opaque;
+  multiply.mode = "mul ";
+  TestLayer withAlpha = opaque;
+  withAlpha.alpha = {255, 255};
+  TestLayer narrow = opaque;
+  narrow.right = 1;
+  narrow.colour = {kTop};
+  TestLayer masked = opaque;
+  masked.masked = true;
+  masked.maskLeft = 0;
+  masked.maskRight = 2;
+  masked.mask = {255, 255};
+  struct Case {
+    const char* name;
+    TestLayer top;
+    bool hides;
+  };
+  const Case cases[] = {
+      {"solid colour fill", FillLayer("SoCo", red), true},
+      {"opaque gradient fill", FillLayer("GdFl", gradient(100)), true},
+      {"pixels without transparency", opaque, true},
+      {"gradient fill fading out", FillLayer("GdFl", gradient(50)), false},
+      {"half opacity", half, false},
+      {"multiply", multiply, false},
+      {"a transparency channel", withAlpha, false},
+      {"narrower than the canvas", narrow, false},
+      {"a raster mask", masked, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> file = MakeFile(2, {damaged, c.top}, false);
+    const PsdDocument document = ReadPsdDocument(file, CheckPsdHeader(file).header);
+    ASSERT_EQ(document.layers.layers.size(), 2u) << c.name;
+    file[document.layers.layers[0].channels[0].offset + 1] = 9;  // no such compression
+    const LayerComposite result = Composite(file);
+    EXPECT_EQ(static_cast<bool>(result.image), c.hides) << c.name << ": " << result.problem;
+    if (!c.hides) {
+      EXPECT_EQ(result.problem, "the pixels of layer \"under\" are damaged") << c.name;
+      continue;
+    }
+    EXPECT_EQ(result.layersDrawn, 1) << c.name;
+    for (unsigned x = 0; x < 2; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_EQ(got.r, kTop.r) << c.name;
+      EXPECT_EQ(got.g, kTop.g) << c.name;
+      EXPECT_EQ(got.b, kTop.b) << c.name;
+    }
+  }
+}
+
 TEST(LayerComposite, TransparencyLeftByTheLayersIsKeptAsStraightAlpha) {
   TestLayer t = Top();
   t.alpha = {255, 51};
@@ -862,6 +936,47 @@ TEST(LayerComposite, APictureRebuiltFromItsLayersGoesThroughTheFilesProfileAsIts
   }
 }
 
+// Layers of which none can be drawn (only hidden ones, or group markers left
+// by a broken section) make no picture: the placeholder is kept and the user
+// told why, or without a merged image the file fails with that reason.
+TEST(LayerComposite, LayersOfWhichNoneCanBeDrawnNeverReplaceThePlaceholder) {
+  TestLayer hidden = Background();
+  hidden.hidden = true;
+  TestLayer open, end;
+  open.left = open.right = end.left = end.right = 0;
+  open.section = 1;
+  end.section = 3;
+  struct Case {
+    const char* name;
+    std::vector<TestLayer> layers;
+  };
+  const Case cases[] = {
+      {"a hidden layer", {hidden}},
+      {"a lone group end", {end}},
+      {"a lone group", {open}},
+      {"an empty group", {end, open}},
+      {"markers the wrong way round", {open, end, open}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> file = MakeFile(2, c.layers, false);
+    const PsdHeaderCheck check = CheckPsdHeader(file);
+    ASSERT_TRUE(check.ok) << check.problem;
+    const PsdDocument document = ReadPsdDocument(file, check.header);
+    FIBITMAP* merged = FreeImage_Allocate(2, 1, 24);
+    LayerRebuildNote note;
+    std::string why;
+    EXPECT_EQ(ChoosePicture(merged, document, note, why), merged) << c.name;
+    EXPECT_EQ(note.rebuilt, 0u) << c.name;
+    EXPECT_EQ(note.placeholderKept, 1u) << c.name;
+    EXPECT_NE(why.find("could be drawn"), std::string::npos) << c.name << ": " << why;
+    FreeImage_Unload(merged);
+    LayerRebuildNote none;
+    std::string whyNone;
+    EXPECT_EQ(ChoosePicture(nullptr, document, none, whyNone), nullptr) << c.name;
+    EXPECT_FALSE(whyNone.empty()) << c.name;
+  }
+}
+
 TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLayersWereUsed) {
   test::TempDir dir;
   const std::string input = dir.File("layers.psd");
@@ -883,7 +998,9 @@ TEST(LayerComposite, AConversionOfAPlaceholderFileSaysOnStandardErrorThatTheLaye
 // compressed in rows that each claim six literal bytes and hold one: the
 // header check passes it, and no decoder can make a picture of it.
 std::vector<std::uint8_t> WithBrokenMergedImage(std::vector<std::uint8_t> file, std::uint32_t width) {
-  file.resize(file.size() - 2 - 3 * width);  // the raw merged image and its compression word
+  const std::size_t merged = 2 + 3 * std::size_t{width};  // the raw merged image and its compression word
+  if (file.size() < merged) return file;
+  file.resize(file.size() - merged);
   Put(file, 1, 2);
   for (int channel = 0; channel < 3; ++channel) Put(file, 2, 2);
   for (int channel = 0; channel < 3; ++channel) file.insert(file.end(), {0x05, 0x00});
@@ -936,6 +1053,50 @@ TEST(LayerComposite, ALayerFarWiderThanItsDataCostsNoMemoryForItsWidth) {
   const LayerComposite result = Composite(file);
   EXPECT_LT(PeakMemory() - before, 256u << 20);
   EXPECT_FALSE(result.problem.empty());
+}
+
+// A list nested thirty deep, each level claiming as many values as the bytes
+// left could hold, the innermost damaged: `padding` bytes follow the levels.
+Bytes ListBomb(std::size_t padding) {
+  constexpr int kLevels = 30;
+  Bytes out;
+  for (int level = 0; level < kLevels; ++level) {
+    PutKey(out, "VlLs");
+    Put(out, ((kLevels - level - 1) * 8 + padding) / 4, 4);
+  }
+  return out + Bytes(padding, 0);
+}
+
+// Values are made as they are read, never from the counts a file claims:
+// the list bomb costs next to nothing before it is found damaged.
+TEST(LayerComposite, ADescriptorListBombCostsNoMemoryForWhatItClaims) {
+  const Bytes bomb = Object("null", {{"Clr ", ListBomb(1u << 20)}});
+  const std::uint64_t before = PeakMemory();
+  EXPECT_FALSE(ReadDescriptor(bomb));
+  EXPECT_LT(PeakMemory() - before, 100u << 20);
+}
+
+// A fill layer whose settings are damaged costs only itself: the file is
+// converted without it, and the user is told which layer it was.
+TEST(LayerComposite, AFillWithDamagedSettingsIsLeftOutAndNamed) {
+  TestLayer bomb = FillLayer("SoCo", Object("null", {{"Clr ", ListBomb(1u << 20)}}));
+  bomb.name = "Bomb";
+  test::TempDir dir;
+  const std::string input = dir.File("bomb.psd");
+  {
+    const std::vector<std::uint8_t> file = MakeFile(2, {Background(), bomb}, false);
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<std::streamsize>(file.size()));
+  }
+  const test::RunResult result = test::RunKestrel({"-q", "-i", input, "-o", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "kestrel: " + input +
+                            ": the picture was rebuilt from 1 layer (1 adjustment or fill layer not drawn); the "
+                            "settings of fill layer \"Bomb\" are damaged\n");
+  ImagePtr saved(FreeImage_Load(FIF_BMP, dir.File("bomb.bmp").c_str(), 0));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(PixelOf(saved.get(), 0).r, kBack.r);
+  EXPECT_EQ(PixelOf(saved.get(), 1).b, kBack.b);
 }
 
 TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {

@@ -127,8 +127,15 @@ TEST_F(Options, ExtraFlagsAreNeverCleared) {
 }
 
 TEST_F(Options, LaterOptionsWinAndOddArgumentsAreSkipped) {
+  std::vector<std::string> errors;
+  state.printError = [&errors](std::string_view line) { errors.emplace_back(line); };
   EXPECT_EQ(Parse({"-i", "a.psd", "stray", "-", "--", "   ", "--nonsense=1", "-h", "-i", "b.psd"}), "");
   EXPECT_EQ(state.run.input, "b.psd");
+  // Skipped, but each unknown option is said as it was typed.
+  const std::vector<std::string> said = {"kestrel: unknown option -, ignored", "kestrel: unknown option --, ignored",
+                                         "kestrel: unknown option --nonsense, ignored",
+                                         "kestrel: unknown option -h, ignored"};
+  EXPECT_EQ(errors, said);
 }
 
 TEST_F(Options, ProfileThatCannotBeReadIsAnError) {

@@ -80,5 +80,24 @@ TEST(UntrustedText, BecomesOneValidLine) {
   for (const Case& c : cases) EXPECT_EQ(OneLineOfText(c.bytes), c.line);
 }
 
+// The forms GNU ls --quoting-style=shell-escape prints: a shell reads each back as the name.
+TEST(UntrustedText, FileNamesWithControlCharactersAreQuotedOnOneLine) {
+  struct Case {
+    std::string name;
+    std::string quoted;
+  };
+  const Case cases[] = {
+      {"/in/plain name.psd", "/in/plain name.psd"},  // nothing to escape: as it is
+      {"/in/it's.psd", "/in/it's.psd"},
+      {"/in/a\nb.psd", R"('/in/a'$'\n''b.psd')"},
+      {"a\tit's\r.psd", R"('a'$'\t''it'\''s'$'\r''.psd')"},
+      {"\x1b[1m\x7f\x01.psd", R"(''$'\033''[1m'$'\177\001''.psd')"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(QuotedFileName(c.name), c.quoted);
+    EXPECT_EQ(QuotedFileName(c.name).find('\n'), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace kestrel

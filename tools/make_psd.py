@@ -10,6 +10,16 @@ layered file instead: an opaque bottom layer, and above it one partly
 transparent layer per blend mode of BLEND_STRIPS, each over a strip WIDTH
 pixels wide of its own, in that order. Its merged image is psd-tools'
 composite of those layers (so these kinds need python3-psd-tools).
+
+KIND gradient-fills:N writes an 8-bit RGB file (a large-document one when
+WIDTH or HEIGHT passes 30000) of N gradient fill layers over the whole
+canvas that store only their settings, and a white merged image, compressed,
+marked as a placeholder: files of any size in little space and time, whose
+picture the compositor draws from the fills alone.
+
+KIND rgb8-rebuilt writes one opaque layer of the rgb8 gradient and a white
+merged image that image resource 1057 marks as a placeholder, so that the
+picture is rebuilt from the layer (and the converter says so).
 """
 import struct
 import sys
@@ -62,7 +72,7 @@ def make(kind, width, height):
     return bytes(out)
 
 
-def layered_file(mode, depth, width, height, layers, merged):
+def layered_file(mode, depth, width, height, layers, merged, resources=b""):
     """A file of `layers` (bottom first: (left, right, blend key, opacity,
     planes), planes being transparency then each colour channel, as rows of
     fractions over [left, right)) and the merged colour planes `merged`."""
@@ -90,7 +100,7 @@ def layered_file(mode, depth, width, height, layers, merged):
     if len(info) % 2:
         info += b"\0"
     out = bytearray(b"8BPS" + struct.pack(">H6xHIIHH", 1, colours, height, width, depth, mode))
-    out += struct.pack(">II", 0, 0)  # colour mode data, image resources
+    out += struct.pack(">II", 0, len(resources)) + resources  # colour mode data, image resources
     out += struct.pack(">II", len(info) + 8, len(info)) + info + struct.pack(">I", 0)
     out += struct.pack(">H", 0) + b"".join(samples(plane) for plane in merged)
     return bytes(out)
@@ -131,10 +141,112 @@ def make_layered(path, kind, strip, height):
         f.write(layered_file(mode, depth, width, height, layers, merged))
 
 
+def make_rebuilt(width, height):
+    planes = [[[1.0] * width for _ in range(height)]]
+    planes += [[[channel_value("rgb8", c, x, y, width, height) / 255 for x in range(width)] for y in range(height)]
+               for c in range(3)]
+    placeholder = b"8BIM" + struct.pack(">HHI", 1057, 0, 5) + struct.pack(">IB", 1, 0) + b"\0"
+    white = [[[1.0] * width for _ in range(height)] for _ in range(3)]
+    return layered_file(3, 8, width, height, [(0, width, "norm", 255, planes)], white, placeholder)
+
+
+def descriptor_id(key):
+    return struct.pack(">I", 0 if len(key) == 4 else len(key)) + key.encode()
+
+
+def descriptor_object(cls, items):
+    out = struct.pack(">I", 0) + descriptor_id(cls) + struct.pack(">I", len(items))
+    return out + b"".join(descriptor_id(key) + value for key, value in items)
+
+
+def typed_double(v):
+    return b"doub" + struct.pack(">d", v)
+
+
+def typed_long(v):
+    return b"long" + struct.pack(">i", v)
+
+
+def typed_enum(kind, value):
+    return b"enum" + descriptor_id(kind) + descriptor_id(value)
+
+
+def typed_list(values):
+    return b"VlLs" + struct.pack(">I", len(values)) + b"".join(values)
+
+
+def gradient_fill_settings(angle, start, end):
+    def stop(rgb, location):
+        colour = b"Objc" + descriptor_object("RGBC", [("Rd  ", typed_double(rgb[0])), ("Grn ", typed_double(rgb[1])),
+                                                       ("Bl  ", typed_double(rgb[2]))])
+        return b"Objc" + descriptor_object("Clrt", [("Clr ", colour), ("Type", typed_enum("Clry", "UsrS")),
+                                                    ("Lctn", typed_long(location)), ("Mdpn", typed_long(50))])
+
+    def opaque(location):
+        return b"Objc" + descriptor_object("TrnS", [("Opct", typed_double(100)), ("Lctn", typed_long(location)),
+                                                    ("Mdpn", typed_long(50))])
+
+    grad = b"Objc" + descriptor_object("Grdn", [("GrdF", typed_enum("GrdF", "CstS")), ("Intr", typed_double(4096)),
+                                                ("Clrs", typed_list([stop(start, 0), stop(end, 4096)])),
+                                                ("Trns", typed_list([opaque(0), opaque(4096)]))])
+    settings = descriptor_object("null", [("Type", typed_enum("GrdT", "Lnr ")), ("Angl", typed_double(angle)),
+                                          ("Grad", grad)])
+    return struct.pack(">I", 16) + settings
+
+
+def white_rle(width, height, channels, large):
+    """A merged image of white, run-length compressed: the row lengths, then the rows."""
+    row = b"\x81\xff" * (width // 128)
+    if width % 128:
+        row += bytes([(257 - width % 128) & 0xFF, 0xFF])
+    count = struct.pack(">I" if large else ">H", len(row))
+    rows = height * channels
+    return struct.pack(">H", 1) + count * rows + row * rows
+
+
+def make_gradient_fills(width, height, fills):
+    large = width > 30000 or height > 30000
+    length = ">Q" if large else ">I"
+    records = bytearray()
+    for i in range(fills):
+        records += struct.pack(">iiiiH", 0, 0, 0, 0, 4)
+        for channel in (-1, 0, 1, 2):
+            records += struct.pack(">h", channel) + struct.pack(length, 2)
+        records += b"8BIMnorm" + bytes([255, 0, 0, 0])
+        name = b"Fill %d" % i
+        name_field = bytes([len(name)]) + name
+        name_field += b"\0" * ((4 - len(name_field) % 4) % 4)
+        settings = gradient_fill_settings(30 + i % 300, ((i * 37) % 256, 20, 200), (250, (i * 91) % 256, 10))
+        settings += b"\0" * ((4 - len(settings) % 4) % 4)
+        extra = struct.pack(">II", 0, 0) + name_field + b"8BIMGdFl" + struct.pack(">I", len(settings)) + settings
+        records += struct.pack(">I", len(extra)) + extra
+    data = struct.pack(">H", 0) * (4 * fills)  # every channel: raw, no samples
+    info = struct.pack(">h", fills) + records + data
+    if len(info) % 2:
+        info += b"\0"
+    # Version information: no real merged image, empty writer and reader names.
+    version = struct.pack(">IBIII", 1, 0, 0, 0, 1)
+    placeholder = b"8BIM" + struct.pack(">HHI", 1057, 0, len(version)) + version + b"\0"
+    out = bytearray(b"8BPS" + struct.pack(">H6xHIIHH", 2 if large else 1, 3, height, width, 8, 3))
+    out += struct.pack(">II", 0, len(placeholder)) + placeholder
+    out += struct.pack(length, len(info) + (8 if large else 4) + 4) + struct.pack(length, len(info)) + info
+    out += struct.pack(">I", 0)
+    out += white_rle(width, height, 3, large)
+    return bytes(out)
+
+
 def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
     path, kind, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+    if kind.startswith("gradient-fills:"):
+        with open(path, "wb") as f:
+            f.write(make_gradient_fills(width, height, int(kind.split(":")[1])))
+        return
+    if kind == "rgb8-rebuilt":
+        with open(path, "wb") as f:
+            f.write(make_rebuilt(width, height))
+        return
     if kind.endswith("-layers"):
         make_layered(path, kind, width, height)
         return

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/bitmap/image.h"
 #include "engine/psd/document.h"
@@ -26,6 +27,7 @@ struct LayerComposite {
   int layersDrawn = 0;
   int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
   int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
+  std::vector<std::string> damagedFills;  // the names of fill layers whose settings are damaged
 };
 
 // Whether the compositor draws layers of this mode and depth: grey (duotone

@@ -1,33 +1,64 @@
-// The pixels of a fill layer that stores only its settings (16- and 32-bit
-// files keep none): a solid colour or a gradient, cut by the layer's vector
-// mask, made in the form its decoded channels would have had.
+// Fill layers that store only their settings (16- and 32-bit files keep no
+// pixels for them): a solid colour or a gradient, cut by the layer's vector
+// mask, painted a row at a time in the form its decoded channels would have
+// had, so that a fill costs a row of memory rather than planes of the canvas.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
+#include "engine/composite/gradients.h"
+#include "engine/psd/descriptor.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 
 namespace kestrel {
 
-struct FillPixels {
-  PsdRect rect;  // where they lie on the canvas
-  // Transparency, then each colour channel: unpacked channel samples at the file's depth.
-  std::vector<std::vector<std::uint8_t>> planes;
-};
-
 // Where a fill layer's pixels lie: its vector mask's bounds, or the whole
 // canvas without one.
 PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas);
 
-// Draws `layer`'s fill over its vector mask's bounds (the canvas without
-// one) in the colour channels of `colours`. Empty when its settings cannot
-// be drawn: pattern fills, noise gradients, damaged or unknown settings.
-std::optional<FillPixels> DrawFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                        const PsdHeader& header, const DescriptorColours& colours);
+// Paints the rows of one fill layer over its bounds.
+class FillPainter {
+ public:
+  FillPainter(const PsdLayer& layer, const PsdHeader& header, int channels, const float* solid,
+              std::optional<Gradient> gradient, bool alignedWithLayer);
+  FillPainter(const FillPainter&) = delete;
+  FillPainter& operator=(const FillPainter&) = delete;
+
+  const PsdRect& Rect() const { return rect_; }
+  // Whether every pixel it paints is opaque: no shape cuts it and its
+  // gradient, if any, is opaque at every stop.
+  bool Opaque() const;
+  // Writes row y of the fill over its bounds' columns: transparency into
+  // rows[0], colour channel c into rows[c + 1], as samples at the file's depth.
+  void PaintRow(std::int64_t y, std::uint8_t* const* rows);
+
+ private:
+  PsdRect rect_;
+  int channels_;
+  int depth_;
+  float solid_[4] = {0, 0, 0, 0};
+  std::optional<Gradient> gradient_;
+  std::optional<GradientPainter> painter_;  // paints gradient_, when there is one
+  std::vector<float> shape_;                // the vector mask's coverage over rect_, or empty
+  std::vector<float> colour_, opacity_;     // one row
+};
+
+// A fill layer's painter, or nothing when it is not drawn: pattern fills,
+// noise gradients, colours that cannot be read, or settings that are damaged
+// (`damaged` then says so, for the user to be told which layer).
+struct FillReading {
+  std::unique_ptr<FillPainter> painter;
+  bool damaged = false;
+};
+
+// Reads `layer`'s fill settings for the colour channels of `colours`.
+FillReading ReadFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer, const PsdHeader& header,
+                          const DescriptorColours& colours);
 
 }  // namespace kestrel

@@ -32,20 +32,15 @@ bool LayerRows::Open(std::span<const std::uint8_t> file, const PsdLayer& layer, 
   return true;
 }
 
-bool LayerRows::OpenPlanes(const PsdRect& rect, std::vector<std::vector<std::uint8_t>> planes, int channels,
-                           int depth) {
-  Reset(rect, channels, depth);
-  planes_ = std::move(planes);
-  for (std::size_t slot = 0; slot < planes_.size() && slot < readers_.size(); ++slot) {
-    if (planes_[slot].empty()) continue;
-    if (!readers_[slot].Open(planes_[slot], 0, static_cast<std::uint32_t>(rect_.Height()),
-                             static_cast<std::uint32_t>(rect_.Width()), depth, 1)) {
-      return false;
-    }
-    currentRows_[slot].resize(readers_[slot].RowBytes());
+void LayerRows::OpenFill(std::unique_ptr<FillPainter> fill, int channels, int depth) {
+  Reset(fill->Rect(), channels, depth);
+  fill_ = std::move(fill);
+  const auto rowBytes = static_cast<std::size_t>(ChannelRowBytes(static_cast<std::uint32_t>(rect_.Width()), depth_));
+  for (std::size_t slot = 0; slot < currentRows_.size(); ++slot) {
+    currentRows_[slot].resize(rowBytes);
     stored_[slot] = true;
+    fillRows_.push_back(currentRows_[slot].data());
   }
-  return true;
 }
 
 void LayerRows::PaintOverlays(const LayerStyle& style, const PsdRect& picture, float fillOpacity) {
@@ -67,8 +62,13 @@ bool LayerRows::Row(std::int64_t y, std::int64_t left, std::int64_t right, float
 
 bool LayerRows::Advance(std::int64_t y) {
   while (rowsRead_ <= y - rect_.top) {
-    for (std::size_t slot = 0; slot < readers_.size(); ++slot) {
-      if (stored_[slot] && !readers_[slot].Next(currentRows_[slot].data())) return false;
+    if (fill_) {
+      // A fill's rows passed over cost nothing: only the current one is painted.
+      if (rowsRead_ == y - rect_.top) fill_->PaintRow(y, fillRows_.data());
+    } else {
+      for (std::size_t slot = 0; slot < readers_.size(); ++slot) {
+        if (stored_[slot] && !readers_[slot].Next(currentRows_[slot].data())) return false;
+      }
     }
     // Rows passed over are never shown: only the current one is painted.
     if (painter_ && rowsRead_ == y - rect_.top) {
@@ -110,7 +110,8 @@ void LayerRows::Reset(const PsdRect& rect, int channels, int depth) {
   depth_ = depth;
   channels_ = channels;
   rowsRead_ = 0;
-  planes_.clear();
+  fill_.reset();
+  fillRows_.clear();
   readers_.clear();
   readers_.resize(static_cast<std::size_t>(channels + 1));
   stored_.assign(static_cast<std::size_t>(channels + 1), false);

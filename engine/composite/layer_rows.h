@@ -1,16 +1,18 @@
 // A layer's channels read a row at a time as the layer is drawn, top to
-// bottom: from the channels the file stores, or from the whole planes of a
-// fill layer drawn from its settings. Only the current row of each channel
+// bottom: from the channels the file stores, or painted from the settings of
+// a fill layer. Only the current row of each channel
 // is held. The layer's colour and gradient overlays, when asked for, are
 // painted on each row as it becomes the current one. A missing colour
 // channel reads as 0, missing transparency as opaque.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "engine/composite/fill_layers.h"
 #include "engine/composite/layer_effects.h"
 #include "engine/psd/channels.h"
 #include "engine/psd/layer_records.h"
@@ -25,9 +27,8 @@ class LayerRows {
   // The layer's stored channels, `channels` colour ones at `depth` bits.
   // False when a channel's data cannot be that of the layer's bounds.
   bool Open(std::span<const std::uint8_t> file, const PsdLayer& layer, int channels, int depth, int version);
-  // Whole planes already unpacked (transparency, then each colour channel)
-  // covering `rect`; an empty plane is a missing channel.
-  bool OpenPlanes(const PsdRect& rect, std::vector<std::vector<std::uint8_t>> planes, int channels, int depth);
+  // A fill layer's rows, as `fill` paints them over its bounds.
+  void OpenFill(std::unique_ptr<FillPainter> fill, int channels, int depth);
   // Paints `style`'s overlays on each current row from now on (`style` must
   // outlive the rows); `picture` is the whole picture, for gradients laid
   // over it. The layer's fill opacity is then in the rows' transparency.
@@ -61,7 +62,8 @@ class LayerRows {
   std::vector<LayerChannelReader> readers_;
   std::vector<std::vector<std::uint8_t>> currentRows_;
   std::vector<bool> stored_;  // the channel has data of the layer's (or a plane)
-  std::vector<std::vector<std::uint8_t>> planes_;  // the planes the readers read, when opened over planes
+  std::unique_ptr<FillPainter> fill_;  // paints every channel's row, for a fill layer
+  std::vector<std::uint8_t*> fillRows_;  // the current rows, for fill_
   std::vector<std::uint8_t> zeroRow_;  // the row of a missing channel
   std::optional<OverlayPainter> painter_;
   std::vector<std::uint8_t*> paintedRows_;  // the current rows, for the painter

@@ -34,7 +34,12 @@ NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerCompos
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
-  for (std::size_t i = 0; i < nodes.size();) {
+  // What lies under a layer that covers all of `dest` opaquely in normal
+  // mode cannot show: drawing starts at the topmost such layer.
+  std::size_t first = nodes.size();
+  while (first > 0 && !HidesAllBelow(nodes[first - 1], dest.rect)) --first;
+  if (first > 0) --first;
+  for (std::size_t i = first; i < nodes.size();) {
     const LayerNode& base = nodes[i];
     // The layers clipped to this one follow it.
     std::size_t end = i + 1;
@@ -60,10 +65,12 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   // A fill layer without pixels is drawn from its settings; fills whose
   // settings cannot be drawn are counted and left out.
   const bool fromSettings = DrawnFromSettings(node);
-  std::optional<FillPixels> fill;
-  if (fromSettings) fill = DrawFillLayer(file_, layer, header_, colours_);
-  if (fromSettings && !fill) {
+  FillReading fill;
+  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_);
+  if (fromSettings && !fill.painter) {
     ++result_.adjustmentsSkipped;
+    // Damaged settings cost only their own layer, which the user is told of.
+    if (fill.damaged) result_.damagedFills.push_back(layer.name);
     return true;
   }
   const LayerStyle style = StyleOf(node);
@@ -74,17 +81,41 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   if (!node.group && clipped.empty()) {
     // A plain layer is read row by row as it is laid down.
     LayerRows rows(picture_.Width());
-    if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
+    if (!OpenLayerRows(layer, std::move(fill.painter), style, rows)) return false;
     ++result_.layersDrawn;
     return Lay(node, &rows, nullptr, mode, opacity, dest);
   }
   // A group, or a layer with others clipped to it, is made whole first.
   Canvas<T> whole;
-  if (!MakeWhole(node, std::move(fill), style, dest.rect, whole)) return false;
+  if (!MakeWhole(node, std::move(fill.painter), style, dest.rect, whole)) return false;
   for (const LayerNode& top : clipped) {
     if (!DrawClipped(top, whole)) return false;
   }
   return Lay(node, nullptr, &whole, mode, opacity, dest);
+}
+
+// A plain layer in normal mode at full opacity, without masks, whose pixels
+// are opaque over all of `rect`: a fill of an opaque colour or gradient, or
+// stored pixels over the rectangle without a transparency channel. A layer
+// clipped to another is not one: its base decides where it shows.
+template <typename T>
+bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
+  const PsdLayer& layer = *node.layer;
+  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping || layer.knockout) return false;
+  if (BlendModeFromKey(layer.blendMode) != BlendMode::Normal || layer.opacity != 255 || layer.fillOpacity != 255) {
+    return false;
+  }
+  if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) return false;
+  const auto covers = [&rect](const PsdRect& r) {
+    return r.left <= rect.left && r.top <= rect.top && r.right >= rect.right && r.bottom >= rect.bottom;
+  };
+  if (DrawnFromSettings(node)) {
+    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_);
+    return fill.painter && fill.painter->Opaque() && covers(fill.painter->Rect());
+  }
+  const bool transparency = std::any_of(layer.channels.begin(), layer.channels.end(),
+                                        [](const PsdLayerChannel& c) { return c.id == kLayerTransparency; });
+  return !layer.isFill && !transparency && covers(layer.rect);
 }
 
 // Overlays on a group are not drawn: its style is then left out whole.
@@ -99,11 +130,13 @@ LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
 // A layer's rows come from its stored channels, or from the planes of a fill
 // drawn from its settings; either way its overlays are painted on them.
 template <typename T>
-bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style,
+bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                                   LayerRows& rows) {
-  const bool opened = fill ? rows.OpenPlanes(fill->rect, std::move(fill->planes), channels_, header_.depth)
-                           : rows.Open(file_, layer, channels_, header_.depth, header_.version);
-  if (!opened) return Damaged(layer);
+  if (fill) {
+    rows.OpenFill(std::move(fill), channels_, header_.depth);
+  } else if (!rows.Open(file_, layer, channels_, header_.depth, header_.version)) {
+    return Damaged(layer);
+  }
   if (!style.overlays.empty()) rows.PaintOverlays(style, picture_, layer.fillOpacity / 255.0f);
   return true;
 }
@@ -111,7 +144,7 @@ bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::optional<FillPixel
 // A group is drawn on a canvas over the part of `within` its layers can
 // change; a layer over the part of the picture it covers.
 template <typename T>
-bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                               const PsdRect& within, Canvas<T>& whole) {
   if (node.group) {
     whole = Canvas<T>(Intersect(Bounds(node), within), channels_);

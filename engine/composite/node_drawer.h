@@ -9,10 +9,12 @@
 // made whole on a canvas of its own first, and a clipped layer changes its
 // base's colour only, never its alpha. A pass-through group draws straight
 // onto what lies beneath, then fades between that and what was there before
-// by its opacity and mask.
+// by its opacity and mask. Layers under one that covers the whole canvas
+// opaquely in normal mode are not drawn, as nothing of them could show.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -45,10 +47,12 @@ class NodeDrawer {
   bool Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest);
 
  private:
+  bool HidesAllBelow(const LayerNode& node, const PsdRect& rect);
   bool DrawNode(const LayerNode& node, std::span<const LayerNode> clipped, Canvas<T>& dest);
   LayerStyle StyleOf(const LayerNode& node);
-  bool OpenLayerRows(const PsdLayer& layer, std::optional<FillPixels> fill, const LayerStyle& style, LayerRows& rows);
-  bool MakeWhole(const LayerNode& node, std::optional<FillPixels> fill, const LayerStyle& style,
+  bool OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
+                     LayerRows& rows);
+  bool MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                  const PsdRect& within, Canvas<T>& whole);
   // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
   bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,

@@ -2,11 +2,24 @@
 
 #include "engine/composite/compositor.h"
 
+#include <vector>
+
 namespace kestrel {
 namespace {
 
 std::string Count(std::uint32_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "the settings of fill layer "Sky" are damaged", or of several.
+std::string DamagedFillsLine(const std::vector<std::string>& names) {
+  if (names.empty()) return {};
+  std::string line = names.size() == 1 ? "the settings of fill layer " : "the settings of fill layers ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) line += i + 1 == names.size() ? " and " : ", ";
+    line += "\"" + names[i] + "\"";
+  }
+  return line + " are damaged";
 }
 
 }  // namespace
@@ -16,6 +29,13 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   const PsdLayers& layers = document.layers;
   LayerComposite composite;
   if (!layers.layers.empty()) composite = CompositeLayers(document);
+  // Layers of which none could be drawn (all hidden, or only group markers
+  // left by a broken section) make a blank picture, not the file's picture.
+  if (composite.image && composite.layersDrawn == 0) {
+    composite.image.reset();
+    composite.problem = "none of its " + Count(static_cast<std::uint32_t>(layers.layers.size()), "layer", "layers") +
+                        " could be drawn";
+  }
   if (!composite.image) {
     why = layers.layers.empty() ? layers.problem : composite.problem;
     if (merged != nullptr) note.placeholderKept = 1;
@@ -26,6 +46,7 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
   note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
   note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
+  why = DamagedFillsLine(composite.damagedFills);
   return composite.image.release();
 }
 
@@ -44,6 +65,7 @@ std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why
     }
     line += " not drawn)";
   }
+  if (!why.empty()) line += "; " + why;
   return line;
 }
 

@@ -26,13 +26,15 @@ struct LayerRebuildNote {
 
 // The picture to hand over: `merged` (the decoder's image of the stored merged
 // data, or null) unless it is a placeholder or missing and the layers can be
-// composited; then the composite, and `merged` is unloaded. Null when there
-// is neither; `why` then says what was wrong with the layers, if anything.
+// composited; then the composite, and `merged` is unloaded, and `why` names
+// the fill layers left out for damaged settings. Null when there is neither;
+// `why` then says what was wrong with the layers, if anything.
 FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebuildNote& note, std::string& why);
 
 // The line for the user: "the picture was rebuilt from 3 layers (1 layer
-// style and 2 adjustment or fill layers not drawn)", or that the placeholder
-// was kept, and why the layers could not be composited when `why` says it.
+// style and 2 adjustment or fill layers not drawn)" and then `why` (the fill
+// layers whose settings are damaged), or that the placeholder was kept, and
+// why the layers could not be composited when `why` says it.
 std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why = {});
 
 // The longest reason the decoder hands over with its note.

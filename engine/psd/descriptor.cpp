@@ -7,12 +7,18 @@ namespace kestrel {
 namespace {
 
 // Descriptors nest no deeper than this; layer settings use four or five levels.
-constexpr int kMaxDepth = 32;
+constexpr int kMaxDepth = 16;
+// Values one descriptor may hold in all: layer settings hold a few hundred,
+// and this many cost a few megabytes however the file's counts lie.
+constexpr std::uint32_t kMaxValues = 1u << 16;
 
 // The descriptor's own fields over the one byte reader.
 class Reader : public ByteReader {
  public:
   explicit Reader(std::span<const std::uint8_t> bytes) : ByteReader(bytes) {}
+
+  // Counts one more value read; false once the descriptor holds too many.
+  bool TakeValue() { return ++values_ <= kMaxValues; }
 
   // A key or class id: a length, or 0 and four bytes.
   std::string Key() {
@@ -29,6 +35,9 @@ class Reader : public ByteReader {
     }
     return Utf8FromUtf16BigEndian(Bytes(count * 2));
   }
+
+ private:
+  std::uint32_t values_ = 0;
 };
 
 bool ReadObject(Reader& in, int depth, DescriptorValue& out);
@@ -58,7 +67,7 @@ void SkipReference(Reader& in) {
 
 // One value of type `type`.
 bool ReadValue(Reader& in, FourCC type, int depth, DescriptorValue& out) {
-  if (depth > kMaxDepth) return false;
+  if (depth > kMaxDepth || !in.TakeValue()) return false;
   switch (type.value) {
     case FourCC("Objc").value:
     case FourCC("GlbO").value:
@@ -66,11 +75,11 @@ bool ReadValue(Reader& in, FourCC type, int depth, DescriptorValue& out) {
     case FourCC("VlLs").value: {
       out.type = DescriptorValue::Type::List;
       const std::uint64_t count = in.U32();
-      // Every value takes at least its four-byte type.
+      // Every value takes at least its four-byte type. Values are made as
+      // they are read, never from the count, which a file may inflate.
       if (count > in.Left() / 4) return false;
-      out.list.resize(static_cast<std::size_t>(count));
-      for (DescriptorValue& value : out.list) {
-        if (!ReadValue(in, in.Code(), depth + 1, value)) return false;
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (!ReadValue(in, in.Code(), depth + 1, out.list.emplace_back())) return false;
       }
       return in.Ok();
     }
@@ -141,8 +150,8 @@ bool ReadObject(Reader& in, int depth, DescriptorValue& out) {
   const std::uint64_t count = in.U32();
   // Every item takes at least a key (8 bytes) and a type (4).
   if (!in.Ok() || count > in.Left() / 12) return false;
-  out.items.resize(static_cast<std::size_t>(count));
-  for (DescriptorItem& item : out.items) {
+  for (std::uint64_t i = 0; i < count; ++i) {
+    DescriptorItem& item = out.items.emplace_back();
     item.key = in.Key();
     if (!ReadValue(in, in.Code(), depth, item.value)) return false;
   }

@@ -1,8 +1,9 @@
 // The action descriptors that layer blocks keep their settings in (fill
 // layers, layer styles): a class, then keyed items whose values are numbers,
 // booleans, enumerations, texts, lists or nested descriptors. Pure code over
-// bytes: every count and length is checked against the bytes left before
-// anything is made from it, and nesting is bounded.
+// bytes: every count and length is checked against the bytes left, values
+// are made only as they are read (never from a count), and both the values
+// of one descriptor and their nesting are bounded.
 #pragma once
 
 #include <cstdint>

@@ -27,7 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     layer.isFill = true;
     for (const kestrel::FourCC key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl")}) {
       layer.fill = kestrel::PsdBlockRef{key, 0, size};
-      kestrel::DrawFillLayer(bytes, layer, header, colours);
+      const kestrel::FillReading fill = kestrel::ReadFillLayer(bytes, layer, header, colours);
+      if (!fill.painter) continue;
+      const kestrel::PsdRect& bounds = fill.painter->Rect();
+      std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
+                                                    std::vector<std::uint8_t>(7u * header.depth / 8));
+      std::vector<std::uint8_t*> rows;
+      for (std::vector<std::uint8_t>& plane : planes) rows.push_back(plane.data());
+      for (std::int64_t y = bounds.top; y < bounds.bottom; ++y) fill.painter->PaintRow(y, rows.data());
     }
     layer.hasEffects = true;
     layer.effects = kestrel::PsdBlockRef{kestrel::FourCC("lfx2"), 0, size};
