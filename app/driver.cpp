@@ -1,6 +1,8 @@
 #include "app/driver.h"
 
 #include "app/help_text.h"
+#include "app/info_run.h"
+#include "app/piped_run.h"
 #include "app/options.h"
 #include "job/job.h"
 #include "model/program.h"
@@ -63,7 +65,10 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
   }
 
   DriverFlags flags;
-  const std::string error = ParseArguments(state, args, flags);
+  std::string error = ParseArguments(state, args, flags);
+  // With the picture or the facts on standard output, every other line goes to standard error.
+  if (flags.toStdout || flags.info != InfoForm::None) state.print = [](std::string_view line) { WriteErrorLine(line); };
+  if (error.empty() && state.run.inputGiven) error = RefusedCombination(flags);
 
   if (!error.empty()) {
     SetConsoleTitle(title);
@@ -77,6 +82,15 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     return {WindowMode::Main, kExitSuccess};
   }
 
+  PipedInput piped;
+  if (ReadsStandardInput(flags)) {
+    piped = TakeStandardInput(state, flags);
+    if (!piped.failure.empty()) {
+      ReportProblem(state, piped.failure);
+      return {WindowMode::None, kExitFailure};
+    }
+  }
+
   SetConsoleTitle(title);
   if (!flags.quiet) {
     state.print(title);
@@ -84,7 +98,11 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     state.print(kMakerWebAddress);
     state.print("");
   }
-  const bool converted = flags.batch ? ValidateAndLaunchBatch(state, flags) : ValidateAndLaunch(state, flags.quiet);
+  if (flags.info != InfoForm::None) {
+    const bool read = PrintFileFacts(state, flags);
+    return {WindowMode::None, read ? kExitSuccess : kExitFailure};
+  }
+  const bool converted = flags.batch ? ValidateAndLaunchBatch(state, flags) : ValidateAndLaunch(state, flags);
   if (flags.pause) {
     state.print("Press any key to exit.");
     WaitForKeyPress();

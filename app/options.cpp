@@ -10,7 +10,7 @@ namespace {
 
 enum class DriverOption {
   None, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
-  InputFolder, InputList, InputList0, Jobs, Update
+  InputFolder, InputList, InputList0, Jobs, Update, Stdout, Info
 };
 
 // Options that set the run record or the driver rather than a setting.
@@ -27,6 +27,8 @@ DriverOption FindDriverOption(std::string_view name) {
   if (name == "--INPUT-LIST0") return DriverOption::InputList0;
   if (name == "--JOBS") return DriverOption::Jobs;
   if (name == "--UPDATE") return DriverOption::Update;
+  if (name == "--STDOUT") return DriverOption::Stdout;
+  if (name == "--INFO") return DriverOption::Info;
   return DriverOption::None;
 }
 
@@ -118,7 +120,13 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
   std::string value;
   switch (FindDriverOption(name)) {
     case DriverOption::Input:
-      if (!TakeValue(args, position, name, true, true, value, error)) return;
+      // "-i -" reads standard input; any other value that begins with "-" is a missing one.
+      if (!StartsWith(name, "--") && TrimBlanks(args.At(position + 1)) == "-") {
+        value.assign(1, '-');  // (assigning the literal trips a false -Wrestrict in GCC 12)
+        ++position;
+      } else if (!TakeValue(args, position, name, true, true, value, error)) {
+        return;
+      }
       state.run.input = value;
       state.run.inputGiven = true;
       flags.sources.push_back({BatchSource::Kind::File, value});
@@ -158,6 +166,24 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
     case DriverOption::Update:
       flags.update = true;
       return;
+    case DriverOption::Stdout:
+      flags.toStdout = true;
+      return;
+    case DriverOption::Info: {
+      // --info alone is the text for people; --info=json the form for scripts.
+      const std::string_view argument = TrimBlanks(args.At(position));
+      if (argument.find('=') == std::string_view::npos) {
+        flags.info = InfoForm::Text;
+      } else if (const std::string form = LowerCase(TrimBlanks(OptionValue(argument))); form == "json") {
+        flags.info = InfoForm::Json;
+      } else if (form == "text") {
+        flags.info = InfoForm::Text;
+      } else {
+        error = kInvalidInfoForm;
+      }
+      return;
+    }
+
     case DriverOption::Output:
       if (!TakeValue(args, position, name, true, true, value, error)) return;
       state.run.output = value;

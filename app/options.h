@@ -13,6 +13,9 @@ namespace kestrel {
 inline constexpr std::string_view kIncorrectParameters = "Incorrect number of parameters";
 inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
 inline constexpr std::string_view kInvalidJobs = "Invalid jobs value";
+inline constexpr std::string_view kInvalidInfoForm = "Invalid info form (--info or --info=json)";
+
+enum class InfoForm { None, Text, Json };
 
 // The driver's own switches, which no setting stores.
 struct DriverFlags {
@@ -26,6 +29,10 @@ struct DriverFlags {
   bool batch = false;
   int jobs = 0;
   bool update = false;
+  // In a pipeline: the one picture goes to standard output (--stdout); the
+  // facts of each input are printed instead of converting it (--info).
+  bool toStdout = false;
+  InfoForm info = InfoForm::None;
 };
 
 // The arguments without the program name; a position past the end reads as "".

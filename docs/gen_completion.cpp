@@ -16,8 +16,8 @@ std::string Lower(std::string_view text) { return kestrel::LowerCase(text); }
 int main() {
   using namespace kestrel;
   std::string valued =
-      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs=";
-  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update";
+      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs= --info=";
+  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update --stdout --info";
   std::string keywordCases;
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;
@@ -54,6 +54,7 @@ _kestrel() {
 %s    --input|--input-list|--input-list0|--wm-image|--profile) COMPREPLY=($(compgen -f -- "$value")) ;;
     --output|--input-folder) COMPREPLY=($(compgen -d -- "$value")) ;;
     --conversion) words='bmp' ;;
+    --info) words='JSON TEXT' ;;
     esac
     if [[ -n $words ]]; then
       COMPREPLY=($(compgen -W "$words" -- "${value^^}"))

@@ -134,6 +134,9 @@ struct RunState {
   std::string baseFolder;        // folder of the program file, ending in "/"
   std::string input;             // INPUT: the input path from the command line
   std::string currentInputPath;  // the file being converted
+  // The name a document read from standard input goes by ("stdin.psd"): its
+  // checks, name tokens and messages use it. Empty for a file.
+  std::string inputLabel;
   std::string relativeSubfolder;
   std::string outputPath;
   std::string output;            // OUTPUT: the output folder, completed to end in "/"

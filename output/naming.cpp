@@ -41,7 +41,10 @@ std::tm LocalNow() {
   return local;
 }
 
-std::string BaseName(const AppState& state) { return FileBaseName(state.run.currentInputPath); }
+std::string BaseName(const AppState& state) {
+  const RunState& run = state.run;
+  return FileBaseName(run.inputLabel.empty() ? run.currentInputPath : run.inputLabel);
+}
 
 struct NameToken {
   std::string_view token;

@@ -9,6 +9,7 @@
 #include "engine/confine/untrusted_file.h"
 #include "engine/decode/memory_need.h"
 #include "engine/decode/psd_decode.h"
+#include "engine/psd/document.h"
 #include "engine/psd/layer_section.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -118,6 +119,41 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
     load.notes.push_back(FileNote{path, DescribeRebuild(note, why)});
   }
   return load;
+}
+
+FactsResult ReadPsdFactsSandboxed(const std::string& path) {
+  FactsResult result;
+  OpenedInput input = OpenAndCheck(path);
+  if (!input.file.failure.empty()) {
+    result.failure = input.file.failure;
+    return result;
+  }
+  const int inputFd = input.file.fd.Get();
+  const std::uint64_t size = input.file.size;
+  const FileMapping mapping(inputFd, size);
+  const std::uint8_t* mapped = mapping.Data();
+  if (mapped == nullptr) {
+    result.failure = "cannot map the file";
+    return result;
+  }
+  const PsdHeader header = input.header;
+  // Reading the records needs the file and little else: no picture is decoded.
+  const std::uint64_t cpu = kBaseCpuSeconds + size / kDecodedBytesPerCpuSecond;
+  const SandboxLimits limits = DecodeLimits(size, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
+  const SandboxResult run = RunSandboxed(
+      limits, SandboxDescriptors{{inputFd}, {}},
+      [=](int output) -> int {
+        const PsdDocument document = ReadPsdDocument(std::span(mapped, size), header);
+        return WriteFileFacts(output, GatherFileFacts(document)) ? 0 : 1;
+      },
+      [&](SandboxOutput& output) {
+        result.facts = ReadFileFacts([&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); });
+        return result.facts.has_value();
+      });
+  if (!run.Succeeded()) result.failure = DescribeDecoderEnd(run, limits);
+  else if (!result.facts) result.failure = kDecoderInconsistent;
+  if (!result.failure.empty()) result.facts.reset();
+  return result;
 }
 
 ImageResult LoadPsdInProcess(const std::string& path, int flags) {
