@@ -2,6 +2,7 @@
 
 #include "app/help_text.h"
 #include "app/info_run.h"
+#include "app/layer_run.h"
 #include "app/piped_run.h"
 #include "app/options.h"
 #include "job/job.h"
@@ -88,6 +89,13 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     if (!piped.failure.empty()) {
       ReportProblem(state, piped.failure);
       return {WindowMode::None, kExitFailure};
+    }
+  }
+
+  if (!flags.layer.empty() || flags.eachLayer) {
+    if (const auto refused = PlanLayers(state, flags)) {
+      if (!refused->line.empty()) state.print(refused->line);
+      return {WindowMode::None, refused->exitCode};
     }
   }
 

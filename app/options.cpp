@@ -10,7 +10,7 @@ namespace {
 
 enum class DriverOption {
   None, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
-  InputFolder, InputList, InputList0, Jobs, Update, Stdout, Info
+  InputFolder, InputList, InputList0, Jobs, Update, Stdout, Info, Layer, LayerCrop, EachLayer
 };
 
 // Options that set the run record or the driver rather than a setting.
@@ -29,6 +29,9 @@ DriverOption FindDriverOption(std::string_view name) {
   if (name == "--UPDATE") return DriverOption::Update;
   if (name == "--STDOUT") return DriverOption::Stdout;
   if (name == "--INFO") return DriverOption::Info;
+  if (name == "--LAYER") return DriverOption::Layer;
+  if (name == "--LAYER-CROP") return DriverOption::LayerCrop;
+  if (name == "--EACH-LAYER") return DriverOption::EachLayer;
   return DriverOption::None;
 }
 
@@ -184,6 +187,16 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
       return;
     }
 
+    case DriverOption::Layer:
+      if (!TakeValue(args, position, name, false, true, value, error)) return;
+      flags.layer = value;
+      return;
+    case DriverOption::LayerCrop:
+      flags.layerCrop = true;
+      return;
+    case DriverOption::EachLayer:
+      flags.eachLayer = true;
+      return;
     case DriverOption::Output:
       if (!TakeValue(args, position, name, true, true, value, error)) return;
       state.run.output = value;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job/batch.h"
+#include "job/layer_choice.h"
 #include "model/app_state.h"
 
 namespace kestrel {
@@ -13,6 +14,7 @@ namespace kestrel {
 inline constexpr std::string_view kIncorrectParameters = "Incorrect number of parameters";
 inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
 inline constexpr std::string_view kInvalidJobs = "Invalid jobs value";
+inline constexpr std::string_view kDefaultLayerMask = "%filename%-%layer%.%ext%";
 inline constexpr std::string_view kInvalidInfoForm = "Invalid info form (--info or --info=json)";
 
 enum class InfoForm { None, Text, Json };
@@ -33,6 +35,13 @@ struct DriverFlags {
   // facts of each input are printed instead of converting it (--info).
   bool toStdout = false;
   InfoForm info = InfoForm::None;
+  // One layer or group alone (--layer), cropped to its bounds (--layer-crop),
+  // or each top-level layer or group to its own file (--each-layer); the
+  // layers to draw once the file's facts have been read.
+  std::string layer;
+  bool layerCrop = false;
+  bool eachLayer = false;
+  std::vector<LayerPick> picks;
 };
 
 // The arguments without the program name; a position past the end reads as "".

@@ -1,5 +1,5 @@
 // The command line inside a pipeline: which combinations of the standard
-// input and output and info options make sense, and the document read
+// input and output, info and layer options make sense, and the document read
 // from standard input.
 #pragma once
 

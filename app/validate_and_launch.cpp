@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/layer_run.h"
 #include "job/batch.h"
 #include "platform/piped_streams.h"
 #include "job/job.h"
@@ -62,9 +63,21 @@ bool ValidateAndLaunch(AppState& state, const DriverFlags& flags) {
   }
 
   unlessQuiet(text("General", "Converting"));
-  ResetJobStatus(state.status);
-  RunConversionJob(state);
-  const int converted = ConvertedFiles(state.status);
+  int converted = 0;
+  if (flags.picks.empty()) {
+    ResetJobStatus(state.status);
+    RunConversionJob(state);
+    converted = ConvertedFiles(state.status);
+  } else {
+    // Each layer drawn alone makes an output of its own.
+    for (const LayerPick& pick : flags.picks) {
+      UseLayerPick(state.run, pick, flags.layerCrop);
+      ResetJobStatus(state.status);
+      RunConversionJob(state);
+      converted += ConvertedFiles(state.status);
+    }
+  }
+  const int outputs = flags.picks.empty() ? total : static_cast<int>(flags.picks.size());
   state.watermarkFont.reset();
   if (converted == 0) {
     state.print(text("Msg", "Conversion is not complete"));
@@ -77,8 +90,8 @@ bool ValidateAndLaunch(AppState& state, const DriverFlags& flags) {
     }
   }
   unlessQuiet(text("Msg", "Conversion complete"));
-  unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(converted), std::to_string(total)));
-  return true;
+  unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(converted), std::to_string(outputs)));
+  return converted == outputs;
 }
 
 bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags) {

@@ -16,8 +16,8 @@ std::string Lower(std::string_view text) { return kestrel::LowerCase(text); }
 int main() {
   using namespace kestrel;
   std::string valued =
-      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs= --info=";
-  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update --stdout --info";
+      "--input= --output= --conversion= --profile= --input-folder= --input-list= --input-list0= --jobs= --info= --layer=";
+  std::string switches = "-i -o -c -d -q -p -h -v --debug --quiet --pause --help --version --update --stdout --info --layer-crop --each-layer";
   std::string keywordCases;
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;

@@ -77,7 +77,8 @@ TEST_F(Documentation, EveryRangedOptionStatesItsRange) {
 TEST_F(Documentation, NoEntryWithoutAnOption) {
   std::set<std::string> known = {"input",      "output",     "conversion",  "profile", "debug",  "quiet", "pause",
                                  "help",       "version",    "input-folder", "input-list", "input-list0", "jobs",
-                                 "update",     "stdout",     "info"};
+                                 "update",     "stdout",     "info",
+                                 "layer",      "layer-crop", "each-layer"};
   for (const auto& row : SettingRows()) {
     if (!row.optionName.empty()) known.insert(LowerCase(row.optionName.substr(2)));
   }

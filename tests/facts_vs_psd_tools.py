@@ -17,11 +17,13 @@ import os
 import subprocess
 import sys
 import tempfile
+import warnings
 
 from psd_tools import PSDImage
 from psd_tools.constants import Tag
 
-logging.disable(logging.CRITICAL)  # psd-tools warns about every odd block
+logging.disable(logging.CRITICAL)
+warnings.filterwarnings('ignore')  # nor about unknown blocks  # psd-tools warns about every odd block
 
 MODES = {'BITMAP': 'Bitmap', 'GRAYSCALE': 'Greyscale', 'INDEXED': 'Indexed', 'RGB': 'RGB', 'CMYK': 'CMYK',
          'MULTICHANNEL': 'Multichannel', 'DUOTONE': 'Duotone', 'LAB': 'Lab'}

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include <cstddef>
 #include <optional>
 
 #include "engine/bitmap/image.h"
@@ -22,6 +23,11 @@ namespace kestrel {
 // A picture rebuilt from the layers, or a placeholder kept because they
 // could not be, comes with a note that says so (and why).
 ImageResult LoadPsdSandboxed(const std::string& path, int flags);
+
+// The same for the layer or group whose record is `layer` (0 the bottom one),
+// drawn alone over transparency at the document's size
+// (engine/decode/layer_alone.h), or why it could not be.
+ImageResult LoadPsdLayerSandboxed(const std::string& path, int flags, std::size_t layer);
 
 struct FactsResult {
   std::optional<FileFacts> facts;
