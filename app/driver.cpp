@@ -106,11 +106,9 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     state.print(kMakerWebAddress);
     state.print("");
   }
-  if (flags.info != InfoForm::None) {
-    const bool read = PrintFileFacts(state, flags);
-    return {WindowMode::None, read ? kExitSuccess : kExitFailure};
-  }
-  const bool converted = flags.batch ? ValidateAndLaunchBatch(state, flags) : ValidateAndLaunch(state, flags);
+  const bool converted = flags.info != InfoForm::None ? PrintFileFacts(state, flags)
+                         : flags.batch                ? ValidateAndLaunchBatch(state, flags)
+                                                      : ValidateAndLaunch(state, flags);
   if (flags.pause) {
     state.print("Press any key to exit.");
     WaitForKeyPress();

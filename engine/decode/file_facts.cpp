@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "engine/composite/compositor.h"
-#include "engine/decode/merged_image.h"
 #include "engine/psd/descriptor.h"
 #include "platform/files.h"
 #include "platform/text.h"
