@@ -1,6 +1,9 @@
 #include "app/driver.h"
 
 #include "app/help_text.h"
+#include "app/info_run.h"
+#include "app/layer_run.h"
+#include "app/piped_run.h"
 #include "app/options.h"
 #include "job/job.h"
 #include "job/thumbnail.h"
@@ -87,7 +90,10 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
   }
 
   DriverFlags flags;
-  const std::string error = ParseArguments(state, args, flags);
+  std::string error = ParseArguments(state, args, flags);
+  // With the picture or the facts on standard output, every other line goes to standard error.
+  if (flags.toStdout || flags.info != InfoForm::None) state.print = [](std::string_view line) { WriteErrorLine(line); };
+  if (error.empty() && state.run.inputGiven) error = RefusedCombination(flags);
 
   if (!error.empty()) {
     SetConsoleTitle(title);
@@ -109,6 +115,22 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     return {WindowMode::Main, kExitSuccess};
   }
 
+  PipedInput piped;
+  if (ReadsStandardInput(flags)) {
+    piped = TakeStandardInput(state, flags);
+    if (!piped.failure.empty()) {
+      ReportProblem(state, piped.failure);
+      return {WindowMode::None, kExitFailure};
+    }
+  }
+
+  if (!flags.layer.empty() || flags.eachLayer) {
+    if (const auto refused = PlanLayers(state, flags)) {
+      if (!refused->line.empty()) state.print(refused->line);
+      return {WindowMode::None, refused->exitCode};
+    }
+  }
+
   SetConsoleTitle(title);
   if (!flags.quiet) {
     state.print(title);
@@ -116,7 +138,9 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     state.print(kMakerWebAddress);
     state.print("");
   }
-  const bool converted = flags.batch ? ValidateAndLaunchBatch(state, flags) : ValidateAndLaunch(state, flags.quiet);
+  const bool converted = flags.info != InfoForm::None ? PrintFileFacts(state, flags)
+                         : flags.batch                ? ValidateAndLaunchBatch(state, flags)
+                                                      : ValidateAndLaunch(state, flags);
   if (flags.pause) {
     state.print("Press any key to exit.");
     WaitForKeyPress();

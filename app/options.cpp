@@ -112,7 +112,13 @@ void HandleCommandOption(AppState& state, const ArgumentList& args, int& positio
   std::string value;
   switch (command.id) {
     case CommandOption::Input:
-      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
+      // "-i -" reads standard input; any other value that begins with "-" is a missing one.
+      if (!StartsWith(name, "--") && TrimBlanks(args.At(position + 1)) == "-") {
+        value.assign(1, '-');  // (assigning the literal trips a false -Wrestrict in GCC 12)
+        ++position;
+      } else if (!TakeValue(args, position, name, hasShortForm, true, value, error)) {
+        return;
+      }
       state.run.input = value;
       state.run.inputGiven = true;
       flags.sources.push_back({BatchSource::Kind::File, value});
@@ -153,6 +159,33 @@ void HandleCommandOption(AppState& state, const ArgumentList& args, int& positio
       return;
     case CommandOption::Update:
       flags.update = true;
+      return;
+    case CommandOption::Stdout:
+      flags.toStdout = true;
+      return;
+    case CommandOption::Info: {
+      // --info alone is the text for people; --info=json the form for scripts.
+      const std::string_view argument = TrimBlanks(args.At(position));
+      if (argument.find('=') == std::string_view::npos) {
+        flags.info = InfoForm::Text;
+      } else if (const std::string form = LowerCase(TrimBlanks(OptionValue(argument))); form == "json") {
+        flags.info = InfoForm::Json;
+      } else if (form == "text") {
+        flags.info = InfoForm::Text;
+      } else {
+        error = kInvalidInfoForm;
+      }
+      return;
+    }
+    case CommandOption::Layer:
+      if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;
+      flags.layer = value;
+      return;
+    case CommandOption::LayerCrop:
+      flags.layerCrop = true;
+      return;
+    case CommandOption::EachLayer:
+      flags.eachLayer = true;
       return;
     case CommandOption::Output:
       if (!TakeValue(args, position, name, hasShortForm, true, value, error)) return;

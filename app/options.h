@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job/batch.h"
+#include "job/layer_choice.h"
 #include "model/app_state.h"
 
 namespace kestrel {
@@ -14,7 +15,11 @@ inline constexpr std::string_view kIncorrectParameters = "Incorrect number of pa
 inline constexpr std::string_view kInvalidProfileFile = "Invalid profile file";
 inline constexpr std::string_view kInvalidJobs = "Invalid jobs value";
 inline constexpr std::string_view kInvalidThumbnailSize = "Invalid thumbnail size";
+inline constexpr std::string_view kDefaultLayerMask = "%filename%-%layer%.%ext%";
+inline constexpr std::string_view kInvalidInfoForm = "Invalid info form (--info or --info=json)";
 inline constexpr std::string_view kThumbnailNeeds = "A thumbnail needs --thumbnail=SIZE, one -i FILE and --thumbnail-out=FILE";
+
+enum class InfoForm { None, Text, Json };
 
 // The driver's own switches, which no setting stores.
 struct DriverFlags {
@@ -32,6 +37,17 @@ struct DriverFlags {
   int thumbnailSize = 0;
   std::string thumbnailOut;
   bool convertInWindow = false;  // the window opens with the bare files and converts them
+  // In a pipeline: the one picture goes to standard output (--stdout); the
+  // facts of each input are printed instead of converting it (--info).
+  bool toStdout = false;
+  InfoForm info = InfoForm::None;
+  // One layer or group alone (--layer), cropped to its bounds (--layer-crop),
+  // or each top-level layer or group to its own file (--each-layer); the
+  // layers to draw once the file's facts have been read.
+  std::string layer;
+  bool layerCrop = false;
+  bool eachLayer = false;
+  std::vector<LayerPick> picks;
 };
 
 // The arguments without the program name; a position past the end reads as "".

@@ -1,6 +1,10 @@
 #include "app/validate_and_launch.h"
 
+#include <optional>
+
+#include "app/layer_run.h"
 #include "job/batch.h"
+#include "platform/piped_streams.h"
 #include "job/job.h"
 #include "platform/console.h"
 #include "platform/worker_process.h"
@@ -25,17 +29,30 @@ bool CheckAndApply(AppState& state) {
 
 }  // namespace
 
-bool ValidateAndLaunch(AppState& state, bool quiet) {
+bool ValidateAndLaunch(AppState& state, const DriverFlags& flags) {
+  const bool quiet = flags.quiet;
   auto text = [&](std::string_view group, std::string_view key) { return CatalogueText(state.messages, group, key); };
   auto unlessQuiet = [&](const std::string& line) {
     if (!quiet) state.print(line);
   };
   unlessQuiet(text("General", "Preparing"));
 
+  // The picture for standard output is saved where nothing else can see it, then copied.
+  std::optional<PrivateFolder> holding;
+  if (flags.toStdout) {
+    holding.emplace();
+    if (holding->Path().empty()) {
+      ReportProblem(state, "cannot make a temporary folder for the picture");
+      return false;
+    }
+    state.run.output = holding->Path();
+  }
+
   if (!CheckAndApply(state)) return false;
 
   unlessQuiet(text("General", "Importing"));
-  const std::string extension = LowerCase(ExtensionOf(state.run.currentInputPath));
+  const std::string& named = state.run.inputLabel.empty() ? state.run.currentInputPath : state.run.inputLabel;
+  const std::string extension = LowerCase(ExtensionOf(named));
   const bool listFile = extension == "txt" || extension == "lst";
   const int total = !listFile && AddInputFile(state, state.run.currentInputPath) ? 1 : 0;
   unlessQuiet(FormatMessage(text("Msg", "Import complete"), std::to_string(total)));
@@ -46,17 +63,35 @@ bool ValidateAndLaunch(AppState& state, bool quiet) {
   }
 
   unlessQuiet(text("General", "Converting"));
-  ResetJobStatus(state.status);
-  RunConversionJob(state);
-  const int converted = ConvertedFiles(state.status);
+  int converted = 0;
+  if (flags.picks.empty()) {
+    ResetJobStatus(state.status);
+    RunConversionJob(state);
+    converted = ConvertedFiles(state.status);
+  } else {
+    // Each layer drawn alone makes an output of its own.
+    for (const LayerPick& pick : flags.picks) {
+      UseLayerPick(state.run, pick, flags.layerCrop);
+      ResetJobStatus(state.status);
+      RunConversionJob(state);
+      converted += ConvertedFiles(state.status);
+    }
+  }
+  const int outputs = flags.picks.empty() ? total : static_cast<int>(flags.picks.size());
   state.watermarkFont.reset();
   if (converted == 0) {
     state.print(text("Msg", "Conversion is not complete"));
     return false;
   }
+  if (flags.toStdout) {
+    if (Outcome copied = CopyFileToStandardOutput(state.run.outputPath); !copied) {
+      ReportProblem(state, copied.failure);
+      return false;
+    }
+  }
   unlessQuiet(text("Msg", "Conversion complete"));
-  unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(converted), std::to_string(total)));
-  return true;
+  unlessQuiet(FormatMessage(text("Msg", "Files converted"), std::to_string(converted), std::to_string(outputs)));
+  return converted == outputs;
 }
 
 bool ValidateAndLaunchBatch(AppState& state, const DriverFlags& flags) {

@@ -23,6 +23,7 @@ int main() {
   std::string folderOptions;
   std::string psdOptions;
   std::string extensionOptions;
+  std::string formCases;
   auto add = [](std::string& list, const std::string& word) { list += (list.empty() ? "" : " ") + word; };
   auto addAlternative = [](std::string& list, const std::string& word) { list += (list.empty() ? "" : "|") + word; };
   for (const auto& row : CommandOptionRows()) {
@@ -40,11 +41,17 @@ int main() {
       case ValueShape::File: addAlternative(fileOptions, name); break;
       case ValueShape::Folder: addAlternative(folderOptions, names); break;
       case ValueShape::Extension: addAlternative(extensionOptions, names); break;
+      case ValueShape::Form:
+        // Alone it takes the form for people; with a value, one of the forms.
+        add(switches, name);
+        formCases += "    " + name + ") words='JSON TEXT' ;;\n";
+        break;
       case ValueShape::None:
-      case ValueShape::Number: break;
+      case ValueShape::Number:
+      case ValueShape::Selector: break;
     }
   }
-  std::string keywordCases;
+  std::string keywordCases = formCases;
   for (const auto& row : SettingRows()) {
     if (row.optionName.empty()) continue;
     const std::string name = Lower(row.optionName);

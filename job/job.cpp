@@ -52,8 +52,9 @@ std::string RelativeSubfolder(std::string_view path, std::string_view base) {
 bool AddInputFile(AppState& state, const std::string& path) {
   if (FileSizeQuery(path) == 0) return false;
   // The extension here is the text after the last ".", whatever precedes it.
-  const auto dot = path.rfind('.');
-  const std::string extension = dot == std::string::npos ? std::string() : LowerCase(path.substr(dot + 1));
+  const std::string& named = state.run.inputLabel.empty() ? path : state.run.inputLabel;
+  const auto dot = named.rfind('.');
+  const std::string extension = dot == std::string::npos ? std::string() : LowerCase(named.substr(dot + 1));
   if (!ListContains(state.formats.acceptedInputExtensions, extension)) return false;
   state.inputs.clear();
   InputEntry& entry = state.inputs[path];

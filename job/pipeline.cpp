@@ -22,9 +22,16 @@ Outcome ConvertCurrentFile(AppState& state) {
   const auto say = [&state](const ImageResult& result) {
     for (const FileNote& note : result.notes) ReportFileProblem(state, note.path, note.what);
   };
-  ImageResult loaded = LoadInputImage(run.currentInputPath, LoadFlagsForInput(settings, "psd"));
+  const int flags = LoadFlagsForInput(settings, "psd");
+  ImageResult loaded = run.layerIndex >= 0 ? LoadInputLayer(run.currentInputPath, flags, static_cast<std::size_t>(run.layerIndex))
+                                           : LoadInputImage(run.currentInputPath, flags);
   say(loaded);
   ImagePtr image = std::move(loaded.image);
+  if (image && run.layerIndex >= 0 && run.layerCrop) {
+    if (run.cropRight <= run.cropLeft || run.cropBottom <= run.cropTop) return Failed("the layer has no pixels to crop to");
+    image = CropImage(std::move(image), run.cropLeft, run.cropTop, run.cropRight, run.cropBottom);
+    if (!image) return Failed("the layer could not be cropped to its bounds");
+  }
   const unsigned loadedWidth = image ? FreeImage_GetWidth(image.get()) : 0;
   const unsigned loadedHeight = image ? FreeImage_GetHeight(image.get()) : 0;
   run.loadedDepth = image ? static_cast<int>(FreeImage_GetBPP(image.get())) : 0;

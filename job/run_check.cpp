@@ -107,9 +107,10 @@ bool CheckInput(Check& c) {
     c.Line("Input files: " + std::to_string(c.state.inputs.size()));
     return true;
   }
-  c.Line("Input: " + input);
+  const std::string& label = c.state.run.inputLabel;
+  c.Line("Input: " + (label.empty() ? input : label));
   c.result.input = input;
-  if (ExtensionOf(input).empty() || FileSizeQuery(input) <= 0) {
+  if (ExtensionOf(label.empty() ? input : label).empty() || FileSizeQuery(input) <= 0) {
     return c.Refuse("Error: Invalid input file", "Empty input files");
   }
   return true;
@@ -121,7 +122,8 @@ bool CheckInput(Check& c) {
 bool CheckOutputFolder(Check& c) {
   std::string output = c.state.run.output;
   if (c.OnCommandLine()) {
-    if (output.empty()) output = FolderPart(c.result.input);
+    // A piped input has no folder: its output goes to the working directory.
+    if (output.empty() && c.state.run.inputLabel.empty()) output = FolderPart(c.result.input);
     c.Line("Output: " + output);
     if (StartsWith(output, "..")) return c.Refuse("Error: Incorrect output folder", "Invalid output folder", output);
     if (StartsWith(output, "./")) output.erase(0, 2);

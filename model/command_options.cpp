@@ -24,6 +24,11 @@ constexpr CommandOptionRow kRows[] = {
     {Thumbnail, {"", ""}, "--THUMBNAIL", Number, false},
     {ThumbnailOut, {"", ""}, "--THUMBNAIL-OUT", File, false},
     {ConvertInWindow, {"", ""}, "--CONVERT-IN-WINDOW", None, false},
+    {Stdout, {"", ""}, "--STDOUT", None, false},
+    {Info, {"", ""}, "--INFO", Form, false},
+    {Layer, {"", ""}, "--LAYER", Selector, false},
+    {LayerCrop, {"", ""}, "--LAYER-CROP", None, false},
+    {EachLayer, {"", ""}, "--EACH-LAYER", None, false},
 };
 
 }  // namespace
@@ -57,6 +62,8 @@ std::string_view Placeholder(ValueShape shape) {
     case Folder: return "PATH";
     case Number: return "NUM";
     case Extension: return "STR";
+    case Form: return "FORM";
+    case Selector: return "SEL";
   }
   return "";
 }

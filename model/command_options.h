@@ -14,10 +14,11 @@ namespace kestrel {
 enum class CommandOption {
   Help, Version, Input, Output, Conversion, Profile, Debug, Quiet, Pause,
   InputFolder, InputList, InputList0, Jobs, Update, Thumbnail, ThumbnailOut, ConvertInWindow,
+  Stdout, Info, Layer, LayerCrop, EachLayer,
 };
 
 // What an option's value names, for the help's placeholder and the completion.
-enum class ValueShape { None, PsdFile, File, Folder, Number, Extension };
+enum class ValueShape { None, PsdFile, File, Folder, Number, Extension, Form, Selector };
 
 struct CommandOptionRow {
   CommandOption id;

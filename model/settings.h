@@ -134,6 +134,9 @@ struct RunState {
   std::string baseFolder;        // folder of the program file, ending in "/"
   std::string input;             // INPUT: the input path from the command line
   std::string currentInputPath;  // the file being converted
+  // The name a document read from standard input goes by ("stdin.psd"): its
+  // checks, name tokens and messages use it. Empty for a file.
+  std::string inputLabel;
   std::string relativeSubfolder;
   std::string outputPath;
   std::string output;            // OUTPUT: the output folder, completed to end in "/"
@@ -151,6 +154,13 @@ struct RunState {
   bool inputGiven = false;       // INPUT-GIVEN
   std::string runMode;           // RUN-MODE: "DEBUG", "T" or empty
   std::string listFileName = "untitled.qvx";
+  // One layer or group drawn alone (--layer, --each-layer): its record in the
+  // file (-1: the whole picture), its name for %layer%, and with layerCrop
+  // the part of the canvas kept (its bounds).
+  int layerIndex = -1;
+  std::string layerName;
+  bool layerCrop = false;
+  int cropLeft = 0, cropTop = 0, cropRight = 0, cropBottom = 0;
 };
 
 // Colour text to packed red + green*256 + blue*65536 + alpha*16777216.

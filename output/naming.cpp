@@ -41,7 +41,23 @@ std::tm LocalNow() {
   return local;
 }
 
-std::string BaseName(const AppState& state) { return FileBaseName(state.run.currentInputPath); }
+std::string BaseName(const AppState& state) {
+  const RunState& run = state.run;
+  return FileBaseName(run.inputLabel.empty() ? run.currentInputPath : run.inputLabel);
+}
+
+// A layer's name as part of a file name: no folder separator or control
+// character, and never empty, "." or "..".
+std::string LayerFileName(const AppState& state) {
+  std::string name;
+  for (const char c : state.run.layerName) {
+    const auto byte = static_cast<unsigned char>(c);
+    name += c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F ? '_' : c;
+  }
+  const std::string_view trimmed = TrimBlanks(name);
+  if (trimmed.empty() || trimmed == "." || trimmed == "..") return "layer-" + std::to_string(state.run.layerIndex);
+  return std::string(trimmed);
+}
 
 struct NameToken {
   std::string_view token;
@@ -49,7 +65,7 @@ struct NameToken {
 };
 
 // The tokens in the order in which masks and watermark texts replace them.
-constexpr std::array<NameToken, 18> kNameTokens{{
+constexpr std::array<NameToken, 19> kNameTokens{{
     {"%filename%", [](const AppState& s) { return BaseName(s); }},
     {"%filename[u]%", [](const AppState& s) { return UpperCase(BaseName(s)); }},
     {"%filename[l]%", [](const AppState& s) { return LowerCase(BaseName(s)); }},
@@ -68,6 +84,8 @@ constexpr std::array<NameToken, 18> kNameTokens{{
     {"%height%", [](const AppState& s) { return std::to_string(s.run.imageHeight); }},
     {"%rnd%", [](const AppState& s) { return Padded(s.run.randomNumber, 5); }},
     {"%n%", [](const AppState& s) { return Padded(s.run.sequenceNumber, 5); }},
+    // Last, so that token-like text in a layer's name is left as it is.
+    {"%layer%", [](const AppState& s) { return s.run.layerIndex >= 0 ? LayerFileName(s) : std::string(); }},
 }};
 
 constexpr std::string_view kDefaultMask = "%filename%.%ext%";

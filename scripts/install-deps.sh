@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [build|test]
 set -eu
 
-packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev liblcms2-dev mandoc"
+packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev libcairo2-dev libglib2.0-dev fontconfig fonts-dejavu-core libseccomp-dev liblcms2-dev nlohmann-json3-dev mandoc"
 # The windowed interface (a module the program loads only to open a window).
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then

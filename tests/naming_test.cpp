@@ -66,6 +66,29 @@ TEST_F(Naming, MasksExpandTheirTokens) {
   for (const auto& c : cases) EXPECT_EQ(Name(c.mask, c.input), c.expected) << c.mask << " " << c.input;
 }
 
+TEST_F(Naming, LayerTokenIsTheLayersNameMadeSafeForAFileName) {
+  struct Case {
+    int index;
+    const char* name;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {-1, "Sky", "a-.bmp"},                 // no layer drawn alone: empty
+      {3, "Sky", "a-Sky.bmp"},
+      {3, "Sky/Clouds", "a-Sky_Clouds.bmp"},  // never a folder
+      {3, "back\\slash", "a-back_slash.bmp"},
+      {3, "tab\there", "a-tab_here.bmp"},
+      {3, "  ", "a-layer-3.bmp"},
+      {4, "..", "a-layer-4.bmp"},
+      {3, "100%n%", "a-100%n%.bmp"},          // token-like text in a name stays as it is
+  };
+  for (const Case& c : cases) {
+    state.run.layerIndex = c.index;
+    state.run.layerName = c.name;
+    EXPECT_EQ(Name("%filename%-%layer%.%ext%", "/in/a.psd"), c.expected) << c.name;
+  }
+}
+
 TEST_F(Naming, SequenceAndRandomNumbersArePaddedNeverCut) {
   state.run.sequenceNumber = 123456;
   state.run.randomNumber = 99999;

@@ -8,7 +8,9 @@
 #include "engine/confine/confined_decode.h"
 #include "engine/confine/untrusted_file.h"
 #include "engine/decode/memory_need.h"
+#include "engine/decode/layer_alone.h"
 #include "engine/decode/psd_decode.h"
+#include "engine/psd/document.h"
 #include "engine/psd/layer_section.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -77,11 +79,22 @@ bool ReadRebuildNote(const RecordSource& source, LayerRebuildNote& note, std::st
   return true;
 }
 
-}  // namespace
+// The child's side of drawing one layer alone; `why` says why it could not be.
+DecodedPsd DecodeOneLayer(std::uint64_t size, const std::uint8_t* mapped, const PsdHeader& header, std::size_t layer) {
+  DecodedPsd decoded;
+  if (mapped == nullptr) {
+    decoded.why = "the file could not be mapped";
+    return decoded;
+  }
+  ImageResult drawn = DrawLayerAlone(ReadPsdDocument(std::span(mapped, size), header), layer);
+  decoded.image = drawn.image.release();
+  decoded.why = std::move(drawn.failure);
+  return decoded;
+}
 
-void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
 
-ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
+// The whole picture, or with `layer` that layer alone.
+ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std::size_t> layer) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.file.failure.empty()) return FailedImage(input.file.failure);
   // Before the decoder allocates anything: a picture the machine cannot hold is refused.
@@ -99,7 +112,8 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   run.decode = [=](int output) -> int {
     if (probe != nullptr) return probe(inputFd);
     FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
-    const DecodedPsd decoded = DecodePsd(inputFd, size, mapped, flags, header);
+    const DecodedPsd decoded = layer ? DecodeOneLayer(size, mapped, header, *layer)
+                                     : DecodePsd(inputFd, size, mapped, flags, header);
     const bool told = WriteRebuildNote(output, decoded);
     return decoded.image != nullptr && told && WriteDecodedImage(decoded.image, output) ? 0 : 1;
   };
@@ -111,6 +125,12 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
   // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
   run.maxPixelBytes = header.decodedBytes + 4ull * header.height;
   ImageResult load = RunConfinedDecode(run);
+  if (layer) {
+    if (!load.image && load.failure == kDecoderUnreadable) {
+      load.failure = "layer " + std::to_string(*layer) + " could not be drawn" + (why.empty() ? "" : " (" + why + ")");
+    }
+    return load;
+  }
   if (!load.image && load.failure == kDecoderUnreadable && !why.empty()) {
     load.failure += " and the layers could not be composited (" + why + ")";
   }
@@ -118,6 +138,51 @@ ImageResult LoadPsdSandboxed(const std::string& path, int flags) {
     load.notes.push_back(FileNote{path, DescribeRebuild(note, why)});
   }
   return load;
+}
+
+}  // namespace
+
+ImageResult LoadPsdSandboxed(const std::string& path, int flags) { return LoadSandboxed(path, flags, std::nullopt); }
+
+ImageResult LoadPsdLayerSandboxed(const std::string& path, int flags, std::size_t layer) {
+  return LoadSandboxed(path, flags, layer);
+}
+
+void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
+
+FactsResult ReadPsdFactsSandboxed(const std::string& path) {
+  FactsResult result;
+  OpenedInput input = OpenAndCheck(path);
+  if (!input.file.failure.empty()) {
+    result.failure = input.file.failure;
+    return result;
+  }
+  const int inputFd = input.file.fd.Get();
+  const std::uint64_t size = input.file.size;
+  const FileMapping mapping(inputFd, size);
+  const std::uint8_t* mapped = mapping.Data();
+  if (mapped == nullptr) {
+    result.failure = "cannot map the file";
+    return result;
+  }
+  const PsdHeader header = input.header;
+  // Reading the records needs the file and little else: no picture is decoded.
+  const std::uint64_t cpu = kBaseCpuSeconds + size / kDecodedBytesPerCpuSecond;
+  const SandboxLimits limits = DecodeLimits(size, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
+  const SandboxResult run = RunSandboxed(
+      limits, SandboxDescriptors{{inputFd}, {}},
+      [=](int output) -> int {
+        const PsdDocument document = ReadPsdDocument(std::span(mapped, size), header);
+        return WriteFileFacts(output, GatherFileFacts(document)) ? 0 : 1;
+      },
+      [&](SandboxOutput& output) {
+        result.facts = ReadFileFacts([&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); });
+        return result.facts.has_value();
+      });
+  if (!run.Succeeded()) result.failure = DescribeDecoderEnd(run, limits);
+  else if (!result.facts) result.failure = kDecoderInconsistent;
+  if (!result.failure.empty()) result.facts.reset();
+  return result;
 }
 
 ImageResult LoadPsdInProcess(const std::string& path, int flags) {

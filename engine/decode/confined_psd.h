@@ -8,7 +8,11 @@
 
 #include <string>
 
+#include <cstddef>
+#include <optional>
+
 #include "engine/bitmap/image.h"
+#include "engine/decode/file_facts.h"
 
 namespace kestrel {
 
@@ -19,6 +23,19 @@ namespace kestrel {
 // A picture rebuilt from the layers, or a placeholder kept because they
 // could not be, comes with a note that says so (and why).
 ImageResult LoadPsdSandboxed(const std::string& path, int flags);
+
+// The same for the layer or group whose record is `layer` (0 the bottom one),
+// drawn alone over transparency at the document's size
+// (engine/decode/layer_alone.h), or why it could not be.
+ImageResult LoadPsdLayerSandboxed(const std::string& path, int flags, std::size_t layer);
+
+struct FactsResult {
+  std::optional<FileFacts> facts;
+  std::string failure;  // why there are none, as LoadPsdSandboxed words it
+};
+
+// What the file holds, read in the confined child without decoding its pixels.
+FactsResult ReadPsdFactsSandboxed(const std::string& path);
 
 // The same checks and decoding in this process, unconfined.
 // For the bench that measures what the isolation costs; nothing else uses it.

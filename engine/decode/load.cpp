@@ -1,5 +1,7 @@
 #include "engine/decode/load.h"
 
+#include "engine/decode/confined_psd.h"
+
 namespace kestrel {
 
 int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
@@ -9,6 +11,10 @@ int LoadFlagsForInput(const Settings& settings, const std::string& extension) {
     case 2: return PSD_LAB;
     default: return PSD_DEFAULT;
   }
+}
+
+ImageResult LoadInputLayer(const std::string& path, int flags, std::size_t layer) {
+  return LoadPsdLayerSandboxed(path, flags, layer);
 }
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 // watermark picture has a confined loader of its own, engine/confine/picture_load.h).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "engine/bitmap/image.h"
@@ -18,5 +19,8 @@ int LoadFlagsForInput(const Settings& settings, const std::string& extension);
 // (engine/decode/confined_psd.h), so a hostile file fails alone and cannot harm the
 // process.
 ImageResult LoadInputImage(const std::string& path, int flags);
+
+// One layer or group of the file alone, the same way confined.
+ImageResult LoadInputLayer(const std::string& path, int flags, std::size_t layer);
 
 }  // namespace kestrel

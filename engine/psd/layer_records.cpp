@@ -75,6 +75,8 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
     } else if (key == FourCC("lrFX") || key == FourCC("lfx2") || key == FourCC("lmfx")) {
       layer.hasEffects = true;
       if (key == FourCC("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
+    } else if (key == FourCC("lfxs")) {
+      layer.otherStyle = PsdBlockRef{key, block.At(), block.Left()};
     } else if (key == FourCC("vmsk") || key == FourCC("vsms")) {
       layer.hasVectorMask = true;
       ReadVectorMask(block, header, layer);
@@ -84,6 +86,12 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
     } else if (IsAdjustmentKey(key)) {
       layer.isAdjustment = true;
       if (!layer.adjustment.Present()) layer.adjustment = PsdBlockRef{key, block.At(), block.Left()};
+    } else if (key == FourCC("TySh") || key == FourCC("tySh")) {
+      layer.isText = true;
+    } else if (key == FourCC("SoLd") || key == FourCC("SoLE") || key == FourCC("PlLd") || key == FourCC("plLd")) {
+      layer.isSmartObject = true;
+    } else if (key == FourCC("vogk") || key == FourCC("vstk") || key == FourCC("vscg")) {
+      layer.hasVectorShape = true;
     }
     return true;
   });
@@ -138,6 +146,7 @@ bool ReadRecord(ByteReader& in, const PsdHeader& header, PsdLayer& layer) {
   layer.clipping = in.Byte() != 0;
   const std::uint8_t flags = in.Byte();
   layer.hidden = (flags & 0x02) != 0;
+  layer.pixelsIrrelevant = (flags & 0x18) == 0x18;  // bit 4 counts only where bit 3 says it is set
   in.Skip(1);
   ByteReader extra = in.Take(in.Big(4));
   ReadMask(extra.Take(extra.Big(4)), layer);

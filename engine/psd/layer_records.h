@@ -100,9 +100,14 @@ struct PsdLayer {
   PsdBlockRef adjustment;      // its settings block (levl, curv, nvrt...), the first one met
   bool isFill = false;         // fill or shape layer: drawn from its stored pixels, or else its settings
   bool hasVectorMask = false;
+  bool isText = false;          // a type layer: drawn from its stored pixels
+  bool isSmartObject = false;   // an embedded or linked smart object: drawn from its stored pixels
+  bool hasVectorShape = false;  // vector origination or stroke data: with pixelsIrrelevant, a shape
+  bool pixelsIrrelevant = false;  // the record's flag: the stored pixels do not make the look
   PsdVectorMask vectorMask;
   PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
   PsdBlockRef effects;         // lfx2 (or lmfx when alone): the layer style as a descriptor
+  PsdBlockRef otherStyle;      // lfxs: the style some writers give groups, told but never drawn
   std::string name;            // UTF-8 (from the Unicode name when there is one)
 
   const PsdLayerChannel* Channel(int id) const {

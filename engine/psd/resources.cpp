@@ -84,6 +84,14 @@ PsdResources ReadPsdResources(std::span<const std::uint8_t> section) {
     switch (id) {
       case kPsdResourceVersionInfo: ReadVersionInfo(data, out); break;
       case kPsdResourceIccProfile: out.iccProfile.assign(data.begin(), data.end()); break;
+      case kPsdResourceResolution:
+        // Horizontal then vertical resolution, each a 16.16 fixed-point number of pixels per inch and two units.
+        if (ByteReader resolution(data); resolution.Has(16)) {
+          const double x = resolution.U32() / 65536.0;
+          resolution.Skip(4);
+          out.resolution = std::array<double, 2>{x, resolution.U32() / 65536.0};
+        }
+        break;
       case kPsdResourceAlphaIdentifiers:
         out.alphaIdentifiers.clear();
         for (ByteReader ids(data); ids.Has(4);) out.alphaIdentifiers.push_back(ids.U32());

@@ -4,6 +4,7 @@
 // length checked against the section before it is used.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,6 +15,7 @@
 
 namespace kestrel {
 
+inline constexpr std::uint16_t kPsdResourceResolution = 1005;      // pixels per inch, across and down
 inline constexpr std::uint16_t kPsdResourceAlphaNames = 1006;        // Pascal strings
 inline constexpr std::uint16_t kPsdResourceDisplayInfoOld = 1007;    // 14 bytes per extra channel
 inline constexpr std::uint16_t kPsdResourceIccProfile = 1039;
@@ -33,6 +35,8 @@ struct PsdChannelDisplay {
 struct PsdResources {
   // From the version info block; absent when the file has none.
   std::optional<bool> hasRealMergedData;
+  // Pixels per inch across and down; absent when the file does not say.
+  std::optional<std::array<double, 2>> resolution;
   // The embedded ICC profile, empty when none.
   std::vector<std::uint8_t> iccProfile;
   // One identifier per extra channel, in channel order; empty when absent.

@@ -8,6 +8,18 @@
 #include "model/keywords.h"
 
 namespace kestrel {
+
+ImagePtr CropImage(ImagePtr image, int left, int top, int right, int bottom) {
+  if (!image) return image;
+  const int width = static_cast<int>(FreeImage_GetWidth(image.get()));
+  const int height = static_cast<int>(FreeImage_GetHeight(image.get()));
+  left = std::clamp(left, 0, width);
+  right = std::clamp(right, 0, width);
+  top = std::clamp(top, 0, height);
+  bottom = std::clamp(bottom, 0, height);
+  if (right <= left || bottom <= top) return nullptr;
+  return Adopt(FreeImage_Copy(image.get(), left, top, right, bottom));
+}
 namespace {
 
 constexpr int kRotationSimple = 0;

@@ -6,6 +6,10 @@
 
 namespace kestrel {
 
+// The part [left, right) x [top, bottom) of the image, counted from its top
+// left corner and cut to the image; null when nothing of it is left.
+ImagePtr CropImage(ImagePtr image, int left, int top, int right, int bottom);
+
 // Rotates by ROTATION degrees (1..359) when rotation is on: SIMPLE keeps the
 // whole picture on a background of ROTATION-BACK-COLOR, ADVANCED turns it
 // about its centre within its own size.
