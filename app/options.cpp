@@ -102,6 +102,10 @@ void ApplySettingValue(Settings& settings, const SettingRow& row, std::string_vi
     case OptionClass::Joined:
       settings.SetText(row.id, std::string(value));
       break;
+    case OptionClass::Colour:
+      // Text that is no colour is kept as it came, and the run's check refuses it.
+      settings.SetText(row.id, ReadColour(value).value_or(std::string(value)));
+      break;
     case OptionClass::Switch:
       settings.SetNumber(row.id, 1);
       break;
@@ -187,7 +191,8 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
   if (row == nullptr) return;  // unknown names are skipped
   const bool takesValue = row->option != OptionClass::Switch && row->option != OptionClass::SwitchClear;
   if (takesValue &&
-      !TakeValue(args, position, name, false, row->option == OptionClass::Joined, value, error)) {
+      !TakeValue(args, position, name, false, row->option == OptionClass::Joined || row->option == OptionClass::Colour,
+                 value, error)) {
     return;
   }
   ApplySettingValue(state.settings, *row, value);

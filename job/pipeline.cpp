@@ -67,7 +67,7 @@ Outcome ConvertCurrentFile(AppState& state) {
   lost("the image could not be dithered");
   drawn(DrawFramesStep(std::move(image), settings, width, height));
   drawn(DrawWatermarkStep(std::move(image), state, width, height));
-  image = ConvertToOutputDepth(std::move(image), run);
+  image = ConvertToOutputDepth(std::move(image), run, BackgroundColour(settings));
   if (!image) lost("the image could not be converted to " + std::to_string(run.outputDepth) + " bits per pixel");
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);
