@@ -183,6 +183,19 @@ TEST_F(Depth, DepthsWithoutAlphaPutThePictureOnTheBackground) {
   EXPECT_EQ(test::PixelAt(onGreen.get(), 2, 0), (test::Rgb{0, 255, 0}));
 }
 
+TEST_F(Depth, ThirtyTwoBitsGiveClearPixelsTheBackgroundAndKeepTheRest) {
+  run.conversion = "bmp";
+  run.outputDepth = 32;
+  ImagePtr image = ConvertToOutputDepth(ThreeCoverages(), run, RGBQUAD{0, 128, 255, 0});
+  ASSERT_TRUE(image);
+  const BYTE* p = FreeImage_GetScanLine(image.get(), 0);
+  // Straight colour and alpha where there is coverage; the background's colour at alpha 0.
+  const BYTE expected[3][4] = {{10, 20, 30, 255}, {200, 100, 0, 128}, {0, 128, 255, 0}};
+  for (int x = 0; x < 3; ++x) {
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(p[4 * x + c], expected[x][c]) << x << " " << c;
+  }
+}
+
 TEST_F(Depth, OpaquePicturesAreLeftAsTheyWere) {
   ImagePtr image = MakeBitmap(5, 3, 32);
   for (unsigned y = 0; y < 3; ++y) {

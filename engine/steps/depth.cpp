@@ -50,6 +50,21 @@ void PutOnBackground(FIBITMAP* image, RGBQUAD background) {
   }
 }
 
+void ColourClearPixels(FIBITMAP* image, RGBQUAD background) {
+  if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned height = FreeImage_GetHeight(image);
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x, p += 4) {
+      if (p[FI_RGBA_ALPHA] != 0) continue;
+      p[FI_RGBA_RED] = background.rgbRed;
+      p[FI_RGBA_GREEN] = background.rgbGreen;
+      p[FI_RGBA_BLUE] = background.rgbBlue;
+    }
+  }
+}
+
 int ResolveAutomaticDepth(std::string_view extension, int loadedDepth) {
   const auto depths = AllowedDepths(extension);
   for (int depth : depths) {
@@ -65,13 +80,20 @@ ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run, RGBQUAD background)
   const unsigned depth = FreeImage_GetBPP(image.get());
   // Every other depth drops the alpha: what shows through is the background.
   if (target != 32) PutOnBackground(image.get(), background);
-  if (static_cast<int>(depth) == target) return image;
+  if (static_cast<int>(depth) == target) {
+    if (target == 32) ColourClearPixels(image.get(), background);
+    return image;
+  }
 
   const OutputFormat* format = FindOutputFormat(run.conversion);
   switch (target) {
     case 96: return Adopt(FreeImage_ConvertToRGBF(image.get()));
     case 48: return Adopt(FreeImage_ConvertToRGB16(image.get()));
-    case 32: return Adopt(FreeImage_ConvertTo32Bits(image.get()));
+    case 32: {
+      image = Adopt(FreeImage_ConvertTo32Bits(image.get()));
+      ColourClearPixels(image.get(), background);
+      return image;
+    }
     case 24: return Adopt(FreeImage_ConvertTo24Bits(image.get()));
     case 16: {
       if (depth > 32) image = Adopt(FreeImage_ConvertTo24Bits(image.get()));

@@ -24,6 +24,10 @@ RGBQUAD BackgroundColour(const Settings& settings);
 // opaque; it stays 32-bit, so the steps after it see the depth they saw
 // before. Other bitmaps, and opaque pixels, are left as they are.
 void PutOnBackground(FIBITMAP* image, RGBQUAD background);
+// Every fully transparent pixel of a 32-bit picture takes the background's
+// colour and keeps alpha 0, so that a reader that ignores the alpha shows the
+// picture on the background rather than on whatever colour lay there.
+void ColourClearPixels(FIBITMAP* image, RGBQUAD background);
 
 // The first allowed depth of the output format that is at least the loaded
 // depth, else the largest one ("bmp": 48 -> 32, 12 -> 16).
@@ -32,7 +36,8 @@ int ResolveAutomaticDepth(std::string_view extension, int loadedDepth);
 // Gives the image the output depth; with an automatic depth it resolves the
 // depth first and stores it in the run state for the save and the file name.
 // The format's row says how 16 and 8 bits are made. A depth without alpha
-// puts the picture on the background first.
+// puts the picture on the background first; 32 bits give the fully
+// transparent pixels its colour.
 ImagePtr ConvertToOutputDepth(ImagePtr image, RunState& run, RGBQUAD background = {255, 255, 255, 0});
 
 }  // namespace kestrel
