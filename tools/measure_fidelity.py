@@ -61,9 +61,10 @@ def srgb(v):
 
 
 def reference(path):
-    """RGBA floats 0-255 of the stored merged image, straight alpha, or None."""
+    """RGBA floats 0-255 of the stored merged image, straight alpha, or None:
+    the white matte is taken off where the stored colours carry one."""
     stored = stored_reference(path)
-    if stored is None or not stored[1]:
+    if stored is None or not stored[2]:
         return None if stored is None else stored[0]
     rgba = stored[0]
     rgb, a = rgba[:, :, :3], rgba[:, :, 3:4]
@@ -122,8 +123,10 @@ def stored_reference(path):
     srgb_profile = ImageCms.createProfile("sRGB")
     flags = ImageCms.FLAGS["BLACKPOINTCOMPENSATION"]
     if mode == "LAB":
+        # Worked out exactly, pixel by pixel: LittleCMS's 8-bit table is coarse for Lab.
         image = ImageCms.profileToProfile(image, ImageCms.createProfile("LAB", 5000), srgb_profile,
-                                          renderingIntent=1, outputMode="RGB", flags=flags)
+                                          renderingIntent=1, outputMode="RGB",
+                                          flags=flags | ImageCms.FLAGS["NOTPRECALC"])
     elif icc:
         import io
         try:
