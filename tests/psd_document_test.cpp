@@ -206,6 +206,23 @@ TEST(MergedImage, StraightColourKeepsItsColour) {
   EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{16, 16, 16, 0}));
 }
 
+TEST(MergedImage, FiftySevenChannelsAsPhotoshopWritesThem) {
+  // RGB, its transparency (identifier 0) and 53 saved selections: 57 channels.
+  Fixture many{.channels = {{255, 10}, {127, 20}, {0, 30}, {255, 255}}};
+  for (int i = 0; i < 53; ++i) many.channels.push_back({std::uint32_t(i), 0});
+  Bytes ids = {0, 0, 0, 0};
+  for (int i = 0; i < 53; ++i) ids.insert(ids.end(), {0, 0, 0, static_cast<std::uint8_t>(i + 1)});
+  Resource(many.resources, kPsdResourceAlphaIdentifiers, ids);
+  for (bool runLength : {false, true}) {
+    many.runLength = runLength;
+    Decoded d = Decode(Make(many));
+    ASSERT_TRUE(d.image) << runLength;
+    EXPECT_EQ(d.contents.transparencyChannel, 3);
+    EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{255, 127, 0, 255}));
+    EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{10, 20, 30, 255}));
+  }
+}
+
 TEST(MergedImage, LabIsReadAsD50) {
   // Photoshop's white (L 100, a = b = 0) is sRGB white; L 50 neutral is sRGB 119 grey, untinted.
   Fixture lab{.mode = kPsdModeLab, .channels = {{255, 128}, {128, 128}, {128, 128}}};
