@@ -131,6 +131,7 @@ TEST(CommandLine, DefaultDebugRunPrintsTheWholeReport) {
                         "BMP BPP: 0",
                         "BMP Compression: NONE",
                         "BMP Color Table: AUTO",
+                        "BMP Header: BASIC",
                         "Background: FFFFFF",
                         "Flip Horizontal: 0",
                         "Flip Vertical: 0",
