@@ -93,6 +93,10 @@ void ApplySettingValue(Settings& settings, const SettingRow& row, std::string_vi
     case OptionClass::Joined:
       settings.SetText(row.id, std::string(value));
       break;
+    case OptionClass::Colour:
+      // Text that is no colour is kept as it came, and the run's check refuses it.
+      settings.SetText(row.id, ReadColour(value).value_or(std::string(value)));
+      break;
     case OptionClass::Switch:
       settings.SetNumber(row.id, 1);
       break;
@@ -232,8 +236,8 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
     ReportProblem(state, "unknown option " + OneLineOfText(typed.substr(0, typed.find('='))) + ", ignored");
     return;
   }
-  if (!IsSwitch(*row) &&
-      !TakeValue(args, position, name, false, row->option == OptionClass::Joined, value, error)) {
+  const bool joined = row->option == OptionClass::Joined || row->option == OptionClass::Colour;
+  if (!IsSwitch(*row) && !TakeValue(args, position, name, false, joined, value, error)) {
     return;
   }
   ApplySettingValue(state.settings, *row, value);

@@ -7,6 +7,7 @@
 #include "model/keywords.h"
 #include "platform/text.h"
 #include "model/settings.h"
+#include "model/values.h"
 
 namespace {
 
@@ -65,6 +66,14 @@ int main() {
       for (auto word : KeywordsOf(row.keywordSet)) {
         if (!words.empty()) words += ' ';
         words += word;
+      }
+      keywordCases += "    " + name + ") words='" + words + "' ;;\n";
+    }
+    if (row.option == OptionClass::Colour) {
+      std::string words;
+      for (const NamedColour& colour : NamedColours()) {
+        if (!words.empty()) words += ' ';
+        words += AsciiUpper(colour.name);
       }
       keywordCases += "    " + name + ") words='" + words + "' ;;\n";
     }

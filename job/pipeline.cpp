@@ -74,7 +74,7 @@ Outcome ConvertCurrentFile(AppState& state) {
   lost("the image could not be dithered");
   drawn(DrawFramesStep(std::move(image), settings, width, height));
   drawn(DrawWatermarkStep(std::move(image), state, width, height));
-  image = ConvertToOutputDepth(std::move(image), run);
+  image = ConvertToOutputDepth(std::move(image), run, BackgroundColour(settings));
   if (!image) lost("the image could not be converted to " + std::to_string(run.outputDepth) + " bits per pixel");
   run.imageWidth = static_cast<int>(width);
   run.imageHeight = static_cast<int>(height);
@@ -82,9 +82,10 @@ Outcome ConvertCurrentFile(AppState& state) {
   run.outputPath = BuildOutputPath(state);
   if (!image) return Failed(std::move(failure));
   if (Outcome refused = RefuseInputAsOutput(run.currentInputPath, run.outputPath); !refused) return refused;
-  if (WritesExactColourTable(settings, run.conversion, run.outputDepth)) {
-    return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags);
-  }
+  const BmpLayout layout{.v5Header = run.outputFormatCode == FIF_BMP && settings.Int(SettingId::BmpHeader) == 1,
+                         .exactColourTable = WritesExactColourTable(settings, run.conversion, run.outputDepth)};
+  if (layout.exactColourTable) return WriteBmpExactColourTable(image.get(), run.outputPath, run.saveFlags, layout);
+  if (layout.v5Header) return WriteRelaidBmp(image.get(), run.outputPath, run.saveFlags, layout);
   return SaveImage(image.get(), run.outputFormatCode, run.outputPath, run.saveFlags);
 }
 

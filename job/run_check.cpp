@@ -6,6 +6,7 @@
 #include "engine/steps/drawing.h"
 #include "model/formats.h"
 #include "model/keywords.h"
+#include "model/values.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -166,6 +167,10 @@ bool CheckFormatValues(Check& c) {
   }
   if (format->quality != SettingId::None && !WithinRange(c.settings, format->quality)) {
     return c.Refuse("Error: Invalid " + extension + "-quality value", {});
+  }
+  c.Show(SettingId::Background);
+  if (ReadColour(c.settings.Text(SettingId::Background)) != c.settings.Text(SettingId::Background)) {
+    return c.Refuse("Error: Invalid background value", {});
   }
   return true;
 }

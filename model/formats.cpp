@@ -25,7 +25,7 @@ using S = SettingId;
 // keywords' union that options read: the first format with a word gives its number.
 constexpr OutputFormat kOutputRows[] = {
     {.extension = "bmp", .formatId = FIF_BMP, .description = "Windows or OS/2 Bitmap", .depths = {1, 4, 8, 16, 24, 32},
-     .depthSetting = S::BmpBpp, .reportLines = {S::BmpBpp, S::BmpCompression, S::BmpColorTable},
+     .depthSetting = S::BmpBpp, .reportLines = {S::BmpBpp, S::BmpCompression, S::BmpColorTable, S::BmpHeader},
      .compression = S::BmpCompression, .compressions = kBmpCompression, .colourTable = S::BmpColorTable},
     {.extension = "dds", .formatId = FIF_UNKNOWN, .depthSetting = S::DdsBpp, .reportLines = {S::DdsBpp}},
     {.extension = "exr", .formatId = FIF_EXR, .description = "ILM OpenEXR", .depths = {96},

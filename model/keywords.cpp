@@ -29,6 +29,7 @@ constexpr SetRow kSets[] = {
     {KeywordSet::RawToneMapping, {{"NONE"}, {"LINEAR"}, {"AL"}, {"DRR"}, {"GD"}}},
     {KeywordSet::Compression, {}},  // the methods of the output format rows
     {KeywordSet::ColourTable, {{"AUTO"}, {"EXACT"}}},
+    {KeywordSet::BmpHeader, {{"BASIC"}, {"V5"}}},
     {KeywordSet::ColourMode, {{"RGB"}, {"CMYK"}, {"LAB"}}},
     {KeywordSet::JpgChroma,
      {{"NONE", JPEG_SUBSAMPLING_444}, {"LOW", JPEG_SUBSAMPLING_422}, {"MEDIUM", JPEG_SUBSAMPLING_420},

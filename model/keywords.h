@@ -14,7 +14,7 @@ struct SettingRow;
 enum class KeywordSet {
   DdsLoadAs, RawLoadAs, FrameLoading, RawToneMapping,
   Compression,  // each output format numbers its own methods; see the format rows
-  ColourTable, ColourMode, JpgChroma, JpgSaveAs, RotationType, SizeUnit, ResizeType, ResizeFilter, Dither,
+  ColourTable, BmpHeader, ColourMode, JpgChroma, JpgSaveAs, RotationType, SizeUnit, ResizeType, ResizeFilter, Dither,
   FrameKind, WatermarkKind, FontStyle, FontEffect, TextAlignment, Boundary, Position, WatermarkSize, FileTimestamp,
   None = -1,
 };

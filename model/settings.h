@@ -41,6 +41,7 @@ enum class OptionClass {
   Real,         // decimal real with "."
   Keyword,      // keyword of the row's set
   Joined,       // text; quoted words spread over several arguments are joined
+  Colour,       // a colour (#RRGGBB, R,G,B or a name), kept as six hexadecimal digits
   Switch,       // the name alone sets 1
   SwitchClear,  // the name alone sets 0
 };

@@ -15,7 +15,57 @@ int DigitValue(char c) {
   return 99;
 }
 
+constexpr NamedColour kNamedColours[] = {
+    {"white", "FFFFFF"}, {"black", "000000"}, {"grey", "808080"},    {"gray", "808080"},
+    {"silver", "C0C0C0"}, {"red", "FF0000"},  {"green", "008000"},   {"blue", "0000FF"},
+    {"yellow", "FFFF00"}, {"cyan", "00FFFF"}, {"magenta", "FF00FF"},
+};
+
+// A decimal number 0..255 with blanks around it, or none.
+std::optional<int> ReadColourComponent(std::string_view text) {
+  text = TrimBlanksAndTabs(text);
+  if (text.empty() || text.size() > 3) return std::nullopt;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 255) return std::nullopt;
+  return value;
+}
+
 }  // namespace
+
+std::span<const NamedColour> NamedColours() { return kNamedColours; }
+
+std::optional<std::string> ReadColour(std::string_view text) {
+  text = TrimBlanksAndTabs(text);
+  for (const NamedColour& colour : kNamedColours) {
+    if (EqualsIgnoreCase(text, colour.name)) return std::string(colour.digits);
+  }
+  if (text.find(',') != std::string_view::npos) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string digits;
+    for (int i = 0; i < 3; ++i) {
+      const auto comma = text.find(',');
+      if ((comma == std::string_view::npos) != (i == 2)) return std::nullopt;
+      const auto component = ReadColourComponent(text.substr(0, comma));
+      if (!component) return std::nullopt;
+      digits += kDigits[*component >> 4];
+      digits += kDigits[*component & 15];
+      text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    }
+    return digits;
+  }
+  if (!text.empty() && text.front() == '#') text.remove_prefix(1);
+  if (text.size() != 6) return std::nullopt;
+  std::string digits;
+  for (const char c : text) {
+    if (DigitValue(c) >= 16) return std::nullopt;
+    digits += c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return digits;
+}
 
 std::int64_t ReadLenientInteger64(std::string_view text) {
   std::size_t i = 0;

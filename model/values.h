@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace kestrel {
@@ -17,5 +20,18 @@ std::int64_t ReadLenientInteger64(std::string_view text);
 // number at the start counts ("1,5" reads 1). "+Infinity", "-Infinity" and
 // "NaN" in any case give those values; text that is no number gives 0.
 float ReadReal(std::string_view text);
+
+// A named colour and its six hexadecimal digits (red, green, blue).
+struct NamedColour {
+  std::string_view name;
+  std::string_view digits;
+};
+// The names a colour option takes, in the manual's order.
+std::span<const NamedColour> NamedColours();
+
+// A colour as six upper-case hexadecimal digits, RRGGBB: from "#RRGGBB" or
+// "RRGGBB", from "R,G,B" (decimal 0..255 each, blanks allowed around them) or
+// from a name of the table (any letter case); none for anything else.
+std::optional<std::string> ReadColour(std::string_view text);
 
 }  // namespace kestrel

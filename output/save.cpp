@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/bmp_v5_header.h"
 #include "platform/files.h"
 
 namespace kestrel {
@@ -25,6 +26,7 @@ constexpr std::size_t kCompressionAt = kFileHeaderSize + 16;    // biCompression
 // Every size and offset in a BMP header is a 32-bit field.
 constexpr std::uint64_t kLargestBmp = 0xFFFFFFFFu;
 constexpr std::uint32_t kRunLength8 = 1;  // biCompression of 8-bit run lengths (BI_RLE8)
+constexpr std::uint32_t kBitFields = 3;   // biCompression of pixels laid out by colour masks (BI_BITFIELDS)
 
 AtomicFile* AsFile(fi_handle handle) { return static_cast<AtomicFile*>(handle); }
 
@@ -208,12 +210,23 @@ int CountUsedPaletteEntries(FIBITMAP* image) {
   return width == 0 ? 1 : largest + 1;
 }
 
-Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags) {
+Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags, BmpLayout layout) {
   if (image == nullptr || FreeImage_GetBPP(image) != 8 || FreeImage_GetPalette(image) == nullptr) {
     return Failed("an exact colour table needs an 8-bit image with a palette");
   }
-  const auto used = static_cast<std::size_t>(CountUsedPaletteEntries(image));
-  const std::uint64_t size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image), 8, used);
+  layout.exactColourTable = true;
+  return WriteRelaidBmp(image, path, flags, layout);
+}
+
+Outcome WriteRelaidBmp(FIBITMAP* image, const std::string& path, int flags, BmpLayout layout) {
+  if (image == nullptr || !FreeImage_HasPixels(image)) return Failed("there is no image to save");
+  const bool exact = layout.exactColourTable && FreeImage_GetBPP(image) == 8 && FreeImage_GetPalette(image) != nullptr;
+  const std::size_t headerSize = layout.v5Header ? kBmpV5HeaderSize : kInfoHeaderSize;
+  const std::size_t used = exact ? static_cast<std::size_t>(CountUsedPaletteEntries(image))
+                           : FreeImage_GetPalette(image) != nullptr ? FreeImage_GetColorsUsed(image)
+                                                                    : 0;
+  const std::uint64_t size = UncompressedBmpSize(FreeImage_GetWidth(image), FreeImage_GetHeight(image),
+                                                 FreeImage_GetBPP(image), used) + (headerSize - kInfoHeaderSize);
   if ((flags & BMP_SAVE_RLE) == 0 && size > kLargestBmp) return TooLargeForBmp(size);
   std::unique_ptr<FIMEMORY, MemoryClose> stream(FreeImage_OpenMemory(nullptr, 0));
   BYTE* encoded = nullptr;
@@ -226,13 +239,15 @@ Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int f
   // The memory stream's own size, which the acquired 32-bit size would wrap.
   const long written = FreeImage_TellMemory(stream.get());
   if (written < 0 || static_cast<std::uint64_t>(written) > kLargestBmp) return TooLargeForBmp(0);
-  // Pixel data follows the encoder's full 256-entry table; take its offset from its own header.
+  // Pixel data follows the encoder's masks and full table; take its offset from its own header.
   const std::size_t pixelOffset = GetLittleEndian32(encoded + 10);
   if (pixelOffset > encodedSize) return CannotEncode(FIF_BMP);
   const std::size_t pixelSize = encodedSize - pixelOffset;
   const std::uint32_t encodedCompression = GetLittleEndian32(encoded + kCompressionAt);
 
-  const std::size_t tableOffset = kFileHeaderSize + kInfoHeaderSize;
+  // The 40-byte header keeps a 16-bit file's masks after it; the V5 header holds them.
+  const bool separateMasks = !layout.v5Header && FreeImage_GetBPP(image) == 16 && encodedCompression == kBitFields;
+  const std::size_t tableOffset = kFileHeaderSize + headerSize + (separateMasks ? 12 : 0);
   const std::size_t dataOffset = tableOffset + 4 * used;
   std::vector<unsigned char> file(dataOffset + pixelSize, 0);
 
@@ -243,15 +258,21 @@ Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int f
 
   BITMAPINFOHEADER info = *FreeImage_GetInfoHeader(image);
   info.biSize = kInfoHeaderSize;
-  // The encoder's own word on compression: BI_RGB, or BI_RLE8 when it wrote run lengths.
+  // The encoder's own word on compression: BI_RGB, BI_BITFIELDS, or BI_RLE8 when it wrote run lengths.
   info.biCompression = encodedCompression;
   info.biSizeImage = static_cast<DWORD>(pixelSize);
-  info.biClrUsed = static_cast<DWORD>(used);
-  info.biClrImportant = static_cast<DWORD>(used);
+  if (exact) info.biClrUsed = info.biClrImportant = static_cast<DWORD>(used);
   static_assert(sizeof(BITMAPINFOHEADER) == kInfoHeaderSize);
-  std::memcpy(&file[kFileHeaderSize], &info, kInfoHeaderSize);
+  if (layout.v5Header) {
+    const bool green565 = FreeImage_GetGreenMask(image) == FI16_565_GREEN_MASK;
+    const auto v5 = BmpV5Header(info, green565);
+    std::memcpy(&file[kFileHeaderSize], v5.data(), v5.size());
+  } else {
+    std::memcpy(&file[kFileHeaderSize], &info, kInfoHeaderSize);
+    if (separateMasks) std::memcpy(&file[kFileHeaderSize + kInfoHeaderSize], encoded + kFileHeaderSize + kInfoHeaderSize, 12);
+  }
 
-  std::memcpy(&file[tableOffset], FreeImage_GetPalette(image), 4 * used);
+  if (used > 0) std::memcpy(&file[tableOffset], FreeImage_GetPalette(image), 4 * used);
   std::memcpy(&file[dataOffset], encoded + pixelOffset, pixelSize);
   if (encodedCompression == kRunLength8) ClearRunLengthPadding(&file[dataOffset], pixelSize);
   if (file.size() > kLargestBmp) return TooLargeForBmp(file.size());

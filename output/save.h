@@ -31,9 +31,22 @@ std::uint64_t UncompressedBmpSize(unsigned width, unsigned height, unsigned bpp,
 // the same device, through any name or link): writing it would destroy the input.
 Outcome RefuseInputAsOutput(const std::string& inputPath, const std::string& outputPath);
 
+// How a BMP is laid out beyond what FreeImage's encoder writes: the 124-byte
+// V5 header (with an alpha mask at 32 bits, see output/bmp_v5_header.h)
+// instead of the 40-byte one, and for 8 bits the colour table cut to the
+// entries in use.
+struct BmpLayout {
+  bool v5Header = false;
+  bool exactColourTable = false;
+};
+
+// A BMP laid out as `layout` says from the encoder's own encoding of the
+// image (same pixels, same run lengths); `flags` are the BMP save flags.
+Outcome WriteRelaidBmp(FIBITMAP* image, const std::string& path, int flags, BmpLayout layout);
+
 // An 8-bit BMP whose colour table holds only the entries up to the largest
 // index in use. `flags` are the BMP save flags (RLE8 or not).
-Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags);
+Outcome WriteBmpExactColourTable(FIBITMAP* image, const std::string& path, int flags, BmpLayout layout = {});
 
 // The largest palette index used by any pixel of an 8-bit image, plus one.
 int CountUsedPaletteEntries(FIBITMAP* image);

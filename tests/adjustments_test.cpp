@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/steps/adjustments.h"
+#include "engine/steps/depth.h"
 #include "tests/support/test_bitmaps.h"
 
 namespace kestrel {
@@ -31,6 +32,13 @@ ImagePtr GreyRamp(unsigned bpp) {
   ImagePtr image = Adopt(FreeImage_Allocate(256, 2, static_cast<int>(bpp)));
   for (unsigned x = 0; x < 256; ++x)
     for (unsigned y = 0; y < 2; ++y) test::SetPixel(image.get(), x, y, {int(x), int(x), int(x)});
+  // Opaque: a transparent pixel would show the background instead.
+  if (bpp == 32) {
+    for (unsigned y = 0; y < 2; ++y) {
+      BYTE* line = FreeImage_GetScanLine(image.get(), static_cast<int>(y));
+      for (unsigned x = 0; x < 256; ++x) line[4 * x + FI_RGBA_ALPHA] = 255;
+    }
+  }
   return image;
 }
 
@@ -144,7 +152,10 @@ TEST(Dither, Bayer16DiffersFromBayer4AndFromCluster6) {
 TEST(Greyscale, GivesEightBitGreyOfTheLibrary) {
   for (unsigned bpp : {1u, 8u, 24u, 32u}) {
     ImagePtr image = MakeBitmap(9, 5, bpp);
-    ImagePtr expected = Adopt(FreeImage_ConvertToGreyscale(image.get()));
+    // Grey has no alpha: a 32-bit picture is put on the (white) background first.
+    ImagePtr onWhite = test::CloneOf(image.get());
+    PutOnBackground(onWhite.get(), RGBQUAD{255, 255, 255, 0});
+    ImagePtr expected = Adopt(FreeImage_ConvertToGreyscale(onWhite.get()));
     Settings settings = test::DefaultSettings();
     settings.SetNumber(SettingId::Greyscale, 1);
     ImagePtr after = ApplyGreyscale(std::move(image), settings);

@@ -79,7 +79,7 @@ TEST_F(Depth, EachTargetUsesItsConversion) {
     int target;
     ImagePtr (*reference)(FIBITMAP*);
   } cases[] = {
-      // 8 bits: 24 bits first (the alpha is dropped), then the Wu palette.
+      // 8 bits: 24 bits first, then the Wu palette. (A 32-bit picture is put on the background first.)
       {"bmp", 32, 8, +quantised},
       {"bmp", 16, 8, +quantised},
       {"bmp", 24, 8, +quantised},
@@ -94,7 +94,9 @@ TEST_F(Depth, EachTargetUsesItsConversion) {
   };
   for (const auto& c : cases) {
     ImagePtr image = MakeBitmap(40, 30, c.from);
-    ImagePtr expected = c.reference(image.get());
+    ImagePtr onWhite = test::CloneOf(image.get());
+    PutOnBackground(onWhite.get(), RGBQUAD{255, 255, 255, 0});
+    ImagePtr expected = c.reference(onWhite.get());
     ImagePtr after = Convert(std::move(image), c.extension, c.target);
     EXPECT_TRUE(test::SameBitmap(after.get(), expected.get())) << c.extension << " " << c.from << " -> " << c.target;
   }
@@ -146,6 +148,79 @@ TEST(DepthConversion, AutomaticDepthOfWholeConversions) {
       for (unsigned x = 0; x < 9; ++x) EXPECT_EQ(top[x], x % 16) << x;
     }
   }
+}
+
+// One 32-bit pixel of each kind of coverage: opaque, half, clear.
+ImagePtr ThreeCoverages() {
+  ImagePtr image = Adopt(FreeImage_Allocate(3, 1, 32));
+  BYTE* p = FreeImage_GetScanLine(image.get(), 0);
+  const BYTE pixels[3][4] = {{10, 20, 30, 255}, {200, 100, 0, 128}, {7, 8, 9, 0}};  // B, G, R, A
+  for (int x = 0; x < 3; ++x) {
+    for (int c = 0; c < 4; ++c) p[4 * x + c] = pixels[x][c];
+  }
+  return image;
+}
+
+TEST_F(Depth, DepthsWithoutAlphaPutThePictureOnTheBackground) {
+  const RGBQUAD white{255, 255, 255, 0}, black{0, 0, 0, 0}, green{0, 255, 0, 0};
+  // Straight colour: c * a + background * (255 - a), over 255, rounded.
+  for (int target : {24, 16, 8}) {
+    run.conversion = "bmp";
+    run.outputDepth = target;
+    ImagePtr over = ConvertToOutputDepth(ThreeCoverages(), run, white);
+    ASSERT_TRUE(over) << target;
+    if (target != 24) continue;
+    EXPECT_EQ(test::PixelAt(over.get(), 0, 0), (test::Rgb{30, 20, 10}));
+    EXPECT_EQ(test::PixelAt(over.get(), 1, 0), (test::Rgb{(0 * 128 + 255 * 127 + 127) / 255, (100 * 128 + 255 * 127 + 127) / 255,
+                                                          (200 * 128 + 255 * 127 + 127) / 255}));
+    EXPECT_EQ(test::PixelAt(over.get(), 2, 0), (test::Rgb{255, 255, 255}));
+  }
+  run.outputDepth = 24;
+  ImagePtr onBlack = ConvertToOutputDepth(ThreeCoverages(), run, black);
+  EXPECT_EQ(test::PixelAt(onBlack.get(), 1, 0), (test::Rgb{0, (100 * 128 + 127) / 255, (200 * 128 + 127) / 255}));
+  EXPECT_EQ(test::PixelAt(onBlack.get(), 2, 0), (test::Rgb{0, 0, 0}));
+  ImagePtr onGreen = ConvertToOutputDepth(ThreeCoverages(), run, green);
+  EXPECT_EQ(test::PixelAt(onGreen.get(), 2, 0), (test::Rgb{0, 255, 0}));
+}
+
+TEST_F(Depth, ThirtyTwoBitsGiveClearPixelsTheBackgroundAndKeepTheRest) {
+  run.conversion = "bmp";
+  run.outputDepth = 32;
+  ImagePtr image = ConvertToOutputDepth(ThreeCoverages(), run, RGBQUAD{0, 128, 255, 0});
+  ASSERT_TRUE(image);
+  const BYTE* p = FreeImage_GetScanLine(image.get(), 0);
+  // Straight colour and alpha where there is coverage; the background's colour at alpha 0.
+  const BYTE expected[3][4] = {{10, 20, 30, 255}, {200, 100, 0, 128}, {0, 128, 255, 0}};
+  for (int x = 0; x < 3; ++x) {
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(p[4 * x + c], expected[x][c]) << x << " " << c;
+  }
+}
+
+TEST_F(Depth, OpaquePicturesAreLeftAsTheyWere) {
+  ImagePtr image = MakeBitmap(5, 3, 32);
+  for (unsigned y = 0; y < 3; ++y) {
+    BYTE* p = FreeImage_GetScanLine(image.get(), static_cast<int>(y));
+    for (unsigned x = 0; x < 5; ++x) p[4 * x + FI_RGBA_ALPHA] = 255;
+  }
+  ImagePtr before = test::CloneOf(image.get());
+  PutOnBackground(image.get(), RGBQUAD{1, 2, 3, 0});
+  EXPECT_TRUE(test::SameBitmap(image.get(), before.get()));
+  // Only 32-bit bitmaps have alpha to put on a background.
+  ImagePtr rgb = MakeBitmap(5, 3, 24);
+  ImagePtr rgbBefore = test::CloneOf(rgb.get());
+  PutOnBackground(rgb.get(), RGBQUAD{1, 2, 3, 0});
+  EXPECT_TRUE(test::SameBitmap(rgb.get(), rgbBefore.get()));
+}
+
+TEST(Background, TheSettingGivesTheColour) {
+  Settings settings = test::DefaultSettings();
+  const RGBQUAD white = BackgroundColour(settings);
+  EXPECT_EQ(white.rgbRed + white.rgbGreen + white.rgbBlue, 3 * 255);
+  settings.SetText(SettingId::Background, "FF8000");
+  const RGBQUAD orange = BackgroundColour(settings);
+  EXPECT_EQ(orange.rgbRed, 255);
+  EXPECT_EQ(orange.rgbGreen, 128);
+  EXPECT_EQ(orange.rgbBlue, 0);
 }
 
 }  // namespace

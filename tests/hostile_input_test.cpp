@@ -138,7 +138,7 @@ bool FixedHeaderOutOfRange(const std::string& path) {
   const std::uint32_t maxSide = version == 2 ? 300000 : 30000;
   const bool knownDepth = depth == 1 || depth == 8 || depth == 16 || depth == 32;
   const bool knownMode = mode <= 4 || (mode >= 7 && mode <= 9);
-  return (version != 1 && version != 2) || channels < 1 || channels > 56 || width < 1 || width > maxSide ||
+  return (version != 1 && version != 2) || channels < 1 || width < 1 || width > maxSide ||
          height < 1 || height > maxSide || !knownDepth || !knownMode || (depth == 1) != (mode == 0) ||
          (mode == 2 && depth != 8);
 }

@@ -2,6 +2,7 @@
 
 #include "app/driver.h"
 #include "app/options.h"
+#include "model/values.h"
 #include "tests/support/test_support.h"
 
 #include <unistd.h>
@@ -165,6 +166,40 @@ TEST_F(Options, CommandLineDefaults) {
   EXPECT_GT(state.run.randomNumber, 0);
   EXPECT_LE(state.run.randomNumber, 99999);
   EXPECT_EQ(state.run.sequenceNumber, 1);
+}
+
+TEST_F(Options, BackgroundTakesHexDecimalAndNamedColours) {
+  EXPECT_EQ(state.settings.Text(SettingId::Background), "FFFFFF");
+  const struct {
+    std::vector<std::string> arguments;
+    std::string stored;
+  } cases[] = {
+      {{"--background=#00ff80"}, "00FF80"},
+      {{"--BACKGROUND=00ff80"}, "00FF80"},
+      {{"--background=10,20,255"}, "0A14FF"},
+      {{"--background=\"10,", "20,", "30\""}, "0A141E"},
+      {{"--background=Black"}, "000000"},
+      {{"--background=grey"}, "808080"},
+      {{"--background=10,20"}, "10,20"},  // kept as it came: the run's check refuses it
+      {{"--background=nocolour"}, "nocolour"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Parse(c.arguments), "");
+    EXPECT_EQ(state.settings.Text(SettingId::Background), c.stored) << c.arguments.front();
+  }
+}
+
+TEST(ColourText, ReadsEveryFormOfAColour) {
+  EXPECT_EQ(ReadColour("#FFFFFF"), "FFFFFF");
+  EXPECT_EQ(ReadColour(" #a0b1c2 "), "A0B1C2");
+  EXPECT_EQ(ReadColour("0,0,0"), "000000");
+  EXPECT_EQ(ReadColour(" 255 , 128 ,1"), "FF8001");
+  EXPECT_EQ(ReadColour("WHITE"), "FFFFFF");
+  EXPECT_EQ(ReadColour("gray"), "808080");
+  for (const char* refused : {"", "#FFF", "#GGGGGG", "256,0,0", "1,2,3,4", "1,,3", "-1,0,0", "1.5,0,0", "bluish"}) {
+    EXPECT_EQ(ReadColour(refused), std::nullopt) << refused;
+  }
+  for (const NamedColour& colour : NamedColours()) EXPECT_EQ(ReadColour(colour.name), std::string(colour.digits));
 }
 
 TEST(ColourText, PacksRedGreenBlue) {

@@ -47,6 +47,8 @@ const ProfileCase kProfileCases[] = {
        EXPECT_EQ(s.Int(SettingId::Width), 0);
        EXPECT_FALSE(s.IsOn(SettingId::DoImageResize));
      }},
+    {"BackgroundInAnyForm", "[CLI]\n--BACKGROUND = 0,0,255\n",
+     [](const Settings& s) { EXPECT_EQ(s.Text(SettingId::Background), "0000FF"); }},
     {"EmptyFile", "", [](const Settings& s) { EXPECT_EQ(s.Int(SettingId::Width), 0); }},
     {"LaterValueWins", "[CLI]\n--WIDTH=10\n--Width=20\n",
      [](const Settings& s) { EXPECT_EQ(s.Int(SettingId::Width), 20); }},

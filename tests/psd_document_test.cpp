@@ -153,7 +153,7 @@ TEST(MergedImage, FloatSamplesAreShownThroughTheSrgbCurve) {
 
 TEST(MergedImage, TransparencyLosesItsWhiteMatteAndOnlyMarkedChannelsAreAlpha) {
   // Red at coverage 128 was stored blended over white: (255, 127, 127).
-  const std::vector<std::vector<std::uint32_t>> planes = {{255, 10}, {127, 20}, {127, 30}, {128, 200}};
+  const std::vector<std::vector<std::uint32_t>> planes = {{255, 60}, {127, 70}, {127, 80}, {128, 200}};
   Fixture marked{.channels = planes, .negativeLayerCount = true};
   Decoded d = Decode(Make(marked));
   ASSERT_TRUE(d.image);
@@ -177,6 +177,50 @@ TEST(MergedImage, TransparencyLosesItsWhiteMatteAndOnlyMarkedChannelsAreAlpha) {
   EXPECT_EQ(FreeImage_GetBPP(d.image.get()), 32u);
   EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{0, 0, 0, 128}));  // white matte over black at half
   EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{0, 0, 0, 255}));
+}
+
+TEST(MergedImage, StraightColourKeepsItsColour) {
+  // Written by programs that store straight colour: a sample darker than
+  // 255 - alpha, or a clear pixel that is not white, cannot carry a white matte.
+  const struct {
+    const char* name;
+    std::vector<std::vector<std::uint32_t>> planes;
+  } cases[] = {
+      {"dark under cover", {{200, 255}, {0, 255}, {0, 255}, {128, 255}}},
+      {"clear but coloured", {{255, 10}, {127, 20}, {127, 30}, {128, 0}}},
+  };
+  for (const auto& c : cases) {
+    Fixture straight{.channels = c.planes, .negativeLayerCount = true};
+    Decoded d = Decode(Make(straight));
+    ASSERT_TRUE(d.image) << c.name;
+    EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{int(c.planes[0][0]), int(c.planes[1][0]),
+                                                           int(c.planes[2][0]), 128}))
+        << c.name;
+  }
+  // The same rule for samples that go through the colour conversion: 16-bit grey.
+  Fixture grey{.mode = kPsdModeGreyscale, .depth = 16, .channels = {{0x2020, 0x1010}, {0x8080, 0}}};
+  Resource(grey.resources, kPsdResourceAlphaIdentifiers, Bytes{0, 0, 0, 0});
+  Decoded d = Decode(Make(grey));
+  ASSERT_TRUE(d.image);
+  EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{32, 32, 32, 128}));
+  EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{16, 16, 16, 0}));
+}
+
+TEST(MergedImage, FiftySevenChannelsAsPhotoshopWritesThem) {
+  // RGB, its transparency (identifier 0) and 53 saved selections: 57 channels.
+  Fixture many{.channels = {{255, 10}, {127, 20}, {0, 30}, {255, 255}}};
+  for (int i = 0; i < 53; ++i) many.channels.push_back({std::uint32_t(i), 0});
+  Bytes ids = {0, 0, 0, 0};
+  for (int i = 0; i < 53; ++i) ids.insert(ids.end(), {0, 0, 0, static_cast<std::uint8_t>(i + 1)});
+  Resource(many.resources, kPsdResourceAlphaIdentifiers, ids);
+  for (bool runLength : {false, true}) {
+    many.runLength = runLength;
+    Decoded d = Decode(Make(many));
+    ASSERT_TRUE(d.image) << runLength;
+    EXPECT_EQ(d.contents.transparencyChannel, 3);
+    EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{255, 127, 0, 255}));
+    EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{10, 20, 30, 255}));
+  }
 }
 
 TEST(MergedImage, LabIsReadAsD50) {

@@ -94,8 +94,12 @@ const HeaderCase kHeaderCases[] = {
      "damaged Photoshop file: the file ends inside its header, after 20 bytes"},
     {"version_3", false, false, [](auto& b) { Put16(b, 4, 3); }, "damaged Photoshop file: the header gives version 3"},
     {"no_channels", false, false, [](auto& b) { Put16(b, 12, 0); }, "damaged Photoshop file: the header gives 0 channels"},
+    // More channels than the format's stated 56 are taken, as Photoshop writes
+    // them; here the data of the 54 more is missing.
     {"channels_57", false, false, [](auto& b) { Put16(b, 12, 57); },
-     "damaged Photoshop file: the header gives 57 channels (at most 56)"},
+     "damaged Photoshop file: the image data is shorter than the header says: 684 bytes needed, 36 present"},
+    {"channels_65535", false, false, [](auto& b) { Put16(b, 12, 65535); },
+     "damaged Photoshop file: the image data is shorter than the header says: 786420 bytes needed, 36 present"},
     {"height_0", false, false, [](auto& b) { Put32(b, 14, 0); },
      "damaged Photoshop file: the header gives a size of 4 x 0 pixels (at most 30000 a side)"},
     {"height_negative", false, false, [](auto& b) { Put32(b, 14, 0xFFFFFFFF); },

@@ -61,7 +61,31 @@ def srgb(v):
 
 
 def reference(path):
-    """RGBA floats 0-255 of the stored merged image, straight alpha, or None."""
+    """RGBA floats 0-255 of the stored merged image, straight alpha, or None:
+    the white matte is taken off where the stored colours carry one."""
+    stored = stored_reference(path)
+    if stored is None or not stored[2]:
+        return None if stored is None else stored[0]
+    rgba = stored[0]
+    rgb, a = rgba[:, :, :3], rgba[:, :, 3:4]
+    rgb = np.where((a > 0) & (a < 255), np.clip((rgb + a - 255.0) * 255.0 / np.maximum(a, 1), 0, 255), rgb)
+    return np.dstack([rgb, rgba[:, :, 3]])
+
+
+def transparency_index(psd, colours):
+    """The channel that is transparency. Files that describe none of their extra
+    channels have it first, as kestrel and most readers take it (psd-tools
+    takes the last, which differs only where there are several)."""
+    from psd_tools.constants import Resource
+    if psd.image_resources.get_data(Resource.ALPHA_IDENTIFIERS):
+        return numpy_io.get_transparency_index(psd)
+    return colours
+
+
+def stored_reference(path):
+    """The stored merged image as RGBA floats 0-255, its colour as stored (matted
+    or not); whether it has transparency; and whether its stored samples carry a
+    white matte (see carries_white_matte). None when it cannot be read."""
     psd = PSDImage.open(path)
     if psd.depth == 32 and psd.color_mode in (1, 3):
         channels = psd._record.image_data.get_data(psd._record.header)
@@ -70,14 +94,13 @@ def reference(path):
         rgb = [srgb(c) * 255.0 for c in colour]
         extra = 3 if psd.color_mode == 3 else 1
         alpha = np.full((psd.height, psd.width), 255.0)
-        if numpy_io.has_transparency(psd) and psd.channels > extra:
-            alpha = np.clip(arrays[numpy_io.get_transparency_index(psd)], 0, 1) * 255.0
-            rgb = [np.where(alpha > 0, np.clip((c + alpha - 255.0) * 255.0 / np.maximum(alpha, 1), 0, 255), c)
-                   for c in rgb]
-        return np.dstack(rgb + [alpha])
+        matte = numpy_io.has_transparency(psd) and psd.channels > extra
+        if matte:
+            alpha = np.clip(arrays[transparency_index(psd, extra)], 0, 1) * 255.0
+        return np.dstack(rgb + [alpha]), matte, matte and carries_white_matte(np.dstack(rgb), alpha)
     if psd.color_mode not in (1, 3, 4, 9):
         image = psd.topil()
-        return None if image is None else np.asarray(image.convert("RGBA")).astype(np.float64)
+        return None if image is None else (np.asarray(image.convert("RGBA")).astype(np.float64), False, False)
     # Grey, RGB, CMYK and Lab: the stored channels through the file's profile
     # (Lab: the D50 Lab profile) to sRGB, relative colorimetric with black point
     # compensation, then the white matte taken off where there is transparency.
@@ -100,8 +123,10 @@ def reference(path):
     srgb_profile = ImageCms.createProfile("sRGB")
     flags = ImageCms.FLAGS["BLACKPOINTCOMPENSATION"]
     if mode == "LAB":
+        # Worked out exactly, pixel by pixel: LittleCMS's 8-bit table is coarse for Lab.
         image = ImageCms.profileToProfile(image, ImageCms.createProfile("LAB", 5000), srgb_profile,
-                                          renderingIntent=1, outputMode="RGB", flags=flags)
+                                          renderingIntent=1, outputMode="RGB",
+                                          flags=flags | ImageCms.FLAGS["NOTPRECALC"])
     elif icc:
         import io
         try:
@@ -111,11 +136,29 @@ def reference(path):
             image = image.convert("RGB")
     rgb = np.asarray(image.convert("RGB")).astype(np.float64)
     alpha = np.full((psd.height, psd.width), 255.0)
-    if numpy_io.has_transparency(psd) and psd.channels > count:
-        alpha = np.asarray(channels[numpy_io.get_transparency_index(psd)]).astype(np.float64)
-        a = alpha[:, :, None]
-        rgb = np.where((a > 0) & (a < 255), np.clip((rgb + a - 255.0) * 255.0 / np.maximum(a, 1), 0, 255), rgb)
-    return np.dstack([rgb, alpha])
+    matte = numpy_io.has_transparency(psd) and psd.channels > count
+    if matte:
+        alpha = np.asarray(channels[transparency_index(psd, count)]).astype(np.float64)
+    samples = np.dstack([np.asarray(c).astype(np.float64) for c in channels[:count]])
+    return np.dstack([rgb, alpha]), matte, matte and carries_white_matte(samples, alpha, lab=mode == "LAB")
+
+
+def carries_white_matte(samples, alpha, lab=False, slack=1.0):
+    """Whether a picture's stored samples (8-bit, in the file's own order and
+    sense: CMYK 255 is no ink) were blended over white where it is not opaque,
+    as Photoshop stores them: every fully transparent pixel white and every
+    sample at least 255 - alpha, within `slack` for rounding. Lab's a and b are
+    white at 128 and take no part in the second rule."""
+    a = alpha[:, :, None]
+    white = np.full(samples.shape[2], 255.0)
+    if lab:
+        white[1:] = 128.0
+    clear = np.broadcast_to(a == 0, samples.shape)
+    whites = np.broadcast_to(white, samples.shape)
+    if not np.all(np.abs(samples - whites)[clear] <= slack):
+        return False
+    lightness = samples[:, :, :1] if lab else samples
+    return bool(np.all(lightness >= 255.0 - a - slack))
 
 
 def flatten(rgba):

@@ -27,6 +27,8 @@ const PreferenceLine kOutput[] = {
     {"Bits Per Pixel", S::BmpBpp, K::Depth},
     {"Compression", S::BmpCompression, K::Compression},
     {"Color Table", S::BmpColorTable, K::Choice, {"Auto", "Exact"}},
+    {"Header", S::BmpHeader, K::Choice, {"Basic", "V5"}},
+    {"Background Color", S::Background, K::Colour},
 };
 
 const PreferenceLine kTransform[] = {

@@ -75,8 +75,12 @@ DisplayColour::DisplayColour(const PsdDocument& document)
   Profile target(grey_ ? SrgbGreyProfile() : Profile(cmsCreate_sRGBProfile()));
   if (!target) return;
   // A profile of another colour space than the file's makes no transform: the file keeps the plain conversion.
+  // Lab through LittleCMS's 8-bit precalculated table is off by several steps
+  // (its grid is coarse for Lab's curved way to sRGB): Lab is worked out pixel
+  // by pixel in full precision instead.
+  const cmsUInt32Number exact = mode_ == kPsdModeLab ? cmsFLAGS_NOOPTIMIZE : 0;
   transform_ = cmsCreateTransform(source.get(), inputFormat, target.get(), grey_ ? TYPE_GRAY_8 : TYPE_RGB_8,
-                                  INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
+                                  INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION | exact);
   if (transform_ != nullptr && (mode_ == kPsdModeRgb || grey_) &&
       NearIdentity(static_cast<cmsHTRANSFORM>(transform_), grey_ ? 1 : 3)) {
     cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));

@@ -66,6 +66,21 @@ ImagePtr NarrowToDisplay(ImagePtr image) {
   return out;
 }
 
+bool CarriesWhiteMatte(FIBITMAP* image) {
+  if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return false;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned height = FreeImage_GetHeight(image);
+  WhiteMatteWitness witness(false);
+  for (unsigned y = 0; y < height && witness.Carried(); ++y) {
+    const BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x, p += 4) {
+      const std::uint8_t colour[3] = {p[FI_RGBA_RED], p[FI_RGBA_GREEN], p[FI_RGBA_BLUE]};
+      witness.See(colour, 3, p[FI_RGBA_ALPHA]);
+    }
+  }
+  return witness.Carried();
+}
+
 void RemoveWhiteMatte(FIBITMAP* image) {
   if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return;
   const unsigned width = FreeImage_GetWidth(image);

@@ -41,6 +41,37 @@ ImagePtr NarrowToDisplay(ImagePtr image);
 // opaque gets back its straight colours. Other bitmaps are left alone.
 void RemoveWhiteMatte(FIBITMAP* image);
 
+// Whether a picture's stored samples were blended over white where it is not
+// opaque, as Photoshop stores a transparent merged image (other writers store
+// straight colour): every fully transparent pixel white and every sample at
+// least 255 - alpha, within one step for rounding. Samples are 8-bit, in the
+// file's order and sense (CMYK's 255 is no ink, so white paper); Lab's a and b
+// are white at 128 and take no part in the second rule.
+class WhiteMatteWitness {
+ public:
+  explicit WhiteMatteWitness(bool lab) : lab_(lab) {}
+  // One pixel's `channels` samples at coverage a.
+  void See(const std::uint8_t* samples, int channels, std::uint8_t a) {
+    for (int c = 0; c < channels && carried_; ++c) {
+      const int white = lab_ && c > 0 ? 128 : 255;
+      if (a == 0) {
+        carried_ = samples[c] + 1 >= white && samples[c] <= white + 1;
+      } else if (!lab_ || c == 0) {
+        carried_ = samples[c] + a + 1 >= 255;
+      }
+    }
+  }
+  bool Carried() const { return carried_; }
+
+ private:
+  bool lab_;
+  bool carried_ = true;
+};
+
+// Whether the colours of a 32-bit bitmap (samples as stored, grey repeated or
+// RGB) carry a white matte by the rule above.
+bool CarriesWhiteMatte(FIBITMAP* image);
+
 // The same for one pixel's colour sample c at coverage a.
 inline std::uint8_t UnmatteFromWhite(std::uint8_t c, std::uint8_t a) {
   if (a == 0 || a == 255) return c;

@@ -168,7 +168,7 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
   }
   if (header.depth == 8 && colour.PassesThrough()) {
     if (!CopyStraight(rows, needed.size(), shown == 1, image.get(), header)) return nullptr;
-    if (alpha && document.whiteMatte) RemoveWhiteMatte(image.get());
+    if (alpha && document.whiteMatte && CarriesWhiteMatte(image.get())) RemoveWhiteMatte(image.get());
     return image;
   }
   // Lab's 16-bit a and b are centred on 32768, which scales to 128 like the 8-bit ones.
@@ -176,6 +176,7 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
   std::vector<std::uint8_t> display(std::size_t{width} * shown);
   std::vector<std::uint8_t> coverage(alpha ? width : 0);
   const bool plainFractions = header.depth == 32 && header.colourMode != kPsdModeRgb && header.colourMode != kPsdModeGreyscale;
+  WhiteMatteWitness matte(header.colourMode == kPsdModeLab);
   for (std::uint32_t y = 0; y < header.height; ++y) {
     for (int c = 0; c < colours; ++c) {
       const auto row = rows.Row(static_cast<std::size_t>(c), y);
@@ -187,6 +188,9 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
       const auto row = rows.Row(static_cast<std::size_t>(colours), y);
       if (row.empty()) return nullptr;
       ToDisplaySamples(row, header.depth, true, coverage.data(), 1, width);
+      for (std::uint32_t x = 0; x < width && matte.Carried(); ++x) {
+        matte.See(samples.data() + std::size_t{x} * colours, colours, coverage[x]);
+      }
     }
     colour.Convert(samples.data(), display.data(), width);
 
@@ -205,7 +209,7 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
       }
     }
   }
-  if (alpha && document.whiteMatte) RemoveWhiteMatte(image.get());
+  if (alpha && document.whiteMatte && matte.Carried()) RemoveWhiteMatte(image.get());
   return image;
 }
 

@@ -25,7 +25,8 @@ struct PsdDocument {
   // The channel that is transparency, counted among all the file's channels;
   // -1 when none is. Other extra channels (saved selections, spot colours) are not.
   int transparencyChannel = -1;
-  // The merged image's colours were blended over white where transparent.
+  // The merged image's colours may have been blended over white where
+  // transparent; its decoder looks whether they were.
   bool whiteMatte = false;
   // The merged image is the picture itself, not a placeholder.
   bool realMergedImage = true;

@@ -1,5 +1,6 @@
 #include "engine/steps/adjustments.h"
 
+#include "engine/steps/depth.h"
 #include "model/keywords.h"
 
 namespace kestrel {
@@ -10,6 +11,14 @@ ImagePtr WithinDepths(ImagePtr image, unsigned lowest) {
   const unsigned depth = FreeImage_GetBPP(image.get());
   if (depth >= lowest && depth <= 32) return image;
   return Adopt(FreeImage_ConvertTo24Bits(image.get()));
+}
+
+// The same for a step whose result has no alpha: a 32-bit picture is first
+// put on the background.
+ImagePtr WithinDepthsOnBackground(ImagePtr image, unsigned lowest, const Settings& settings) {
+  image = WithinDepths(std::move(image), lowest);
+  PutOnBackground(image.get(), BackgroundColour(settings));
+  return image;
 }
 
 }  // namespace
@@ -31,14 +40,14 @@ ImagePtr AdjustColours(ImagePtr image, const Settings& settings) {
 
 ImagePtr ApplyGreyscale(ImagePtr image, const Settings& settings) {
   if (!image || !settings.IsOn(SettingId::Greyscale)) return image;
-  image = WithinDepths(std::move(image), 1);
+  image = WithinDepthsOnBackground(std::move(image), 1, settings);
   if (!image) return image;
   return Adopt(FreeImage_ConvertToGreyscale(image.get()));
 }
 
 ImagePtr ApplyThreshold(ImagePtr image, const Settings& settings) {
   if (!image || !settings.IsOn(SettingId::DoImageThreshold)) return image;
-  image = WithinDepths(std::move(image), 4);
+  image = WithinDepthsOnBackground(std::move(image), 4, settings);
   if (!image) return image;
   const auto level = static_cast<BYTE>(settings.Int(SettingId::Threshold) & 0xFF);
   return Adopt(FreeImage_Threshold(image.get(), level));
@@ -46,7 +55,7 @@ ImagePtr ApplyThreshold(ImagePtr image, const Settings& settings) {
 
 ImagePtr ApplyDither(ImagePtr image, const Settings& settings) {
   if (!image || !settings.IsOn(SettingId::DoImageDither)) return image;
-  image = WithinDepths(std::move(image), 4);
+  image = WithinDepthsOnBackground(std::move(image), 4, settings);
   if (!image) return image;
   return Adopt(FreeImage_Dither(image.get(), DitherAlgorithm(settings.Int(SettingId::Dither))));
 }

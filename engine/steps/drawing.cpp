@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/confine/picture_load.h"
+#include "engine/steps/depth.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -74,6 +75,8 @@ ImageResult DrawFramesStep(ImagePtr image, const Settings& settings, unsigned wi
   if (!image || settings.Int(SettingId::DoFrame) == 0) return ImageResult{std::move(image), {}, {}};
   const DrawApi* api = Drawing();
   if (api == nullptr) return FailedImage(Module().failure);
+  // Frames are drawn on a 24-bit picture: its transparency goes onto the background.
+  PutOnBackground(image.get(), BackgroundColour(settings));
   api->drawFrames(&image, &settings, width, height);
   return Drawn(std::move(image), "the frame could not be drawn");
 }
@@ -91,6 +94,8 @@ ImageResult DrawWatermarkStep(ImagePtr image, AppState& state, unsigned width, u
     // Said, not failed: without its picture the file goes on without a watermark.
     if (!picture) notes.push_back(FileNote{path, std::move(loaded.failure)});
   }
+  // Watermarks are drawn on a 24-bit picture: its transparency goes onto the background.
+  PutOnBackground(image.get(), BackgroundColour(state.settings));
   api->drawWatermark(&image, &state, picture.get(), width, height);
   ImageResult drawn = Drawn(std::move(image), "the watermark could not be drawn");
   drawn.notes = std::move(notes);
