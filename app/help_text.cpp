@@ -76,6 +76,8 @@ constexpr HelpLine kHelp[] = {
     Command(CommandOption::Jobs, "Run NUM conversions at once (default: one per CPU)"),
     Command(CommandOption::Update, "Skip files whose output is already up to date"),
     Setting(SettingId::KeepSubfolders, "Put every output straight into the output folder"),
+    Setting(SettingId::Background, "Put transparent pictures on COLOR where alpha goes"),
+    Setting(SettingId::BmpHeader, "BMP header: basic, or v5 (alpha every reader sees)"),
     Command(CommandOption::Stdout, "Write the one picture to standard output"),
     Command(CommandOption::Info, "Print each file's facts, FORM = text | json"),
     Command(CommandOption::Layer, "Draw one layer or group alone: index or Group/Name"),
