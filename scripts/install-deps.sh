@@ -8,6 +8,8 @@ packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev 
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then
   packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy man-db desktop-file-utils xvfb xdotool openbox parallel"
+  # A CMYK profile to embed in test files, and LittleCMS's transicc as the reference for profile conversions.
+  packages="$packages libgs-common liblcms2-utils"
 fi
 
 missing=""
