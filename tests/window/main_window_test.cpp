@@ -519,10 +519,13 @@ TEST_P(BreakQuestion, HoldsTheWorkerWhileOpenAndStopsItOnYes) {
   answer = GetParam();
   bool workerHeld = false;
   onQuestion = [&] {
-    // While the question is open the worker cannot record its end.
-    const auto started = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    workerHeld = std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(300);
+    // While the question is open the job's status is locked: the worker, which
+    // takes that lock to record its file and its end, is held.
+    std::thread other([&] {
+      workerHeld = !state.status.mutex.try_lock();
+      if (!workerHeld) state.status.mutex.unlock();
+    });
+    other.join();
   };
   closeProgress = true;
   AnswerProgressWindow();
