@@ -136,7 +136,7 @@ def sync_tree(scratch):
     return source
 
 
-def build(source, build_dir, log):
+def build(source, build_dir, log, targets=()):
     if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] \
             if shutil.which("ccache") else []
@@ -145,7 +145,15 @@ def build(source, build_dir, log):
                       "-DKESTREL_CORPUS_DIR=" + corpus] + launcher, log=log)
         if status != 0:
             return False
-    return run(["nice", "cmake", "--build", build_dir, "-j2"], log=log) == 0
+    command = ["nice", "cmake", "--build", build_dir, "-j2"]
+    for target in targets:
+        command += ["--target", target]
+    return run(command, log=log) == 0
+
+
+# What a mutant rebuilds: the program and the two test programs (the modules
+# the program loads take the core from it, so they need no rebuild).
+TEST_TARGETS = ("kestrel", "kestrel_tests", "kestrel_corpus_tests")
 
 
 def tests_fail(build_dir, log, regex=None):
@@ -189,7 +197,7 @@ def main():
         try:
             with open(log, "a") as out:
                 out.write("\n=== mutant %s ===\n" % name)
-            if not build(source, build_dir, log):
+            if not build(source, build_dir, log, TEST_TARGETS):
                 verdict = "killed (does not build)"
             elif tests_fail(build_dir, log, first):
                 verdict = "killed by the tests of " + first
@@ -203,7 +211,7 @@ def main():
                 out.write(original)
         print("%-45s %s (%.0f s)" % (name, verdict, time.time() - started), flush=True)
     # Leave the copy built as it is, for the next run.
-    build(source, build_dir, log)
+    build(source, build_dir, log, TEST_TARGETS)
     print("%d mutants, %d survived, %d no longer apply" % (len(chosen), len(survivors), len(stale)))
     return 1 if survivors or stale else 0
 
