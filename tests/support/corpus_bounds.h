@@ -15,9 +15,9 @@
 
 namespace kestrel::test {
 
-// The bounds of one comparison, by file (or file/part) name.
-inline std::map<std::string, double> CorpusBounds(const std::string& comparison) {
-  std::map<std::string, double> bounds;
+// The bounds of one comparison as written, by file (or file/part) name.
+inline std::map<std::string, std::string> CorpusBoundTexts(const std::string& comparison) {
+  std::map<std::string, std::string> bounds;
   std::ifstream in(SourcePath("tests/corpus_bounds.tsv"));
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
@@ -25,9 +25,16 @@ inline std::map<std::string, double> CorpusBounds(const std::string& comparison)
     std::string kind, name, bound;
     if (std::getline(row, kind, '\t') && std::getline(row, name, '\t') && std::getline(row, bound, '\t') &&
         kind == comparison) {
-      bounds[name] = std::stod(bound);
+      bounds[name] = bound;
     }
   }
+  return bounds;
+}
+
+// The same as numbers.
+inline std::map<std::string, double> CorpusBounds(const std::string& comparison) {
+  std::map<std::string, double> bounds;
+  for (const auto& [name, bound] : CorpusBoundTexts(comparison)) bounds[name] = std::stod(bound);
   return bounds;
 }
 
