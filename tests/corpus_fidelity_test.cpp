@@ -65,5 +65,38 @@ TEST(CorpusFidelity, EveryMergedImageStaysWithinItsBoundOfAnIndependentReader) {
   EXPECT_EQ(compared, bounds.size());
 }
 
+// The colour-managed conversion against Photoshop's own rendering of it: the
+// thumbnail (image resource 1036) it stores, drawn through the file's profile
+// into sRGB. Each file's conversion, scaled to the thumbnail's size by
+// tools/thumbnail_distance.py, stays within its stored bound; the files are
+// the table's "thumbnail" rows (CMYK and grey files with profiles other than sRGB).
+TEST(CorpusFidelity, ProfiledFilesStayWithinTheirBoundOfPhotoshopsThumbnail) {
+  KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  const std::map<std::string, double> bounds = test::CorpusBounds("thumbnail");
+  ASSERT_FALSE(bounds.empty());
+  std::string command = std::string("/usr/bin/python3 ") + KESTREL_SOURCE_DIR + "/tools/thumbnail_distance.py " +
+                        KESTREL_BINARY;
+  for (const auto& entry : bounds) command += " '" + test::CorpusPath("psd/" + entry.first) + "'";
+  std::unique_ptr<FILE, PipeCloser> pipe(popen((command + " 2>/dev/null").c_str(), "r"));
+  ASSERT_TRUE(pipe);
+  char buffer[512];
+  std::size_t measured = 0;
+  while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+    std::istringstream line(buffer);
+    std::string name, ours, withoutProfile;
+    line >> name >> ours >> withoutProfile;
+    SCOPED_TRACE(name);
+    const auto bound = bounds.find(name);
+    ASSERT_NE(bound, bounds.end());
+    ASSERT_NE(ours, "-") << "no thumbnail, or not converted";
+    std::printf("%-40s kestrel %7s  psd-tools without the profile %7s\n", name.c_str(), ours.c_str(),
+                withoutProfile.c_str());
+    EXPECT_LE(std::stod(ours), bound->second)
+        << "row at today's value: " << test::BoundRow("thumbnail", name, std::stod(ours));
+    ++measured;
+  }
+  EXPECT_EQ(measured, bounds.size()) << "the measuring script did not finish (is python3-psd-tools installed?)";
+}
+
 }  // namespace
 }  // namespace kestrel
