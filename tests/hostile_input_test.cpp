@@ -468,10 +468,8 @@ TEST(PicturePreview, HostilePicturesFailAloneAndAGoodOneShrinks) {
   for (const auto& [file, what] : table) {
     SCOPED_TRACE(file + ": " + what);
     const std::optional<Thumbnail> thumbnail = ReadPictureThumbnail(CorpusPath("malformed-pictures/" + file), 48);
-    if (!thumbnail) continue;
-    EXPECT_LE(thumbnail->width, 48);
-    EXPECT_LE(thumbnail->height, 48);
-    EXPECT_EQ(thumbnail->bgra.size(), static_cast<std::size_t>(thumbnail->width) * thumbnail->height * 4);
+    // Each is either damaged or asks for far more memory than a preview may take: none is shown.
+    EXPECT_FALSE(thumbnail) << thumbnail->width << "x" << thumbnail->height;
   }
 
   test::TempDir dir;
