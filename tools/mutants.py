@@ -54,62 +54,62 @@ MUTANTS = [
     # Display colour.
     ("plain_cmyk_ignores_black", DISPLAY,
      "to[c] = static_cast<std::uint8_t>((from[c] * k + 127) / 255);",
-     "to[c] = static_cast<std::uint8_t>((from[c] * 255 + 127) / 255);", "MergedImage|Cmyk|Colour"),
+     "to[c] = static_cast<std::uint8_t>((from[c] * 255 + 127) / 255);", "MergedImage|LayerColourModes"),
     ("perceptual_intent", DISPLAY,
      "INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION",
-     "INTENT_PERCEPTUAL, cmsFLAGS_BLACKPOINTCOMPENSATION", "MergedImage|Profile|Colour"),
+     "INTENT_PERCEPTUAL, cmsFLAGS_BLACKPOINTCOMPENSATION", "MergedImage|LayerColourModes"),
     ("no_black_point_compensation", DISPLAY,
      "INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION", "INTENT_RELATIVE_COLORIMETRIC, 0",
-     "MergedImage|Profile|Colour"),
+     "MergedImage|LayerColourModes"),
     ("any_rgb_profile_taken_for_srgb", DISPLAY,
      "static_cast<int>(to[i])) > 1) return false;", "static_cast<int>(to[i])) > 96) return false;",
-     "MergedImage|Profile|Colour"),
+     "MergedImage|LayerColourModes"),
     # Sample scaling.
     ("sixteen_bits_truncated", SAMPLES_H,
      "return static_cast<std::uint8_t>((std::uint32_t{v} * 255u + 32767u) / 65535u);",
-     "return static_cast<std::uint8_t>(std::uint32_t{v} >> 8);", "Depth|Display|Sixteen"),
+     "return static_cast<std::uint8_t>(std::uint32_t{v} >> 8);", "MergedImage|Depth"),
     ("srgb_curve_gamma_2_2", SAMPLES_H,
      "T(1.055) * std::pow(v, T(1) / T(2.4)) - T(0.055)", "T(1.055) * std::pow(v, T(1) / T(2.2)) - T(0.055)",
-     "Display|Float|ThirtyTwo|Depth"),
+     "MergedImage|Depth"),
     ("float_alpha_through_the_colour_curve", SAMPLES,
      "c == 3 ? FloatCoverageToDisplay(v) : LinearLightToDisplay(v)", "LinearLightToDisplay(v)",
-     "Display|Float|ThirtyTwo|Depth"),
+     "MergedImage|Depth"),
     ("plane_sixteen_bits_little_endian", PLANE,
      "(plane[2 * index] << 8 | plane[2 * index + 1]) / 65535.0f",
-     "(plane[2 * index + 1] << 8 | plane[2 * index]) / 65535.0f", "LayerComposite"),
+     "(plane[2 * index + 1] << 8 | plane[2 * index]) / 65535.0f", "LayerComposite|LayerColourModes"),
     ("plane_eight_bits_truncated", PLANE,
-     "std::clamp(value, 0.0f, 1.0f) * 255 + 0.5f);", "std::clamp(value, 0.0f, 1.0f) * 255);", "LayerComposite"),
+     "std::clamp(value, 0.0f, 1.0f) * 255 + 0.5f);", "std::clamp(value, 0.0f, 1.0f) * 255);", "LayerComposite|LayerColourModes"),
     # Matte.
     ("unmatte_from_black", SAMPLES_H,
      "((static_cast<int>(c) - 255 + a) * 255 + a / 2) / a;", "(static_cast<int>(c) * 255 + a / 2) / a;",
-     "Matte|MergedImage|Alpha"),
+     "MergedImage|LayerComposite.Transparency"),
     ("unmatte_leaves_blue", SAMPLES,
-     "p[FI_RGBA_BLUE] = UnmatteFromWhite(p[FI_RGBA_BLUE], a);", "", "Matte|MergedImage|Alpha"),
+     "p[FI_RGBA_BLUE] = UnmatteFromWhite(p[FI_RGBA_BLUE], a);", "", "MergedImage|LayerComposite.Transparency"),
     # Gradients.
     ("gradient_midpoint_inverted", GRADIENT,
      "t = std::pow(t, std::log(0.5) / std::log(midpoint));", "t = std::pow(t, std::log(midpoint) / std::log(0.5));",
-     "Gradient"),
-    ("gradient_reverse_ignored", GRADIENT, "if (g.reverse) z = 1 - z;", "", "Gradient"),
+     "LayerComposite.Gradient|CorpusLayers.Composite"),
+    ("gradient_reverse_ignored", GRADIENT, "if (g.reverse) z = 1 - z;", "", "LayerComposite.Gradient|CorpusLayers.Composite"),
     ("radial_gradient_drawn_as_diamond", GRADIENT,
      "case Gradient::Style::Radial: z = std::hypot(along, across); break;",
-     "case Gradient::Style::Radial: z = std::abs(along) + std::abs(across); break;", "Gradient"),
+     "case Gradient::Style::Radial: z = std::abs(along) + std::abs(across); break;", "LayerComposite.Gradient|CorpusLayers.Composite"),
     ("angle_gradient_turns_the_other_way", GRADIENT,
-     "std::atan2(-across, along)", "std::atan2(across, along)", "Gradient"),
+     "std::atan2(-across, along)", "std::atan2(across, along)", "LayerComposite.Gradient|CorpusLayers.Composite"),
     ("gradient_smoothness_doubled", GRADIENT,
-     "return t + (eased - t) * 0.5 * smoothness;", "return t + (eased - t) * smoothness;", "Gradient"),
+     "return t + (eased - t) * 0.5 * smoothness;", "return t + (eased - t) * smoothness;", "LayerComposite.Gradient|CorpusLayers.Composite"),
     # Vector masks.
     ("vector_mask_exclusion_as_union", VECTOR,
-     "case 0: shape[p] = m + v - 2 * m * v; break;", "case 0: shape[p] = m + v - m * v; break;", "VectorMask"),
+     "case 0: shape[p] = m + v - 2 * m * v; break;", "case 0: shape[p] = m + v - m * v; break;", "VectorMask|CorpusLayers.Composite"),
     ("vector_mask_subtraction_reversed", VECTOR,
      "case 2: shape[p] = std::max(0.0f, m - v); break;", "case 2: shape[p] = std::max(0.0f, v - m); break;",
-     "VectorMask"),
+     "VectorMask|CorpusLayers.Composite"),
     ("vector_mask_inversion_ignored", VECTOR, "if (mask.inverted) {", "if (false && mask.inverted) {",
-     "VectorMask"),
+     "VectorMask|CorpusLayers.Composite"),
     ("vector_mask_curves_ignore_control_points", VECTOR,
      "3 * u * u * t * a.after.x + 3 * u * t * t * b.before.x",
-     "3 * u * u * t * a.anchor.x + 3 * u * t * t * b.anchor.x", "VectorMask"),
+     "3 * u * u * t * a.anchor.x + 3 * u * t * t * b.anchor.x", "VectorMask|CorpusLayers.Composite"),
     ("vector_mask_edges_without_partial_coverage", VECTOR,
-     "row[first] += static_cast<float>((first + 1 - from) * weight);", "row[first] += weight;", "VectorMask"),
+     "row[first] += static_cast<float>((first + 1 - from) * weight);", "row[first] += weight;", "VectorMask|CorpusLayers.Composite"),
 ]
 
 
@@ -154,6 +154,8 @@ def build(source, build_dir, log, targets=()):
 # What a mutant rebuilds: the program and the two test programs (the modules
 # the program loads take the core from it, so they need no rebuild).
 TEST_TARGETS = ("kestrel", "kestrel_tests", "kestrel_corpus_tests")
+# Built once: the core tests check what the modules hold.
+MODULE_TARGETS = ("kestrel_draw", "kestrel_window")
 
 
 def tests_fail(build_dir, log, regex=None):
@@ -169,6 +171,8 @@ def main():
     parser.add_argument("--scratch", default="/tmp/kestrel-mutants")
     parser.add_argument("--only", nargs="*", help="names of the mutants to run")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("--quick", action="store_true",
+                        help="run only each mutant's own tests (a survivor is then one they miss)")
     args = parser.parse_args()
     chosen = [m for m in MUTANTS if not args.only or m[0] in args.only]
     if args.list:
@@ -180,7 +184,7 @@ def main():
     source = sync_tree(args.scratch)
     build_dir = os.path.join(args.scratch, "build")
     print("building the unchanged copy in %s (log: %s)" % (args.scratch, log), flush=True)
-    if not build(source, build_dir, log):
+    if not build(source, build_dir, log, TEST_TARGETS + MODULE_TARGETS):
         print("the unchanged copy does not build", file=sys.stderr)
         return 2
     survivors, stale = [], []
@@ -201,6 +205,9 @@ def main():
                 verdict = "killed (does not build)"
             elif tests_fail(build_dir, log, first):
                 verdict = "killed by the tests of " + first
+            elif args.quick:
+                verdict = "SURVIVED its own tests"
+                survivors.append(name)
             elif tests_fail(build_dir, log):
                 verdict = "killed by the whole run"
             else:
