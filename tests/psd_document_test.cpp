@@ -212,6 +212,20 @@ TEST(MergedImage, AnEmbeddedCmykProfileIsHonoured) {
   // Half cyan through the profile is not the plain ink multiplication (128, 255, 255).
   EXPECT_NE(Pixel(profiled.image.get(), 2), Pixel(plain.image.get(), 2));
   EXPECT_EQ(Pixel(plain.image.get(), 2), (std::array<int, 4>{128, 255, 255, 255}));
+  // Without the profile black ink darkens every channel by its share: full black is black.
+  EXPECT_EQ(Pixel(plain.image.get(), 1), (std::array<int, 4>{0, 0, 0, 255}));
+}
+
+// CMYK without a profile: each ink multiplied out, black darkening the light
+// the other inks leave, v * k / 255 rounded (stored inverted, 255 no ink).
+TEST(MergedImage, CmykWithoutAProfileMultipliesTheInksOut) {
+  Fixture cmyk{.mode = kPsdModeCmyk, .width = 3, .channels = {{255, 128, 40}, {255, 255, 200}, {255, 255, 90},
+                                                             {128, 128, 200}}};
+  const Decoded d = Decode(Make(cmyk));
+  ASSERT_TRUE(d.image);
+  EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{128, 128, 128, 255}));  // half black: 255 * 128 / 255
+  EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{64, 128, 128, 255}));   // 128 * 128 / 255 = 64.25
+  EXPECT_EQ(Pixel(d.image.get(), 2), (std::array<int, 4>{31, 157, 71, 255}));    // 40, 200, 90 at 200 / 255
 }
 
 // The colour-managed conversion against LittleCMS's own calculator, transicc,
