@@ -10,6 +10,8 @@ if [ "${1:-build}" = "test" ]; then
   packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy python3-pil chromium man-db desktop-file-utils xvfb xdotool openbox parallel"
   # File managers: the thumbnail sandbox, the MIME database and its query tools.
   packages="$packages bubblewrap shared-mime-info xdg-utils libfile-mimeinfo-perl"
+  # A CMYK profile to embed in test files, and LittleCMS's transicc as the reference for profile conversions.
+  packages="$packages libgs-common liblcms2-utils"
 fi
 
 missing=""

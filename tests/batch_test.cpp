@@ -289,10 +289,7 @@ TEST(Batch, RefusalsAndEmptyInputs) {
 // The README's recipe for spreading a list over machines, with this machine
 // as the only one: GNU parallel cuts the list and feeds each part to a kestrel.
 TEST(Batch, GnuParallelRecipe) {
-  if (test::CommandOutput("command -v parallel").empty()) {
-    if (std::getenv("CI") != nullptr) FAIL() << "GNU parallel is not installed";
-    GTEST_SKIP() << "GNU parallel is not installed";
-  }
+  if (test::CommandOutput("command -v parallel").empty()) KESTREL_CANNOT_RUN("GNU parallel is not installed");
   Tree tree;
   test::TempDir lock;
   const std::string command = "cd '" + tree.dir.Path() + "' && find in -name '*.psd' ! -path '*/.*' ! -name broken.psd ! -name junk.psd | sort | "

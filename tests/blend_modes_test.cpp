@@ -3,6 +3,9 @@
 // backdrop, and the straight-alpha mix when either side is partly covered.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "engine/composite/blend_modes.h"
 #include "engine/psd/layer_records.h"
 
@@ -18,14 +21,15 @@ struct Case {
 
 // Backdrop 0.6 and 0.2, source 0.3 and 0.8, so that each mode's two branches show.
 constexpr Case kCases[] = {
-    {"norm", 0.6f, 0.3f, 0.3f},    {"dark", 0.6f, 0.3f, 0.3f},    {"lite", 0.6f, 0.3f, 0.6f},
-    {"mul ", 0.6f, 0.3f, 0.18f},   {"scrn", 0.6f, 0.3f, 0.72f},   {"diff", 0.6f, 0.3f, 0.3f},
-    {"smud", 0.6f, 0.3f, 0.54f},   {"fsub", 0.6f, 0.3f, 0.3f},    {"fdiv", 0.6f, 0.8f, 0.75f},
+    {"norm", 0.6f, 0.3f, 0.3f},    {"dark", 0.6f, 0.8f, 0.6f},    {"lite", 0.6f, 0.3f, 0.6f},
+    {"mul ", 0.6f, 0.3f, 0.18f},   {"scrn", 0.6f, 0.3f, 0.72f},   {"diff", 0.6f, 0.8f, 0.2f},
+    {"smud", 0.6f, 0.3f, 0.54f},   {"fsub", 0.6f, 0.2f, 0.4f},    {"fdiv", 0.6f, 0.8f, 0.75f},
     {"fdiv", 0.6f, 0.3f, 1.0f},    {"lbrn", 0.6f, 0.3f, 0.0f},    {"lbrn", 0.6f, 0.8f, 0.4f},
     {"lddg", 0.6f, 0.3f, 0.9f},    {"lddg", 0.6f, 0.8f, 1.0f},    {"idiv", 0.6f, 0.8f, 0.5f},
     {"idiv", 0.2f, 0.3f, 0.0f},    {"div ", 0.2f, 0.3f, 0.2f / 0.7f}, {"div ", 0.6f, 0.8f, 1.0f},
     {"hLit", 0.6f, 0.3f, 0.36f},   {"hLit", 0.6f, 0.8f, 0.84f},   {"over", 0.2f, 0.3f, 0.12f},
-    {"over", 0.6f, 0.3f, 0.44f},   {"sLit", 0.6f, 0.3f, 0.504f},  {"lLit", 0.6f, 0.3f, 0.2f},
+    {"over", 0.6f, 0.3f, 0.44f},   {"sLit", 0.6f, 0.3f, 0.504f},  {"sLit", 0.2f, 0.8f, 0.3488f},
+    {"sLit", 0.6f, 0.8f, 0.7047582f},  {"lLit", 0.6f, 0.3f, 0.2f},
     {"lLit", 0.6f, 0.8f, 1.0f},    {"pLit", 0.6f, 0.3f, 0.6f},    {"pLit", 0.2f, 0.8f, 0.6f},
     {"hMix", 0.6f, 0.3f, 0.0f},    {"hMix", 0.6f, 0.8f, 1.0f},    {"hMix", 0.6f, 0.4f, 0.0f},
     // Vivid light takes the backdrop as the light: dodge above half grey, burn below.
@@ -42,6 +46,82 @@ TEST(BlendModes, EachSeparableModeGivesItsFormulasValue) {
     BlendPixels(BlendModeFromKey(FourCC(c.key)), 1, &colour, &alpha, &source, &coverage, 1);
     EXPECT_NEAR(colour, c.expected, 1e-5) << c.key << " " << c.backdrop << " " << c.source;
     EXPECT_FLOAT_EQ(alpha, 1.0f) << c.key;
+  }
+}
+
+// Every mode on three RGB pixel pairs, against values printed by
+// tools/blend_reference.py, which types the modes' formulas as the PDF and W3C
+// compositing references write them (not this code). The pairs take each
+// branch of each mode (soft light over a dark and a light backdrop, the
+// saturation helper with its middle channel in each place), and no two modes
+// agree on all of them, so a mode that computes its neighbour's value fails.
+constexpr float kPairs[3][2][3] = {
+    {{0.05f, 0.60f, 0.90f}, {0.80f, 0.20f, 0.55f}},
+    {{0.90f, 0.15f, 0.45f}, {0.12f, 0.70f, 0.35f}},
+    {{0.50f, 0.35f, 0.10f}, {0.65f, 0.95f, 0.40f}},
+};
+
+struct ModeRow {
+  const char key[5];
+  float expected[3][3];  // per pair
+};
+
+constexpr ModeRow kModeRows[] = {
+    {"norm", {{0.800000f, 0.200000f, 0.550000f}, {0.120000f, 0.700000f, 0.350000f}, {0.650000f, 0.950000f, 0.400000f}}},
+    {"dark", {{0.050000f, 0.200000f, 0.550000f}, {0.120000f, 0.150000f, 0.350000f}, {0.500000f, 0.350000f, 0.100000f}}},
+    {"mul ", {{0.040000f, 0.120000f, 0.495000f}, {0.108000f, 0.105000f, 0.157500f}, {0.325000f, 0.332500f, 0.040000f}}},
+    {"idiv", {{0.000000f, 0.000000f, 0.818182f}, {0.166667f, 0.000000f, 0.000000f}, {0.230769f, 0.315789f, 0.000000f}}},
+    {"lbrn", {{0.000000f, 0.000000f, 0.450000f}, {0.020000f, 0.000000f, 0.000000f}, {0.150000f, 0.300000f, 0.000000f}}},
+    {"lite", {{0.800000f, 0.600000f, 0.900000f}, {0.900000f, 0.700000f, 0.450000f}, {0.650000f, 0.950000f, 0.400000f}}},
+    {"scrn", {{0.810000f, 0.680000f, 0.955000f}, {0.912000f, 0.745000f, 0.642500f}, {0.825000f, 0.967500f, 0.460000f}}},
+    {"div ", {{0.250000f, 0.750000f, 1.000000f}, {1.000000f, 0.500000f, 0.692308f}, {1.000000f, 1.000000f, 0.166667f}}},
+    {"lddg", {{0.850000f, 0.800000f, 1.000000f}, {1.000000f, 0.850000f, 0.800000f}, {1.000000f, 1.000000f, 0.500000f}}},
+    {"over", {{0.080000f, 0.360000f, 0.910000f}, {0.824000f, 0.210000f, 0.315000f}, {0.650000f, 0.665000f, 0.080000f}}},
+    {"sLit", {{0.123200f, 0.456000f, 0.904868f}, {0.831600f, 0.243600f, 0.375750f}, {0.562132f, 0.567447f, 0.082000f}}},
+    {"hLit", {{0.620000f, 0.240000f, 0.910000f}, {0.216000f, 0.490000f, 0.315000f}, {0.650000f, 0.935000f, 0.080000f}}},
+    {"vLit", {{0.000000f, 0.250000f, 1.000000f}, {0.600000f, 0.000000f, 0.277778f}, {0.650000f, 0.928571f, 0.000000f}}},
+    {"lLit", {{0.650000f, 0.000000f, 1.000000f}, {0.140000f, 0.550000f, 0.150000f}, {0.800000f, 1.000000f, 0.000000f}}},
+    {"pLit", {{0.600000f, 0.400000f, 0.900000f}, {0.240000f, 0.400000f, 0.450000f}, {0.500000f, 0.900000f, 0.100000f}}},
+    {"hMix", {{0.000000f, 0.000000f, 1.000000f}, {1.000000f, 0.000000f, 0.000000f}, {1.000000f, 1.000000f, 0.000000f}}},
+    {"diff", {{0.750000f, 0.400000f, 0.350000f}, {0.780000f, 0.550000f, 0.100000f}, {0.150000f, 0.600000f, 0.300000f}}},
+    {"smud", {{0.770000f, 0.560000f, 0.460000f}, {0.804000f, 0.640000f, 0.485000f}, {0.500000f, 0.635000f, 0.420000f}}},
+    {"fsub", {{0.000000f, 0.400000f, 0.350000f}, {0.780000f, 0.000000f, 0.100000f}, {0.000000f, 0.000000f, 0.000000f}}},
+    {"fdiv", {{0.062500f, 1.000000f, 1.000000f}, {1.000000f, 0.214286f, 1.000000f}, {0.769231f, 0.368421f, 0.250000f}}},
+    {"hue ", {{1.000000f, 0.163303f, 0.651376f}, {0.000000f, 0.643918f, 0.255347f}, {0.258773f, 0.476955f, 0.076955f}}},
+    {"sat ", {{0.172941f, 0.561176f, 0.772941f}, {0.788480f, 0.208480f, 0.440480f}, {0.549533f, 0.343458f, 0.000000f}}},
+    {"colr", {{0.849500f, 0.249500f, 0.599500f}, {0.040500f, 0.620500f, 0.270500f}, {0.229975f, 0.505945f, 0.000000f}}},
+    {"lum ", {{0.000500f, 0.550500f, 0.850500f}, {0.979500f, 0.229500f, 0.529500f}, {0.932000f, 0.782000f, 0.532000f}}},
+    {"dkCl", {{0.800000f, 0.200000f, 0.550000f}, {0.900000f, 0.150000f, 0.450000f}, {0.500000f, 0.350000f, 0.100000f}}},
+    {"lgCl", {{0.050000f, 0.600000f, 0.900000f}, {0.120000f, 0.700000f, 0.350000f}, {0.650000f, 0.950000f, 0.400000f}}},
+};
+
+TEST(BlendModes, EachModeOnRgbPixelsGivesTheReferenceValue) {
+  for (const ModeRow& row : kModeRows) {
+    for (int p = 0; p < 3; ++p) {
+      float colour[3] = {kPairs[p][0][0], kPairs[p][0][1], kPairs[p][0][2]};
+      float alpha = 1;
+      const float coverage = 1;
+      BlendPixels(BlendModeFromKey(FourCC(row.key)), 3, colour, &alpha, kPairs[p][1], &coverage, 1);
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(colour[c], row.expected[p][c], 2e-5) << "'" << row.key << "' pair " << p << " channel " << c;
+      }
+    }
+  }
+}
+
+// The table above is only as strong as its rows are apart: each mode's
+// expectations differ from every other mode's somewhere by more than a
+// rounding, so no mode can pass in its neighbour's place.
+TEST(BlendModes, TheReferenceRowsTellEveryModeApart) {
+  for (const ModeRow& a : kModeRows) {
+    for (const ModeRow& b : kModeRows) {
+      if (&a == &b) continue;
+      float most = 0;
+      for (int p = 0; p < 3; ++p) {
+        for (int c = 0; c < 3; ++c) most = std::max(most, std::fabs(a.expected[p][c] - b.expected[p][c]));
+      }
+      EXPECT_GT(most, 0.05f) << "'" << a.key << "' and '" << b.key << "'";
+    }
   }
 }
 

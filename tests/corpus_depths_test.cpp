@@ -1,6 +1,6 @@
 // Every file of the shared corpus converted to every BMP depth, and once more
-// through every image step. Some files are hostile; each conversion runs in a
-// child process, which must end by itself with 0 or 1, never by a signal.
+// through every image step: each must convert (the hostile files are in
+// malformed/, apart), in a child process that ends by itself, never by a signal.
 #include <gtest/gtest.h>
 
 #include <FreeImage.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -42,9 +43,15 @@ void PrintTo(const Row& value, std::ostream* out) { *out << value.name; }
 
 constexpr std::uintmax_t kStepRowMaxBytes = 700 * 1024;
 
+// The corpus's damaged files that cannot be read, and why; every other file converts.
+const std::map<std::string, std::string> kDamaged = {
+    {"bad_pil_combined_larger_than_size.psd", "the layer and mask information runs past the end of the file"},
+    {"bad_pil_timeout-1ee28a24.psd", "the image data gives compression method 65535"},
+};
+
 class CorpusDepths : public ::testing::TestWithParam<Row> {};
 
-TEST_P(CorpusDepths, EveryFileConvertsOrFailsCleanly) {
+TEST_P(CorpusDepths, EveryFileConverts) {
   const auto files = CorpusInputs();
   KESTREL_REQUIRE_CORPUS(!files.empty());
   int converted = 0;
@@ -57,7 +64,12 @@ TEST_P(CorpusDepths, EveryFileConvertsOrFailsCleanly) {
     const auto run = test::RunKestrel(arguments);
     const std::string name = std::filesystem::path(file).filename().string();
     ASSERT_EQ(run.signal, 0) << name << " ended by signal " << run.signal << "\n" << run.err;
-    ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1) << name << " exit " << run.exitCode << "\n" << run.err;
+    if (const auto refused = kDamaged.find(name); refused != kDamaged.end()) {
+      EXPECT_EQ(run.exitCode, 1) << name;
+      EXPECT_NE(run.err.find(refused->second), std::string::npos) << name << "\n" << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 0) << name << "\n" << run.err;
     if (run.exitCode != 0) continue;
     ++converted;
     const std::string bmp = out.File(std::filesystem::path(file).stem().string() + ".bmp");
@@ -67,8 +79,7 @@ TEST_P(CorpusDepths, EveryFileConvertsOrFailsCleanly) {
       EXPECT_EQ(FreeImage_GetBPP(image.get()), unsigned(GetParam().depth)) << name;
     }
   }
-  // Most of the corpus is readable; a run that converts nothing is broken.
-  EXPECT_GT(converted, 20);
+  EXPECT_GT(converted, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,22 +1,24 @@
 // The layer compositor against Photoshop's own merged image: every corpus file
 // with layers and a real merged image is composited from its layers and
-// compared, flattened onto white, with the merged image as psd-tools reads it.
-// psd-tools' compositor runs alongside; kestrel must stay within RMSE 2 of the
-// stored picture wherever psd-tools does, and never be further off than it.
+// compared, flattened onto white, with the merged image, within the file's
+// bound in tests/corpus_bounds.tsv. psd-tools' composite is printed beside it.
 #include <gtest/gtest.h>
 
 #include <FreeImage.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/composite/compositor.h"
@@ -25,6 +27,7 @@
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 #include "engine/decode/confined_psd.h"
+#include "tests/support/corpus_bounds.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {
@@ -144,69 +147,166 @@ std::optional<Reference> PsdToolsReading(const std::string& path, const test::Te
   return Reference{ReadPpm(merged), ReadPpm(composite)};
 }
 
-TEST(CorpusLayers, CompositeMatchesTheStoredMergedImageAsCloselyAsAnIndependentCompositor) {
+// Photoshop's merged image of a file: decoded by the program where its decoder
+// reads it (8 and 16 bits), as psd-tools reads it otherwise.
+std::optional<Rgb8> StoredMergedImage(const std::vector<std::uint8_t>& bytes, const std::optional<Reference>& theirs) {
+  // The stored merged image as the program shows it, through the file's
+  // profile and colour conversion, so that the rebuilt picture must go through
+  // the same one. (Float files stay linear light until the steps after decoding.)
+  const PsdHeader header = CheckPsdHeader(bytes).header;
+  const PsdDocument document = ReadPsdDocument(bytes, header);
+  const bool converted = header.depth != 32 && DecodesMergedImage(document);
+  if (!converted && theirs) return theirs->merged;
+  const ImagePtr decoded = DecodeMergedImage(document);
+  if (!decoded) return std::nullopt;
+  return Flatten(decoded.get());
+}
+
+// The RMSE of a rectangle of two pictures of one size.
+double RegionRmse(const Rgb8& a, const Rgb8& b, const PsdRect& r) {
+  if (a.width != b.width || a.height != b.height || a.bytes.size() != b.bytes.size()) return 1e9;
+  double sum = 0;
+  std::size_t count = 0;
+  for (std::int64_t y = std::max<std::int64_t>(r.top, 0); y < std::min<std::int64_t>(r.bottom, a.height); ++y) {
+    for (std::int64_t x = std::max<std::int64_t>(r.left, 0); x < std::min<std::int64_t>(r.right, a.width); ++x) {
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t i = (static_cast<std::size_t>(y) * a.width + static_cast<std::size_t>(x)) * 3 + k;
+        const double d = double(a.bytes[i]) - double(b.bytes[i]);
+        sum += d * d;
+        ++count;
+      }
+    }
+  }
+  return count == 0 ? 1e9 : std::sqrt(sum / static_cast<double>(count));
+}
+
+// Every corpus file with layers and a real merged image is composited and
+// stays within its stored bound of Photoshop's merged image. A file without a
+// bound, or one that no longer composites, fails.
+TEST(CorpusLayers, CompositeStaysWithinEachFilesBoundOfTheStoredMergedImage) {
   KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  const std::map<std::string, double> bounds = test::CorpusBounds("layers");
   test::TempDir temp;
-  int compared = 0;
-  for (const std::string& name : LayeredFiles("yes")) {
+  const std::vector<std::string> files = LayeredFiles("yes");
+  // Every row is a file of the comparison: a stale row fails too.
+  EXPECT_EQ(files.size(), bounds.size());
+  for (const std::string& name : files) {
+    SCOPED_TRACE(name);
     const std::string path = test::CorpusPath("psd/" + name);
     const std::vector<std::uint8_t> bytes = ReadAll(path);
     const LayerComposite ours = Composite(bytes);
-    if (!ours.image) {
-      std::cout << name << ": not composited (" << ours.problem << ")\n";
-      continue;
-    }
+    ASSERT_TRUE(ours.image) << "not composited: " << ours.problem;
     const std::optional<Reference> theirs = PsdToolsReading(path, temp);
-    if (!theirs) {
-      std::cout << name << ": psd-tools cannot read it\n";
+    const std::optional<Rgb8> stored = StoredMergedImage(bytes, theirs);
+    ASSERT_TRUE(stored) << "no merged image to compare with";
+    const double rmse = Rmse(Flatten(ours.image.get()), *stored);
+    const auto bound = bounds.find(name);
+    std::printf("%-40s layers %3d  kestrel %7.2f  psd-tools %7.2f\n", name.c_str(), ours.layersDrawn, rmse,
+                theirs ? Rmse(theirs->composite, theirs->merged) : -1.0);
+    if (bound == bounds.end()) {
+      ADD_FAILURE() << "no stored bound; row: " << test::BoundRow("layers", name, rmse);
       continue;
     }
-    // The stored merged image is taken as the program shows it, through the
-    // file's profile and colour conversion, so that the rebuilt picture must
-    // go through the same one; psd-tools' distance stays in its own samples.
-    // (Float files stay linear light until the steps after decoding.)
-    const PsdHeader header = CheckPsdHeader(bytes).header;
-    const PsdDocument document = ReadPsdDocument(bytes, header);
-    const bool converted = header.depth != 32 && DecodesMergedImage(document);
-    const ImagePtr decoded = converted ? DecodeMergedImage(document) : nullptr;
-    ASSERT_TRUE(!converted || decoded) << name;
-    const double kestrel = Rmse(Flatten(ours.image.get()), converted ? Flatten(decoded.get()) : theirs->merged);
-    const double reference = Rmse(theirs->composite, theirs->merged);
-    std::printf("%-40s layers %3d  kestrel %7.2f  psd-tools %7.2f\n", name.c_str(), ours.layersDrawn, kestrel,
-                reference);
-    EXPECT_LE(kestrel, std::max(2.0, reference + 0.05)) << name;
-    ++compared;
+    EXPECT_LE(rmse, bound->second) << "row at today's value: " << test::BoundRow("layers", name, rmse);
   }
-  EXPECT_GT(compared, 20);
+}
+
+// Each blend mode's tile of pt_rgb-blend-modes (a picture over a rainbow, one
+// tile per mode) against the same tile of the stored merged image, each with
+// a bound of its own: a fault in one mode shows in its tile.
+TEST(CorpusLayers, EachBlendModeTileStaysWithinItsBound) {
+  KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  const std::string name = "pt_rgb-blend-modes.psd";
+  const std::map<std::string, double> bounds = test::CorpusBounds("tile");
+  test::TempDir temp;
+  const std::string path = test::CorpusPath("psd/" + name);
+  const std::vector<std::uint8_t> bytes = ReadAll(path);
+  const LayerComposite ours = Composite(bytes);
+  ASSERT_TRUE(ours.image) << ours.problem;
+  const std::optional<Reference> theirs = PsdToolsReading(path, temp);
+  ASSERT_TRUE(theirs);
+  const Rgb8 composite = Flatten(ours.image.get());
+  const PsdLayers layers = ReadPsdLayers(bytes, CheckPsdHeader(bytes).header);
+  // A tile is a group of layers holding no group, named after its mode; two
+  // artboards hold a tile of each mode, so a tile is named by its place too.
+  struct Open {
+    PsdRect rect{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    bool holdsGroups = false;
+  };
+  std::vector<Open> open;
+  std::vector<std::pair<std::string, PsdRect>> found;
+  for (const PsdLayer& layer : layers.layers) {  // bottom to top: a group's end comes before its layers
+    if (layer.section == PsdSection::GroupEnd) {
+      if (!open.empty()) open.back().holdsGroups = true;
+      open.push_back({});
+      continue;
+    }
+    if (open.empty()) continue;
+    PsdRect& r = open.back().rect;
+    const PsdRect add = layer.section == PsdSection::Layer ? layer.rect : PsdRect{};
+    if (layer.section == PsdSection::Layer) {
+      r = PsdRect{std::min(r.top, add.top), std::min(r.left, add.left), std::max(r.bottom, add.bottom),
+                  std::max(r.right, add.right)};
+      continue;
+    }
+    const Open group = open.back();
+    open.pop_back();
+    if (!open.empty()) {
+      PsdRect& parent = open.back().rect;
+      parent = PsdRect{std::min(parent.top, group.rect.top), std::min(parent.left, group.rect.left),
+                       std::max(parent.bottom, group.rect.bottom), std::max(parent.right, group.rect.right)};
+    }
+    if (!group.holdsGroups) {
+      found.emplace_back(name + "/" + layer.name + "@" + std::to_string(group.rect.left) + "," +
+                             std::to_string(group.rect.top),
+                         group.rect);
+    }
+  }
+  ASSERT_FALSE(found.empty());
+  int tiles = 0;
+  for (const auto& [tile, rect] : found) {
+    const double rmse = RegionRmse(composite, theirs->merged, rect);
+    std::printf("%-40s %7.2f\n", tile.c_str(), rmse);
+    const auto bound = bounds.find(tile);
+    ++tiles;
+    if (bound == bounds.end()) {
+      ADD_FAILURE() << tile << ": no stored bound; row: " << test::BoundRow("tile", tile, rmse);
+      continue;
+    }
+    EXPECT_LE(rmse, bound->second) << tile << ": row at today's value: " << test::BoundRow("tile", tile, rmse);
+  }
+  EXPECT_EQ(tiles, static_cast<int>(bounds.size()));
 }
 
 // A file whose merged image is a placeholder loads, through the confined
-// decoder, as its layers composited: as psd-tools composites them.
+// decoder, as its layers composited: within its stored bound of psd-tools'
+// composite, and closer to it than the placeholder.
 TEST(CorpusLayers, PlaceholderMergedImagesAreReplacedByTheLayers) {
   KESTREL_REQUIRE_CORPUS(test::CorpusAvailable());
+  const std::map<std::string, double> bounds = test::CorpusBounds("placeholder");
   test::TempDir temp;
   int compared = 0;
   for (const std::string& name : LayeredFiles("no")) {
+    SCOPED_TRACE(name);
     const std::string path = test::CorpusPath("psd/" + name);
     const ImageResult load = LoadPsdSandboxed(path, 0);
-    ASSERT_TRUE(load.image) << name << ": " << load.failure;
-    const std::vector<std::uint8_t> bytes = ReadAll(path);
-    const LayerComposite counts = Composite(bytes);
-    const PsdLayers layers = ReadPsdLayers(bytes, CheckPsdHeader(bytes).header);
-    const bool styled = std::any_of(layers.layers.begin(), layers.layers.end(),
-                                    [](const PsdLayer& layer) { return layer.hasEffects; });
+    ASSERT_TRUE(load.image) << load.failure;
     const std::optional<Reference> theirs = PsdToolsReading(path, temp);
-    ASSERT_TRUE(theirs) << name;
+    ASSERT_TRUE(theirs);
     const double rmse = Rmse(Flatten(load.image.get()), theirs->composite);
     const double placeholder = Rmse(theirs->merged, theirs->composite);
     std::printf("%-40s kestrel %7.2f  stored placeholder %7.2f\n", name.c_str(), rmse, placeholder);
-    // psd-tools draws layer styles its own way and leaves some out: a file
-    // with any (or with layers kestrel leaves out) only has to beat its placeholder.
-    if (!styled && counts.effectsSkipped == 0 && counts.adjustmentsSkipped == 0) EXPECT_LT(rmse, 2.0) << name;
-    else EXPECT_LT(rmse, placeholder) << name;
+    EXPECT_LT(rmse, placeholder);
+    const auto bound = bounds.find(name);
+    if (bound == bounds.end()) {
+      ADD_FAILURE() << "no stored bound; row: " << test::BoundRow("placeholder", name, rmse);
+      continue;
+    }
+    EXPECT_LE(rmse, bound->second) << "row at today's value: " << test::BoundRow("placeholder", name, rmse);
     ++compared;
   }
   EXPECT_EQ(compared, 9);
+  EXPECT_EQ(bounds.size(), 9u);
 }
 
 // The count the confined decoder's limits are sized by, read without the

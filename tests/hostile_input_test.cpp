@@ -429,7 +429,7 @@ TEST(IndexedColour, ComesFromTheFilesOwnPalette) {
 
   const std::string theirs = dir.File("theirs.psd");
   const std::string command = "convert -size 16x8 gradient:red-blue -type Palette -colors 16 'PSD:" + theirs + "'";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ImageMagick is not installed";
+  if (std::system(command.c_str()) != 0) KESTREL_CANNOT_RUN("ImageMagick is not installed");
   image = LoadInputImage(theirs, 0).image;
   ASSERT_TRUE(image);
   EXPECT_EQ(FreeImage_GetColorType(image.get()), FIC_PALETTE);
@@ -468,10 +468,8 @@ TEST(PicturePreview, HostilePicturesFailAloneAndAGoodOneShrinks) {
   for (const auto& [file, what] : table) {
     SCOPED_TRACE(file + ": " + what);
     const std::optional<Thumbnail> thumbnail = ReadPictureThumbnail(CorpusPath("malformed-pictures/" + file), 48);
-    if (!thumbnail) continue;
-    EXPECT_LE(thumbnail->width, 48);
-    EXPECT_LE(thumbnail->height, 48);
-    EXPECT_EQ(thumbnail->bgra.size(), static_cast<std::size_t>(thumbnail->width) * thumbnail->height * 4);
+    // Each is either damaged or asks for far more memory than a preview may take: none is shown.
+    EXPECT_FALSE(thumbnail) << thumbnail->width << "x" << thumbnail->height;
   }
 
   test::TempDir dir;

@@ -1104,16 +1104,36 @@ TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
   // Every cut of the file, and every byte of the layer section set to 0xFF in turn.
   const PsdHeaderCheck check = CheckPsdHeader(good);
   ASSERT_TRUE(check.ok);
+  // Each outcome is a whole picture of the document's size or a reason, never both or neither.
+  auto picture_or_reason = [&check](const LayerComposite& result, const std::string& what) {
+    if (result.image) {
+      EXPECT_TRUE(result.problem.empty()) << what << ": " << result.problem;
+      EXPECT_EQ(FreeImage_GetWidth(result.image.get()), check.header.width) << what;
+      EXPECT_EQ(FreeImage_GetHeight(result.image.get()), check.header.height) << what;
+    } else {
+      EXPECT_FALSE(result.problem.empty()) << what;
+    }
+  };
+  // Where the layer section ends: after the header, the colour table and the image resources.
+  auto be32 = [&good](std::size_t at) {
+    return std::size_t{good[at]} << 24 | std::size_t{good[at + 1]} << 16 | std::size_t{good[at + 2]} << 8 | good[at + 3];
+  };
+  const std::size_t resources = 26 + 4 + be32(26);
+  const std::size_t section = resources + 4 + be32(resources);
+  const std::size_t sectionEnd = section + 4 + be32(section);
+  ASSERT_LE(sectionEnd, good.size());
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
     const std::vector<std::uint8_t> shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-    CompositeLayers(ReadPsdDocument(shorter, check.header));
+    const LayerComposite result = CompositeLayers(ReadPsdDocument(shorter, check.header));
+    picture_or_reason(result, "cut at " + std::to_string(cut));
+    // A layer section cut short is refused.
+    if (cut < sectionEnd) EXPECT_FALSE(result.image) << "cut at " << cut;
   }
   for (std::size_t at = 40; at < good.size(); ++at) {
     std::vector<std::uint8_t> bad = good;
     bad[at] = 0xFF;
-    CompositeLayers(ReadPsdDocument(bad, check.header));
+    picture_or_reason(CompositeLayers(ReadPsdDocument(bad, check.header)), "0xFF at " + std::to_string(at));
   }
-  SUCCEED();
 }
 
 }  // namespace

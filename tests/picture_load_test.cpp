@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -206,9 +205,8 @@ TEST(PictureLoad, PathsThatAreNoRegularFile) {
   TempDir dir;
   const std::string fifo = dir.File("mark.png");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const auto start = std::chrono::steady_clock::now();
+  // Without a writer, opening the FIFO would block: reaching the next line is the check.
   EXPECT_EQ(LoadPictureSandboxed(fifo).failure, "not a regular file");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(LoadPictureSandboxed(dir.Path()).failure, "not a regular file");
   EXPECT_EQ(LoadPictureSandboxed(dir.File("gone.png")).failure, "cannot open: No such file or directory");
 }

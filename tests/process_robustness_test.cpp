@@ -130,16 +130,14 @@ TEST(HungChild, IsEndedAtTheIdleLimit) {
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   const int readEnd = pipeFds[0];
-  const auto start = std::chrono::steady_clock::now();
   const SandboxResult result = RunSandboxed(limits, {{readEnd}, {}}, [readEnd](int) {
     char byte;
     return static_cast<int>(::read(readEnd, &byte, 1));
   });
-  const auto took = std::chrono::steady_clock::now() - start;
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
+  // Stalled, not out of time: the idle limit ended it, not the wall-clock one.
   EXPECT_EQ(result.end, SandboxEnd::Stalled);
-  EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 // The estimate against a budget: the same small file is refused under a
@@ -171,9 +169,7 @@ TEST(MemoryBudget, AHugeValidFileIsRefusedAtOnce) {
   TempDir dir;
   // A large-document header under the ordinary extension, which the input list takes.
   const std::string psb = MakeHollowPsd(dir.File("huge.psd"), 2, 3, 300000, 300000, 16);
-  const auto start = std::chrono::steady_clock::now();
   const auto result = RunKestrel({"-d", "-i", psb, "-o", dir.Path()});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("huge.psd: converting a 300000x300000 image of 16 bits per channel needs about "),
             std::string::npos)
@@ -248,7 +244,7 @@ class LockPlaces : public ::testing::TestWithParam<LockCase> {};
 TEST_P(LockPlaces, TellWhatHappened) {
   TempDir dir;
   LockPlace place;
-  if (!GetParam().prepare(dir.Path(), place)) GTEST_SKIP() << "cannot prepare this case here";
+  if (!GetParam().prepare(dir.Path(), place)) KESTREL_CANNOT_RUN("cannot prepare this case here");
   InstanceLock lock;
   const LockResult result = lock.Acquire("T", place);
   EXPECT_EQ(result.state, GetParam().expected) << result.failure;

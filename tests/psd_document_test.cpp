@@ -8,11 +8,14 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "engine/colour/display_samples.h"
 #include "engine/psd/document.h"
 #include "engine/decode/merged_image.h"
+#include "tests/support/test_support.h"
 
 // The fixtures are written with designated initializers that leave the rest at its defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -238,7 +241,7 @@ TEST(MergedImage, LabIsReadAsD50) {
 
 TEST(MergedImage, AnEmbeddedCmykProfileIsHonoured) {
   std::ifstream in("/usr/share/color/icc/ghostscript/default_cmyk.icc", std::ios::binary);
-  if (!in) GTEST_SKIP() << "no CMYK profile on this machine";
+  if (!in) KESTREL_CANNOT_RUN("no CMYK profile on this machine (Debian libgs-common)");
   const Bytes icc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // Stored inverted: 255 is no ink. Paper, full black ink, and 50% cyan.
   Fixture cmyk{.mode = kPsdModeCmyk, .width = 3, .channels = {{255, 255, 128}, {255, 255, 255}, {255, 255, 255},
@@ -253,6 +256,98 @@ TEST(MergedImage, AnEmbeddedCmykProfileIsHonoured) {
   // Half cyan through the profile is not the plain ink multiplication (128, 255, 255).
   EXPECT_NE(Pixel(profiled.image.get(), 2), Pixel(plain.image.get(), 2));
   EXPECT_EQ(Pixel(plain.image.get(), 2), (std::array<int, 4>{128, 255, 255, 255}));
+  // Without the profile black ink darkens every channel by its share: full black is black.
+  EXPECT_EQ(Pixel(plain.image.get(), 1), (std::array<int, 4>{0, 0, 0, 255}));
+}
+
+// CMYK without a profile: each ink multiplied out, black darkening the light
+// the other inks leave, v * k / 255 rounded (stored inverted, 255 no ink).
+TEST(MergedImage, CmykWithoutAProfileMultipliesTheInksOut) {
+  Fixture cmyk{.mode = kPsdModeCmyk, .width = 3, .channels = {{255, 128, 40}, {255, 255, 200}, {255, 255, 90},
+                                                             {128, 128, 200}}};
+  const Decoded d = Decode(Make(cmyk));
+  ASSERT_TRUE(d.image);
+  EXPECT_EQ(Pixel(d.image.get(), 0), (std::array<int, 4>{128, 128, 128, 255}));  // half black: 255 * 128 / 255
+  EXPECT_EQ(Pixel(d.image.get(), 1), (std::array<int, 4>{64, 128, 128, 255}));   // 128 * 128 / 255 = 64.25
+  EXPECT_EQ(Pixel(d.image.get(), 2), (std::array<int, 4>{31, 157, 71, 255}));    // 40, 200, 90 at 200 / 255
+}
+
+// The colour-managed conversion against LittleCMS's own calculator, transicc,
+// run on the same samples: relative colorimetric with black point
+// compensation to sRGB. A CMYK file with an embedded press profile, an RGB
+// file with a wide-gamut profile, and Lab (D50) without one.
+TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
+  if (test::CommandOutput("command -v transicc").empty()) {
+    KESTREL_CANNOT_RUN("transicc is not installed (Debian liblcms2-utils)");
+  }
+  struct Row {
+    const char* name;
+    int mode;
+    const char* profile;         // embedded in the file; empty: none
+    const char* transiccInput;   // transicc's -i
+    std::vector<std::vector<std::uint32_t>> channels;  // stored samples, one pixel per column
+    // transicc works in floating point; the conversion of 8-bit samples goes through
+    // LittleCMS's precalculated table, whose coarser Lab grid strays up to 4 steps.
+    double tolerance;
+  };
+  const std::string icc = "/usr/share/color/icc/ghostscript/";
+  const Row rows[] = {
+      // Stored inverted (255 is no ink): paper, full black, and mixtures of inks.
+      {"cmyk", kPsdModeCmyk, "default_cmyk.icc", "default_cmyk.icc",
+       {{255, 0, 128, 255, 40, 200, 255, 90},
+        {255, 0, 255, 128, 220, 60, 255, 180},
+        {255, 0, 255, 255, 130, 240, 128, 30},
+        {255, 0, 255, 255, 255, 200, 170, 255}},
+       1.0},
+      {"rgb_wide_gamut", kPsdModeRgb, "a98.icc", "a98.icc",
+       {{0, 255, 255, 0, 0, 128, 200, 30},
+        {0, 255, 0, 255, 0, 128, 90, 160},
+        {0, 255, 0, 0, 255, 128, 20, 220}},
+       1.0},
+      // L is v * 100 / 255; a and b are v - 128.
+      {"lab", kPsdModeLab, "", "*Lab",
+       {{255, 0, 128, 200, 90, 60, 180, 30},
+        {128, 128, 128, 170, 90, 200, 110, 140},
+        {128, 128, 128, 100, 60, 140, 210, 128}},
+       4.0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fixture f{.mode = row.mode, .width = static_cast<std::uint32_t>(row.channels[0].size()), .channels = row.channels};
+    std::string input = row.transiccInput;
+    if (*row.profile != '\0') {
+      std::ifstream in(icc + row.profile, std::ios::binary);
+      if (!in) KESTREL_CANNOT_RUN(icc + row.profile + " is missing (Debian libgs-common)");
+      Resource(f.resources, kPsdResourceIccProfile, Bytes((std::istreambuf_iterator<char>(in)), {}));
+      input = icc + row.profile;
+    }
+    // transicc's numbers: ink in percent for CMYK, 0-255 for RGB, L* a* b* for Lab.
+    std::string values;
+    for (std::size_t x = 0; x < f.width; ++x) {
+      for (std::size_t c = 0; c < row.channels.size(); ++c) {
+        const double v = row.channels[c][x];
+        const double shown = row.mode == kPsdModeCmyk ? (255 - v) * 100 / 255
+                             : row.mode == kPsdModeLab ? (c == 0 ? v * 100 / 255 : v - 128)
+                                                       : v;
+        values += std::to_string(shown) + (c + 1 < row.channels.size() ? " " : "\n");
+      }
+    }
+    test::TempDir dir;
+    test::WriteText(dir.File("in.txt"), values);
+    const std::string out = test::CommandOutput("transicc -i'" + input + "' -o'*sRGB' -t1 -b -s -n < '" +
+                                                dir.File("in.txt") + "' 2>/dev/null");
+    std::istringstream numbers(out);
+    const Decoded d = Decode(Make(f));
+    ASSERT_TRUE(d.image);
+    for (unsigned x = 0; x < f.width; ++x) {
+      const auto ours = Pixel(d.image.get(), x);
+      for (int c = 0; c < 3; ++c) {
+        double theirs = -1;
+        ASSERT_TRUE(numbers >> theirs) << "transicc printed: " << out;
+        EXPECT_NEAR(ours[c], theirs, row.tolerance) << "pixel " << x << " channel " << c;
+      }
+    }
+  }
 }
 
 TEST(MergedImage, DamagedRowsAreRefused) {

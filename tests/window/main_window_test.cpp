@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColor>
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -33,6 +34,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <utility>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -197,6 +199,34 @@ TEST_F(MainWindowTest, DroppedFilesFillTheInputWithTheFirstAndTheEmptyOutputFold
 }
 
 // Sends a drag and a drop of data to a widget as the toolkit delivers them.
+// A bitmap the window wrote holds tools/make_psd.py's "rgb8" picture of that
+// size: red across, green down, blue (x + y) * 7. `width` and `height` are the
+// picture's; a resized one is checked at its corners.
+void ExpectGeneratedPicture(const std::string& bmp, int width, int height, int shownWidth = 0, int shownHeight = 0) {
+  SCOPED_TRACE(bmp);
+  const QImage image(QString::fromStdString(bmp));
+  ASSERT_FALSE(image.isNull()) << "not a readable bitmap";
+  const int w = shownWidth != 0 ? shownWidth : width;
+  const int h = shownHeight != 0 ? shownHeight : height;
+  ASSERT_EQ(image.width(), w);
+  ASSERT_EQ(image.height(), h);
+  auto expected = [&](int x, int y) {
+    return QColor(x * 255 / (width - 1), y * 255 / (height - 1), ((x + y) * 7) % 256);
+  };
+  if (w == width && h == height) {
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) EXPECT_EQ(image.pixelColor(x, y), expected(x, y)) << x << "," << y;
+    }
+    return;
+  }
+  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{width - 1, height - 1}}) {
+    const QColor shown = image.pixelColor(x * (w - 1) / (width - 1), y * (h - 1) / (height - 1));
+    const QColor want = expected(x, y);
+    EXPECT_NEAR(shown.red(), want.red(), 8) << x << "," << y;
+    EXPECT_NEAR(shown.green(), want.green(), 8) << x << "," << y;
+  }
+}
+
 bool DropOn(QWidget* target, const QMimeData& data) {
   QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(target, &enter);
@@ -253,8 +283,8 @@ TEST_F(MainWindowTest, SeveralDroppedFilesAreAllConverted) {
   AnswerProgressWindow();
   RunCommand(*session, kConvert);
   EXPECT_EQ(fileLine, "Files converted: 2 of 2");
-  EXPECT_GT(FileSizeQuery(out.File("first.bmp")), 0);
-  EXPECT_GT(FileSizeQuery(out.File("second.bmp")), 0);
+  ExpectGeneratedPicture(out.File("first.bmp"), 4, 4);
+  ExpectGeneratedPicture(out.File("second.bmp"), 6, 6);
 
   // Typing another path leaves the several files behind.
   session->inputField->setText(QString::fromStdString(second));
@@ -435,7 +465,7 @@ TEST_F(MainWindowTest, ConversionRunsThroughTheProgressWindow) {
   EXPECT_FALSE(failureLineVisible);
   EXPECT_EQ(barMaximum, 2);
   EXPECT_EQ(barValue, 1);
-  EXPECT_GT(FileSizeQuery(out.File("photo.bmp")), 0);
+  ExpectGeneratedPicture(out.File("photo.bmp"), 16, 12);
   EXPECT_EQ(RecentOutputFolders(state.settings).front(), out.Path() + "/");
   EXPECT_TRUE(session->container->isEnabled());
 }
@@ -555,10 +585,13 @@ TEST_P(BreakQuestion, HoldsTheWorkerWhileOpenAndStopsItOnYes) {
   answer = GetParam();
   bool workerHeld = false;
   onQuestion = [&] {
-    // While the question is open the worker cannot record its end.
-    const auto started = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    workerHeld = std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(300);
+    // While the question is open the job's status is locked: the worker, which
+    // takes that lock to record its file and its end, is held.
+    std::thread other([&] {
+      workerHeld = !state.status.mutex.try_lock();
+      if (!workerHeld) state.status.mutex.unlock();
+    });
+    other.join();
   };
   closeProgress = true;
   AnswerProgressWindow();
@@ -575,7 +608,7 @@ TEST_P(BreakQuestion, HoldsTheWorkerWhileOpenAndStopsItOnYes) {
   } else {
     EXPECT_EQ(Status(), "Conversion complete");
     EXPECT_EQ(fileLine, "Files converted: 1 of 1");
-    EXPECT_GT(FileSizeQuery(dir.File("big.bmp")), 0);
+    ExpectGeneratedPicture(dir.File("big.bmp"), 300, 300, 3000, 3000);
   }
 }
 
@@ -944,9 +977,9 @@ TEST_F(MainWindowTest, AFoldersFilesAreConvertedIntoTheSameTree) {
     AnswerProgressWindow();
     RunCommand(*session, kConvert);
     EXPECT_EQ(fileLine, "Files converted: 3 of 3") << keep;
-    EXPECT_GT(FileSizeQuery(out.File("a.bmp")), 0);
-    EXPECT_GT(FileSizeQuery(out.File(keep ? "sub/B.bmp" : "B.bmp")), 0) << keep;
-    EXPECT_GT(FileSizeQuery(out.File(keep ? "sub/deeper/c.bmp" : "c.bmp")), 0) << keep;
+    ExpectGeneratedPicture(out.File("a.bmp"), 4, 4);
+    ExpectGeneratedPicture(out.File(keep ? "sub/B.bmp" : "B.bmp"), 4, 4);
+    ExpectGeneratedPicture(out.File(keep ? "sub/deeper/c.bmp" : "c.bmp"), 4, 4);
     EXPECT_EQ(FileSizeQuery(out.File(keep ? "B.bmp" : "sub")), kPathMissing) << keep;
   }
 }
@@ -1025,7 +1058,7 @@ TEST_F(MainWindowTest, StoppingSeveralFilesStopsAfterTheCurrentOne) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, BoxKind::Question);
   EXPECT_EQ(progressTitle, "Conversion stopped (1/5)");
-  EXPECT_GT(FileSizeQuery(out.File("1.bmp")), 0);
+  ExpectGeneratedPicture(out.File("1.bmp"), 300, 300, 3000, 3000);
   EXPECT_EQ(FileSizeQuery(out.File("2.bmp")), kPathMissing);
 }
 

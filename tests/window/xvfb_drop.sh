@@ -7,8 +7,9 @@
 # With KESTREL_SHOT=file.png a failed conversion leaves a picture of the screen.
 set -eu
 kestrel=$1 drag_source=$2 make_psd=$3
+. "$(dirname "$0")/../support/cannot_run.sh"
 for tool in Xvfb xdotool openbox; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+  command -v "$tool" >/dev/null || cannot_run "$tool is not installed"
 done
 
 work=$(mktemp -d)
