@@ -1127,7 +1127,9 @@ TEST(LayerComposite, DamagedLayerSectionsAreRefusedWithoutReadingPastThem) {
     const LayerComposite result = CompositeLayers(ReadPsdDocument(shorter, check.header));
     picture_or_reason(result, "cut at " + std::to_string(cut));
     // A layer section cut short is refused.
-    if (cut < sectionEnd) EXPECT_FALSE(result.image) << "cut at " << cut;
+    if (cut < sectionEnd) {
+      EXPECT_FALSE(result.image) << "cut at " << cut;
+    }
   }
   for (std::size_t at = 40; at < good.size(); ++at) {
     std::vector<std::uint8_t> bad = good;
