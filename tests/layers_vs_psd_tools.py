@@ -8,7 +8,8 @@ top-level pixel layer or group that psd-tools draws the way kestrel does
 (no layer style, nothing clipped to it, no adjustment inside) is drawn alone by
 `kestrel --layer=INDEX --stdout`, once at the document's size and once with
 --layer-crop, and compared with psd-tools' composite of that layer over the
-canvas: the root mean square difference of the premultiplied samples and the
+canvas, through the file's embedded profile as kestrel shows every picture:
+the root mean square difference of the premultiplied samples and the
 transparency must stay within 2 (of 255).
 """
 import logging
@@ -19,7 +20,10 @@ import sys
 import tempfile
 import warnings
 
+import io
+
 import numpy as np
+from PIL import Image, ImageCms
 from psd_tools import PSDImage
 
 logging.disable(logging.CRITICAL)
@@ -49,6 +53,20 @@ def premultiplied(rgba):
     values = rgba.astype(np.float64)
     values[..., :3] *= values[..., 3:4] / 255.0
     return values
+
+
+def shown_through_profile(rgba, icc):
+    """psd-tools' RGB as kestrel shows every picture: through the file's
+    embedded profile to sRGB (relative colorimetric, black point compensation)."""
+    if not icc:
+        return rgba
+    source = ImageCms.ImageCmsProfile(io.BytesIO(icc))
+    target = ImageCms.createProfile('sRGB')
+    transform = ImageCms.buildTransform(source, target, 'RGB', 'RGB', renderingIntent=1,
+                                        flags=ImageCms.FLAGS['BLACKPOINTCOMPENSATION'])
+    shown = rgba.copy()
+    shown[..., :3] = np.asarray(ImageCms.applyTransform(Image.fromarray(np.ascontiguousarray(rgba[..., :3])), transform))
+    return shown
 
 
 def drawn_the_same_way(layer):
@@ -91,7 +109,8 @@ def main():
                     expected = layer.composite(viewport=psd.viewbox)
                     if expected is None:
                         continue
-                    expected = np.asarray(expected.convert('RGBA'))
+                    expected = shown_through_profile(np.asarray(expected.convert('RGBA')),
+                                                     psd.image_resources.get_data(1039))
                     for crop in (False, True):
                         arguments = [kestrel, '-q', '-i', path, '--stdout', f'--layer={index}']
                         want = expected
