@@ -17,17 +17,13 @@ namespace {
 // pixels bleed into the edges: the picture is scaled with its colour weighted
 // by alpha, then the weight is taken off again.
 void UnPremultiply(FIBITMAP* image) {
-  const unsigned width = FreeImage_GetWidth(image);
-  for (unsigned y = 0; y < FreeImage_GetHeight(image); ++y) {
-    BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x, p += 4) {
-      const unsigned a = p[FI_RGBA_ALPHA];
-      if (a == 0 || a == 255) continue;
-      for (const int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) {
-        p[c] = static_cast<BYTE>(std::min(255u, (p[c] * 255u + a / 2) / a));
-      }
+  ForEachBgraPixel(image, [](BYTE* p) {
+    const unsigned a = p[FI_RGBA_ALPHA];
+    if (a == 0 || a == 255) return;
+    for (const int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) {
+      p[c] = static_cast<BYTE>(std::min(255u, (p[c] * 255u + a / 2) / a));
     }
-  }
+  });
 }
 
 // The scaled size, rounded, never below one pixel.

@@ -46,4 +46,17 @@ struct ImageResult {
 // No image, for this reason.
 inline ImageResult FailedImage(std::string why) { return ImageResult{nullptr, std::move(why), {}}; }
 
+// Calls `visit` with each pixel of an 8-bit-a-channel 32-bit bitmap (its
+// bytes in FI_RGBA_* order); other bitmaps are left alone.
+template <typename Visit>
+void ForEachBgraPixel(FIBITMAP* image, Visit visit) {
+  if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return;
+  const unsigned width = FreeImage_GetWidth(image);
+  const unsigned height = FreeImage_GetHeight(image);
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
+    for (unsigned x = 0; x < width; ++x, p += 4) visit(p);
+  }
+}
+
 }  // namespace kestrel

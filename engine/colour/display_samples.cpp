@@ -1,5 +1,7 @@
 #include "engine/colour/display_samples.h"
 
+#include "engine/bitmap/image.h"
+
 #include <cmath>
 
 namespace kestrel {
@@ -82,18 +84,12 @@ bool CarriesWhiteMatte(FIBITMAP* image) {
 }
 
 void RemoveWhiteMatte(FIBITMAP* image) {
-  if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return;
-  const unsigned width = FreeImage_GetWidth(image);
-  const unsigned height = FreeImage_GetHeight(image);
-  for (unsigned y = 0; y < height; ++y) {
-    BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x, p += 4) {
-      const BYTE a = p[FI_RGBA_ALPHA];
-      p[FI_RGBA_RED] = UnmatteFromWhite(p[FI_RGBA_RED], a);
-      p[FI_RGBA_GREEN] = UnmatteFromWhite(p[FI_RGBA_GREEN], a);
-      p[FI_RGBA_BLUE] = UnmatteFromWhite(p[FI_RGBA_BLUE], a);
-    }
-  }
+  ForEachBgraPixel(image, [](BYTE* p) {
+    const BYTE a = p[FI_RGBA_ALPHA];
+    p[FI_RGBA_RED] = UnmatteFromWhite(p[FI_RGBA_RED], a);
+    p[FI_RGBA_GREEN] = UnmatteFromWhite(p[FI_RGBA_GREEN], a);
+    p[FI_RGBA_BLUE] = UnmatteFromWhite(p[FI_RGBA_BLUE], a);
+  });
 }
 
 }  // namespace kestrel

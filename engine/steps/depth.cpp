@@ -51,18 +51,12 @@ void PutOnBackground(FIBITMAP* image, RGBQUAD background) {
 }
 
 void ColourClearPixels(FIBITMAP* image, RGBQUAD background) {
-  if (image == nullptr || FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) return;
-  const unsigned width = FreeImage_GetWidth(image);
-  const unsigned height = FreeImage_GetHeight(image);
-  for (unsigned y = 0; y < height; ++y) {
-    BYTE* p = FreeImage_GetScanLine(image, static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x, p += 4) {
-      if (p[FI_RGBA_ALPHA] != 0) continue;
-      p[FI_RGBA_RED] = background.rgbRed;
-      p[FI_RGBA_GREEN] = background.rgbGreen;
-      p[FI_RGBA_BLUE] = background.rgbBlue;
-    }
-  }
+  ForEachBgraPixel(image, [&background](BYTE* p) {
+    if (p[FI_RGBA_ALPHA] != 0) return;
+    p[FI_RGBA_RED] = background.rgbRed;
+    p[FI_RGBA_GREEN] = background.rgbGreen;
+    p[FI_RGBA_BLUE] = background.rgbBlue;
+  });
 }
 
 int ResolveAutomaticDepth(std::string_view extension, int loadedDepth) {
