@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include <algorithm>
+
 #include "app/help_text.h"
 #include "app/info_run.h"
 #include "app/layer_run.h"
@@ -7,6 +9,7 @@
 #include "app/options.h"
 #include "job/job.h"
 #include "job/thumbnail.h"
+#include "model/command_options.h"
 #include "model/program.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -46,10 +49,10 @@ int RunThumbnail(const DriverFlags& flags, std::string& error) {
 }  // namespace
 
 bool NeedsInstanceLock(const std::vector<std::string>& arguments) {
-  for (const std::string& argument : arguments) {
-    if (OptionName(argument) == "--THUMBNAIL") return false;
-  }
-  return true;
+  return std::none_of(arguments.begin(), arguments.end(), [](const std::string& argument) {
+    const CommandOptionRow* row = FindCommandOption(OptionName(argument));
+    return row != nullptr && row->id == CommandOption::Thumbnail;
+  });
 }
 
 std::string ParseArguments(AppState& state, const ArgumentList& args, DriverFlags& flags) {

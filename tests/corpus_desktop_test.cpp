@@ -21,14 +21,10 @@
 namespace kestrel {
 namespace {
 
-// A tool the test needs: missing, it skips here and fails under CI, whose
-// machine installs it through scripts/install-deps.sh.
-#define REQUIRE_TOOL(tool)                                                                      \
-  do {                                                                                          \
-    if (std::system("command -v " tool " >/dev/null 2>&1") != 0) {                               \
-      if (std::getenv("CI") != nullptr) FAIL() << tool " is missing";                             \
-      GTEST_SKIP() << tool " is not installed";                                                \
-    }                                                                                           \
+// A tool the test needs, which scripts/install-deps.sh installs.
+#define REQUIRE_TOOL(tool)                                                                  \
+  do {                                                                                      \
+    if (test::CommandOutput("command -v " tool).empty()) KESTREL_CANNOT_RUN(tool " is not installed"); \
   } while (false)
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }

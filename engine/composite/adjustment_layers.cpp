@@ -254,7 +254,7 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
     const int level = in.U16();
     if (!in.Ok()) return std::nullopt;
     const double last = static_cast<double>(size - 1);
-    adjustment.tables_[0] = Table(size);  // marks the channel count; the level decides
+    adjustment.levels_ = size;
     adjustment.threshold_ = static_cast<int>(std::floor((level - 1 / 255.0) * (last / size) * (last / 255.0)));
     return adjustment;
   }
@@ -296,7 +296,7 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
 
 void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
   const int n = channels_;
-  const auto last = static_cast<float>(tables_[0].size() - 1);
+  const auto last = static_cast<float>(levels_ - 1);
   for (std::size_t x = 0; x < pixels; ++x) {
     float* p = colour + x * n;
     const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];

@@ -32,7 +32,8 @@ class ColourAdjustment {
 
   int channels_ = 0;
   std::vector<float> tables_[4];  // per channel; empty: the channel is left as it is
-  int threshold_ = -1;            // a threshold's level (on the table's scale), or -1
+  int threshold_ = -1;            // a threshold's level (on the scale of `levels_`), or -1
+  std::size_t levels_ = 0;        // the sample steps a threshold's luminance is rounded to
   // Black and white: the grey each hue gives, as fractions: red, yellow,
   // green, cyan, blue, magenta. Empty for the other kinds.
   std::vector<float> hueWeights_;

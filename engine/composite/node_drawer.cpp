@@ -247,9 +247,7 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
   const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
   const std::vector<float> vector = VectorMaskCoverage(node, area);
-  std::vector<float> colour(width * n), alpha(width), adjusted(width * n), coverage(width);
-  const std::vector<float> opaque(width, 1.0f);
-  std::vector<float> backdropAlpha(width);
+  std::vector<float> colour(width * n), alpha(width), adjusted(width * n), coverage(width), backdropAlpha(width);
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     dest.LoadRow(y, area.left, width, colour.data(), alpha.data());
     if (std::none_of(alpha.begin(), alpha.end(), [](float a) { return a > 0; })) continue;
@@ -258,7 +256,7 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
     coverage.assign(width, 1.0f);
     if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
     // Blended as over an opaque backdrop, so that only the colour moves.
-    backdropAlpha = opaque;
+    backdropAlpha.assign(width, 1.0f);
     BlendPixels(mode, n, colour.data(), backdropAlpha.data(), adjusted.data(), coverage.data(), width, space_);
     dest.StoreRow(y, area.left, width, colour.data(), alpha.data());
   }
