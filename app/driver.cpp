@@ -81,14 +81,13 @@ DriverResult RunDriver(AppState& state, const std::vector<std::string>& argument
     state.run.runMode = std::string(1, 'T');  // (a one-letter literal trips a false -Wrestrict in GCC 12)
     return {WindowMode::Demonstration, kExitSuccess};
   }
-  if (first == "-V" || first == "--VERSION") {
+  if (const CommandOptionRow* row = FindFirstArgumentOption(first)) {
     SetConsoleTitle(title);
-    state.print(VersionText(kProgramVersion));
-    return {WindowMode::None, kExitSuccess};
-  }
-  if (first == "-H" || first == "-?" || first == "--HELP") {
-    SetConsoleTitle(title);
-    for (const auto& line : HelpLines(programFileName, state.formats)) state.print(line);
+    if (row->id == CommandOption::Version) {
+      state.print(VersionText(kProgramVersion));
+    } else {
+      for (const auto& line : HelpLines(programFileName, state.formats)) state.print(line);
+    }
     return {WindowMode::None, kExitSuccess};
   }
 

@@ -230,7 +230,7 @@ void HandleOption(AppState& state, const ArgumentList& args, int& position, cons
   std::string value;
   const SettingRow* row = FindRowByOption(name);
   if (row == nullptr) {
-    if (IsFirstArgumentOption(name)) return;  // help and version, met later, are skipped quietly
+    if (FindFirstArgumentOption(name) != nullptr) return;  // help and version, met later, are skipped quietly
     // Skipped, but said: a mistyped option would otherwise change a run unnoticed.
     const std::string_view typed = TrimBlanks(args.At(position));
     ReportProblem(state, "unknown option " + OneLineOfText(typed.substr(0, typed.find('='))) + ", ignored");

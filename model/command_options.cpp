@@ -46,12 +46,12 @@ const CommandOptionRow* FindCommandOption(std::string_view upperName) {
   return nullptr;
 }
 
-bool IsFirstArgumentOption(std::string_view upperName) {
+const CommandOptionRow* FindFirstArgumentOption(std::string_view upperName) {
   for (const auto& row : kRows) {
     if (!row.firstArgumentOnly) continue;
-    if (row.longName == upperName || row.shortNames[0] == upperName || row.shortNames[1] == upperName) return true;
+    if (row.longName == upperName || row.shortNames[0] == upperName || row.shortNames[1] == upperName) return &row;
   }
-  return false;
+  return nullptr;
 }
 
 std::string_view Placeholder(ValueShape shape) {

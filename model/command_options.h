@@ -33,8 +33,9 @@ std::span<const CommandOptionRow> CommandOptionRows();
 // The row an upper-cased option name selects among the options read anywhere
 // on the line, if any.
 const CommandOptionRow* FindCommandOption(std::string_view upperName);
-// Whether an upper-cased name is one of the options read only as the first argument.
-bool IsFirstArgumentOption(std::string_view upperName);
+// The row an upper-cased option name selects among the options read only as
+// the first argument (help and version), if any.
+const CommandOptionRow* FindFirstArgumentOption(std::string_view upperName);
 
 // The help's placeholder for a value: FILE, PATH, NUM, STR...; empty for a switch.
 std::string_view Placeholder(ValueShape shape);
