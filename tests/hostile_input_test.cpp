@@ -270,6 +270,33 @@ TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
   EXPECT_FALSE(fs::exists("/tmp/kestrel-sandbox-escape"));
 }
 
+// The attempt named in the arguments, as a work the zygote can run.
+int RunAttempt(const std::uint8_t* arguments, std::size_t size, const SandboxInput& input, int) {
+  int (*work)(int) = nullptr;
+  if (size != sizeof work) return 1;
+  std::memcpy(&work, arguments, sizeof work);
+  return work(input.fd);
+}
+
+// A child of the zygote is confined as one forked from the process.
+TEST_P(Confinement, HoldsForAChildOfTheZygote) {
+  TempDir dir;
+  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
+  const Attempt attempt = GetParam();
+  const SandboxZygoteHold zygote;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&attempt.work);
+  const SandboxWork work{RunAttempt, std::vector<std::uint8_t>(bytes, bytes + sizeof attempt.work)};
+  const SandboxResult result = RunSandboxedWork({}, input.Get(), fs::file_size(psd), work);
+  if (attempt.allowed) {
+    EXPECT_TRUE(result.Succeeded()) << "end " << static_cast<int>(result.end) << " signal " << result.signal;
+  } else {
+    EXPECT_EQ(result.end, SandboxEnd::Signalled);
+    EXPECT_EQ(result.signal, SIGSYS);
+  }
+  EXPECT_FALSE(fs::exists("/tmp/kestrel-sandbox-escape"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Attempts, Confinement,
                          ::testing::Values(Attempt{"open_a_file", OpenAFile, false},
                                            Attempt{"create_a_file", CreateAFile, false},
