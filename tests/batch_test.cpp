@@ -93,6 +93,14 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
   return children;
 }
 
+// The process has not ended (it may not have been reaped yet).
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
 // A worker of the run, or the zygote that forks its decoders, that dies in
 // the middle of a file (killed while a decoder runs) takes no file down with
 // it: the worker's files are converted again, the zygote's file is decoded
@@ -110,7 +118,9 @@ TEST(Batch, FilesOfAWorkerOrZygoteThatDiesAreConvertedAgain) {
     test::RunOptions options;
     // run -> worker -> zygote -> decoder
     options.started = [&](pid_t run) {
-      for (int attempt = 0; attempt < 20000 && !killed; ++attempt) {
+      // Watched for as long as the run lasts: a decoder lives a few milliseconds.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      while (!killed && Running(run) && std::chrono::steady_clock::now() < until) {
         for (const pid_t worker : ChildrenOf(run)) {
           for (const pid_t zygote : ChildrenOf(worker)) {
             if (!ChildrenOf(zygote).empty()) killed = ::kill(killZygote ? zygote : worker, SIGKILL) == 0;
