@@ -85,22 +85,6 @@ TEST(Batch, FolderTreeIsMirroredAndEveryOutputMatchesASingleRun) {
 }
 
 // The processes whose parent is `parent`.
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  const std::string id = std::to_string(parent);
-  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
-  std::vector<pid_t> children;
-  for (pid_t child = 0; list >> child;) children.push_back(child);
-  return children;
-}
-
-// The process has not ended (it may not have been reaped yet).
-bool Running(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
-}
-
 // A worker of the run, or the zygote that forks its decoders, that dies in
 // the middle of a file (killed while a decoder runs) takes no file down with
 // it: the worker's files are converted again, the zygote's file is decoded
@@ -120,10 +104,14 @@ TEST(Batch, FilesOfAWorkerOrZygoteThatDiesAreConvertedAgain) {
     options.started = [&](pid_t run) {
       // Watched for as long as the run lasts: a decoder lives a few milliseconds.
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-      while (!killed && Running(run) && std::chrono::steady_clock::now() < until) {
-        for (const pid_t worker : ChildrenOf(run)) {
-          for (const pid_t zygote : ChildrenOf(worker)) {
-            if (!ChildrenOf(zygote).empty()) killed = ::kill(killZygote ? zygote : worker, SIGKILL) == 0;
+      const auto running = [run] {
+        const char state = test::FactsOf(run).state;
+        return state != 'Z' && state != '\0';
+      };
+      while (!killed && running() && std::chrono::steady_clock::now() < until) {
+        for (const pid_t worker : test::ChildrenOf(run)) {
+          for (const pid_t zygote : test::ChildrenOf(worker)) {
+            if (!test::ChildrenOf(zygote).empty()) killed = ::kill(killZygote ? zygote : worker, SIGKILL) == 0;
             if (killed) break;
           }
           if (killed) break;

@@ -10,11 +10,9 @@
 
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,18 +47,6 @@ int ReportFreshness(const std::uint8_t*, std::size_t, const SandboxInput&, int o
   return WriteAll(output, "x", 1) ? 0 : 1;
 }
 
-pid_t ParentOf(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream rest(text.substr(close + 1));
-  char state = 0;
-  pid_t parent = -1;
-  rest >> state >> parent;
-  return parent;
-}
-
 int AllocateTooMuch(const std::uint8_t*, std::size_t, const SandboxInput&, int) {
   std::vector<char> block(std::size_t{2} << 30, 1);
   return block[12345] == 1 ? 0 : 3;
@@ -72,14 +58,6 @@ int ReadTheMappedInput(const std::uint8_t*, std::size_t, const SandboxInput& inp
 }
 
 SandboxWork Work(int (*run)(const std::uint8_t*, std::size_t, const SandboxInput&, int)) { return SandboxWork{run, {}}; }
-
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  const std::string id = std::to_string(parent);
-  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
-  std::vector<pid_t> children;
-  for (pid_t child = 0; list >> child;) children.push_back(child);
-  return children;
-}
 
 // The file every work here is given: some kilobytes of a pattern.
 struct AnInput {
@@ -106,7 +84,7 @@ Seen RunReport(const AnInput& input, SandboxResult& result, const std::function<
   Seen seen;
   result = RunSandboxedWork({}, input.fd.Get(), input.size, Work(ReportFreshness), [&](SandboxOutput& output) {
     if (!output.Read(&seen.report, sizeof seen.report)) return false;
-    seen.parent = ParentOf(seen.report.pid);
+    seen.parent = test::FactsOf(seen.report.pid).parent;
     if (before) before(seen.report);
     char byte = 0;
     return output.Read(&byte, 1) && byte == 'x';
@@ -117,7 +95,7 @@ Seen RunReport(const AnInput& input, SandboxResult& result, const std::function<
 TEST(SandboxZygote, EachWorkRunsInAFreshChildOfTheZygote) {
   const AnInput input;
   const SandboxZygoteHold zygote;
-  const std::vector<pid_t> zygotes = ChildrenOf(::getpid());
+  const std::vector<pid_t> zygotes = test::ChildrenOf(::getpid());
   ASSERT_EQ(zygotes.size(), 1u);
   std::set<pid_t> children;
   for (int i = 0; i < 3; ++i) {
@@ -154,7 +132,7 @@ TEST(SandboxZygote, LimitsAndTheMappedInputAreThoseOfAForkHere) {
 TEST(SandboxZygote, AZygoteKilledBetweenWorksIsReplaced) {
   const AnInput input;
   const SandboxZygoteHold zygote;
-  const std::vector<pid_t> first = ChildrenOf(::getpid());
+  const std::vector<pid_t> first = test::ChildrenOf(::getpid());
   ASSERT_EQ(first.size(), 1u);
   ASSERT_EQ(::kill(first.front(), SIGKILL), 0);
   SandboxResult result;
@@ -172,7 +150,7 @@ TEST(SandboxZygote, AZygoteKilledInTheMiddleOfAWorkCostsNoResult) {
   int starts = 0;
   SandboxResult result;
   RunReport(input, result, [&](const ChildReport& report) {
-    if (++starts == 1) ::kill(ParentOf(report.pid), SIGKILL);
+    if (++starts == 1) ::kill(test::FactsOf(report.pid).parent, SIGKILL);
   });
   EXPECT_TRUE(result.Succeeded()) << "end " << static_cast<int>(result.end);
   EXPECT_EQ(starts, 2);
