@@ -183,7 +183,6 @@ Zygote* ZygoteOfThisProcess() {
 std::optional<SandboxResult> RunThrough(Zygote& zygote, const SandboxLimits& limits, int fd, std::uint64_t size,
                                         const SandboxWork& work,
                                         const std::function<bool(SandboxOutput& output)>& receive) {
-  if (work.arguments.size() > kMaxArgumentBytes) return std::nullopt;
   UniqueFd readEnd;
   UniqueFd writeEnd;
   if (!MakeOutputPipe(readEnd, writeEnd)) return SandboxResult{};
@@ -247,7 +246,7 @@ std::optional<SandboxResult> RunInZygote(const SandboxLimits& limits, int fd, st
                                          const SandboxWork& work,
                                          const std::function<bool(SandboxOutput& output)>& receive) {
   Zygote* zygote = ZygoteOfThisProcess();
-  if (zygote == nullptr) return std::nullopt;
+  if (zygote == nullptr || work.arguments.size() > kMaxArgumentBytes) return std::nullopt;
   if (auto result = RunThrough(*zygote, limits, fd, size, work, receive)) return result;
   // The zygote has gone (nothing of the file's doing: it never reads one). A
   // new one takes this file and the next; failing that, they are forked from here.
