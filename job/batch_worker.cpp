@@ -8,6 +8,7 @@
 #include "job/commit_queue.h"
 #include "job/pipeline.h"
 #include "platform/folder_tree.h"
+#include "platform/sandbox.h"
 
 namespace kestrel {
 namespace {
@@ -70,6 +71,9 @@ void ServeBatchItems(AppState& state, const std::vector<BatchItem>& items, const
     const std::lock_guard hold(sending);
     channel.Answer(text);  // a parent that has gone ends the requests too
   };
+  // The decoders are forked from a copy of the worker made now, while it is
+  // small and has one thread, rather than from the worker as it grows.
+  const SandboxZygoteHold zygote;
   DeferCommits(true);
   CommitQueue commits(state.settings, [&](const Uncommitted& item, const std::string& failure) {
     answer(Answer(item.index, failure.empty(), failure.empty() ? item.output : failure));

@@ -27,22 +27,34 @@ void CommitQueue::Add(Uncommitted file) {
   changed_.notify_all();
 }
 
+// The files written since the last turn are committed together: the disk
+// takes one flush for all of them rather than one for each.
 void CommitQueue::Run() {
   for (;;) {
     std::unique_lock hold(lock_);
     changed_.wait(hold, [this] { return !queue_.empty() || ending_; });
     if (queue_.empty()) return;
-    Uncommitted item = std::move(queue_.front());
-    queue_.pop_front();
+    std::deque<Uncommitted> group = std::exchange(queue_, {});
     hold.unlock();
     changed_.notify_all();
-    std::string failure;
-    for (AtomicFile& file : item.files) {
-      const Outcome committed = CompleteDeferredSave(file, item.output);
-      if (!committed && failure.empty()) failure = committed.failure;
+    std::vector<AtomicFile*> files;
+    std::vector<std::string> paths;
+    for (Uncommitted& item : group) {
+      for (AtomicFile& file : item.files) {
+        files.push_back(&file);
+        paths.push_back(item.output);
+      }
     }
-    if (failure.empty()) ApplyFileTimestamp(settings_, item.input, item.output);  // best effort
-    done_(item, failure);
+    const std::vector<Outcome> outcomes = CompleteDeferredSaves(files, paths);
+    std::size_t next = 0;
+    for (const Uncommitted& item : group) {
+      std::string failure;
+      for (std::size_t i = 0; i < item.files.size(); ++i, ++next) {
+        if (!outcomes[next] && failure.empty()) failure = outcomes[next].failure;
+      }
+      if (failure.empty()) ApplyFileTimestamp(settings_, item.input, item.output);  // best effort
+      done_(item, failure);
+    }
   }
 }
 

@@ -132,8 +132,17 @@ Outcome Finish(AtomicFile& file, const std::string& path) {
 }  // namespace
 
 Outcome CompleteDeferredSave(AtomicFile& file, const std::string& path) {
-  if (!file.CommitNow(false)) return CannotWrite(path, file.Error());
-  return Succeeded();
+  return CompleteDeferredSaves({&file}, {path}).front();
+}
+
+std::vector<Outcome> CompleteDeferredSaves(const std::vector<AtomicFile*>& files, const std::vector<std::string>& paths,
+                                           const AtomicFile::GroupFlush& flush) {
+  const std::vector<bool> committed = AtomicFile::CommitTogether(files, flush);
+  std::vector<Outcome> outcomes;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    outcomes.push_back(committed[i] ? Succeeded() : CannotWrite(paths[i], files[i]->Error()));
+  }
+  return outcomes;
 }
 
 namespace {

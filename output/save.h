@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/outcome.h"
@@ -21,6 +22,11 @@ Outcome SaveImage(FIBITMAP* image, int formatId, const std::string& path, int fl
 // Completes a save whose commit was put off (DeferCommits): the same failure a
 // save would have had. The folder's flush is left to the caller.
 Outcome CompleteDeferredSave(AtomicFile& file, const std::string& path);
+// The same for many saves at once, their data flushed to the disk together
+// before any of them takes its name (AtomicFile::CommitTogether); an
+// outcome for each file, in order. `paths` name the files for the messages.
+std::vector<Outcome> CompleteDeferredSaves(const std::vector<AtomicFile*>& files, const std::vector<std::string>& paths,
+                                           const AtomicFile::GroupFlush& flush = FlushTogether);
 
 // The size of an uncompressed BMP file as the encoder lays it out: file and
 // info headers, the colour masks of a 16-bit file, the colour table, rows

@@ -291,13 +291,56 @@ bool AtomicFile::Commit() {
 // folder after: a power loss leaves the old file or the complete new one.
 bool AtomicFile::CommitNow(bool flushFolder) {
   if (committed_ || !Flush()) return false;
-  if (::fsync(fd_.Get()) != 0 || !Publish()) return Fail();
-  committed_ = true;
-  // The data is on disk, so closing the unnamed file's descriptor has nothing left to report.
-  fd_.Reset();
+  if (::fsync(fd_.Get()) != 0 || !Name()) return Fail();
   // The new file is in place whatever happens now; a folder that cannot be
   // flushed is still reported, as its new entry may not survive a power loss.
   if (flushFolder && ::fsync(folder_.Get()) != 0 && errno != EINVAL) return Fail();
+  return true;
+}
+
+bool AtomicFile::Name() {
+  if (!Publish()) return false;
+  committed_ = true;
+  // The data is on disk, so closing the unnamed file's descriptor has nothing left to report.
+  fd_.Reset();
+  return true;
+}
+
+std::vector<bool> AtomicFile::CommitTogether(const std::vector<AtomicFile*>& files, const GroupFlush& flush) {
+  std::vector<bool> committed(files.size(), false);
+  std::vector<int> fds;
+  std::vector<std::size_t> ready;  // the files whose writes are all out
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    AtomicFile& file = *files[i];
+    if (file.committed_ || !file.Flush()) continue;
+    fds.push_back(file.fd_.Get());
+    ready.push_back(i);
+  }
+  if (ready.empty()) return committed;
+  const bool flushed = flush(fds);
+  for (const std::size_t i : ready) {
+    AtomicFile& file = *files[i];
+    // No name before the data it stands for is on disk.
+    if (!flushed && ::fsync(file.fd_.Get()) != 0) {
+      file.Fail();
+      continue;
+    }
+    if (file.Name()) committed[i] = true;
+    else file.Fail();
+  }
+  return committed;
+}
+
+bool FlushTogether(const std::vector<int>& fds) {
+  if (fds.size() == 1) return ::fsync(fds.front()) == 0;
+  std::vector<dev_t> flushed;
+  for (const int fd : fds) {
+    struct stat facts {};
+    if (::fstat(fd, &facts) != 0) return false;
+    if (std::find(flushed.begin(), flushed.end(), facts.st_dev) != flushed.end()) continue;
+    if (::syncfs(fd) != 0) return false;
+    flushed.push_back(facts.st_dev);
+  }
   return true;
 }
 

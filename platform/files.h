@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +84,13 @@ class AtomicFile {
   // left to the caller (FlushFolder), who can then flush a folder once for
   // many files; the file itself is complete either way.
   bool CommitNow(bool flushFolder = true);
+  // CommitNow(false) for many files at once: the data of all of them reaches
+  // the disk through one `flush` (one flush of the disk rather than one per
+  // file), and only then does each take its name. Should that flush fail,
+  // each file is flushed alone, so that only a file whose data did not reach
+  // the disk fails. True for each file that was committed.
+  using GroupFlush = std::function<bool(const std::vector<int>& fds)>;
+  static std::vector<bool> CommitTogether(const std::vector<AtomicFile*>& files, const GroupFlush& flush);
   bool Failed() const { return failed_; }
   // The errno of the first failed write, seek, flush, close or rename (0 when none said).
   int Error() const { return error_; }
@@ -92,6 +100,8 @@ class AtomicFile {
   bool Flush();
   // Gives the finished file the target's name.
   bool Publish();
+  // Publishes a file whose data is on disk and lets go of it.
+  bool Name();
   // Marks the file failed, keeping the first errno; false.
   bool Fail();
 
@@ -114,6 +124,11 @@ class AtomicFile {
 void DeferCommits(bool defer);
 // The files whose commits were put off since the last call, in their order.
 std::vector<AtomicFile> TakeDeferredCommits();
+
+// The data and the sizes of the open files on disk together: one syncfs for
+// each file system they are on, an fsync for a file alone on its own. False
+// when a flush failed.
+bool FlushTogether(const std::vector<int>& fds);
 
 // Flushes a folder's entries to the disk (new names in it survive a power loss).
 bool FlushFolder(const std::string& path);

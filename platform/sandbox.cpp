@@ -26,6 +26,7 @@
 
 #include "platform/files.h"
 #include "platform/pixel_memory.h"
+#include "platform/sandbox_child.h"
 
 namespace kestrel {
 
@@ -75,6 +76,8 @@ struct FilterRelease {
 };
 using FilterContext = std::unique_ptr<void, FilterRelease>;
 
+}  // namespace
+
 // The address space the process has mapped now (the child starts with the same).
 std::uint64_t MappedBytesNow() {
   const std::unique_ptr<std::FILE, FileClose> statm(std::fopen("/proc/self/statm", "re"));
@@ -83,6 +86,8 @@ std::uint64_t MappedBytesNow() {
   const int read = std::fscanf(statm.get(), "%llu", &pages);
   return read == 1 ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
+
+namespace {
 
 [[noreturn]] void ExitChild(int code) {
   // Straight to the kernel: no atexit handlers, no stdio flush, nothing of the parent's.
@@ -141,6 +146,8 @@ std::vector<sock_filter> CompileFilter(const SandboxDescriptors& descriptors) {
   return program;
 }
 
+}  // namespace
+
 // The compiled program for these descriptors: a run of files uses the same
 // descriptor numbers each time, so it is compiled once.
 std::vector<sock_filter> FilterFor(const SandboxDescriptors& descriptors) {
@@ -156,6 +163,8 @@ std::vector<sock_filter> FilterFor(const SandboxDescriptors& descriptors) {
   return compiled;
 }
 
+namespace {
+
 bool InstallFilter(const std::vector<sock_filter>& program) {
   if (program.empty() || program.size() > 0xFFFF) return false;
   sock_fprog filter{static_cast<unsigned short>(program.size()), const_cast<sock_filter*>(program.data())};
@@ -165,8 +174,11 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
 
 [[noreturn]] void ExitOutOfMemory() { ExitChild(kSandboxOutOfMemoryExit); }
 
+}  // namespace
+
 [[noreturn]] void RunChild(const SandboxLimits& limits, const std::vector<sock_filter>& filter, int output,
-                           pid_t parent, std::uint64_t mappedAtFork, const std::function<int(int)>& work) {
+                           pid_t parent, std::uint64_t mappedAtFork, SandboxInput* input,
+                           const std::function<int(int)>& work) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ExitChild(125);
   ::prctl(PR_SET_DUMPABLE, 0);
@@ -189,6 +201,11 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
   // from the handler (and from an exception that still escapes).
   SetAllocationFailureHandler(ExitOutOfMemory);
   std::set_new_handler(ExitOutOfMemory);
+  // Mapped here, within the limit, as the filter refuses a mapping of a file.
+  if (input != nullptr && input->size > 0) {
+    void* bytes = ::mmap(nullptr, input->size, PROT_READ, MAP_PRIVATE, input->fd, 0);
+    input->mapped = bytes == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(bytes);
+  }
   if (!InstallFilter(filter)) ExitChild(124);
   try {
     ExitChild(work(output));
@@ -196,6 +213,8 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
     ExitOutOfMemory();
   }
 }
+
+namespace {
 
 // Reads and drops what the child still writes, until it closes its end (it has
 // ended) or it is judged hung. True when it ended.
@@ -304,31 +323,20 @@ bool SandboxOutput::Read(void* buffer, std::size_t size) {
   return true;
 }
 
-SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
-                           const std::function<int(int output)>& work,
-                           const std::function<bool(SandboxOutput& output)>& receive) {
-  SandboxResult result;
-  // The child holds the write end: its results come through it, and its end
-  // (however it comes) closes the pipe. The parent's end never blocks.
+bool MakeOutputPipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
   int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-  UniqueFd readEnd(pipeFds[0]);
-  UniqueFd writeEnd(pipeFds[1]);
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  readEnd = UniqueFd(pipeFds[0]);
+  writeEnd = UniqueFd(pipeFds[1]);
   ::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
   ::fcntl(writeEnd.Get(), F_SETPIPE_SZ, 1 << 20);  // fewer turns for a large image; the default size also works
-  SandboxDescriptors allowed = descriptors;
-  allowed.writable.push_back(writeEnd.Get());
-  const std::vector<sock_filter> filter = FilterFor(allowed);
-  const std::uint64_t mapped = MappedBytesNow();
-  const pid_t parent = ::getpid();
-  const pid_t child = ::fork();
-  if (child < 0) return result;
-  if (child == 0) {
-    readEnd.Reset();
-    RunChild(limits, filter, writeEnd.Get(), parent, mapped, work);
-  }
-  writeEnd.Reset();
+  return true;
+}
 
+std::optional<SandboxResult> WatchChild(const SandboxLimits& limits, pid_t child, UniqueFd readEnd,
+                                        const std::function<bool(SandboxOutput& output)>& receive,
+                                        const std::function<void()>& kill,
+                                        const std::function<std::optional<int>()>& reap) {
   ChildWatch watch(child, limits);
   bool refused = false;
   bool late = false;
@@ -342,12 +350,12 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
   }
   const bool ended = !refused && !late && DrainUntilClosed(readEnd.Get(), watch);
   readEnd.Reset();
-  if (!ended) ::kill(child, SIGKILL);
+  if (!ended) kill();
 
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return result;
-  }
+  const std::optional<int> reaped = reap();
+  if (!reaped) return std::nullopt;
+  const int status = *reaped;
+  SandboxResult result;
   if (refused) {
     result.end = SandboxEnd::Refused;
   } else if (!ended) {
@@ -363,6 +371,61 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   }
   return result;
+}
+
+int RunWork(const SandboxWork& work, const SandboxInput& input, int output) {
+  return work.run(work.arguments.data(), work.arguments.size(), input, output);
+}
+
+namespace {
+
+// Forks the confined child here; `input`, when given, is mapped in it before its filter is set.
+SandboxResult ForkSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors, SandboxInput* input,
+                            const std::function<int(int output)>& work,
+                            const std::function<bool(SandboxOutput& output)>& receive) {
+  // The child holds the write end: its results come through it, and its end
+  // (however it comes) closes the pipe. The parent's end never blocks.
+  UniqueFd readEnd;
+  UniqueFd writeEnd;
+  if (!MakeOutputPipe(readEnd, writeEnd)) return SandboxResult{};
+  SandboxDescriptors allowed = descriptors;
+  allowed.writable.push_back(writeEnd.Get());
+  const std::vector<sock_filter> filter = FilterFor(allowed);
+  const std::uint64_t mapped = MappedBytesNow();
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child < 0) return SandboxResult{};
+  if (child == 0) {
+    readEnd.Reset();
+    RunChild(limits, filter, writeEnd.Get(), parent, mapped, input, work);
+  }
+  writeEnd.Reset();
+  const auto result = WatchChild(
+      limits, child, std::move(readEnd), receive, [child] { ::kill(child, SIGKILL); },
+      [child]() -> std::optional<int> {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0) {
+          if (errno != EINTR) return std::nullopt;
+        }
+        return status;
+      });
+  return result.value_or(SandboxResult{});
+}
+
+}  // namespace
+
+SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors& descriptors,
+                           const std::function<int(int output)>& work,
+                           const std::function<bool(SandboxOutput& output)>& receive) {
+  return ForkSandboxed(limits, descriptors, nullptr, work, receive);
+}
+
+SandboxResult RunSandboxedWork(const SandboxLimits& limits, int fd, std::uint64_t size, const SandboxWork& work,
+                               const std::function<bool(SandboxOutput& output)>& receive) {
+  if (const auto viaZygote = RunInZygote(limits, fd, size, work, receive)) return *viaZygote;
+  SandboxInput input{fd, size, nullptr};
+  return ForkSandboxed(limits, SandboxDescriptors{{fd}, {}}, &input,
+                       [&](int output) { return RunWork(work, input, output); }, receive);
 }
 
 }  // namespace kestrel

@@ -87,6 +87,47 @@ SandboxResult RunSandboxed(const SandboxLimits& limits, const SandboxDescriptors
                            const std::function<int(int output)>& work,
                            const std::function<bool(SandboxOutput& output)>& receive = nullptr);
 
+// The file a confined work reads: its open descriptor and its bytes, mapped
+// read-only in the child before the filter is set (null when they could not be).
+struct SandboxInput {
+  int fd = -1;
+  std::uint64_t size = 0;
+  const std::uint8_t* mapped = nullptr;
+};
+
+// Work that a pre-started decoder parent (StartSandboxZygote) can run as well
+// as this process: a plain function of this program, which the zygote, a copy
+// of it, has at the same address, and the bytes of its arguments (a trivially
+// copyable struct). It gives the child's exit code.
+struct SandboxWork {
+  int (*run)(const std::uint8_t* arguments, std::size_t size, const SandboxInput& input, int output) = nullptr;
+  std::vector<std::uint8_t> arguments;
+};
+
+// RunSandboxed for a SandboxWork that reads the file `fd` of `size` bytes:
+// through this process's zygote when it has one, forked from here otherwise.
+SandboxResult RunSandboxedWork(const SandboxLimits& limits, int fd, std::uint64_t size, const SandboxWork& work,
+                               const std::function<bool(SandboxOutput& output)>& receive = nullptr);
+
+// Starts this process's zygote: a small copy of it, made now (before the
+// process maps much or starts threads), that forks the confined child of each
+// later RunSandboxedWork instead of this process. Its filter and limits are
+// those of RunSandboxed, set in each child anew, so that children share
+// nothing. False when it could not be started (the work is then forked from here).
+bool StartSandboxZygote();
+// Ends this process's zygote, if it has one, and reaps it (so that its
+// children's CPU time is counted in this process's).
+void StopSandboxZygote();
+
+// This process's zygote for the holder's lifetime.
+class SandboxZygoteHold {
+ public:
+  SandboxZygoteHold() { StartSandboxZygote(); }
+  ~SandboxZygoteHold() { StopSandboxZygote(); }
+  SandboxZygoteHold(const SandboxZygoteHold&) = delete;
+  SandboxZygoteHold& operator=(const SandboxZygoteHold&) = delete;
+};
+
 // Physical memory of the machine in bytes (0 when unknown).
 std::uint64_t PhysicalMemoryBytes();
 

@@ -85,42 +85,49 @@ TEST(Batch, FolderTreeIsMirroredAndEveryOutputMatchesASingleRun) {
 }
 
 // The processes whose parent is `parent`.
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  const std::string id = std::to_string(parent);
-  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
-  std::vector<pid_t> children;
-  for (pid_t child = 0; list >> child;) children.push_back(child);
-  return children;
-}
-
-// A worker of the run that dies in the middle of a file (killed while its
-// decoder runs) takes no file down with it: the files it held are converted again.
-TEST(Batch, FilesOfAWorkerThatDiesAreConvertedAgain) {
-  test::TempDir dir;
-  const std::string root = dir.File("in");
-  for (const char* folder : {"in", "out", "ref"}) fs::create_directories(dir.File(folder));
-  const std::string first = test::MakePsd(root, "f0.psd", "rgb8", 1500, 1200);
-  constexpr int kFiles = 8;
-  for (int i = 1; i < kFiles; ++i) fs::copy_file(first, root + "/f" + std::to_string(i) + ".psd");
-  bool killed = false;
-  test::RunOptions options;
-  options.started = [&](pid_t run) {
-    for (int attempt = 0; attempt < 20000 && !killed; ++attempt) {
-      for (const pid_t worker : ChildrenOf(run)) {
-        if (!ChildrenOf(worker).empty()) killed = ::kill(worker, SIGKILL) == 0;
-        if (killed) break;
+// A worker of the run, or the zygote that forks its decoders, that dies in
+// the middle of a file (killed while a decoder runs) takes no file down with
+// it: the worker's files are converted again, the zygote's file is decoded
+// again by a new one.
+TEST(Batch, FilesOfAWorkerOrZygoteThatDiesAreConvertedAgain) {
+  for (const bool killZygote : {false, true}) {
+    SCOPED_TRACE(killZygote ? "zygote killed" : "worker killed");
+    test::TempDir dir;
+    const std::string root = dir.File("in");
+    for (const char* folder : {"in", "out", "ref"}) fs::create_directories(dir.File(folder));
+    const std::string first = test::MakePsd(root, "f0.psd", "rgb8", 1500, 1200);
+    constexpr int kFiles = 8;
+    for (int i = 1; i < kFiles; ++i) fs::copy_file(first, root + "/f" + std::to_string(i) + ".psd");
+    bool killed = false;
+    test::RunOptions options;
+    // run -> worker -> zygote -> decoder
+    options.started = [&](pid_t run) {
+      // Watched for as long as the run lasts: a decoder lives a few milliseconds.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      const auto running = [run] {
+        const char state = test::FactsOf(run).state;
+        return state != 'Z' && state != '\0';
+      };
+      while (!killed && running() && std::chrono::steady_clock::now() < until) {
+        for (const pid_t worker : test::ChildrenOf(run)) {
+          for (const pid_t zygote : test::ChildrenOf(worker)) {
+            if (!test::ChildrenOf(zygote).empty()) killed = ::kill(killZygote ? zygote : worker, SIGKILL) == 0;
+            if (killed) break;
+          }
+          if (killed) break;
+        }
+        if (!killed) std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
-      if (!killed) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    };
+    const auto result = RunKestrel({"--input-folder=" + root, "-o", dir.File("out"), "--jobs=2"}, options);
+    ASSERT_TRUE(killed) << "no decoder was caught running";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.HasLine("Files converted: 8 of 8")) << result.out << result.err;
+    ASSERT_EQ(RunKestrel({"-q", "-i", first, "-o", dir.File("ref")}).exitCode, 0);
+    const std::string expected = test::ReadText(dir.File("ref/f0.bmp"));
+    for (int i = 0; i < kFiles; ++i) {
+      EXPECT_EQ(test::ReadText(dir.File("out/f" + std::to_string(i) + ".bmp")), expected) << i;
     }
-  };
-  const auto result = RunKestrel({"--input-folder=" + root, "-o", dir.File("out"), "--jobs=2"}, options);
-  ASSERT_TRUE(killed) << "no worker was caught converting";
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_TRUE(result.HasLine("Files converted: 8 of 8")) << result.out << result.err;
-  ASSERT_EQ(RunKestrel({"-q", "-i", first, "-o", dir.File("ref")}).exitCode, 0);
-  const std::string expected = test::ReadText(dir.File("ref/f0.bmp"));
-  for (int i = 0; i < kFiles; ++i) {
-    EXPECT_EQ(test::ReadText(dir.File("out/f" + std::to_string(i) + ".bmp")), expected) << i;
   }
 }
 

@@ -254,13 +254,8 @@ int UseMemory(int) {
 
 class Confinement : public ::testing::TestWithParam<Attempt> {};
 
-TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
-  TempDir dir;
-  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
-  UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
-  const Attempt attempt = GetParam();
-  const int fd = input.Get();
-  const SandboxResult result = RunSandboxed({}, {{fd}, {}}, [&](int) { return attempt.work(fd); });
+// An allowed attempt succeeds; any other ends the child at the filter, having done nothing.
+void ExpectOutcomeOf(const Attempt& attempt, const SandboxResult& result) {
   if (attempt.allowed) {
     EXPECT_TRUE(result.Succeeded()) << "end " << static_cast<int>(result.end) << " signal " << result.signal;
   } else {
@@ -268,6 +263,35 @@ TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
     EXPECT_EQ(result.signal, SIGSYS);
   }
   EXPECT_FALSE(fs::exists("/tmp/kestrel-sandbox-escape"));
+}
+
+TEST_P(Confinement, AllowsOnlyReadingComputingAndExiting) {
+  TempDir dir;
+  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
+  const Attempt attempt = GetParam();
+  const int fd = input.Get();
+  ExpectOutcomeOf(attempt, RunSandboxed({}, {{fd}, {}}, [&](int) { return attempt.work(fd); }));
+}
+
+// The attempt named in the arguments, as a work the zygote can run.
+int RunAttempt(const std::uint8_t* arguments, std::size_t size, const SandboxInput& input, int) {
+  int (*work)(int) = nullptr;
+  if (size != sizeof work) return 1;
+  std::memcpy(&work, arguments, sizeof work);
+  return work(input.fd);
+}
+
+// A child of the zygote is confined as one forked from the process.
+TEST_P(Confinement, HoldsForAChildOfTheZygote) {
+  TempDir dir;
+  const std::string psd = MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4);
+  UniqueFd input(::open(psd.c_str(), O_RDONLY | O_CLOEXEC));
+  const Attempt attempt = GetParam();
+  const SandboxZygoteHold zygote;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&attempt.work);
+  const SandboxWork work{RunAttempt, std::vector<std::uint8_t>(bytes, bytes + sizeof attempt.work)};
+  ExpectOutcomeOf(attempt, RunSandboxedWork({}, input.Get(), fs::file_size(psd), work));
 }
 
 INSTANTIATE_TEST_SUITE_P(Attempts, Confinement,

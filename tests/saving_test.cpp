@@ -222,6 +222,44 @@ TEST_P(SaveNames, DeferredCommitsNameTheFileOnlyWhenCompleted) {
   EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"direct.bmp", "dropped.bmp", "kept.bmp"}));
 }
 
+// Commits completed together: one flush for all the files, made while none
+// of them has its name yet; they are named only after it. A group flush that
+// fails leaves each file to a flush of its own, so none is lost.
+TEST_P(SaveNames, FilesCommittedTogetherAreNamedOnlyAfterTheirOneFlush) {
+  for (const bool groupFlushWorks : {true, false}) {
+    SCOPED_TRACE(groupFlushWorks ? "group flush" : "group flush failed");
+    test::TempDir dir;
+    const std::vector<std::string> paths{dir.File("a.bmp"), dir.File("b.bmp"), dir.File("c.bmp")};
+    test::WriteText(paths[1], "old");
+    ImagePtr image = test::MakeBitmap(4, 3, 24);
+    DeferCommits(true);
+    bool saved = true;
+    for (const std::string& path : paths) saved = SaveImage(image.get(), FIF_BMP, path, 0) && saved;
+    std::vector<AtomicFile> files = TakeDeferredCommits();
+    DeferCommits(false);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(files.size(), paths.size());
+    std::vector<AtomicFile*> group;
+    for (AtomicFile& file : files) group.push_back(&file);
+    int flushes = 0;
+    const auto flush = [&](const std::vector<int>& fds) {
+      ++flushes;
+      EXPECT_EQ(fds.size(), paths.size());
+      EXPECT_FALSE(fs::exists(paths[0]) || fs::exists(paths[2])) << "a file named before the flush";
+      EXPECT_EQ(test::ReadText(paths[1]), "old") << "a file replaced before the flush";
+      return groupFlushWorks;
+    };
+    const std::vector<Outcome> outcomes = CompleteDeferredSaves(group, paths, flush);
+    EXPECT_EQ(flushes, 1);
+    ASSERT_TRUE(SaveImage(image.get(), FIF_BMP, dir.File("direct.bmp"), 0));
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_TRUE(outcomes[i]) << outcomes[i].failure;
+      EXPECT_EQ(test::ReadText(paths[i]), test::ReadText(dir.File("direct.bmp"))) << paths[i];
+    }
+    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "direct.bmp"}));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, SaveNames, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 

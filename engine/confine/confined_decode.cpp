@@ -31,13 +31,15 @@ SandboxLimits DecodeLimits(std::uint64_t workBytes, std::uint64_t cpuSeconds, st
 
 ImageResult RunConfinedDecode(const ConfinedDecode& run) {
   ImageResult load;
-  const SandboxResult result = RunSandboxed(
-      run.limits, SandboxDescriptors{{run.fd}, {}}, run.decode, [&](SandboxOutput& output) {
-        const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
-        if (run.readAhead && !run.readAhead(source)) return false;
-        load.image = ReceiveDecodedImage(source, run.width, run.height, run.maxPixelBytes);
-        return static_cast<bool>(load.image);
-      });
+  const auto receive = [&](SandboxOutput& output) {
+    const RecordSource source = [&output](void* buffer, std::size_t bytes) { return output.Read(buffer, bytes); };
+    if (run.readAhead && !run.readAhead(source)) return false;
+    load.image = ReceiveDecodedImage(source, run.width, run.height, run.maxPixelBytes);
+    return static_cast<bool>(load.image);
+  };
+  const SandboxResult result = run.work.run != nullptr
+                                   ? RunSandboxedWork(run.limits, run.fd, run.size, run.work, receive)
+                                   : RunSandboxed(run.limits, SandboxDescriptors{{run.fd}, {}}, run.decode, receive);
   if (!result.Succeeded()) load.failure = DescribeDecoderEnd(result, run.limits);
   else if (!load.image) load.failure = kDecoderInconsistent;
   if (!load.failure.empty()) load.image.reset();

@@ -29,7 +29,10 @@ SandboxLimits DecodeLimits(std::uint64_t workBytes, std::uint64_t cpuSeconds, st
 struct ConfinedDecode {
   SandboxLimits limits;
   int fd = -1;  // the open file, the one descriptor the child keeps
+  std::uint64_t size = 0;  // its size
   // Runs in the child: writes to `output` and gives the child's exit code (0 when all was written).
+  // Either `work`, which the process's zygote can run too (the file mapped for it), or `decode`.
+  SandboxWork work;
   std::function<int(int output)> decode;
   // Reads what the child writes ahead of the record; false when it is not
   // what it should be. May be empty.

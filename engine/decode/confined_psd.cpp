@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -92,6 +94,29 @@ DecodedPsd DecodeOneLayer(std::uint64_t size, const std::uint8_t* mapped, const 
   return decoded;
 }
 
+// What the child is told of the file; it reads the rest itself.
+struct PsdDecodeArguments {
+  SandboxProbe probe;
+  int flags;
+  PsdHeader header;
+  bool oneLayer;
+  std::size_t layer;
+};
+static_assert(std::is_trivially_copyable_v<PsdDecodeArguments>);
+
+// The child's side of a decode.
+int DecodeInChild(const std::uint8_t* bytes, std::size_t size, const SandboxInput& input, int output) {
+  PsdDecodeArguments arguments;
+  if (size != sizeof arguments) return 1;
+  std::memcpy(&arguments, bytes, sizeof arguments);
+  if (arguments.probe != nullptr) return arguments.probe(input.fd);
+  FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
+  const DecodedPsd decoded = arguments.oneLayer
+                                 ? DecodeOneLayer(input.size, input.mapped, arguments.header, arguments.layer)
+                                 : DecodePsd(input.fd, input.size, input.mapped, arguments.flags, arguments.header);
+  const bool told = WriteRebuildNote(output, decoded);
+  return decoded.image != nullptr && told && WriteDecodedImage(decoded.image, output) ? 0 : 1;
+}
 
 // The whole picture, or with `layer` that layer alone.
 ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std::size_t> layer) {
@@ -101,22 +126,14 @@ ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std:
   if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return FailedImage(std::move(shortage));
   const int inputFd = input.file.fd.Get();
   const std::uint64_t size = input.file.size;
-  // Mapped before the child starts, so the confined child needs no new mapping of a file.
-  const FileMapping mapping(inputFd, size);
-  const std::uint8_t* mapped = mapping.Data();
-  const SandboxProbe probe = g_probe;
   const PsdHeader& header = input.header;
   ConfinedDecode run;
   run.limits = LimitsFor(header, size, CountPsdLayers(size, SourceOfFile(inputFd), header));
   run.fd = inputFd;
-  run.decode = [=](int output) -> int {
-    if (probe != nullptr) return probe(inputFd);
-    FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
-    const DecodedPsd decoded = layer ? DecodeOneLayer(size, mapped, header, *layer)
-                                     : DecodePsd(inputFd, size, mapped, flags, header);
-    const bool told = WriteRebuildNote(output, decoded);
-    return decoded.image != nullptr && told && WriteDecodedImage(decoded.image, output) ? 0 : 1;
-  };
+  run.size = size;
+  const PsdDecodeArguments arguments{g_probe, flags, header, layer.has_value(), layer.value_or(0)};
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&arguments);
+  run.work = SandboxWork{DecodeInChild, std::vector<std::uint8_t>(bytes, bytes + sizeof arguments)};
   LayerRebuildNote note;
   std::string why;
   run.readAhead = [&](const RecordSource& source) { return ReadRebuildNote(source, note, why); };

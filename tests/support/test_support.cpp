@@ -184,4 +184,23 @@ void WriteText(const std::string& path, const std::string& text) {
   file << text;
 }
 
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  const std::string id = std::to_string(parent);
+  std::ifstream list("/proc/" + id + "/task/" + id + "/children");
+  std::vector<pid_t> children;
+  for (pid_t child = 0; list >> child;) children.push_back(child);
+  return children;
+}
+
+ProcessFacts FactsOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  ProcessFacts facts;
+  const auto close = text.rfind(')');  // the name may hold anything
+  if (close == std::string::npos) return facts;
+  std::istringstream rest(text.substr(close + 1));
+  rest >> facts.state >> facts.parent;
+  return facts;
+}
+
 }  // namespace kestrel::test

@@ -88,4 +88,14 @@ std::string CommandOutput(const std::string& command);
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 
+// The processes `parent` has forked and not yet reaped.
+std::vector<pid_t> ChildrenOf(pid_t parent);
+
+// The state letter and parent of a process from /proc ('\0' and -1 when it is not there).
+struct ProcessFacts {
+  char state = '\0';
+  pid_t parent = -1;
+};
+ProcessFacts FactsOf(pid_t pid);
+
 }  // namespace kestrel::test
