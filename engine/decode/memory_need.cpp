@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "engine/composite/canvas_need.h"
+#include "engine/composite/rects.h"
+#include "engine/confine/confined_decode.h"
 #include "engine/psd/document.h"
 #include "platform/memory_budget.h"
 
@@ -23,6 +26,16 @@ std::uint64_t ConversionBudgetBytes() {
   return available - available / 4;
 }
 
+// The colour samples of a canvas pixel (beside its alpha), and the bytes of a sample.
+int CanvasColours(const PsdHeader& header) {
+  const int colours = ColourChannelsOfMode(header.colourMode);
+  return colours > 0 ? colours : 4;
+}
+
+int CanvasSampleBytes(const PsdHeader& header) {
+  return header.depth <= 8 ? 1 : header.depth == 16 ? 2 : static_cast<int>(kFloatSampleBytes);
+}
+
 }  // namespace
 
 std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
@@ -40,16 +53,21 @@ std::uint64_t ConversionPeakBytes(const PsdHeader& header) {
 }
 
 std::uint64_t LayerCanvasBytes(const PsdHeader& header) {
-  const int colours = ColourChannelsOfMode(header.colourMode);
-  const std::uint64_t samples = static_cast<std::uint64_t>(colours > 0 ? colours : 4) + 1;
-  const std::uint64_t sampleBytes = header.depth <= 8 ? 1 : header.depth == 16 ? 2 : kFloatSampleBytes;
-  return std::uint64_t{header.width} * header.height * samples * sampleBytes;
+  return std::uint64_t{header.width} * header.height * static_cast<std::uint64_t>(CanvasColours(header) + 1) *
+         static_cast<std::uint64_t>(CanvasSampleBytes(header));
 }
 
-std::string MemoryShortage(const PsdHeader& header) {
-  const std::uint64_t budget = ConversionBudgetBytes();
+std::uint64_t CompositorBytes(const PsdHeader& header, const std::vector<PsdLayer>& layers) {
+  return 2 * LayerCanvasBytes(header) +
+         NestedCanvasBytes(layers, PictureRect(header), CanvasColours(header), CanvasSampleBytes(header));
+}
+
+std::string MemoryShortage(const PsdHeader& header, std::uint64_t decoderBytes) {
+  std::uint64_t budget = ConversionBudgetBytes();
+  // The decoder child is given no more than this, however much is free.
+  if (decoderBytes > 0) budget = budget == 0 ? DecodeWorkCapBytes() : std::min(budget, DecodeWorkCapBytes());
   if (budget == 0) return {};  // unknown: nothing to hold it against
-  const std::uint64_t needed = ConversionPeakBytes(header);
+  const std::uint64_t needed = std::max(ConversionPeakBytes(header), decoderBytes);
   if (needed <= budget) return {};
   std::string why = "converting a ";
   why += std::to_string(header.width);
