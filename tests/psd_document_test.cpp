@@ -345,8 +345,9 @@ TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
         // A 16-bit sample is the 8-bit one at 257 a step; Lab's a and b at 256 about their centre.
         const double full = row.depth == 16 ? 65535 : 255;
         const double v = row.channels[c][x];
+        const double centre = (full + 1) / 2, unit = (full + 1) / 256;
         const double shown = row.mode == kPsdModeCmyk ? (full - v) * 100 / full
-                             : row.mode == kPsdModeLab ? (c == 0 ? v * 100 / full : (v - (full + 1) / 2) / ((full + 1) / 256))
+                             : row.mode == kPsdModeLab ? (c == 0 ? v * 100 / full : (v - centre) / unit)
                                                        : v;
         values += std::to_string(shown) + (c + 1 < row.channels.size() ? " " : "\n");
       }

@@ -157,9 +157,12 @@ void DisplayColour::Convert(const std::uint16_t* from, std::uint8_t* to, std::si
   }
   if (wide_ && mode_ == kPsdModeCmyk) {
     // As the 8-bit rule, in 16-bit steps: round(c * k / 65535) in 8 bits.
+    constexpr std::uint64_t kSquare = 65535ull * 65535ull;
     for (std::size_t i = 0; i < pixels; ++i, from += 4, to += 3) {
       const std::uint64_t k = from[3];
-      for (int c = 0; c < 3; ++c) to[c] = static_cast<std::uint8_t>((from[c] * k * 255 + 4294836225ull / 2) / 4294836225ull);
+      for (int c = 0; c < 3; ++c) {
+        to[c] = static_cast<std::uint8_t>((from[c] * k * 255 + kSquare / 2) / kSquare);
+      }
     }
     return;
   }

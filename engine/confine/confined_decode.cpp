@@ -20,7 +20,9 @@ std::uint64_t OwnAddressSpace() {
 }
 
 // No child is given more than half the machine's memory.
-std::uint64_t MostAddressSpace(std::uint64_t machine) { return std::max<std::uint64_t>(machine / 2, kBaseAddressSpace); }
+std::uint64_t MostAddressSpace(std::uint64_t machine) {
+  return std::max<std::uint64_t>(machine / 2, kBaseAddressSpace);
+}
 
 }  // namespace
 

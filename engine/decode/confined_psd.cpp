@@ -59,7 +59,8 @@ SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, const L
   // the layers comes after it.
   std::uint64_t work = 4 * header.decodedBytes;
   if (header.layerSectionLength > 0) {
-    work = std::max({work, CompositingWork(header, need), header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header)});
+    const std::uint64_t leastCanvases = header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header);
+    work = std::max({work, CompositingWork(header, need), leastCanvases});
   }
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t cpu = std::min(kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
@@ -116,7 +117,8 @@ ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std:
   const std::uint64_t size = input.file.size;
   // Before the decoder allocates anything: a picture the machine cannot hold is refused.
   const LayerDrawingNeed need = ReadLayerDrawingNeed(SourceOfFile(inputFd), size, input.header);
-  if (std::string shortage = ShortageOf(input, need, !layer); !shortage.empty()) return FailedImage(std::move(shortage));
+  std::string shortage = ShortageOf(input, need, !layer);
+  if (!shortage.empty()) return FailedImage(std::move(shortage));
   // Mapped before the child starts, so the confined child needs no new mapping of a file.
   const FileMapping mapping(inputFd, size);
   const std::uint8_t* mapped = mapping.Data();

@@ -76,7 +76,9 @@ class ChannelRows {
 // One channel's row as 8-bit display samples.
 // A row of big-endian 16-bit samples, every `stride`th of `out`.
 void SixteenBitSamples(std::span<const std::uint8_t> row, std::uint16_t* out, std::size_t stride, std::uint32_t width) {
-  for (std::uint32_t x = 0; x < width; ++x) out[x * stride] = static_cast<std::uint16_t>(row[2 * x] << 8 | row[2 * x + 1]);
+  for (std::uint32_t x = 0; x < width; ++x) {
+    out[x * stride] = static_cast<std::uint16_t>(row[2 * x] << 8 | row[2 * x + 1]);
+  }
 }
 
 void ToDisplaySamples(std::span<const std::uint8_t> row, int depth, bool coverage, std::uint8_t* out,
