@@ -14,7 +14,7 @@ namespace {
 
 // Image resources larger than this are not read for their placeholder mark
 // (the merged image is then taken as real, the common case).
-constexpr std::uint64_t kMaxResourcesRead = 64ull << 20;
+constexpr std::uint64_t kMaxResourcesRead = 16ull << 20;
 
 // Reads by position a block at a time: the records' many small fields cost
 // one read a block rather than one a field.
