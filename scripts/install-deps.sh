@@ -7,7 +7,7 @@ packages="cmake make g++ pkg-config libfreeimage-dev zlib1g-dev libpango1.0-dev 
 # The windowed interface (a module the program loads only to open a window).
 packages="$packages qt6-base-dev"
 if [ "${1:-build}" = "test" ]; then
-  packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy python3-pil chromium man-db desktop-file-utils xvfb xdotool openbox parallel"
+  packages="$packages googletest libgtest-dev imagemagick python3 python3-psd-tools python3-numpy python3-pil chromium man-db desktop-file-utils xvfb xdotool x11-utils openbox parallel"
   # File managers: the thumbnail sandbox, the MIME database and its query tools.
   packages="$packages bubblewrap shared-mime-info xdg-utils libfile-mimeinfo-perl"
   # A CMYK profile to embed in test files, and LittleCMS's transicc as the reference for profile conversions.

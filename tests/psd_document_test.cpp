@@ -275,7 +275,8 @@ TEST(MergedImage, CmykWithoutAProfileMultipliesTheInksOut) {
 // The colour-managed conversion against LittleCMS's own calculator, transicc,
 // run on the same samples: relative colorimetric with black point
 // compensation to sRGB. A CMYK file with an embedded press profile, an RGB
-// file with a wide-gamut profile, and Lab (D50) without one.
+// file with a wide-gamut profile, and Lab (D50) without one; 16-bit CMYK and
+// Lab go through at 16 bits, not narrowed to 8 first.
 TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
   if (test::CommandOutput("command -v transicc").empty()) {
     KESTREL_CANNOT_RUN("transicc is not installed (Debian liblcms2-utils)");
@@ -289,6 +290,7 @@ TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
     // transicc works in floating point; the conversion of 8-bit samples goes through
     // LittleCMS's precalculated table, whose coarser Lab grid strays up to 4 steps.
     double tolerance;
+    int depth = 8;
   };
   const std::string icc = "/usr/share/color/icc/ghostscript/";
   const Row rows[] = {
@@ -310,10 +312,25 @@ TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
         {128, 128, 128, 170, 90, 200, 110, 140},
         {128, 128, 128, 100, 60, 140, 210, 128}},
        4.0},
+      // Dark tones a fraction of an 8-bit step apart, and saturated inks.
+      {"cmyk16", kPsdModeCmyk, "default_cmyk.icc", "default_cmyk.icc",
+       {{65535, 0, 20000, 20060, 20120, 3000, 51400, 23130},
+        {65535, 0, 18000, 18060, 18120, 60000, 15420, 46260},
+        {65535, 0, 16000, 16060, 16120, 35000, 65535, 7710},
+        {65535, 0, 3000, 3060, 3120, 65535, 43690, 65535}},
+       1.0, 16},
+      // L is v * 100 / 65535; a and b are (v - 32768) / 256: out to a and b of
+      // +-100, where narrowing to 8 bits (v * 255 / 65535) loses a unit.
+      {"lab16", kPsdModeLab, "", "*Lab",
+       {{65535, 0, 32768, 52000, 23130, 15420, 46260, 7710},
+        {32768, 32768, 58368, 7168, 32900, 51200, 12800, 40000},
+        {32768, 32768, 32768, 58368, 7168, 20000, 50000, 32768}},
+       1.0, 16},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Fixture f{.mode = row.mode, .width = static_cast<std::uint32_t>(row.channels[0].size()), .channels = row.channels};
+    Fixture f{.mode = row.mode, .depth = row.depth, .width = static_cast<std::uint32_t>(row.channels[0].size()),
+              .channels = row.channels};
     std::string input = row.transiccInput;
     if (*row.profile != '\0') {
       std::ifstream in(icc + row.profile, std::ios::binary);
@@ -325,9 +342,12 @@ TEST(MergedImage, ProfiledColoursAreTheOnesTransiccGives) {
     std::string values;
     for (std::size_t x = 0; x < f.width; ++x) {
       for (std::size_t c = 0; c < row.channels.size(); ++c) {
+        // A 16-bit sample is the 8-bit one at 257 a step; Lab's a and b at 256 about their centre.
+        const double full = row.depth == 16 ? 65535 : 255;
         const double v = row.channels[c][x];
-        const double shown = row.mode == kPsdModeCmyk ? (255 - v) * 100 / 255
-                             : row.mode == kPsdModeLab ? (c == 0 ? v * 100 / 255 : v - 128)
+        const double centre = (full + 1) / 2, unit = (full + 1) / 256;
+        const double shown = row.mode == kPsdModeCmyk ? (full - v) * 100 / full
+                             : row.mode == kPsdModeLab ? (c == 0 ? v * 100 / full : (v - centre) / unit)
                                                        : v;
         values += std::to_string(shown) + (c + 1 < row.channels.size() ? " " : "\n");
       }

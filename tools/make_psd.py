@@ -17,6 +17,10 @@ canvas that store only their settings, and a white merged image, compressed,
 marked as a placeholder: files of any size in little space and time, whose
 picture the compositor draws from the fills alone.
 
+KIND nested-groups:N writes the same kind of file with N groups nested one
+in another, each normal at 78 % opacity and holding a gradient fill (fill i
+from (37 i mod 256, 20, 200)) below the next group.
+
 KIND rgb8-rebuilt writes one opaque layer of the rgb8 gradient and a white
 merged image that image resource 1057 marks as a placeholder, so that the
 picture is rebuilt from the layer (and the converter says so).
@@ -204,24 +208,42 @@ def white_rle(width, height, channels, large):
     return struct.pack(">H", 1) + count * rows + row * rows
 
 
-def make_gradient_fills(width, height, fills):
+def settings_record(name, opacity, blocks, large):
+    """A layer record of no pixels (empty rectangle, raw empty channels) whose
+    look comes from its additional information `blocks`."""
+    length = ">Q" if large else ">I"
+    record = struct.pack(">iiiiH", 0, 0, 0, 0, 4)
+    for channel in (-1, 0, 1, 2):
+        record += struct.pack(">h", channel) + struct.pack(length, 2)
+    record += b"8BIMnorm" + bytes([opacity, 0, 0, 0])
+    name_field = bytes([len(name)]) + name
+    name_field += b"\0" * ((4 - len(name_field) % 4) % 4)
+    extra = struct.pack(">II", 0, 0) + name_field + blocks
+    return record + struct.pack(">I", len(extra)) + extra
+
+
+def fill_record(i, large):
+    settings = gradient_fill_settings(30 + i % 300, ((i * 37) % 256, 20, 200), (250, (i * 91) % 256, 10))
+    settings += b"\0" * ((4 - len(settings) % 4) % 4)
+    return settings_record(b"Fill %d" % i, 255, b"8BIMGdFl" + struct.pack(">I", len(settings)) + settings, large)
+
+
+def group_records(level, opacity, large):
+    """A group's folder record (normal, not pass-through) and its end marker."""
+    def section(kind):
+        return b"8BIMlsct" + struct.pack(">II", 12, kind) + b"8BIMnorm"
+    return (settings_record(b"Group %d" % level, opacity, section(1), large),
+            settings_record(b"</Layer group>", 255, section(3), large))
+
+
+def make_settings_layers(width, height, records):
+    """An 8-bit RGB file (a large-document one past 30000 pixels a side) of
+    `records` (bottom first, made by settings_record) and a white merged
+    image marked as a placeholder."""
     large = width > 30000 or height > 30000
     length = ">Q" if large else ">I"
-    records = bytearray()
-    for i in range(fills):
-        records += struct.pack(">iiiiH", 0, 0, 0, 0, 4)
-        for channel in (-1, 0, 1, 2):
-            records += struct.pack(">h", channel) + struct.pack(length, 2)
-        records += b"8BIMnorm" + bytes([255, 0, 0, 0])
-        name = b"Fill %d" % i
-        name_field = bytes([len(name)]) + name
-        name_field += b"\0" * ((4 - len(name_field) % 4) % 4)
-        settings = gradient_fill_settings(30 + i % 300, ((i * 37) % 256, 20, 200), (250, (i * 91) % 256, 10))
-        settings += b"\0" * ((4 - len(settings) % 4) % 4)
-        extra = struct.pack(">II", 0, 0) + name_field + b"8BIMGdFl" + struct.pack(">I", len(settings)) + settings
-        records += struct.pack(">I", len(extra)) + extra
-    data = struct.pack(">H", 0) * (4 * fills)  # every channel: raw, no samples
-    info = struct.pack(">h", fills) + records + data
+    data = struct.pack(">H", 0) * (4 * len(records))  # every channel: raw, no samples
+    info = struct.pack(">h", len(records)) + b"".join(records) + data
     if len(info) % 2:
         info += b"\0"
     # Version information: no real merged image, empty writer and reader names.
@@ -235,6 +257,24 @@ def make_gradient_fills(width, height, fills):
     return bytes(out)
 
 
+def make_gradient_fills(width, height, fills):
+    large = width > 30000 or height > 30000
+    return make_settings_layers(width, height, [fill_record(i, large) for i in range(fills)])
+
+
+def make_nested_groups(width, height, levels):
+    """Groups nested `levels` deep at 78 % opacity, each holding a gradient
+    fill below the next group: bottom to top, the end markers and fills
+    from the outermost in, then the folder records from the innermost out."""
+    large = width > 30000 or height > 30000
+    folders, records = [], []
+    for level in range(levels):
+        folder, end = group_records(level, 199, large)
+        records += [end, fill_record(level, large)]
+        folders.insert(0, folder)
+    return make_settings_layers(width, height, records + folders)
+
+
 def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
@@ -242,6 +282,10 @@ def main():
     if kind.startswith("gradient-fills:"):
         with open(path, "wb") as f:
             f.write(make_gradient_fills(width, height, int(kind.split(":")[1])))
+        return
+    if kind.startswith("nested-groups:"):
+        with open(path, "wb") as f:
+            f.write(make_nested_groups(width, height, int(kind.split(":")[1])))
         return
     if kind == "rgb8-rebuilt":
         with open(path, "wb") as f:

@@ -8,7 +8,9 @@ wrong, failed; no-reference when psd-tools cannot read the file), whether the me
 Floating-point files are compared with their linear samples put through the
 sRGB transfer curve (psd-tools itself scales them by 256), and 16-bit samples
 are made 8-bit as round(v * 255 / 65535) (psd-tools truncates v / 256, which
-Lab magnifies). Multichannel files are compared with their first channel, as
+Lab magnifies), except 16-bit CMYK and Lab: Pillow's colour management takes
+8-bit samples alone, so these go through LittleCMS's own 16-bit transform
+(called directly) as they are. Multichannel files are compared with their first channel, as
 psd-tools shows them.
 """
 import os
@@ -114,7 +116,8 @@ def stored_reference(path):
         wide = np.frombuffer(data, ">u2").astype(np.float64).reshape(psd.height, psd.width)
         return Image.fromarray(np.round(wide * 255.0 / 65535.0).astype(np.uint8), "L")
 
-    channels = [sample_image(c) for c in psd._record.image_data.get_data(psd._record.header)]
+    data = psd._record.image_data.get_data(psd._record.header)
+    channels = [sample_image(c) for c in data]
     mode, count = {1: ("L", 1), 3: ("RGB", 3), 4: ("CMYK", 4), 9: ("LAB", 3)}[psd.color_mode]
     image = Image.merge(mode, channels[:count])
     if mode == "CMYK":
@@ -122,7 +125,11 @@ def stored_reference(path):
     icc = psd.image_resources.get_data(Resource.ICC_PROFILE) if Resource.ICC_PROFILE in psd.image_resources else None
     srgb_profile = ImageCms.createProfile("sRGB")
     flags = ImageCms.FLAGS["BLACKPOINTCOMPENSATION"]
-    if mode == "LAB":
+    wide = psd.depth == 16 and mode in ("CMYK", "LAB") and (mode == "LAB" or icc)
+    if wide:
+        samples = np.dstack([np.frombuffer(c, ">u2").reshape(psd.height, psd.width) for c in data[:count]])
+        image = Image.fromarray(lcms_sixteen_bits(samples, mode, icc), "RGB")
+    elif mode == "LAB":
         # Worked out exactly, pixel by pixel: LittleCMS's 8-bit table is coarse for Lab.
         image = ImageCms.profileToProfile(image, ImageCms.createProfile("LAB", 5000), srgb_profile,
                                           renderingIntent=1, outputMode="RGB",
@@ -141,6 +148,40 @@ def stored_reference(path):
         alpha = np.asarray(channels[transparency_index(psd, count)]).astype(np.float64)
     samples = np.dstack([np.asarray(c).astype(np.float64) for c in channels[:count]])
     return np.dstack([rgb, alpha]), matte, matte and carries_white_matte(samples, alpha, lab=mode == "LAB")
+
+
+def lcms_sixteen_bits(samples, mode, icc):
+    """16-bit CMYK (stored, 65535 no ink) through `icc`, or 16-bit Lab (L over
+    0..65535, a and b centred on 32768 at 256 a unit) through D50 Lab, to
+    8-bit sRGB: relative colorimetric with black point compensation, by
+    LittleCMS's 16-bit transform (Lab worked out pixel by pixel)."""
+    import ctypes
+    lcms = ctypes.CDLL("liblcms2.so.2")
+    lcms.cmsOpenProfileFromMem.restype = ctypes.c_void_p
+    lcms.cmsCreate_sRGBProfile.restype = ctypes.c_void_p
+    lcms.cmsCreateLab4Profile.restype = ctypes.c_void_p
+    lcms.cmsCreateTransform.restype = ctypes.c_void_p
+    lcms.cmsCreateTransform.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p, ctypes.c_uint32,
+                                        ctypes.c_uint32, ctypes.c_uint32]
+    lcms.cmsDoTransform.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32]
+    cmyk_16_rev, lab_dbl, rgb_16 = 401442, 4849688, 262170  # lcms2.h's TYPE_CMYK_16_REV, TYPE_Lab_DBL, TYPE_RGB_16
+    black_point_compensation, no_optimise = 8192, 256
+    height, width, _ = samples.shape
+    if mode == "LAB":
+        source = lcms.cmsCreateLab4Profile(None)
+        wide = samples.astype(np.float64)
+        wide = np.dstack([wide[:, :, 0] * 100 / 65535, (wide[:, :, 1] - 32768) / 256, (wide[:, :, 2] - 32768) / 256])
+        transform = lcms.cmsCreateTransform(source, lab_dbl, lcms.cmsCreate_sRGBProfile(), rgb_16, 1,
+                                            black_point_compensation | no_optimise)
+    else:
+        source = lcms.cmsOpenProfileFromMem(icc, len(icc))
+        wide = samples.astype(np.uint16)
+        transform = lcms.cmsCreateTransform(source, cmyk_16_rev, lcms.cmsCreate_sRGBProfile(), rgb_16, 1,
+                                            black_point_compensation)
+    wide = np.ascontiguousarray(wide)
+    out = np.zeros((height, width, 3), np.uint16)
+    lcms.cmsDoTransform(transform, wide.ctypes.data, out.ctypes.data, width * height)
+    return np.round(out.astype(np.float64) * 255 / 65535).astype(np.uint8)
 
 
 def carries_white_matte(samples, alpha, lab=False, slack=1.0):

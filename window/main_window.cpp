@@ -415,6 +415,7 @@ std::unique_ptr<Session> OpenMainWindow(AppState& state, const std::string& pref
   if (settings.IsOn(SettingId::IsMaximized)) {
     window->showMaximized();
   } else {
+    KeepFrameOnScreen(window, firstStart, QSize(kMinimumWidth, kFixedHeight), kFixedHeight);
     window->show();
   }
   LayoutMainWindow(*session);

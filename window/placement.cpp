@@ -1,7 +1,10 @@
 #include "window/placement.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QObject>
 #include <QScreen>
+#include <QWidget>
 
 #include <algorithm>
 #include <limits>
@@ -21,7 +24,7 @@ long long Clamp(long long value, long long low, long long high) { return std::ma
 }  // namespace
 
 QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRect>& screens, QSize minimum,
-                      int maximumHeight) {
+                      int maximumHeight, QMargins frame) {
   // The saved numbers may be anything: keep them in a range far beyond any
   // desktop, where the arithmetic below cannot overflow.
   constexpr long long kFar = 1LL << 28;
@@ -48,7 +51,8 @@ QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRec
       }
     }
   }
-  const QRect& screen = *nearest;
+  // The frame is placed on the screen; the window lies within it.
+  const QRect screen = nearest->adjusted(frame.left(), frame.top(), -frame.right(), -frame.bottom());
   const long long width = Clamp(width0, minimum.width(), std::max(minimum.width(), screen.width()));
   const long long height = Clamp(height0, minimum.height(), maximumHeight);
   long long x, y;
@@ -66,6 +70,52 @@ QRect PlaceMainWindow(const SavedPlace& saved, bool firstStart, const QList<QRec
     }
   }
   return QRect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width), static_cast<int>(height));
+}
+
+namespace {
+
+// Places its window again, frame counted, at the first event after the window
+// manager has framed it; then goes.
+class FramePlacer : public QObject {
+ public:
+  FramePlacer(QWidget* window, bool firstStart, QSize minimum, int maximumHeight)
+      : QObject(window), window_(window), firstStart_(firstStart), minimum_(minimum), maximumHeight_(maximumHeight) {
+    window->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != window_ || (event->type() != QEvent::Move && event->type() != QEvent::Resize &&
+                               event->type() != QEvent::Show && event->type() != QEvent::WindowActivate)) {
+      return false;
+    }
+    if (window_->isMaximized() || window_->isFullScreen()) {
+      deleteLater();
+      return false;
+    }
+    const QRect inner = window_->geometry();
+    const QRect outer = window_->frameGeometry();
+    if (outer == inner) return false;  // not framed yet
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    const SavedPlace here{inner.x(), inner.y(), inner.width(), inner.height()};
+    const QRect placed = PlaceMainWindow(here, firstStart_, DesktopScreens(), minimum_, maximumHeight_, frame);
+    window_->removeEventFilter(this);
+    deleteLater();
+    if (placed != inner) window_->setGeometry(placed);
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  bool firstStart_;
+  QSize minimum_;
+  int maximumHeight_;
+};
+
+}  // namespace
+
+void KeepFrameOnScreen(QWidget* window, bool firstStart, QSize minimum, int maximumHeight) {
+  new FramePlacer(window, firstStart, minimum, maximumHeight);
 }
 
 QList<QRect> DesktopScreens() {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/colour/display_samples.h"
+
 namespace kestrel {
 namespace {
 
@@ -53,17 +55,19 @@ bool NearIdentity(cmsHTRANSFORM transform, int channels) {
 }  // namespace
 
 DisplayColour::DisplayColour(const PsdDocument& document)
-    : mode_(document.header.colourMode), grey_(document.header.colourMode == kPsdModeGreyscale) {
+    : mode_(document.header.colourMode), grey_(document.header.colourMode == kPsdModeGreyscale),
+      wide_(document.header.depth == 16 && (mode_ == kPsdModeCmyk || mode_ == kPsdModeLab)) {
   const auto& icc = document.resources.iccProfile;
   Profile source;
   cmsUInt32Number inputFormat = 0;
   switch (mode_) {
     case kPsdModeLab:
       source.reset(cmsCreateLab4Profile(nullptr));  // D50
-      inputFormat = TYPE_Lab_8;
+      // 16-bit Lab is handed over as numbers (see Convert): its encoding is not LittleCMS's.
+      inputFormat = wide_ ? TYPE_Lab_FLT : TYPE_Lab_8;
       break;
     case kPsdModeRgb: inputFormat = TYPE_RGB_8; break;
-    case kPsdModeCmyk: inputFormat = TYPE_CMYK_8_REV; break;  // 0 is full ink in the file
+    case kPsdModeCmyk: inputFormat = wide_ ? TYPE_CMYK_16_REV : TYPE_CMYK_8_REV; break;  // 0 is full ink in the file
     case kPsdModeGreyscale: inputFormat = TYPE_GRAY_8; break;
     default: return;
   }
@@ -93,6 +97,23 @@ DisplayColour::~DisplayColour() {
 }
 
 void DisplayColour::Convert(const std::uint8_t* from, std::uint8_t* to, std::size_t pixels) const {
+  if (wide_ && (transform_ != nullptr || mode_ == kPsdModeCmyk)) {
+    // Widened for the transform that takes 16 bits: CMYK exactly (v * 257),
+    // Lab's a and b about their centre.
+    const int channels = mode_ == kPsdModeCmyk ? 4 : 3;
+    constexpr std::size_t kChunk = 256;
+    std::uint16_t wide[4 * kChunk];
+    for (std::size_t start = 0; start < pixels; start += kChunk) {
+      const std::size_t count = std::min(kChunk, pixels - start);
+      for (std::size_t i = 0; i < count * channels; ++i) {
+        const unsigned v = from[start * channels + i];
+        const bool centred = mode_ == kPsdModeLab && i % 3 != 0;
+        wide[i] = static_cast<std::uint16_t>(centred ? v * 256 : v * 257);
+      }
+      Convert(wide, to + start * 3, count);
+    }
+    return;
+  }
   if (transform_ != nullptr) {
     cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), from, to, static_cast<cmsUInt32Number>(pixels));
     return;
@@ -108,6 +129,53 @@ void DisplayColour::Convert(const std::uint8_t* from, std::uint8_t* to, std::siz
       }
       break;
     default: std::memset(to, 0, pixels * 3); break;
+  }
+}
+
+void DisplayColour::Convert(const std::uint16_t* from, std::uint8_t* to, std::size_t pixels) const {
+  if (transform_ != nullptr && wide_ && mode_ == kPsdModeCmyk) {
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), from, to, static_cast<cmsUInt32Number>(pixels));
+    return;
+  }
+  if (transform_ != nullptr && wide_) {
+    // The file's 16-bit Lab: L over 0..65535, a and b centred on 32768 at
+    // 256 a unit, the 8-bit encoding scaled (LittleCMS's own is centred on
+    // 32896 at 257 a unit, a step off at the ends).
+    constexpr std::size_t kChunk = 256;
+    float lab[3 * kChunk];
+    for (std::size_t start = 0; start < pixels; start += kChunk) {
+      const std::size_t count = std::min(kChunk, pixels - start);
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t* sample = from + (start + i) * 3;
+        lab[3 * i] = sample[0] * (100.0f / 65535);
+        lab[3 * i + 1] = (sample[1] - 32768.0f) / 256;
+        lab[3 * i + 2] = (sample[2] - 32768.0f) / 256;
+      }
+      cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), lab, to + start * 3, static_cast<cmsUInt32Number>(count));
+    }
+    return;
+  }
+  if (wide_ && mode_ == kPsdModeCmyk) {
+    // As the 8-bit rule, in 16-bit steps: round(c * k / 65535) in 8 bits.
+    constexpr std::uint64_t kSquare = 65535ull * 65535ull;
+    for (std::size_t i = 0; i < pixels; ++i, from += 4, to += 3) {
+      const std::uint64_t k = from[3];
+      for (int c = 0; c < 3; ++c) {
+        to[c] = static_cast<std::uint8_t>((from[c] * k * 255 + kSquare / 2) / kSquare);
+      }
+    }
+    return;
+  }
+  // Any other transform takes 8 bits: the samples are narrowed first.
+  const int channels = mode_ == kPsdModeCmyk ? 4 : grey_ ? 1 : 3;
+  constexpr std::size_t kChunk = 256;
+  std::uint8_t narrow[4 * kChunk];
+  for (std::size_t start = 0; start < pixels; start += kChunk) {
+    const std::size_t count = std::min(kChunk, pixels - start);
+    for (std::size_t i = 0; i < count * channels; ++i) {
+      narrow[i] = SixteenBitsToDisplay(from[start * channels + i]);
+    }
+    Convert(narrow, to + start * OutputChannels(), count);
   }
 }
 

@@ -8,6 +8,13 @@
 
 namespace kestrel {
 
+bool DrawnFromSettings(const PsdLayer& layer) {
+  if (!layer.isFill) return false;
+  if (layer.rect.Width() == 0 || layer.rect.Height() == 0) return true;
+  return std::any_of(layer.channels.begin(), layer.channels.end(),
+                     [](const PsdLayerChannel& c) { return c.id >= kLayerTransparency && c.length <= 2; });
+}
+
 PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas) {
   return layer.hasVectorMask && !layer.vectorMask.disabled ? VectorMaskBounds(layer.vectorMask, canvas) : canvas;
 }

@@ -18,6 +18,10 @@
 
 namespace kestrel {
 
+// A fill layer that stores nothing but its settings (a rectangle with empty
+// channels) is drawn from them.
+bool DrawnFromSettings(const PsdLayer& layer);
+
 // Where a fill layer's pixels lie: its vector mask's bounds, or the whole
 // canvas without one.
 PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/composite/canvas_blend.h"
+#include "engine/composite/canvas_need.h"
 #include "engine/composite/layer_rows.h"
 #include "engine/composite/rects.h"
 #include "engine/composite/stored_colour_display.h"
@@ -13,16 +14,7 @@
 namespace kestrel {
 namespace {
 
-// A fill layer may store nothing but its settings: a rectangle with empty channels.
-bool HasStoredPixels(const PsdLayer& layer) {
-  if (layer.rect.Width() == 0 || layer.rect.Height() == 0) return false;
-  return std::none_of(layer.channels.begin(), layer.channels.end(),
-                      [](const PsdLayerChannel& c) { return c.id >= kLayerTransparency && c.length <= 2; });
-}
-
-bool DrawnFromSettings(const LayerNode& node) {
-  return !node.group && node.layer->isFill && !HasStoredPixels(*node.layer);
-}
+bool DrawnFromSettings(const LayerNode& node) { return !node.group && kestrel::DrawnFromSettings(*node.layer); }
 
 }  // namespace
 
@@ -304,13 +296,7 @@ bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas
 // group's own canvas or a copy of what lay beneath.
 template <typename T>
 PsdRect NodeDrawer<T>::Bounds(const LayerNode& node) const {
-  if (node.group) {
-    PsdRect all;
-    for (const LayerNode& child : node.children) all = Union(all, Bounds(child));
-    return all;
-  }
-  if (DrawnFromSettings(node)) return FillLayerBounds(*node.layer, picture_);
-  return Intersect(node.layer->rect, picture_);
+  return NodeBounds(node, picture_);
 }
 
 template <typename T>

@@ -58,13 +58,15 @@ void StoredColourDisplay::Convert(const float* colour, const float* alpha, BYTE*
       const float a = std::clamp(alpha[start + x], 0.0f, 1.0f);
       for (int k = 0; k < channels_; ++k) {
         const float v = std::clamp(colour[(start + x) * channels_ + k] * a + paper_[k] * (1 - a), 0.0f, 1.0f);
-        // The same 8-bit sample the merged-image decoder makes of a stored one.
-        samples_[x * channels_ + k] = header_.depth == 16
-                                          ? SixteenBitsToDisplay(static_cast<std::uint16_t>(v * 65535 + 0.5f))
-                                          : static_cast<std::uint8_t>(v * 255 + 0.5f);
+        // The same sample the merged-image decoder makes of a stored one.
+        const auto wide = static_cast<std::uint16_t>(v * 65535 + 0.5f);
+        wideSamples_[x * channels_ + k] = wide;
+        samples_[x * channels_ + k] =
+            header_.depth == 16 ? SixteenBitsToDisplay(wide) : static_cast<std::uint8_t>(v * 255 + 0.5f);
       }
     }
-    display_.Convert(samples_, shown_, count);
+    if (header_.depth == 16 && display_.TakesSixteenBits()) display_.Convert(wideSamples_, shown_, count);
+    else display_.Convert(samples_, shown_, count);
     const int n = OutputChannels();
     if (!withAlpha && n == 1) {
       std::copy_n(shown_, count, line + start);

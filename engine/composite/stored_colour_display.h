@@ -53,6 +53,7 @@ class StoredColourDisplay {
   int channels_;
   float paper_[4];
   std::uint8_t samples_[4 * 256];
+  std::uint16_t wideSamples_[4 * 256];  // for a conversion that takes 16 bits
   std::uint8_t shown_[3 * 256];
 };
 

@@ -13,15 +13,31 @@ constexpr std::uint64_t kMiB = 1ull << 20;
 // Child memory beyond what the decode holds: FreeImage's buffers and tables, the transfer copy.
 constexpr std::uint64_t kBaseAddressSpace = 256 * kMiB;
 
+// The child's memory besides the decode's work.
+std::uint64_t OwnAddressSpace() {
+  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
+  return kBaseAddressSpace + (kSanitizedBuild ? 1024 * kMiB : 0);
+}
+
+// No child is given more than half the machine's memory.
+std::uint64_t MostAddressSpace(std::uint64_t machine) {
+  return std::max<std::uint64_t>(machine / 2, kBaseAddressSpace);
+}
+
 }  // namespace
+
+std::uint64_t DecodeWorkCapBytes() {
+  const std::uint64_t machine = PhysicalMemoryBytes();
+  if (machine == 0) return 0;
+  const std::uint64_t most = MostAddressSpace(machine);
+  return most > OwnAddressSpace() ? most - OwnAddressSpace() : 1;
+}
 
 SandboxLimits DecodeLimits(std::uint64_t workBytes, std::uint64_t cpuSeconds, std::uint64_t wallMilliseconds) {
   SandboxLimits limits;
-  std::uint64_t space = kBaseAddressSpace + workBytes;
-  // The sanitizer's allocator keeps freed memory in quarantine and maps shadow memory.
-  if (kSanitizedBuild) space += 1024 * kMiB;
+  std::uint64_t space = OwnAddressSpace() + workBytes;
   const std::uint64_t machine = PhysicalMemoryBytes();
-  if (machine > 0) space = std::min(space, std::max<std::uint64_t>(machine / 2, kBaseAddressSpace));
+  if (machine > 0) space = std::min(space, MostAddressSpace(machine));
   limits.extraAddressSpace = space;
   limits.cpuSeconds = static_cast<int>(std::min(cpuSeconds, kMaxDecodeCpuSeconds));
   limits.wallMilliseconds =

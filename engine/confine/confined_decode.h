@@ -26,6 +26,10 @@ inline constexpr std::uint64_t kMaxDecodeCpuSeconds = 24 * 3600;
 // (at most kMaxDecodeCpuSeconds) and may take `wallMilliseconds` in all.
 SandboxLimits DecodeLimits(std::uint64_t workBytes, std::uint64_t cpuSeconds, std::uint64_t wallMilliseconds);
 
+// The most work a decode is given on this machine (DecodeLimits holds the
+// child to half the physical memory); 0 when the machine's memory is unknown.
+std::uint64_t DecodeWorkCapBytes();
+
 struct ConfinedDecode {
   SandboxLimits limits;
   int fd = -1;  // the open file, the one descriptor the child keeps

@@ -9,8 +9,9 @@
 
 #include "engine/confine/confined_decode.h"
 #include "engine/confine/untrusted_file.h"
-#include "engine/decode/memory_need.h"
 #include "engine/decode/layer_alone.h"
+#include "engine/decode/layer_need.h"
+#include "engine/decode/memory_need.h"
 #include "engine/decode/psd_decode.h"
 #include "engine/psd/document.h"
 #include "engine/psd/layer_section.h"
@@ -23,9 +24,9 @@ namespace {
 // Compositing lays each layer over the canvas at some hundred million pixels
 // a second; the CPU limit allows a tenth of that for every layer the file declares.
 constexpr std::uint64_t kCompositedPixelsPerCpuSecond = 16ull << 20;
-// Canvases of the layer compositor that may be alive at once: the picture's,
-// an isolated group's or a pass-through group's copy of what lies beneath,
-// the output picture made from it, and one more nested group.
+// Canvases of the layer compositor the child is given at least, however
+// flat the tree of groups: the picture's, the output picture made from it,
+// and room for what a layer's style draws beside them.
 constexpr std::uint64_t kLayerCanvases = 4;
 // The child is limited by the CPU it uses, so a busy machine or a stopped run
 // does not fail a valid file; the wall-clock bound is there for a hang alone.
@@ -49,17 +50,32 @@ OpenedInput OpenAndCheck(const std::string& path) {
   return input;
 }
 
-SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, std::uint32_t layers) {
-  // Decoding may take a few copies of the picture. A picture rebuilt from
-  // the layers comes after it, beside the merged image decoded first (kept
-  // should the layers fail).
+// What the child holds drawing the picture from the layers: the compositor,
+// beside the merged image decoded first (kept should the layers fail).
+std::uint64_t CompositingWork(const PsdHeader& header, const LayerDrawingNeed& need) {
+  return header.decodedBytes + need.compositorBytes;
+}
+
+SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, const LayerDrawingNeed& need) {
+  // Decoding may take a few copies of the picture; a picture rebuilt from
+  // the layers comes after it.
   std::uint64_t work = 4 * header.decodedBytes;
-  if (header.layerSectionLength > 0) work = std::max(work, header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header));
+  if (header.layerSectionLength > 0) {
+    const std::uint64_t leastCanvases = header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header);
+    work = std::max({work, CompositingWork(header, need), leastCanvases});
+  }
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t cpu = std::min(kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
-                                         std::uint64_t{layers} * pixels / kCompositedPixelsPerCpuSecond,
+                                         std::uint64_t{need.layers} * pixels / kCompositedPixelsPerCpuSecond,
                                      kMaxDecodeCpuSeconds);
   return DecodeLimits(work + fileSize, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
+}
+
+// Why the machine cannot hold the conversion, counting what drawing the
+// picture from its layers takes (with the mapped file) when it is drawn so.
+std::string ShortageOf(const OpenedInput& input, const LayerDrawingNeed& need, bool wholePicture) {
+  const bool drawing = need.drawsLayers && wholePicture;
+  return MemoryShortage(input.header, drawing ? CompositingWork(input.header, need) + input.file.size : 0);
 }
 
 // What the child says ahead of its picture: the note of the rebuild, then
@@ -122,13 +138,15 @@ int DecodeInChild(const std::uint8_t* bytes, std::size_t size, const SandboxInpu
 ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std::size_t> layer) {
   OpenedInput input = OpenAndCheck(path);
   if (!input.file.failure.empty()) return FailedImage(input.file.failure);
-  // Before the decoder allocates anything: a picture the machine cannot hold is refused.
-  if (std::string shortage = MemoryShortage(input.header); !shortage.empty()) return FailedImage(std::move(shortage));
   const int inputFd = input.file.fd.Get();
   const std::uint64_t size = input.file.size;
+  // Before the decoder allocates anything: a picture the machine cannot hold is refused.
+  const LayerDrawingNeed need = ReadLayerDrawingNeed(SourceOfFile(inputFd), size, input.header);
+  std::string shortage = ShortageOf(input, need, !layer);
+  if (!shortage.empty()) return FailedImage(std::move(shortage));
   const PsdHeader& header = input.header;
   ConfinedDecode run;
-  run.limits = LimitsFor(header, size, CountPsdLayers(size, SourceOfFile(inputFd), header));
+  run.limits = LimitsFor(header, size, need);
   run.fd = inputFd;
   run.size = size;
   const PsdDecodeArguments arguments{g_probe, flags, header, layer.has_value(), layer.value_or(0)};
@@ -166,6 +184,13 @@ ImageResult LoadPsdLayerSandboxed(const std::string& path, int flags, std::size_
 }
 
 void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
+
+std::string PsdMemoryShortage(const std::string& path) {
+  const OpenedInput input = OpenAndCheck(path);
+  if (!input.file.failure.empty()) return {};
+  const ByteSource read = SourceOfFile(input.file.fd.Get());
+  return ShortageOf(input, ReadLayerDrawingNeed(read, input.file.size, input.header), true);
+}
 
 FactsResult ReadPsdFactsSandboxed(const std::string& path) {
   FactsResult result;

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/psd/header.h"
+#include "engine/psd/layer_records.h"
 
 namespace kestrel {
 
@@ -20,9 +22,16 @@ std::uint64_t ConversionPeakBytes(const PsdHeader& header);
 // and alpha, in samples of the file's depth (floats for 32 bits).
 std::uint64_t LayerCanvasBytes(const PsdHeader& header);
 
+// Bytes the compositor holds at its peak drawing `layers`: the picture's
+// canvas, the picture made from it, and the canvases nested at the deepest
+// point of the tree of groups.
+std::uint64_t CompositorBytes(const PsdHeader& header, const std::vector<PsdLayer>& layers);
+
 // Empty when the conversion fits in its budget, three quarters of the memory
-// available now; otherwise why not.
-std::string MemoryShortage(const PsdHeader& header);
+// available now; otherwise why not. `decoderBytes`: what the decoder child
+// holds when it draws the picture from the layers (0 when it does not), also
+// held against the most a decoder is given.
+std::string MemoryShortage(const PsdHeader& header, std::uint64_t decoderBytes = 0);
 
 // Test hook: when non-zero, the budget instead of the one the machine gives.
 void SetMemoryBudgetForTesting(std::uint64_t bytes);

@@ -74,6 +74,13 @@ class ChannelRows {
 };
 
 // One channel's row as 8-bit display samples.
+// A row of big-endian 16-bit samples, every `stride`th of `out`.
+void SixteenBitSamples(std::span<const std::uint8_t> row, std::uint16_t* out, std::size_t stride, std::uint32_t width) {
+  for (std::uint32_t x = 0; x < width; ++x) {
+    out[x * stride] = static_cast<std::uint16_t>(row[2 * x] << 8 | row[2 * x + 1]);
+  }
+}
+
 void ToDisplaySamples(std::span<const std::uint8_t> row, int depth, bool coverage, std::uint8_t* out,
                       std::size_t stride, std::uint32_t width) {
   if (depth == 8) {
@@ -177,10 +184,16 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
   std::vector<std::uint8_t> coverage(alpha ? width : 0);
   const bool plainFractions = header.depth == 32 && header.colourMode != kPsdModeRgb && header.colourMode != kPsdModeGreyscale;
   WhiteMatteWitness matte(header.colourMode == kPsdModeLab);
+  // 16-bit samples the conversion takes as they are; the 8-bit ones then
+  // serve only to see whether the picture carries a matte.
+  const bool wide = header.depth == 16 && colour.TakesSixteenBits();
+  std::vector<std::uint16_t> wideSamples(wide ? samples.size() : 0);
   for (std::uint32_t y = 0; y < header.height; ++y) {
     for (int c = 0; c < colours; ++c) {
       const auto row = rows.Row(static_cast<std::size_t>(c), y);
       if (row.empty()) return nullptr;
+      if (wide) SixteenBitSamples(row, wideSamples.data() + c, static_cast<std::size_t>(colours), width);
+      if (wide && !alpha) continue;
       // Only RGB and grey floats are linear light; other modes' floats are plain fractions.
       ToDisplaySamples(row, header.depth, plainFractions, samples.data() + c, static_cast<std::size_t>(colours), width);
     }
@@ -192,7 +205,8 @@ ImagePtr DecodeMergedImage(const PsdDocument& document) {
         matte.See(samples.data() + std::size_t{x} * colours, colours, coverage[x]);
       }
     }
-    colour.Convert(samples.data(), display.data(), width);
+    if (wide) colour.Convert(wideSamples.data(), display.data(), width);
+    else colour.Convert(samples.data(), display.data(), width);
 
     BYTE* line = FreeImage_GetScanLine(image.get(), static_cast<int>(header.height - 1 - y));
     if (bpp == 8) {

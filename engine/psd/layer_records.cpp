@@ -194,12 +194,9 @@ bool ReadLayerInfo(ByteReader in, const PsdHeader& header, PsdLayers& out) {
   return true;
 }
 
-}  // namespace
-
-PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayerSection& walk) {
+PsdLayers ReadLayers(const ByteReader& bytes, const PsdHeader& header, const PsdLayerSection& walk) {
   PsdLayers out;
   out.problem = walk.problem;
-  const ByteReader bytes(file);
   if (walk.info.length > 0 && !ReadLayerInfo(bytes.Range(walk.info.offset, walk.info.length), header, out)) return out;
   if (out.layers.empty() && walk.blockInfo.length > 0) {
     ReadLayerInfo(bytes.Range(walk.blockInfo.offset, walk.blockInfo.length), header, out);
@@ -207,8 +204,18 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
   return out;
 }
 
+}  // namespace
+
+PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header, const PsdLayerSection& walk) {
+  return ReadLayers(ByteReader(file), header, walk);
+}
+
 PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header) {
-  return ReadPsdLayers(file, header, WalkLayerSection(ByteReader(file), header));
+  return ReadPsdLayers(ByteReader(file), header);
+}
+
+PsdLayers ReadPsdLayers(const ByteReader& file, const PsdHeader& header) {
+  return ReadLayers(file, header, WalkLayerSection(file, header));
 }
 
 }  // namespace kestrel

@@ -132,4 +132,8 @@ PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& hea
 // The same, walking the layer section first.
 PsdLayers ReadPsdLayers(std::span<const std::uint8_t> file, const PsdHeader& header);
 
+// The same, from a reader of all of the file's bytes (the parent reads the
+// records by position, before the decoder starts).
+PsdLayers ReadPsdLayers(const ByteReader& file, const PsdHeader& header);
+
 }  // namespace kestrel

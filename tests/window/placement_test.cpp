@@ -40,5 +40,27 @@ TEST(Placement, CentredFirstPulledBackWhenOffAndSizesBounded) {
   EXPECT_EQ(PlaceMainWindow({0, 0, 510, 260}, true, twoScreens, minimum, 260), QRect(385, 270, 510, 260));
 }
 
+// A window manager's frame (here a 20-pixel title bar, borders of 1 at the
+// sides and 5 below) stays on the screen with the window: the window is
+// pulled back by its frame, and one whose frame fits is left where it is.
+TEST(Placement, TheFrameIsKeptOnTheScreenToo) {
+  const QList<QRect> oneScreen{QRect(0, 0, 1280, 800)};
+  const QSize minimum(510, 260);
+  const QMargins frame(1, 20, 1, 5);
+  const PlaceCase cases[] = {
+      {"far right and below", {3000, 2000, 510, 260}, false, QRect(769, 535, 510, 260)},
+      {"left and above", {-900, -50, 600, 260}, false, QRect(1, 20, 600, 260)},
+      {"title bar above the top", {300, 10, 510, 260}, false, QRect(300, 20, 510, 260)},
+      {"frame within the screen: kept", {300, 535, 510, 260}, false, QRect(300, 535, 510, 260)},
+      {"first start: the frame centred", {0, 0, 510, 260}, true, QRect(385, 277, 510, 260)},
+      {"as wide as the screen: the frame fits", {0, 100, 5000, 260}, false, QRect(1, 100, 1278, 260)},
+  };
+  for (const PlaceCase& c : cases) {
+    const QRect placed = PlaceMainWindow(c.saved, c.firstStart, oneScreen, minimum, 260, frame);
+    EXPECT_EQ(placed, c.expected) << c.name;
+    EXPECT_TRUE(oneScreen.front().contains(placed.marginsAdded(frame))) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::window

@@ -3,12 +3,14 @@
 # the first start opens centred, a PSD dragged from another program and
 # dropped on the window is converted with F5, and the bitmap is byte for byte
 # what the command line writes for the same file.
+# A place saved far off the screen is pulled back with the window manager's
+# frame wholly on the screen.
 # Usage: xvfb_drop.sh KESTREL DRAG_SOURCE MAKE_PSD_PY
 # With KESTREL_SHOT=file.png a failed conversion leaves a picture of the screen.
 set -eu
 kestrel=$1 drag_source=$2 make_psd=$3
 . "$(dirname "$0")/../support/cannot_run.sh"
-for tool in Xvfb xdotool openbox; do
+for tool in Xvfb xdotool openbox xprop xwininfo; do
   command -v "$tool" >/dev/null || cannot_run "$tool is not installed"
 done
 
@@ -87,7 +89,32 @@ if kill -0 "$window_pid" 2>/dev/null; then echo "Alt+X did not end the window"; 
 config=$(find "$XDG_CONFIG_HOME" -name config.ini)
 grep -q "^Recent Out Folders = $HOME/Pictures/" "$config" || { echo "the preferences do not hold the output folder"; exit 1; }
 
+# Saved far right and below: the window comes back with its frame (title
+# bar and borders, as the window manager reports them) on the screen.
+sed -i 's/^X *=.*/X = 3000/; s/^Y *=.*/Y = 2000/' "$config"
+"$kestrel" >"$work/window2.log" 2>&1 &
+window_pid=$!
+pids="$window_pid $pids"
+window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1)
+sleep 1.5
+# xwininfo gives the window's own place on the screen (xdotool's counts the frame in).
+info=$(xwininfo -id "$window")
+X=$(echo "$info" | sed -n 's/.*Absolute upper-left X: *//p')
+Y=$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')
+WIDTH=$(echo "$info" | sed -n 's/.*Width: *//p')
+HEIGHT=$(echo "$info" | sed -n 's/.*Height: *//p')
+extents=$(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+set -- $extents
+left=$1 right=$2 top=$3 bottom=$4
+if [ $((X - left)) -lt 0 ] || [ $((Y - top)) -lt 0 ] || [ $((X + WIDTH + right)) -gt 1280 ] ||
+   [ $((Y + HEIGHT + bottom)) -gt 800 ]; then
+  echo "the frame is off the screen: $WIDTH x $HEIGHT at $X,$Y, frame $extents"; exit 1
+fi
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+x
+for _ in $(seq 50); do kill -0 "$window_pid" 2>/dev/null || break; sleep 0.1; done
+
 # The command line's bitmap of the same file.
 "$kestrel" -q -i "$HOME/Pictures/holiday photo.psd" -o "$work/cli/"
 cmp "$out" "$work/cli/holiday photo.bmp"
-echo "dropped, converted, and identical to the command line's bitmap"
+echo "dropped, converted, identical to the command line's bitmap, and pulled back with its frame"
