@@ -673,6 +673,8 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   half.alpha = {255, 128};
   std::vector<std::uint8_t> levels = {0, 2};  // version, then the composite record
   for (const int v : {0, 200, 0, 255, 100}) Put(levels, static_cast<std::uint64_t>(v), 2);
+  std::vector<std::uint8_t> mixer = {0, 1, 0, 0};  // version, not monochrome, then red, green and blue out
+  for (const int v : {0, 0, 100, 0, 0, 100, 0, 0, 0, 0, 0, 100, 0, 0, 0}) Put(mixer, static_cast<std::uint64_t>(v), 2);
   struct Case {
     const char* name;
     TestLayer adjustment;
@@ -690,6 +692,8 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
       {"threshold black", adjustment("thrs", {0, 130, 0, 0}), {0, 0, 0}},
       // Input white point 200: 200 -> 255, 100 -> 128, 50 -> 64.
       {"levels", adjustment("levl", levels), {255, 128, 64}},
+      // Red from blue, green from red, blue from green.
+      {"channel mixer", adjustment("mixr", mixer), {kBack.b, kBack.r, kBack.g}},
   };
   for (const Case& c : cases) {
     const LayerComposite result = Composite(MakeFile(2, {half, c.adjustment}, true));
@@ -706,7 +710,7 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
     EXPECT_NEAR(second.rgbRed, c.expected.r, 1) << c.name;
   }
   // A kind not drawn yet is counted, and the picture beneath is left alone.
-  const LayerComposite left = Composite(MakeFile(2, {half, adjustment("selc", {0, 1, 0, 0})}, true));
+  const LayerComposite left = Composite(MakeFile(2, {half, adjustment("clrL", {0, 1, 0, 0})}, true));
   EXPECT_EQ(left.adjustmentsSkipped, 1u);
   EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);
 }

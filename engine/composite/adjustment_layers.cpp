@@ -8,14 +8,17 @@
 #include <map>
 #include <utility>
 
+#include "engine/composite/adjustment_mix.h"
+#include "engine/composite/adjustment_tone.h"
 #include "engine/composite/gradients.h"
+#include "engine/composite/natural_spline.h"
 #include "engine/psd/descriptor.h"
 #include "platform/byte_reader.h"
 
 namespace kestrel {
 namespace {
 
-using Table = std::vector<float>;
+using Table = ToneTable;
 
 // Entries of a table: every sample an 8-bit file holds, else every 16-bit one
 // (float files are looked up at 16-bit steps).
@@ -23,15 +26,6 @@ std::size_t TableSize(const PsdHeader& header) { return header.depth == 8 ? 256 
 
 std::size_t IndexOf(float v, std::size_t size) {
   return static_cast<std::size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * static_cast<float>(size - 1)));
-}
-
-template <typename F>
-Table MakeTable(std::size_t size, F f) {
-  Table table(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    table[i] = std::clamp(static_cast<float>(f(static_cast<double>(i) / static_cast<double>(size - 1))), 0.0f, 1.0f);
-  }
-  return table;
 }
 
 // A channel's own table, then the table of all channels over its result, as
@@ -70,47 +64,13 @@ ChannelTables ReadLevels(ByteReader in, std::size_t size, int channels) {
     const double outBlack = in.U16() / 255.0, outWhite = in.U16() / 255.0;
     const double gamma = std::clamp(in.U16() / 100.0, 0.01, 9.99);
     const double span = std::abs(inWhite - inBlack) > 1e-9 ? inWhite - inBlack : 1.0;
-    tables[record] = MakeTable(size, [&](double t) {
+    tables[record] = TabulateTone(size, [&](double t) {
       const double x = std::pow(std::clamp((t - inBlack) / span, 0.0, 1.0), 1 / gamma);
       return outBlack + x * (outWhite - outBlack);
     });
   }
   return tables;
 }
-
-// The natural cubic spline through points sorted by x, evaluated at x
-// (clamped to the points' range).
-class NaturalSpline {
- public:
-  NaturalSpline(std::vector<double> x, std::vector<double> y) : x_(std::move(x)), y_(std::move(y)), m_(x_.size(), 0) {
-    const std::size_t n = x_.size();
-    if (n < 3) return;
-    // Second derivatives from the tridiagonal system, zero at both ends.
-    std::vector<double> c(n, 0), d(n, 0);
-    for (std::size_t i = 1; i + 1 < n; ++i) {
-      const double h0 = x_[i] - x_[i - 1], h1 = x_[i + 1] - x_[i];
-      const double a = h0, b = 2 * (h0 + h1), r = 6 * ((y_[i + 1] - y_[i]) / h1 - (y_[i] - y_[i - 1]) / h0);
-      const double denominator = b - a * c[i - 1];
-      c[i] = h1 / denominator;
-      d[i] = (r - a * d[i - 1]) / denominator;
-    }
-    for (std::size_t i = n - 2; i >= 1; --i) m_[i] = d[i] - c[i] * m_[i + 1];
-  }
-
-  double operator()(double at) const {
-    const std::size_t n = x_.size();
-    at = std::clamp(at, x_.front(), x_.back());
-    std::size_t i = 1;
-    while (i + 1 < n && at > x_[i]) ++i;
-    const double h = x_[i] - x_[i - 1];
-    if (h <= 0) return y_[i];
-    const double a = (x_[i] - at) / h, b = (at - x_[i - 1]) / h;
-    return a * y_[i - 1] + b * y_[i] + ((a * a * a - a) * m_[i - 1] + (b * b * b - b) * m_[i]) * h * h / 6;
-  }
-
- private:
-  std::vector<double> x_, y_, m_;
-};
 
 // One curve: its points as (output, input) pairs on 0..255.
 std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t size) {
@@ -124,7 +84,7 @@ std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t
     if (!(x[i] > x[i - 1])) return std::nullopt;  // inputs must rise
   }
   const NaturalSpline spline(std::move(x), std::move(y));
-  return MakeTable(size, spline);
+  return TabulateTone(size, spline);
 }
 
 // Curves: a bitmap of the channels that have a curve, each curve's points;
@@ -165,7 +125,7 @@ std::optional<Table> ReadExposure(ByteReader in, std::size_t size, bool grey) {
   if (!in.Ok() || !std::isfinite(exposure) || !std::isfinite(offset) || !std::isfinite(gamma)) return std::nullopt;
   const double space = grey ? 1.75 : 2.2;
   const double g = std::clamp(static_cast<double>(gamma), 0.01, 9.99);
-  return MakeTable(size, [&](double t) {
+  return TabulateTone(size, [&](double t) {
     const double linear = std::clamp(std::pow(t, space) * std::exp2(exposure) + offset, 0.0, 1.0);
     return std::pow(std::pow(linear, 1 / g), 1 / space);
   });
@@ -219,6 +179,38 @@ std::optional<std::array<Table, 3>> ReadGradientMap(ByteReader in, std::size_t s
   return tables;
 }
 
+// The descriptor block Photoshop writes right after a brightness/contrast
+// block ("CgEd"), which holds the settings the older block cannot.
+std::optional<DescriptorValue> FollowingSettings(std::span<const std::uint8_t> file, const PsdBlockRef& block) {
+  const std::uint64_t end = block.offset + block.length;
+  for (std::uint64_t at = end; at < end + 4 && at + 12 <= file.size(); ++at) {
+    ByteReader in(file, at, file.size());
+    if (in.Code() != FourCC("8BIM") || in.Code() != FourCC("CgEd")) continue;
+    const std::uint64_t length = in.U32();
+    if (!in.Has(length)) return std::nullopt;
+    return ReadVersionedDescriptor(file.subspan(in.At(), length), 0);
+  }
+  return std::nullopt;
+}
+
+BrightnessContrast ReadBrightnessContrast(std::span<const std::uint8_t> file, const PsdBlockRef& block) {
+  BrightnessContrast settings;
+  if (const std::optional<DescriptorValue> current = FollowingSettings(file, block)) {
+    settings.brightness = current->NumberOr("Brgh", 0);
+    settings.contrast = current->NumberOr("Cntr", 0);
+    settings.mean = current->NumberOr("means", 127);
+    settings.legacy = current->BooleanOr("useLegacy", false);
+    return settings;
+  }
+  // Files older than the current formula hold their legacy settings here.
+  ByteReader in(file, block.offset, block.offset + block.length);
+  settings.brightness = in.Int16();
+  settings.contrast = in.Int16();
+  settings.mean = in.U16();
+  settings.legacy = true;
+  return settings;
+}
+
 }  // namespace
 
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
@@ -236,18 +228,40 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
   if (key == FourCC("nvrt")) {
     // Inverting is the same on stored CMYK (where the top is no ink) as on ink.
     if (!light && header.colourMode != kPsdModeCmyk) return std::nullopt;
-    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = MakeTable(size, [](double t) { return 1 - t; });
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = TabulateTone(size, [](double t) { return 1 - t; });
+    return adjustment;
+  }
+  if (key == FourCC("post") && (light || header.colourMode == kPsdModeCmyk)) {
+    const double levels = std::clamp<int>(in.U16(), 2, 255);
+    if (!in.Ok()) return std::nullopt;
+    // Photoshop's bands: the top one is no wider than the others. CMYK is
+    // banded by its ink, which the stored samples hold inverted.
+    const double squeeze = static_cast<double>(size - 1) / static_cast<double>(size);
+    const bool ink = !light;
+    for (int c = 0; c < channels; ++c) {
+      adjustment.tables_[c] = TabulateTone(size, [&](double t) {
+        const double banded = std::floor(squeeze * (ink ? 1 - t : t) * levels) / (levels - 1);
+        return ink ? 1 - banded : banded;
+      });
+    }
     return adjustment;
   }
   if (!light) return std::nullopt;
-  if (key == FourCC("post")) {
-    const double levels = std::clamp<int>(in.U16(), 2, 255);
-    if (!in.Ok()) return std::nullopt;
-    // Photoshop's bands: the top one is no wider than the others.
-    const double squeeze = static_cast<double>(size - 1) / static_cast<double>(size);
-    for (int c = 0; c < channels; ++c) {
-      adjustment.tables_[c] = MakeTable(size, [&](double t) { return std::floor(squeeze * t * levels) / (levels - 1); });
-    }
+  if (key == FourCC("brit")) {
+    const ToneTable table = BrightnessContrastTable(ReadBrightnessContrast(file, block), size);
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = table;
+    return adjustment;
+  }
+  if (key == FourCC("blnc") && channels == 3) {
+    std::optional<std::array<ToneTable, 3>> tables = ReadColourBalance(in, size);
+    if (!tables) return std::nullopt;
+    for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
+    return adjustment;
+  }
+  if ((key == FourCC("selc") || key == FourCC("mixr")) && channels == 3) {
+    std::optional<PixelMix> mix = key == FourCC("selc") ? ReadSelectiveColour(in) : ReadChannelMixer(in);
+    if (!mix) return std::nullopt;
+    adjustment.mix_ = std::move(*mix);
     return adjustment;
   }
   if (key == FourCC("thrs")) {
@@ -341,6 +355,7 @@ void ColourAdjustment::Apply(float* colour, std::size_t pixels) const {
   if (threshold_ >= 0) return ApplyThreshold(colour, pixels);
   if (byLuminance_) return ApplyByLuminance(colour, pixels);
   if (!hueWeights_.empty()) return ApplyBlackAndWhite(colour, pixels);
+  if (mix_) return mix_(colour, pixels);
   for (int c = 0; c < n; ++c) {
     const Table& table = tables_[c];
     if (table.empty()) continue;

@@ -2,11 +2,13 @@
 // Each kind is read from its settings block into tables, one per colour
 // channel, over the file's own samples (8-bit files have a table of 256
 // entries, deeper ones of 65536), so that applying it is one lookup per
-// sample. Threshold and gradient map look a pixel's luminance up instead, and
-// black and white mixes its channels by their hues.
+// sample. Threshold and gradient map look a pixel's luminance up instead,
+// black and white mixes its channels by their hues, and selective colour and
+// the channel mixer change each pixel from all of its channels.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -39,6 +41,8 @@ class ColourAdjustment {
   std::vector<float> hueWeights_;
   // Gradient map: the tables give each channel's value for a pixel's luminance.
   bool byLuminance_ = false;
+  // The kinds that mix an RGB pixel's channels: the whole change of a pixel.
+  std::function<void(float*, std::size_t)> mix_;
 };
 
 // The adjustment a layer holds, or nothing when its kind is not drawn in the
