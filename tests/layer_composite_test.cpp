@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/gradients.h"
 #include "engine/composite/compositor.h"
 #include "engine/psd/descriptor.h"
@@ -713,6 +714,16 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   const LayerComposite left = Composite(MakeFile(2, {half, adjustment("clrL", {0, 1, 0, 0})}, true));
   EXPECT_EQ(left.adjustmentsSkipped, 1u);
   EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);
+  // The line for the user names the kinds left out, each once, whatever block holds them.
+  LayerRebuildNote note;
+  note.rebuilt = 1;
+  note.layers = 3;
+  note.effectsSkipped = 1;
+  note.adjustmentsSkipped = 3;
+  note.kindsLeftOut = left.kindsLeftOut | AdjustmentKindBit("PtFl") | AdjustmentKindBit("hue ") |
+                      AdjustmentKindBit("hue2") | (1u << 31);
+  EXPECT_EQ(DescribeRebuild(note), "the picture was rebuilt from 3 layers (1 layer style and 3 adjustment or fill "
+                                   "layers not drawn: hue/saturation, colour lookup and pattern fill)");
 }
 
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {

@@ -27,6 +27,7 @@ struct LayerComposite {
   int layersDrawn = 0;
   int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
   int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
+  std::uint32_t kindsLeftOut = 0;  // their kinds, as bits (engine/composite/adjustment_kinds.h)
   std::vector<std::string> damagedFills;  // the names of fill layers whose settings are damaged
 };
 
