@@ -8,6 +8,7 @@
 #include <map>
 #include <utility>
 
+#include "engine/composite/adjustment_hue.h"
 #include "engine/composite/adjustment_mix.h"
 #include "engine/composite/adjustment_tone.h"
 #include "engine/composite/gradients.h"
@@ -258,8 +259,10 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
     for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
     return adjustment;
   }
-  if ((key == FourCC("selc") || key == FourCC("mixr")) && channels == 3) {
-    std::optional<PixelMix> mix = key == FourCC("selc") ? ReadSelectiveColour(in) : ReadChannelMixer(in);
+  if ((key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2")) && channels == 3) {
+    std::optional<PixelMix> mix = key == FourCC("selc")   ? ReadSelectiveColour(in)
+                                  : key == FourCC("mixr") ? ReadChannelMixer(in)
+                                                          : ReadHueSaturation(in);
     if (!mix) return std::nullopt;
     adjustment.mix_ = std::move(*mix);
     return adjustment;
