@@ -212,6 +212,14 @@ BrightnessContrast ReadBrightnessContrast(std::span<const std::uint8_t> file, co
   return settings;
 }
 
+// The kinds Photoshop applies to CMYK too, channel by channel.
+bool AppliedToCmyk(FourCC key) {
+  for (const FourCC kind : {FourCC("nvrt"), FourCC("post"), FourCC("levl"), FourCC("curv"), FourCC("brit")}) {
+    if (kind == key) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
@@ -220,34 +228,44 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
   if (!block.Present()) return std::nullopt;
   const bool light = header.colourMode == kPsdModeRgb || header.colourMode == kPsdModeGreyscale ||
                      header.colourMode == kPsdModeDuotone;
+  const bool cmyk = header.colourMode == kPsdModeCmyk && AppliedToCmyk(block.key);
+  if (!light && !cmyk) return std::nullopt;
   const int channels = header.colourMode == kPsdModeRgb ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
-  const std::size_t size = TableSize(header);
+  std::optional<ColourAdjustment> adjustment = ColourAdjustment::ReadOnLight(file, block, channels, TableSize(header));
+  // Levels, curves and brightness/contrast act on the stored CMYK samples as
+  // they are; so does posterize at 8 bits, but at 16 it bands the ink, which
+  // the samples hold inverted (as Photoshop's pictures show): its table is
+  // turned round.
+  if (adjustment && cmyk && block.key == FourCC("post") && header.depth == 16) {
+    for (Table& table : adjustment->tables_) {
+      std::reverse(table.begin(), table.end());
+      for (float& v : table) v = 1 - v;
+    }
+  }
+  return adjustment;
+}
+
+std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const std::uint8_t> file,
+                                                              const PsdBlockRef& block, int channels,
+                                                              std::size_t size) {
   ByteReader in(file, block.offset, block.offset + block.length);
   ColourAdjustment adjustment;
   adjustment.channels_ = channels;
   const FourCC key = block.key;
   if (key == FourCC("nvrt")) {
-    // Inverting is the same on stored CMYK (where the top is no ink) as on ink.
-    if (!light && header.colourMode != kPsdModeCmyk) return std::nullopt;
     for (int c = 0; c < channels; ++c) adjustment.tables_[c] = TabulateTone(size, [](double t) { return 1 - t; });
     return adjustment;
   }
-  if (key == FourCC("post") && (light || header.colourMode == kPsdModeCmyk)) {
+  if (key == FourCC("post")) {
     const double levels = std::clamp<int>(in.U16(), 2, 255);
     if (!in.Ok()) return std::nullopt;
-    // Photoshop's bands: the top one is no wider than the others. CMYK is
-    // banded by its ink, which the stored samples hold inverted.
+    // Photoshop's bands: the top one is no wider than the others.
     const double squeeze = static_cast<double>(size - 1) / static_cast<double>(size);
-    const bool ink = !light;
     for (int c = 0; c < channels; ++c) {
-      adjustment.tables_[c] = TabulateTone(size, [&](double t) {
-        const double banded = std::floor(squeeze * (ink ? 1 - t : t) * levels) / (levels - 1);
-        return ink ? 1 - banded : banded;
-      });
+      adjustment.tables_[c] = TabulateTone(size, [&](double t) { return std::floor(squeeze * t * levels) / (levels - 1); });
     }
     return adjustment;
   }
-  if (!light) return std::nullopt;
   if (key == FourCC("brit")) {
     const ToneTable table = BrightnessContrastTable(ReadBrightnessContrast(file, block), size);
     for (int c = 0; c < channels; ++c) adjustment.tables_[c] = table;

@@ -28,6 +28,9 @@ class ColourAdjustment {
  private:
   friend std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t>, const PsdLayer&,
                                                               const PsdHeader&);
+  // The adjustment on samples where the top is the most light.
+  static std::optional<ColourAdjustment> ReadOnLight(std::span<const std::uint8_t> file, const PsdBlockRef& block,
+                                                     int channels, std::size_t size);
   void ApplyThreshold(float* colour, std::size_t pixels) const;
   void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
   void ApplyByLuminance(float* colour, std::size_t pixels) const;
