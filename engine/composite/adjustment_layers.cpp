@@ -214,7 +214,7 @@ BrightnessContrast ReadBrightnessContrast(std::span<const std::uint8_t> file, co
 
 // The kinds Photoshop applies to CMYK too, channel by channel.
 bool AppliedToCmyk(FourCC key) {
-  for (const FourCC kind : {FourCC("nvrt"), FourCC("post"), FourCC("levl"), FourCC("curv"), FourCC("brit")}) {
+  for (const FourCC kind : {FourCC("nvrt"), FourCC("post"), FourCC("levl"), FourCC("curv"), FourCC("brit"), FourCC("thrs")}) {
     if (kind == key) return true;
   }
   return false;
@@ -334,9 +334,14 @@ void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
   const auto last = static_cast<float>(levels_ - 1);
   for (std::size_t x = 0; x < pixels; ++x) {
     float* p = colour + x * n;
-    const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];
+    float luminance = p[0];
+    if (n == 3) luminance = 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2];
+    // CMYK's light: each ink's stored sample (no ink at the top) under the black's.
+    if (n == 4) luminance = (0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2]) * p[3];
     const float v = std::lround(std::clamp(luminance, 0.0f, 1.0f) * last) > threshold_ ? 1.0f : 0.0f;
     for (int c = 0; c < n; ++c) p[c] = v;
+    // CMYK's black is the black ink alone.
+    if (n == 4) p[0] = p[1] = p[2] = 1;
   }
 }
 
