@@ -70,9 +70,12 @@ void RgbOf(const Hsl& c, float* p) {
   p[2] = channel(c.h - 120);
 }
 
-// Saturation raised divides towards full (all of it at +100), lowered
-// multiplies towards grey.
-float Saturate(float s, float by) { return std::clamp(by > 0 ? s / (1 - by + 0.01f) : s * (1 + by), 0.0f, 1.0f); }
+// A saturation setting as the gain it adds: raised, it divides by what is
+// left to full (all of it at +100); lowered, it multiplies towards grey.
+// Ranges that overlap add their gains.
+float SaturationGain(float by) { return by > 0 ? by / std::max(1 - by, 0.01f) : by; }
+
+float Saturate(float s, float gain) { return std::clamp(s * (1 + std::max(gain, -1.0f)), 0.0f, 1.0f); }
 
 // Lightness raised mixes towards white, lowered towards black.
 float Lighten(float v, float by) { return std::clamp(by > 0 ? v + (1 - v) * by : v * (1 + by), 0.0f, 1.0f); }
@@ -152,15 +155,10 @@ std::optional<PixelMix> ReadHueSaturation(ByteReader in) {
       }
       if (own.lightness != 0) ShiftRangeLightness(c, std::clamp(own.lightness, -1.0f, 1.0f));
       c.h += master.hue + own.hue;
-      // The ranges' saturation together, after the master's; a raised one
-      // reaches further into its falloff the stronger it is.
-      float saturation = 0;
-      for (std::size_t r = 0; r < ranges.size(); ++r) {
-        const float by = ranges[r].shift.saturation, w = weights[r];
-        if (w <= 0 || by == 0) continue;
-        saturation += by * (by > 0 ? 1 - std::pow(1 - w, 1.5f / (1 - std::pow(by, 4.0f) + 0.05f)) : w);
-      }
-      c.s = Saturate(Saturate(c.s, master.saturation), std::clamp(saturation, -1.0f, 1.0f));
+      // The ranges' saturation together, after the master's.
+      float gain = 0;
+      for (std::size_t r = 0; r < ranges.size(); ++r) gain += weights[r] * SaturationGain(ranges[r].shift.saturation);
+      c.s = Saturate(Saturate(c.s, SaturationGain(master.saturation)), gain);
       RgbOf(c, p);
     }
   };
