@@ -726,6 +726,61 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
                                    "layers not drawn: hue/saturation, colour lookup and pattern fill)");
 }
 
+// Adjustments against Photoshop's own pictures: a pixel beneath and what
+// Photoshop made of it, read from its pictures of the psd-fx corpus files and
+// of psd-tools' adjustment test files (whose pixels beneath are a plain layer).
+TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
+  auto shorts = [](std::initializer_list<int> values) {
+    Bytes out;
+    for (const int v : values) Put(out, static_cast<std::uint16_t>(v), 2);
+    return out;
+  };
+  const Bytes currentContrast = Versioned(Object("null", {{"Vrsn", Long(1)}, {"Brgh", Long(0)}, {"Cntr", Long(100)},
+                                                         {"means", Long(127)}, {"useLegacy", Bool(false)}}));
+  // Hue/saturation: version, colourise, the colourising hue, saturation and
+  // lightness, the master's, then six ranges of four hues and three settings.
+  auto colourise = [&](int hue, int saturation, int lightness) {
+    Bytes out = shorts({2}) + Bytes{1, 0} + shorts({hue, saturation, lightness, 0, 0, 0});
+    for (int range = 0; range < 6; ++range) out = out + shorts({0, 0, 0, 0, 0, 0, 0});
+    return out;
+  };
+  // Colour balance: shadows, midtones, highlights, then preserve luminosity.
+  const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, Bytes>> blocks;
+    Rgb beneath, photoshop;
+  };
+  const Case cases[] = {
+      {"contrast +100 (adj_p2s_brightness-contrast)", {{"brit", Bytes(8, 0)}, {"CgEd", currentContrast}},
+       {22, 33, 132}, {8, 14, 135}},
+      {"legacy brightness 20, contrast 57 (brightnesscontrast_legacy_rgb)", {{"brit", shorts({20, 57, 127}) + Bytes{0, 0}}},
+       {98, 117, 136}, {106, 150, 194}},
+      {"legacy, clipped", {{"brit", shorts({20, 57, 127}) + Bytes{0, 0}}}, {72, 48, 55}, {46, 0, 6}},
+      {"colour balance, shadows (adj_p2s_color-balance)", {{"blnc", balance}}, {22, 34, 132}, {22, 0, 53}},
+      {"colour balance, light", {{"blnc", balance}}, {253, 188, 188}, {253, 172, 145}},
+      {"colourise 31, 100, -47 (huesaturation_colorize_rgb)", {{"hue2", colourise(31, 100, -47)}},
+       {141, 144, 151}, {156, 81, 0}},
+      {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
+      {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
+  };
+  for (const Case& c : cases) {
+    TestLayer beneath;
+    beneath.colour = {c.beneath, c.beneath};
+    TestLayer adjustment;
+    adjustment.right = 0;
+    adjustment.blocks = c.blocks;
+    const LayerComposite result = Composite(MakeFile(2, {beneath, adjustment}, true));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    const Rgb got = PixelOf(result.image.get(), 0);
+    // Within two steps: Photoshop's own tables round differently.
+    EXPECT_NEAR(got.r, c.photoshop.r, 2) << c.name;
+    EXPECT_NEAR(got.g, c.photoshop.g, 2) << c.name;
+    EXPECT_NEAR(got.b, c.photoshop.b, 2) << c.name;
+  }
+}
+
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
   Gradient g;
   g.angle = 0;
