@@ -83,6 +83,7 @@ const std::map<std::string, double> kBounds = {
     {"adj_zoo_black-white-flat.psd", 2.0},   {"adj_zoo_gradient-map-flat.psd", 2.0},
     {"adj_p2s_brightness-contrast.psd", 7.6}, {"adj_p2s_color-balance.psd", 8.7},
     {"adj_pt_posterize-cmyk16.psd", 0.5},    {"adj_zoo_selective-color-flat.psd", 2.0},
+    {"adj_zoo_photo-filter-flat.psd", 1.0},
 };
 
 TEST(CorpusEffects, CompositesFromTheLayersMatchPhotoshopsPictures) {

@@ -746,6 +746,8 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   };
   // Colour balance: shadows, midtones, highlights, then preserve luminosity.
   const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
+  // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
+  const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, Bytes>> blocks;
@@ -763,6 +765,7 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
        {141, 144, 151}, {156, 81, 0}},
       {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
       {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
+      {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
   };
   for (const Case& c : cases) {
     TestLayer beneath;

@@ -223,7 +223,7 @@ bool AppliedToCmyk(FourCC key) {
 }  // namespace
 
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                                     const PsdHeader& header) {
+                                                     const PsdHeader& header, const DescriptorColours& colours) {
   const PsdBlockRef& block = layer.adjustment;
   if (!block.Present()) return std::nullopt;
   const bool light = header.colourMode == kPsdModeRgb || header.colourMode == kPsdModeGreyscale ||
@@ -231,7 +231,7 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
   const bool cmyk = header.colourMode == kPsdModeCmyk && AppliedToCmyk(block.key);
   if (!light && !cmyk) return std::nullopt;
   const int channels = header.colourMode == kPsdModeRgb ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
-  std::optional<ColourAdjustment> adjustment = ColourAdjustment::ReadOnLight(file, block, channels, TableSize(header));
+  std::optional<ColourAdjustment> adjustment = ColourAdjustment::ReadOnLight(file, block, channels, TableSize(header), colours);
   // Levels, curves and brightness/contrast act on the stored CMYK samples as
   // they are; so does posterize at 8 bits, but at 16 it bands the ink, which
   // the samples hold inverted (as Photoshop's pictures show): its table is
@@ -247,7 +247,7 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
 
 std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const std::uint8_t> file,
                                                               const PsdBlockRef& block, int channels,
-                                                              std::size_t size) {
+                                                              std::size_t size, const DescriptorColours& colours) {
   ByteReader in(file, block.offset, block.offset + block.length);
   ColourAdjustment adjustment;
   adjustment.channels_ = channels;
@@ -277,9 +277,11 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
     return adjustment;
   }
-  if ((key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2")) && channels == 3) {
+  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2") || key == FourCC("phfl");
+  if (mixing && channels == 3) {
     std::optional<PixelMix> mix = key == FourCC("selc")   ? ReadSelectiveColour(in)
                                   : key == FourCC("mixr") ? ReadChannelMixer(in)
+                                  : key == FourCC("phfl") ? ReadPhotoFilter(in, colours)
                                                           : ReadHueSaturation(in);
     if (!mix) return std::nullopt;
     adjustment.mix_ = std::move(*mix);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/colour/descriptor_colour.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 
@@ -27,10 +28,10 @@ class ColourAdjustment {
 
  private:
   friend std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t>, const PsdLayer&,
-                                                              const PsdHeader&);
+                                                              const PsdHeader&, const DescriptorColours&);
   // The adjustment on samples where the top is the most light.
   static std::optional<ColourAdjustment> ReadOnLight(std::span<const std::uint8_t> file, const PsdBlockRef& block,
-                                                     int channels, std::size_t size);
+                                                     int channels, std::size_t size, const DescriptorColours& colours);
   void ApplyThreshold(float* colour, std::size_t pixels) const;
   void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
   void ApplyByLuminance(float* colour, std::size_t pixels) const;
@@ -50,7 +51,8 @@ class ColourAdjustment {
 
 // The adjustment a layer holds, or nothing when its kind is not drawn in the
 // file's colour mode (the caller counts it as left out).
+// `colours` converts the colours settings hold into the file's samples.
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                                     const PsdHeader& header);
+                                                     const PsdHeader& header, const DescriptorColours& colours);
 
 }  // namespace kestrel

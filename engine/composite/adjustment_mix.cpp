@@ -1,5 +1,7 @@
 #include "engine/composite/adjustment_mix.h"
 
+#include "engine/composite/hsl_colour.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -31,7 +33,71 @@ std::array<float, kRanges> RangeWeights(const float* p) {
   return w;
 }
 
+float LinearOf(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
+
+float EncodedOf(float v) {
+  v = std::clamp(v, 0.0f, 1.0f);
+  return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f;
+}
+
+DescriptorValue NumberObject(std::initializer_list<std::pair<const char*, double>> items) {
+  DescriptorValue object;
+  object.type = DescriptorValue::Type::Object;
+  for (const auto& [key, number] : items) {
+    DescriptorValue value;
+    value.type = DescriptorValue::Type::Number;
+    value.number = number;
+    object.items.push_back(DescriptorItem{key, value});
+  }
+  return object;
+}
+
+// The filter's colour: in version 3 Lab as three 32-bit numbers scaled by
+// 100; before, a colour space and four 16-bit components (RGB on 0..65535,
+// or Lab with L on 0..10000 and a, b signed and scaled by 100).
+std::optional<DescriptorValue> ReadFilterColour(ByteReader& in, std::uint16_t version) {
+  if (version == 3) {
+    const double l = static_cast<std::int32_t>(in.U32()) / 100.0, a = static_cast<std::int32_t>(in.U32()) / 100.0;
+    const double b = static_cast<std::int32_t>(in.U32()) / 100.0;
+    return NumberObject({{"Lmnc", l}, {"A   ", a}, {"B   ", b}});
+  }
+  const std::uint16_t space = in.U16();
+  const double c0 = in.U16(), c1 = in.U16(), c2 = in.U16();
+  in.Skip(2);
+  if (space == 0) return NumberObject({{"Rd  ", c0 / 257}, {"Grn ", c1 / 257}, {"Bl  ", c2 / 257}});
+  if (space == 7) {
+    return NumberObject({{"Lmnc", c0 / 100}, {"A   ", static_cast<std::int16_t>(c1) / 100.0},
+                         {"B   ", static_cast<std::int16_t>(c2) / 100.0}});
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+// The filter multiplies the light (on the sRGB curve) by its colour, as much
+// as its density; keeping the luminosity gives the result the lightness the
+// pixel had (as Photoshop's pictures show).
+std::optional<PixelMix> ReadPhotoFilter(ByteReader in, const DescriptorColours& colours) {
+  const std::uint16_t version = in.U16();
+  const std::optional<DescriptorValue> colour = ReadFilterColour(in, version);
+  const float density = std::clamp<float>(static_cast<float>(in.U32()), 0, 100) / 100;
+  const bool keepLuminance = in.Byte() != 0;
+  float filter[4] = {};
+  if (!in.Ok() || !colour || colours.Channels() != 3 || !colours.Read(*colour, filter)) return std::nullopt;
+  std::array<float, 3> gain{};
+  for (int c = 0; c < 3; ++c) gain[c] = 1 - density + density * LinearOf(filter[c]);
+  return [gain, keepLuminance](float* rgb, std::size_t pixels) {
+    for (std::size_t x = 0; x < pixels; ++x) {
+      float* p = rgb + x * 3;
+      const float lightness = HslOf(p).l;
+      for (int c = 0; c < 3; ++c) p[c] = EncodedOf(LinearOf(p[c]) * gain[c]);
+      if (!keepLuminance) continue;
+      Hsl filtered = HslOf(p);
+      filtered.l = lightness;
+      RgbOf(filtered, p);
+    }
+  };
+}
 
 // The block: a version, the method (0 relative, 1 absolute), then ten records
 // of cyan, magenta, yellow and black in percent; the first is unused.

@@ -1,5 +1,5 @@
-// The adjustments that mix an RGB pixel's channels together: selective colour
-// and the channel mixer. Each is read from its settings block into a function
+// The adjustments that mix an RGB pixel's channels together: selective colour,
+// the channel mixer and the photo filter. Each is read from its settings block into a function
 // that changes pixels of three fractions in place.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "engine/colour/descriptor_colour.h"
 #include "platform/byte_reader.h"
 
 namespace kestrel {
@@ -21,5 +22,9 @@ std::optional<PixelMix> ReadSelectiveColour(ByteReader in);
 // Channel mixer: each output channel a weighted sum of the inputs plus a
 // constant; monochrome gives every channel the first mix.
 std::optional<PixelMix> ReadChannelMixer(ByteReader in);
+
+// Photo filter: the light through a filter of a colour (converted into the
+// file's RGB by `colours`) at a density, keeping each pixel's luminance or not.
+std::optional<PixelMix> ReadPhotoFilter(ByteReader in, const DescriptorColours& colours);
 
 }  // namespace kestrel

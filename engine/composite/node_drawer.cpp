@@ -56,7 +56,7 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   const PsdLayer& layer = *node.layer;
   if (layer.hidden) return true;
   if (layer.isAdjustment) {
-    const std::optional<ColourAdjustment> adjustment = ReadColourAdjustment(file_, layer, header_);
+    const std::optional<ColourAdjustment> adjustment = ReadColourAdjustment(file_, layer, header_, colours_);
     if (!adjustment) {
       ++result_.adjustmentsSkipped;
       result_.kindsLeftOut |= AdjustmentKindBit(layer.adjustment.key);
