@@ -3,8 +3,9 @@
 // layers left out, opacity and fill opacity, raster masks, layers' vector masks,
 // clipping and the blend modes; fill layers stored without pixels, from
 // their settings (solid colour and gradient); colour and gradient overlays
-// from the layer's style. Other effects, adjustment layers and fills that
-// cannot be drawn (patterns) are only counted. CMYK and Lab layers are
+// from the layer's style; adjustment layers (adjustment_layers.h). Other
+// effects, and the adjustments and fills that cannot be drawn (patterns), are
+// counted and their kinds noted. CMYK and Lab layers are
 // composited in the samples the file stores, then shown through the file's
 // colour conversion. The result has the form the merged-image decoder gives
 // for the file's mode and depth, with straight alpha when the layers leave
