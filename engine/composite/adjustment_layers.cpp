@@ -229,8 +229,10 @@ std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_
   const bool light = header.colourMode == kPsdModeRgb || header.colourMode == kPsdModeGreyscale ||
                      header.colourMode == kPsdModeDuotone;
   const bool cmyk = header.colourMode == kPsdModeCmyk && AppliedToCmyk(block.key);
-  if (!light && !cmyk) return std::nullopt;
-  const int channels = header.colourMode == kPsdModeRgb ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
+  // Lab is inverted as stored: a and b are centred, so they turn to the opposite colour.
+  const bool lab = header.colourMode == kPsdModeLab && block.key == FourCC("nvrt");
+  if (!light && !cmyk && !lab) return std::nullopt;
+  const int channels = header.colourMode == kPsdModeRgb || lab ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
   std::optional<ColourAdjustment> adjustment = ColourAdjustment::ReadOnLight(file, block, channels, TableSize(header), colours);
   // Levels, curves and brightness/contrast act on the stored CMYK samples as
   // they are; so does posterize at 8 bits, but at 16 it bands the ink, which
