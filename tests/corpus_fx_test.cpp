@@ -73,13 +73,17 @@ std::map<std::string, std::string> Features() {
 // Files whose every feature is drawn, with the distance each must stay within
 // (RMSE on 0..255); the others are printed for the record. The 32x32 discs
 // match inside; what is left is a few pixels of the shape's anti-aliased edge,
-// which posterize and threshold turn into whole steps.
+// which posterize and threshold turn into whole steps, and contrast and
+// colour balance into large ones.
 const std::map<std::string, double> kBounds = {
     {"adj_p2s_curves-per-channel.psd", 7.5}, {"adj_p2s_levels-per-channel.psd", 7.2},
     {"adj_p2s_posterize-4.psd", 12.2},       {"adj_p2s_threshold-128.psd", 20.1},
     {"adj_pt_exposure-grey.psd", 2.0},       {"adj_pt_invert-cmyk.psd", 2.0},
     {"adj_pt_threshold-rgb16.psd", 2.0},     {"adj_pt_nested-curves-exposure.psd", 2.0},
     {"adj_zoo_black-white-flat.psd", 2.0},   {"adj_zoo_gradient-map-flat.psd", 2.0},
+    {"adj_p2s_brightness-contrast.psd", 7.6}, {"adj_p2s_color-balance.psd", 8.7},
+    {"adj_pt_posterize-cmyk16.psd", 0.5},    {"adj_zoo_selective-color-flat.psd", 2.0},
+    {"adj_zoo_photo-filter-flat.psd", 1.0},
 };
 
 TEST(CorpusEffects, CompositesFromTheLayersMatchPhotoshopsPictures) {

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/gradients.h"
 #include "engine/composite/compositor.h"
 #include "engine/psd/descriptor.h"
@@ -673,6 +674,8 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   half.alpha = {255, 128};
   std::vector<std::uint8_t> levels = {0, 2};  // version, then the composite record
   for (const int v : {0, 200, 0, 255, 100}) Put(levels, static_cast<std::uint64_t>(v), 2);
+  std::vector<std::uint8_t> mixer = {0, 1, 0, 0};  // version, not monochrome, then red, green and blue out
+  for (const int v : {0, 0, 100, 0, 0, 100, 0, 0, 0, 0, 0, 100, 0, 0, 0}) Put(mixer, static_cast<std::uint64_t>(v), 2);
   struct Case {
     const char* name;
     TestLayer adjustment;
@@ -690,6 +693,8 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
       {"threshold black", adjustment("thrs", {0, 130, 0, 0}), {0, 0, 0}},
       // Input white point 200: 200 -> 255, 100 -> 128, 50 -> 64.
       {"levels", adjustment("levl", levels), {255, 128, 64}},
+      // Red from blue, green from red, blue from green.
+      {"channel mixer", adjustment("mixr", mixer), {kBack.b, kBack.r, kBack.g}},
   };
   for (const Case& c : cases) {
     const LayerComposite result = Composite(MakeFile(2, {half, c.adjustment}, true));
@@ -706,9 +711,77 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
     EXPECT_NEAR(second.rgbRed, c.expected.r, 1) << c.name;
   }
   // A kind not drawn yet is counted, and the picture beneath is left alone.
-  const LayerComposite left = Composite(MakeFile(2, {half, adjustment("selc", {0, 1, 0, 0})}, true));
+  const LayerComposite left = Composite(MakeFile(2, {half, adjustment("clrL", {0, 1, 0, 0})}, true));
   EXPECT_EQ(left.adjustmentsSkipped, 1u);
   EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);
+  // The line for the user names the kinds left out, each once, whatever block holds them.
+  LayerRebuildNote note;
+  note.rebuilt = 1;
+  note.layers = 3;
+  note.effectsSkipped = 1;
+  note.adjustmentsSkipped = 3;
+  note.kindsLeftOut = left.kindsLeftOut | AdjustmentKindBit("PtFl") | AdjustmentKindBit("hue ") |
+                      AdjustmentKindBit("hue2") | (1u << 31);
+  EXPECT_EQ(DescribeRebuild(note), "the picture was rebuilt from 3 layers (1 layer style and 3 adjustment or fill "
+                                   "layers not drawn: hue/saturation, colour lookup and pattern fill)");
+}
+
+// Adjustments against Photoshop's own pictures: a pixel beneath and what
+// Photoshop made of it, read from its pictures of the psd-fx corpus files and
+// of psd-tools' adjustment test files (whose pixels beneath are a plain layer).
+TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
+  auto shorts = [](std::initializer_list<int> values) {
+    Bytes out;
+    for (const int v : values) Put(out, static_cast<std::uint16_t>(v), 2);
+    return out;
+  };
+  const Bytes currentContrast = Versioned(Object("null", {{"Vrsn", Long(1)}, {"Brgh", Long(0)}, {"Cntr", Long(100)},
+                                                         {"means", Long(127)}, {"useLegacy", Bool(false)}}));
+  // Hue/saturation: version, colourise, the colourising hue, saturation and
+  // lightness, the master's, then six ranges of four hues and three settings.
+  auto colourise = [&](int hue, int saturation, int lightness) {
+    Bytes out = shorts({2}) + Bytes{1, 0} + shorts({hue, saturation, lightness, 0, 0, 0});
+    for (int range = 0; range < 6; ++range) out = out + shorts({0, 0, 0, 0, 0, 0, 0});
+    return out;
+  };
+  // Colour balance: shadows, midtones, highlights, then preserve luminosity.
+  const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
+  // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
+  const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, Bytes>> blocks;
+    Rgb beneath, photoshop;
+  };
+  const Case cases[] = {
+      {"contrast +100 (adj_p2s_brightness-contrast)", {{"brit", Bytes(8, 0)}, {"CgEd", currentContrast}},
+       {22, 33, 132}, {8, 14, 135}},
+      {"legacy brightness 20, contrast 57 (brightnesscontrast_legacy_rgb)", {{"brit", shorts({20, 57, 127}) + Bytes{0, 0}}},
+       {98, 117, 136}, {106, 150, 194}},
+      {"legacy, clipped", {{"brit", shorts({20, 57, 127}) + Bytes{0, 0}}}, {72, 48, 55}, {46, 0, 6}},
+      {"colour balance, shadows (adj_p2s_color-balance)", {{"blnc", balance}}, {22, 34, 132}, {22, 0, 53}},
+      {"colour balance, light", {{"blnc", balance}}, {253, 188, 188}, {253, 172, 145}},
+      {"colourise 31, 100, -47 (huesaturation_colorize_rgb)", {{"hue2", colourise(31, 100, -47)}},
+       {141, 144, 151}, {156, 81, 0}},
+      {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
+      {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
+      {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
+  };
+  for (const Case& c : cases) {
+    TestLayer beneath;
+    beneath.colour = {c.beneath, c.beneath};
+    TestLayer adjustment;
+    adjustment.right = 0;
+    adjustment.blocks = c.blocks;
+    const LayerComposite result = Composite(MakeFile(2, {beneath, adjustment}, true));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    const Rgb got = PixelOf(result.image.get(), 0);
+    // Within two steps: Photoshop's own tables round differently.
+    EXPECT_NEAR(got.r, c.photoshop.r, 2) << c.name;
+    EXPECT_NEAR(got.g, c.photoshop.g, 2) << c.name;
+    EXPECT_NEAR(got.b, c.photoshop.b, 2) << c.name;
+  }
 }
 
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {

@@ -8,14 +8,18 @@
 #include <map>
 #include <utility>
 
+#include "engine/composite/adjustment_hue.h"
+#include "engine/composite/adjustment_mix.h"
+#include "engine/composite/adjustment_tone.h"
 #include "engine/composite/gradients.h"
+#include "engine/composite/natural_spline.h"
 #include "engine/psd/descriptor.h"
 #include "platform/byte_reader.h"
 
 namespace kestrel {
 namespace {
 
-using Table = std::vector<float>;
+using Table = ToneTable;
 
 // Entries of a table: every sample an 8-bit file holds, else every 16-bit one
 // (float files are looked up at 16-bit steps).
@@ -23,15 +27,6 @@ std::size_t TableSize(const PsdHeader& header) { return header.depth == 8 ? 256 
 
 std::size_t IndexOf(float v, std::size_t size) {
   return static_cast<std::size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * static_cast<float>(size - 1)));
-}
-
-template <typename F>
-Table MakeTable(std::size_t size, F f) {
-  Table table(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    table[i] = std::clamp(static_cast<float>(f(static_cast<double>(i) / static_cast<double>(size - 1))), 0.0f, 1.0f);
-  }
-  return table;
 }
 
 // A channel's own table, then the table of all channels over its result, as
@@ -70,47 +65,13 @@ ChannelTables ReadLevels(ByteReader in, std::size_t size, int channels) {
     const double outBlack = in.U16() / 255.0, outWhite = in.U16() / 255.0;
     const double gamma = std::clamp(in.U16() / 100.0, 0.01, 9.99);
     const double span = std::abs(inWhite - inBlack) > 1e-9 ? inWhite - inBlack : 1.0;
-    tables[record] = MakeTable(size, [&](double t) {
+    tables[record] = TabulateTone(size, [&](double t) {
       const double x = std::pow(std::clamp((t - inBlack) / span, 0.0, 1.0), 1 / gamma);
       return outBlack + x * (outWhite - outBlack);
     });
   }
   return tables;
 }
-
-// The natural cubic spline through points sorted by x, evaluated at x
-// (clamped to the points' range).
-class NaturalSpline {
- public:
-  NaturalSpline(std::vector<double> x, std::vector<double> y) : x_(std::move(x)), y_(std::move(y)), m_(x_.size(), 0) {
-    const std::size_t n = x_.size();
-    if (n < 3) return;
-    // Second derivatives from the tridiagonal system, zero at both ends.
-    std::vector<double> c(n, 0), d(n, 0);
-    for (std::size_t i = 1; i + 1 < n; ++i) {
-      const double h0 = x_[i] - x_[i - 1], h1 = x_[i + 1] - x_[i];
-      const double a = h0, b = 2 * (h0 + h1), r = 6 * ((y_[i + 1] - y_[i]) / h1 - (y_[i] - y_[i - 1]) / h0);
-      const double denominator = b - a * c[i - 1];
-      c[i] = h1 / denominator;
-      d[i] = (r - a * d[i - 1]) / denominator;
-    }
-    for (std::size_t i = n - 2; i >= 1; --i) m_[i] = d[i] - c[i] * m_[i + 1];
-  }
-
-  double operator()(double at) const {
-    const std::size_t n = x_.size();
-    at = std::clamp(at, x_.front(), x_.back());
-    std::size_t i = 1;
-    while (i + 1 < n && at > x_[i]) ++i;
-    const double h = x_[i] - x_[i - 1];
-    if (h <= 0) return y_[i];
-    const double a = (x_[i] - at) / h, b = (at - x_[i - 1]) / h;
-    return a * y_[i - 1] + b * y_[i] + ((a * a * a - a) * m_[i - 1] + (b * b * b - b) * m_[i]) * h * h / 6;
-  }
-
- private:
-  std::vector<double> x_, y_, m_;
-};
 
 // One curve: its points as (output, input) pairs on 0..255.
 std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t size) {
@@ -124,7 +85,7 @@ std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t
     if (!(x[i] > x[i - 1])) return std::nullopt;  // inputs must rise
   }
   const NaturalSpline spline(std::move(x), std::move(y));
-  return MakeTable(size, spline);
+  return TabulateTone(size, spline);
 }
 
 // Curves: a bitmap of the channels that have a curve, each curve's points;
@@ -165,7 +126,7 @@ std::optional<Table> ReadExposure(ByteReader in, std::size_t size, bool grey) {
   if (!in.Ok() || !std::isfinite(exposure) || !std::isfinite(offset) || !std::isfinite(gamma)) return std::nullopt;
   const double space = grey ? 1.75 : 2.2;
   const double g = std::clamp(static_cast<double>(gamma), 0.01, 9.99);
-  return MakeTable(size, [&](double t) {
+  return TabulateTone(size, [&](double t) {
     const double linear = std::clamp(std::pow(t, space) * std::exp2(exposure) + offset, 0.0, 1.0);
     return std::pow(std::pow(linear, 1 / g), 1 / space);
   });
@@ -219,35 +180,113 @@ std::optional<std::array<Table, 3>> ReadGradientMap(ByteReader in, std::size_t s
   return tables;
 }
 
+// The descriptor block Photoshop writes right after a brightness/contrast
+// block ("CgEd"), which holds the settings the older block cannot.
+std::optional<DescriptorValue> FollowingSettings(std::span<const std::uint8_t> file, const PsdBlockRef& block) {
+  const std::uint64_t end = block.offset + block.length;
+  for (std::uint64_t at = end; at < end + 4 && at + 12 <= file.size(); ++at) {
+    ByteReader in(file, at, file.size());
+    if (in.Code() != FourCC("8BIM") || in.Code() != FourCC("CgEd")) continue;
+    const std::uint64_t length = in.U32();
+    if (!in.Has(length)) return std::nullopt;
+    return ReadVersionedDescriptor(file.subspan(in.At(), length), 0);
+  }
+  return std::nullopt;
+}
+
+BrightnessContrast ReadBrightnessContrast(std::span<const std::uint8_t> file, const PsdBlockRef& block) {
+  BrightnessContrast settings;
+  if (const std::optional<DescriptorValue> current = FollowingSettings(file, block)) {
+    settings.brightness = current->NumberOr("Brgh", 0);
+    settings.contrast = current->NumberOr("Cntr", 0);
+    settings.mean = current->NumberOr("means", 127);
+    settings.legacy = current->BooleanOr("useLegacy", false);
+    return settings;
+  }
+  // Files older than the current formula hold their legacy settings here.
+  ByteReader in(file, block.offset, block.offset + block.length);
+  settings.brightness = in.Int16();
+  settings.contrast = in.Int16();
+  settings.mean = in.U16();
+  settings.legacy = true;
+  return settings;
+}
+
+// The kinds Photoshop applies to CMYK too, channel by channel.
+bool AppliedToCmyk(FourCC key) {
+  for (const FourCC kind : {FourCC("nvrt"), FourCC("post"), FourCC("levl"), FourCC("curv"), FourCC("brit"), FourCC("thrs")}) {
+    if (kind == key) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                                     const PsdHeader& header) {
+                                                     const PsdHeader& header, const DescriptorColours& colours) {
   const PsdBlockRef& block = layer.adjustment;
   if (!block.Present()) return std::nullopt;
   const bool light = header.colourMode == kPsdModeRgb || header.colourMode == kPsdModeGreyscale ||
                      header.colourMode == kPsdModeDuotone;
-  const int channels = header.colourMode == kPsdModeRgb ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
-  const std::size_t size = TableSize(header);
+  const bool cmyk = header.colourMode == kPsdModeCmyk && AppliedToCmyk(block.key);
+  // Lab is inverted as stored: a and b are centred, so they turn to the opposite colour.
+  const bool lab = header.colourMode == kPsdModeLab && block.key == FourCC("nvrt");
+  if (!light && !cmyk && !lab) return std::nullopt;
+  const int channels = header.colourMode == kPsdModeRgb || lab ? 3 : header.colourMode == kPsdModeCmyk ? 4 : 1;
+  std::optional<ColourAdjustment> adjustment = ColourAdjustment::ReadOnLight(file, block, channels, TableSize(header), colours);
+  // Levels, curves and brightness/contrast act on the stored CMYK samples as
+  // they are; so does posterize at 8 bits, but at 16 it bands the ink, which
+  // the samples hold inverted (as Photoshop's pictures show): its table is
+  // turned round.
+  if (adjustment && cmyk && block.key == FourCC("post") && header.depth == 16) {
+    for (Table& table : adjustment->tables_) {
+      std::reverse(table.begin(), table.end());
+      for (float& v : table) v = 1 - v;
+    }
+  }
+  return adjustment;
+}
+
+std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const std::uint8_t> file,
+                                                              const PsdBlockRef& block, int channels,
+                                                              std::size_t size, const DescriptorColours& colours) {
   ByteReader in(file, block.offset, block.offset + block.length);
   ColourAdjustment adjustment;
   adjustment.channels_ = channels;
   const FourCC key = block.key;
   if (key == FourCC("nvrt")) {
-    // Inverting is the same on stored CMYK (where the top is no ink) as on ink.
-    if (!light && header.colourMode != kPsdModeCmyk) return std::nullopt;
-    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = MakeTable(size, [](double t) { return 1 - t; });
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = TabulateTone(size, [](double t) { return 1 - t; });
     return adjustment;
   }
-  if (!light) return std::nullopt;
   if (key == FourCC("post")) {
     const double levels = std::clamp<int>(in.U16(), 2, 255);
     if (!in.Ok()) return std::nullopt;
     // Photoshop's bands: the top one is no wider than the others.
     const double squeeze = static_cast<double>(size - 1) / static_cast<double>(size);
     for (int c = 0; c < channels; ++c) {
-      adjustment.tables_[c] = MakeTable(size, [&](double t) { return std::floor(squeeze * t * levels) / (levels - 1); });
+      adjustment.tables_[c] = TabulateTone(size, [&](double t) { return std::floor(squeeze * t * levels) / (levels - 1); });
     }
+    return adjustment;
+  }
+  if (key == FourCC("brit")) {
+    const ToneTable table = BrightnessContrastTable(ReadBrightnessContrast(file, block), size);
+    for (int c = 0; c < channels; ++c) adjustment.tables_[c] = table;
+    return adjustment;
+  }
+  if (key == FourCC("blnc") && channels == 3) {
+    std::optional<std::array<ToneTable, 3>> tables = ReadColourBalance(in, size);
+    if (!tables) return std::nullopt;
+    for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
+    return adjustment;
+  }
+  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2") || key == FourCC("phfl");
+  if (mixing && channels == 3) {
+    std::optional<PixelMix> mix = key == FourCC("selc")   ? ReadSelectiveColour(in)
+                                  : key == FourCC("mixr") ? ReadChannelMixer(in)
+                                  : key == FourCC("phfl") ? ReadPhotoFilter(in, colours)
+                                                          : ReadHueSaturation(in);
+    if (!mix) return std::nullopt;
+    adjustment.mix_ = std::move(*mix);
     return adjustment;
   }
   if (key == FourCC("thrs")) {
@@ -299,9 +338,14 @@ void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
   const auto last = static_cast<float>(levels_ - 1);
   for (std::size_t x = 0; x < pixels; ++x) {
     float* p = colour + x * n;
-    const float luminance = n == 3 ? 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2] : p[0];
+    float luminance = p[0];
+    if (n == 3) luminance = 0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2];
+    // CMYK's light: each ink's stored sample (no ink at the top) under the black's.
+    if (n == 4) luminance = (0.3f * p[0] + 0.59f * p[1] + 0.11f * p[2]) * p[3];
     const float v = std::lround(std::clamp(luminance, 0.0f, 1.0f) * last) > threshold_ ? 1.0f : 0.0f;
     for (int c = 0; c < n; ++c) p[c] = v;
+    // CMYK's black is the black ink alone.
+    if (n == 4) p[0] = p[1] = p[2] = 1;
   }
 }
 
@@ -341,6 +385,7 @@ void ColourAdjustment::Apply(float* colour, std::size_t pixels) const {
   if (threshold_ >= 0) return ApplyThreshold(colour, pixels);
   if (byLuminance_) return ApplyByLuminance(colour, pixels);
   if (!hueWeights_.empty()) return ApplyBlackAndWhite(colour, pixels);
+  if (mix_) return mix_(colour, pixels);
   for (int c = 0; c < n; ++c) {
     const Table& table = tables_[c];
     if (table.empty()) continue;

@@ -2,16 +2,19 @@
 // Each kind is read from its settings block into tables, one per colour
 // channel, over the file's own samples (8-bit files have a table of 256
 // entries, deeper ones of 65536), so that applying it is one lookup per
-// sample. Threshold and gradient map look a pixel's luminance up instead, and
-// black and white mixes its channels by their hues.
+// sample. Threshold and gradient map look a pixel's luminance up instead,
+// black and white mixes its channels by their hues, and selective colour and
+// the channel mixer change each pixel from all of its channels.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "engine/colour/descriptor_colour.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 
@@ -25,7 +28,10 @@ class ColourAdjustment {
 
  private:
   friend std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t>, const PsdLayer&,
-                                                              const PsdHeader&);
+                                                              const PsdHeader&, const DescriptorColours&);
+  // The adjustment on samples where the top is the most light.
+  static std::optional<ColourAdjustment> ReadOnLight(std::span<const std::uint8_t> file, const PsdBlockRef& block,
+                                                     int channels, std::size_t size, const DescriptorColours& colours);
   void ApplyThreshold(float* colour, std::size_t pixels) const;
   void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
   void ApplyByLuminance(float* colour, std::size_t pixels) const;
@@ -39,11 +45,14 @@ class ColourAdjustment {
   std::vector<float> hueWeights_;
   // Gradient map: the tables give each channel's value for a pixel's luminance.
   bool byLuminance_ = false;
+  // The kinds that mix an RGB pixel's channels: the whole change of a pixel.
+  std::function<void(float*, std::size_t)> mix_;
 };
 
 // The adjustment a layer holds, or nothing when its kind is not drawn in the
 // file's colour mode (the caller counts it as left out).
+// `colours` converts the colours settings hold into the file's samples.
 std::optional<ColourAdjustment> ReadColourAdjustment(std::span<const std::uint8_t> file, const PsdLayer& layer,
-                                                     const PsdHeader& header);
+                                                     const PsdHeader& header, const DescriptorColours& colours);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/canvas_blend.h"
 #include "engine/composite/canvas_need.h"
 #include "engine/composite/layer_rows.h"
@@ -47,9 +48,10 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   const PsdLayer& layer = *node.layer;
   if (layer.hidden) return true;
   if (layer.isAdjustment) {
-    const std::optional<ColourAdjustment> adjustment = ReadColourAdjustment(file_, layer, header_);
+    const std::optional<ColourAdjustment> adjustment = ReadColourAdjustment(file_, layer, header_, colours_);
     if (!adjustment) {
       ++result_.adjustmentsSkipped;
+      result_.kindsLeftOut |= AdjustmentKindBit(layer.adjustment.key);
       return true;
     }
     return Adjust(node, *adjustment, dest);
@@ -63,6 +65,7 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
     ++result_.adjustmentsSkipped;
     // Damaged settings cost only their own layer, which the user is told of.
     if (fill.damaged) result_.damagedFills.push_back(layer.name);
+    else result_.kindsLeftOut |= AdjustmentKindBit(layer.fill.key);
     return true;
   }
   const LayerStyle style = StyleOf(node);

@@ -1,5 +1,6 @@
 #include "engine/decode/layer_rebuild.h"
 
+#include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/compositor.h"
 
 #include <vector>
@@ -46,6 +47,7 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
   note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
   note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
+  note.kindsLeftOut = composite.kindsLeftOut;
   why = DamagedFillsLine(composite.damagedFills);
   return composite.image.release();
 }
@@ -63,7 +65,10 @@ std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why
     if (note.adjustmentsSkipped > 0) {
       line += Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers");
     }
-    line += " not drawn)";
+    line += " not drawn";
+    // Unknown bits from the child name nothing.
+    const std::string kinds = note.adjustmentsSkipped > 0 ? AdjustmentKindNames(note.kindsLeftOut) : std::string();
+    line += kinds.empty() ? ")" : ": " + kinds + ")";
   }
   if (!why.empty()) line += "; " + why;
   return line;
