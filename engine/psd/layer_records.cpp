@@ -131,14 +131,8 @@ void ReadMask(ByteReader mask, PsdLayer& layer) {
 // The blending ranges: for the grey composite and then each channel, this
 // layer's range and the underlying one, each as four bytes.
 void ReadBlendRanges(ByteReader ranges, PsdLayer& layer) {
-  auto range = [&ranges] {
-    PsdBlendRange r;
-    r.blackLow = ranges.Byte();
-    r.blackHigh = ranges.Byte();
-    r.whiteLow = ranges.Byte();
-    r.whiteHigh = ranges.Byte();
-    return r;
-  };
+  // Braced, the four bytes are read in order.
+  auto range = [&ranges] { return PsdBlendRange{ranges.Byte(), ranges.Byte(), ranges.Byte(), ranges.Byte()}; };
   while (ranges.Left() >= 8) {
     PsdBlendRanges pair;
     pair.thisLayer = range();
