@@ -331,11 +331,13 @@ std::vector<RuleCase> Cases() {
     cases.push_back({"blend_if_split_slider",
                      {Background(), t},
                      {{Mix(200, 0, through), Mix(100, 64, through), Mix(50, 255, through)}, kBack}});
-    // The underlying red's black slider at 150: shown over red 200, hidden over red 100.
+    // The underlying red's black slider at 150: shown over red 200, hidden
+    // over red 100 (by a layer with no transparency, which else hides all).
     TestLayer under = Background();
     const Rgb grey{100, 100, 100};
     under.colour = {kBack, grey};
     t = Top();
+    t.alpha.clear();
     t.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
     cases.push_back({"blend_if_underlying_channel", {under, t}, {kTop, grey}});
   }

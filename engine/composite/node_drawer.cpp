@@ -109,7 +109,9 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
 template <typename T>
 bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
   const PsdLayer& layer = *node.layer;
-  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping || layer.knockout) return false;
+  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping || layer.knockout || BlendIfCuts(layer)) {
+    return false;
+  }
   if (BlendModeFromKey(layer.blendMode) != BlendMode::Normal || layer.opacity != 255 || layer.fillOpacity != 255) {
     return false;
   }
