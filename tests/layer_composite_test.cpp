@@ -374,6 +374,16 @@ std::vector<RuleCase> Cases() {
     knock.opacity = 128;
     cases.push_back({"knockout_half_opacity", {Background(), mid, knock},
                      {{Mix(10, 200, half), Mix(200, 100, half), Mix(10, 50, half)}, kMid}});
+    // A half-covered edge at half fill, by PDF's knockout formula (psd-tools'
+    // too): (1 - s) mid + s (1 - f) back + s f top, s and f one half.
+    knock.opacity = 255;
+    knock.fill = 128;
+    knock.alpha = {128, 0};
+    auto edge = [half](int m, int b, int t) {
+      return static_cast<int>(std::lround((1 - half) * m + half * (1 - half) * b + half * half * t));
+    };
+    cases.push_back({"knockout_edge", {Background(), mid, knock},
+                     {{edge(10, 200, 0), edge(200, 100, 64), edge(10, 50, 255)}, kMid}});
   }
   return cases;
 }

@@ -33,9 +33,11 @@ void KnockOutRow(BlendMode mode, BlendSpace space, const Canvas<T>* stop, Canvas
                  float opacity) {
   const int n = dest.channels;
   std::vector<float> knocked(count * n, 0.0f), knockedAlpha(count, 0.0f), under(count * n), underAlpha(count);
-  std::vector<float> coverage(shape, shape + count);
+  // Over the stop the colour lies by the fill alone: an edge's partial shape
+  // is counted once, in how far the result replaces what lay beneath (as in
+  // PDF's knockout groups, where shape and opacity are kept apart).
+  std::vector<float> coverage(count, fill);
   if (stop != nullptr) stop->LoadRow(y, left, count, knocked.data(), knockedAlpha.data());
-  for (float& c : coverage) c *= fill;
   BlendPixels(mode, n, knocked.data(), knockedAlpha.data(), colour, coverage.data(), count, space);
   dest.LoadRow(y, left, count, under.data(), underAlpha.data());
   // The knocked-out result replaces what lay beneath by the layer's shape and opacity (premultiplied).

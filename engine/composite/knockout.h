@@ -32,8 +32,8 @@ Canvas<T> CopyOf(const Canvas<T>& canvas);
 
 // Lays row y of a knockout layer, [left, left + count), onto `dest`: its
 // colour over the stop's row (transparent where `stop` is null) in `mode`
-// by `shape` (its alpha cut by its masks) times `fill`, and the result over
-// the row of `dest` by `shape` times `opacity`.
+// by `fill`, and the result over the row of `dest` by `shape` (its alpha cut
+// by its masks) times `opacity`.
 template <typename T>
 void KnockOutRow(BlendMode mode, BlendSpace space, const Canvas<T>* stop, Canvas<T>& dest, std::int64_t y,
                  std::int64_t left, std::size_t count, const float* colour, const float* shape, float fill,
