@@ -54,6 +54,7 @@ struct TestLayer {
   int maskDefault = 0;
   bool maskDisabled = false;
   std::string name;  // Pascal string, as the layer record keeps it
+  std::vector<std::uint8_t> ranges;  // blend-if ranges as the record keeps them; empty: none
   // Further additional information blocks: key and data.
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
 };
@@ -149,7 +150,8 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
     } else {
       Put(extra, 0, 4);
     }
-    Put(extra, 0, 4);  // blending ranges
+    Put(extra, l.ranges.size(), 4);  // blending ranges
+    extra.insert(extra.end(), l.ranges.begin(), l.ranges.end());
     extra.push_back(static_cast<std::uint8_t>(l.name.size()));  // the name, padded to 4
     extra.insert(extra.end(), l.name.begin(), l.name.end());
     extra.insert(extra.end(), (4 - (l.name.size() + 1) % 4) % 4, 0);
@@ -306,6 +308,84 @@ std::vector<RuleCase> Cases() {
     folder.hidden = true;
     cases.push_back({"hidden_group", {Background(), end, multiply, folder}, {kBack, kBack}});
   }
+  {
+    // Blend-if, worked out from the sliders: kTop's luminosity is
+    // 0.59 * 64 + 0.11 * 255 = 65.8; a layer of grey 250 beside it.
+    TestLayer t = Top();
+    const Rgb light{250, 250, 250};
+    t.colour = {kTop, light};
+    const std::vector<std::uint8_t> open{0, 0, 255, 255, 0, 0, 255, 255};
+    auto ranges = [&open](std::vector<std::uint8_t> grey, int channel = 0, std::vector<std::uint8_t> pair = {}) {
+      std::vector<std::uint8_t> all;
+      for (int i = 0; i < 4; ++i) {
+        const std::vector<std::uint8_t>& r = i == 0 ? grey : i == channel ? pair : open;
+        all.insert(all.end(), r.begin(), r.end());
+      }
+      return all;
+    };
+    // This layer's white slider at 100: the light pixel is hidden.
+    t.ranges = ranges({0, 0, 100, 100, 0, 0, 255, 255});
+    cases.push_back({"blend_if_this_layer", {Background(), t}, {kTop, kBack}});
+    // Split at 40..120: 65.8 lets (120 - 65.8) / 80 of the pixel through.
+    t.ranges = ranges({0, 0, 40, 120, 0, 0, 255, 255});
+    const double through = (120 - 65.81) / 80;
+    cases.push_back({"blend_if_split_slider",
+                     {Background(), t},
+                     {{Mix(200, 0, through), Mix(100, 64, through), Mix(50, 255, through)}, kBack}});
+    // The underlying red's black slider at 150: shown over red 200, hidden
+    // over red 100 (by a layer with no transparency, which else hides all).
+    TestLayer under = Background();
+    const Rgb grey{100, 100, 100};
+    under.colour = {kBack, grey};
+    t = Top();
+    t.alpha.clear();
+    t.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
+    cases.push_back({"blend_if_underlying_channel", {under, t}, {kTop, grey}});
+  }
+  {
+    // Knockout with no fill shows, within the layer, the stop it knocks out
+    // to: the background outside groups; in a group passed through, where
+    // the group began (shallow) or the background (deep).
+    const Rgb kMid{10, 200, 10};
+    TestLayer mid = Top();
+    mid.colour = {kMid, kMid};
+    TestLayer inner = Top();
+    inner.colour = {Rgb{90, 90, 90}, Rgb{90, 90, 90}};
+    TestLayer knock = Top();
+    knock.fill = 0;
+    knock.alpha = {255, 0};
+    knock.blocks = {{"knko", {1, 0, 0, 0}}};
+    cases.push_back({"knockout_outside_groups", {Background(), mid, knock}, {kBack, kMid}});
+    TestLayer end;
+    end.section = 3;
+    end.right = 0;
+    TestLayer folder;
+    folder.section = 1;
+    folder.right = 0;
+    folder.mode = "pass";
+    cases.push_back({"knockout_shallow_in_group", {Background(), mid, end, inner, knock, folder}, {kMid, Rgb{90, 90, 90}}});
+    knock.blocks = {{"knko", {2, 0, 0, 0}}};
+    cases.push_back({"knockout_deep_in_group", {Background(), mid, end, inner, knock, folder}, {kBack, Rgb{90, 90, 90}}});
+    // Half fill lays half the layer's colour over the stop; half opacity
+    // knocks out half way.
+    knock.fill = 128;
+    cases.push_back({"knockout_half_fill", {Background(), mid, knock},
+                     {{Mix(200, 0, half), Mix(100, 64, half), Mix(50, 255, half)}, kMid}});
+    knock.fill = 0;
+    knock.opacity = 128;
+    cases.push_back({"knockout_half_opacity", {Background(), mid, knock},
+                     {{Mix(10, 200, half), Mix(200, 100, half), Mix(10, 50, half)}, kMid}});
+    // A half-covered edge at half fill, by PDF's knockout formula (psd-tools'
+    // too): (1 - s) mid + s (1 - f) back + s f top, s and f one half.
+    knock.opacity = 255;
+    knock.fill = 128;
+    knock.alpha = {128, 0};
+    auto edge = [half](int m, int b, int t) {
+      return static_cast<int>(std::lround((1 - half) * m + half * (1 - half) * b + half * half * t));
+    };
+    cases.push_back({"knockout_edge", {Background(), mid, knock},
+                     {{edge(10, 200, 0), edge(200, 100, 64), edge(10, 50, 255)}, kMid}});
+  }
   return cases;
 }
 
@@ -319,6 +399,33 @@ TEST(LayerComposite, EachRuleGivesThePixelsItsFormulaGives) {
       EXPECT_NEAR(got.g, c.expected[x].g, 1) << c.name << " pixel " << x;
       EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.name << " pixel " << x;
     }
+  }
+}
+
+// A dissolve layer shows each pixel whole or not at all, the share shown
+// being its coverage: here opacity 128 over a long row, and, with its alpha
+// at 64 besides, a quarter of that.
+TEST(LayerComposite, DissolveShowsWholePixelsAsOftenAsTheCoverageSays) {
+  constexpr std::uint32_t kWidth = 4096;
+  TestLayer back;
+  back.right = kWidth;
+  back.colour.assign(kWidth, kBack);
+  for (const int alpha : {255, 64}) {
+    TestLayer top = back;
+    top.colour.assign(kWidth, kTop);
+    top.alpha.assign(kWidth, alpha);
+    top.mode = "diss";
+    top.opacity = 128;
+    const LayerComposite result = Composite(MakeFile(kWidth, {back, top}, false));
+    ASSERT_TRUE(result.image) << result.problem;
+    int shown = 0, other = 0;
+    for (unsigned x = 0; x < kWidth; ++x) {
+      const Rgb p = PixelOf(result.image.get(), x);
+      if (p.r == kTop.r && p.g == kTop.g && p.b == kTop.b) ++shown;
+      else if (p.r != kBack.r || p.g != kBack.g || p.b != kBack.b) ++other;
+    }
+    EXPECT_EQ(other, 0) << alpha;
+    EXPECT_NEAR(shown / static_cast<double>(kWidth), 128 / 255.0 * alpha / 255.0, 0.025) << alpha;
   }
 }
 
@@ -801,6 +908,48 @@ TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
       EXPECT_EQ(opacity[static_cast<std::size_t>(x)], 1.0f) << width << " " << x;
     }
     EXPECT_LT(worst, 1e-4f) << width;
+  }
+}
+
+// Values at chosen pixels worked out by hand from Photoshop's gradient
+// geometry, for a black-to-white gradient without easing over a box 101
+// pixels square, whose centre is pixel (50, 50): a radial one's value is the
+// distance from the centre over half the box's width; an angle one's sweeps
+// counter-clockwise from its angle (0: to the right), a quarter to a quarter
+// turn; at a stop's midpoint the mix is half and half.
+TEST(LayerComposite, GradientShapesAndMidpointsGivePhotoshopsValues) {
+  struct Case {
+    const char* name;
+    Gradient::Style style;
+    double midpoint;  // of the first stop
+    PsdRect box;
+    std::int32_t x, y;
+    float expected;
+  };
+  const PsdRect square{0, 0, 101, 101};
+  const PsdRect pair{0, 0, 1, 2};  // a linear gradient's values here are 0.25 and 0.75
+  const Case cases[] = {
+      {"radial_off_the_axes", Gradient::Style::Radial, 0.5, square, 70, 80, 36.0555f / 50.5f},  // hypot(20, 30)
+      {"radial_on_the_diagonal", Gradient::Style::Radial, 0.5, square, 30, 30, 28.2843f / 50.5f},
+      {"angle_to_the_right", Gradient::Style::Angle, 0.5, square, 90, 50, 0.0f},
+      {"angle_straight_up", Gradient::Style::Angle, 0.5, square, 50, 10, 0.25f},
+      {"angle_to_the_left", Gradient::Style::Angle, 0.5, square, 10, 50, 0.5f},
+      {"angle_straight_down", Gradient::Style::Angle, 0.5, square, 50, 90, 0.75f},
+      {"angle_up_and_right", Gradient::Style::Angle, 0.5, square, 70, 30, 0.125f},
+      {"midpoint_early", Gradient::Style::Linear, 0.25, pair, 0, 0, 0.5f},
+      {"midpoint_late", Gradient::Style::Linear, 0.75, pair, 1, 0, 0.5f},
+  };
+  for (const Case& c : cases) {
+    Gradient g;
+    g.style = c.style;
+    g.angle = 0;
+    g.smoothness = 0;
+    g.colours = {GradientStop{0, c.midpoint, {0, 0, 0, 0}}, GradientStop{1, 0.5, {1, 1, 1, 0}}};
+    const PsdRect pixel{c.y, c.x, c.y + 1, c.x + 1};
+    float colour[3] = {}, opacity = 0;
+    PaintGradient(g, c.box, pixel, 3, colour, &opacity);
+    EXPECT_NEAR(colour[0], c.expected, 1e-3f) << c.name;
+    EXPECT_EQ(opacity, 1.0f) << c.name;
   }
 }
 

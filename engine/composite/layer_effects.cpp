@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/composite/dissolve.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/plane_samples.h"
 #include "engine/psd/descriptor.h"
@@ -122,6 +123,7 @@ void OverlayPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
       std::fill(coverage_.begin(), coverage_.end(), 1.0f);
     }
     for (float& k : coverage_) k *= overlay.opacity;
+    if (overlay.mode == BlendMode::Dissolve) DissolveCoverage(y, rect_.left, coverage_);
     BlendPixels(overlay.mode, channels_, colour_.data(), content_.data(), paint_.data(), coverage_.data(), width_,
                 style_.space);
   }

@@ -5,8 +5,11 @@
 #include <utility>
 
 #include "engine/composite/adjustment_kinds.h"
+#include "engine/composite/blend_if.h"
 #include "engine/composite/canvas_blend.h"
 #include "engine/composite/canvas_need.h"
+#include "engine/composite/dissolve.h"
+#include "engine/composite/knockout.h"
 #include "engine/composite/layer_rows.h"
 #include "engine/composite/rects.h"
 #include "engine/composite/stored_colour_display.h"
@@ -27,6 +30,11 @@ NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerCompos
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
+  // A shallow knockout in a group shows the picture as it was where the group began.
+  if (top_ == nullptr) top_ = &nodes;
+  std::optional<Canvas<T>> start;
+  const KnockoutScope scope(groupStop_, isolated_, isolated_);
+  if (top_ != &nodes && HasShallowKnockout(nodes)) groupStop_ = &start.emplace(CopyOf(dest));
   // What lies under a layer that covers all of `dest` opaquely in normal
   // mode cannot show: drawing starts at the topmost such layer.
   std::size_t first = nodes.size();
@@ -96,21 +104,20 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
 template <typename T>
 bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
   const PsdLayer& layer = *node.layer;
-  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping || layer.knockout) return false;
+  if (node.group || layer.hidden || layer.isAdjustment || layer.clipping || layer.knockout || BlendIfCuts(layer)) {
+    return false;
+  }
   if (BlendModeFromKey(layer.blendMode) != BlendMode::Normal || layer.opacity != 255 || layer.fillOpacity != 255) {
     return false;
   }
   if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) return false;
-  const auto covers = [&rect](const PsdRect& r) {
-    return r.left <= rect.left && r.top <= rect.top && r.right >= rect.right && r.bottom >= rect.bottom;
-  };
   if (DrawnFromSettings(node)) {
     const FillReading fill = ReadFillLayer(file_, layer, header_, colours_);
-    return fill.painter && fill.painter->Opaque() && covers(fill.painter->Rect());
+    return fill.painter && fill.painter->Opaque() && Contains(fill.painter->Rect(), rect);
   }
   const bool transparency = std::any_of(layer.channels.begin(), layer.channels.end(),
                                         [](const PsdLayerChannel& c) { return c.id == kLayerTransparency; });
-  return !layer.isFill && !transparency && covers(layer.rect);
+  return !layer.isFill && !transparency && Contains(layer.rect, rect);
 }
 
 // Overlays on a group are not drawn: its style is then left out whole.
@@ -143,6 +150,7 @@ bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter
                               const PsdRect& within, Canvas<T>& whole) {
   if (node.group) {
     whole = Canvas<T>(Intersect(Bounds(node), within), channels_);
+    const KnockoutScope scope(groupStop_, isolated_, true);
     return Draw(node.children, whole);
   }
   const PsdLayer& layer = *node.layer;
@@ -170,20 +178,36 @@ bool NodeDrawer<T>::Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>*
   const auto width = static_cast<std::size_t>(area.Width());
   if (width == 0) return true;
   const std::vector<float> vector = VectorMaskCoverage(node, area);
-  constexpr bool kBytes = std::is_same_v<T, std::uint8_t>;
+  const Canvas<T>* stop = nullptr;
+  const bool knockout = KnockoutStop(node, area, stop);
+  const bool blendIf = BlendIfCuts(layer);
+  // Knockout and blend-if read the layer's colour as fractions.
+  const bool fromBytes = std::is_same_v<T, std::uint8_t> && whole == nullptr && !knockout && !blendIf;
+  const float layerOpacity = layer.opacity / 255.0f;
   std::vector<float> colour(width * channels_);
   std::vector<float> coverage(width);
+  std::vector<float> beneath(blendIf ? width * channels_ : 0), beneathAlpha(blendIf ? width : 0);
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     if (whole != nullptr) {
       whole->LoadRow(y, area.left, width, colour.data(), coverage.data());
-    } else if (!(kBytes ? rows->Advance(y) : rows->Row(y, area.left, area.right, colour.data(), coverage.data()))) {
+    } else if (!(fromBytes ? rows->Advance(y) : rows->Row(y, area.left, area.right, colour.data(), coverage.data()))) {
       return Damaged(layer);
-    } else if (kBytes) {
+    } else if (fromBytes) {
       rows->Alpha(area.left, area.right, coverage.data());
     }
-    if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
-    if constexpr (kBytes) {
-      if (whole == nullptr) {
+    if (!CutCoverage(layer, vector, area, y, knockout ? 1.0f : opacity, coverage)) return false;
+    if (blendIf) {
+      dest.LoadRow(y, area.left, width, beneath.data(), beneathAlpha.data());
+      CutByBlendIf(layer, header_.colourMode, channels_, colour.data(), beneath.data(), coverage);
+    }
+    if (mode == BlendMode::Dissolve) DissolveCoverage(y, area.left, coverage);
+    if (knockout) {
+      KnockOutRow(mode, space_, stop, dest, y, area.left, width, colour.data(), coverage.data(),
+                  opacity / layerOpacity, layerOpacity);
+      continue;
+    }
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+      if (fromBytes) {
         ChannelBytes bytes{};
         for (int c = 0; c < channels_; ++c) bytes.rows[c] = rows->Bytes(c, area.left);
         BlendRow(mode, space_, dest, y, area.left, width, bytes, coverage.data());
@@ -193,6 +217,26 @@ bool NodeDrawer<T>::Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>*
     BlendRow(mode, space_, dest, y, area.left, width, colour.data(), coverage.data());
   }
   return true;
+}
+
+// Whether the node knocks out over `area`, and to which stop (null: to
+// transparency). A clipped layer or a group draws as any other.
+template <typename T>
+bool NodeDrawer<T>::KnockoutStop(const LayerNode& node, const PsdRect& area, const Canvas<T>*& stop) {
+  const PsdLayer& layer = *node.layer;
+  if (node.group || layer.knockout == 0 || layer.clipping || layer.opacity == 0) return false;
+  if (layer.knockout == kShallowKnockout && groupStop_ != nullptr) {
+    stop = groupStop_;
+  } else if (!isolated_ && !top_->empty() && IsBackgroundLayer(top_->front())) {
+    if (!backgroundStop_) {
+      // The background layer alone, drawn again; not counted twice.
+      const int drawn = result_.layersDrawn;
+      DrawNode(top_->front(), {}, backgroundStop_.emplace(picture_, channels_));
+      result_.layersDrawn = drawn;
+    }
+    stop = &*backgroundStop_;
+  }
+  return stop == nullptr || Contains(stop->rect, area);
 }
 
 // The layer's vector mask over `area`, or nothing: a fill layer's pixels

@@ -57,6 +57,7 @@ class NodeDrawer {
   // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
   bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,
            Canvas<T>& dest);
+  bool KnockoutStop(const LayerNode& node, const PsdRect& area, const Canvas<T>*& stop);
   std::vector<float> VectorMaskCoverage(const LayerNode& node, const PsdRect& area) const;
   bool CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area, std::int64_t y,
                    float opacity, std::vector<float>& coverage);
@@ -75,6 +76,27 @@ class NodeDrawer {
   DescriptorColours colours_;  // fill and overlay colours in the file's samples
   BlendSpace space_;
   LayerMaskCoverage masks_;
+  // Knockout stops: the canvas where the innermost group began (when it
+  // holds a shallow knockout), the background layer alone, and whether the
+  // drawing is inside a group drawn on its own, below which nothing shows.
+  const std::vector<LayerNode>* top_ = nullptr;
+  const Canvas<T>* groupStop_ = nullptr;
+  std::optional<Canvas<T>> backgroundStop_;
+  bool isolated_ = false;
+  // Puts the stops back as they were when a group's drawing ends.
+  struct KnockoutScope {
+    KnockoutScope(const Canvas<T>*& group, bool& isolated, bool inside)
+        : group_(group), isolated_(isolated), savedGroup_(group), savedIsolated_(isolated) {
+      isolated = inside;
+    }
+    ~KnockoutScope() { group_ = savedGroup_, isolated_ = savedIsolated_; }
+    KnockoutScope(const KnockoutScope&) = delete;
+    KnockoutScope& operator=(const KnockoutScope&) = delete;
+    const Canvas<T>*& group_;
+    bool& isolated_;
+    const Canvas<T>* savedGroup_;
+    bool savedIsolated_;
+  };
 };
 
 }  // namespace kestrel

@@ -28,4 +28,10 @@ inline PsdRect Union(const PsdRect& a, const PsdRect& b) {
                  std::max(a.right, b.right)};
 }
 
+// Whether `outer` holds all of `inner`.
+inline bool Contains(const PsdRect& outer, const PsdRect& inner) {
+  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
+         outer.bottom >= inner.bottom;
+}
+
 }  // namespace kestrel

@@ -68,7 +68,7 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
     } else if (key == FourCC("iOpa")) {
       if (block.Left() >= 1) layer.fillOpacity = block.Byte();
     } else if (key == FourCC("knko")) {
-      if (block.Left() >= 1) layer.knockout = block.Byte() != 0;
+      if (block.Left() >= 1) layer.knockout = block.Byte();
     } else if (key == FourCC("luni")) {
       std::string name = UnicodeName(block);
       if (!name.empty()) layer.name = std::move(name);
@@ -128,6 +128,19 @@ void ReadMask(ByteReader mask, PsdLayer& layer) {
   }
 }
 
+// The blending ranges: for the grey composite and then each channel, this
+// layer's range and the underlying one, each as four bytes.
+void ReadBlendRanges(ByteReader ranges, PsdLayer& layer) {
+  // Braced, the four bytes are read in order.
+  auto range = [&ranges] { return PsdBlendRange{ranges.Byte(), ranges.Byte(), ranges.Byte(), ranges.Byte()}; };
+  while (ranges.Left() >= 8) {
+    PsdBlendRanges pair;
+    pair.thisLayer = range();
+    pair.underlying = range();
+    layer.blendIf.push_back(pair);
+  }
+}
+
 constexpr std::uint64_t kMaxChannelsPerLayer = 56;
 
 bool ReadRecord(ByteReader& in, const PsdHeader& header, PsdLayer& layer) {
@@ -150,7 +163,7 @@ bool ReadRecord(ByteReader& in, const PsdHeader& header, PsdLayer& layer) {
   in.Skip(1);
   ByteReader extra = in.Take(in.Big(4));
   ReadMask(extra.Take(extra.Big(4)), layer);
-  extra.Take(extra.Big(4));  // blending ranges: not drawn
+  ReadBlendRanges(extra.Take(extra.Big(4)), layer);
   const std::uint8_t nameLength = extra.Byte();
   ByteReader name = extra.Take(nameLength);
   for (std::uint64_t i = 0; i < nameLength && name.Ok(); ++i) {

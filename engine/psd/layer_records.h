@@ -1,7 +1,7 @@
 // The layers of a Photoshop file as its layer and mask information section
 // describes them: bounds, channels (where their data lies in the file), blend
 // mode, opacity, fill opacity, clipping, visibility, the raster layer mask,
-// group markers and names. Pure code over the file's bytes: every count,
+// blend-if ranges, knockout, group markers and names. Pure code over the file's bytes: every count,
 // length and offset is checked against the section that holds it before it is
 // used, and no pixel data is decoded here (engine/psd/channels.h does that).
 #pragma once
@@ -84,6 +84,18 @@ struct PsdBlockRef {
   bool Present() const { return static_cast<bool>(key); }
 };
 
+// A blend-if range on 0..255: values under blackLow or over whiteHigh hide
+// the pixel, values between a split slider's halves fade it in.
+struct PsdBlendRange {
+  std::uint8_t blackLow = 0, blackHigh = 0, whiteLow = 255, whiteHigh = 255;
+};
+
+// The ranges of this layer's own values and of the values beneath it.
+struct PsdBlendRanges {
+  PsdBlendRange thisLayer;
+  PsdBlendRange underlying;
+};
+
 struct PsdLayer {
   PsdRect rect;
   std::vector<PsdLayerChannel> channels;
@@ -92,8 +104,9 @@ struct PsdLayer {
   std::uint8_t fillOpacity = 255;
   bool clipping = false;
   bool hidden = false;
-  bool knockout = false;
+  std::uint8_t knockout = 0;  // 1 shallow, 2 deep
   PsdLayerMask mask;
+  std::vector<PsdBlendRanges> blendIf;  // the grey composite's, then each channel's
   PsdSection section = PsdSection::Layer;
   bool hasEffects = false;     // layer style blocks (engine/composite/layer_effects.h reads them)
   bool isAdjustment = false;   // adjustment layer: changes the colour of what lies beneath
