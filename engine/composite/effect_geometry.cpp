@@ -8,6 +8,8 @@ namespace kestrel {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// Three box passes of this radius per pixel of size match the fall-off of Photoshop's soft effects.
+constexpr float kBoxPerSize = 0.36f;
 
 // One box pass of radius r (fractional: the two end samples count by the
 // fraction) along a line of `n` values `stride` apart, `outside` beyond it.
@@ -118,7 +120,7 @@ void Spread(EffectPlane& plane, float radius) {
 
 void SoftBlur(EffectPlane& plane, float size) {
   if (size <= 0 || plane.v.empty()) return;
-  const float r = size / 3;
+  const float r = size * kBoxPerSize;
   std::vector<float> scratch;
   for (int pass = 0; pass < 3; ++pass) {
     for (std::int64_t y = 0; y < plane.height; ++y) BoxLine(plane.v.data() + y * plane.width, plane.width, 1, r, plane.outside, scratch);

@@ -23,9 +23,23 @@ struct EffectLayering {
 
 // `whole`: the layer's pixels over its box grown by the style's reach;
 // `mask`: its masks over `whole`'s rectangle, row by row (empty: none).
-// `whole` is changed on the way.
+// `whole` is changed on the way. With `belowOnly` only the effects beneath
+// the layer are laid (a pass-through group's pixels are drawn as such).
 template <typename T>
 void LayWithEffects(const LayerStyle& style, const EffectLayering& how, Canvas<T>& whole,
-                    const std::vector<float>& mask, Canvas<T>& dest);
+                    const std::vector<float>& mask, Canvas<T>& dest, bool belowOnly = false);
+
+// `area` of `from`, copied onto `to` or onto a canvas of its own.
+template <typename T>
+void CopyArea(const Canvas<T>& from, const PsdRect& area, Canvas<T>& to);
+template <typename T>
+Canvas<T> CopyOfArea(const Canvas<T>& from, const PsdRect& area);
+
+// Lays what the effects beneath a layer added to `backdrop` (giving
+// `shadowed`) behind what `dest` holds now, through the transparency of
+// `shape` (its alpha, times `opacity`): all three canvases cover `area`.
+template <typename T>
+void LayBehind(const Canvas<T>& backdrop, const Canvas<T>& shadowed, const Canvas<T>& shape, float opacity,
+               Canvas<T>& dest);
 
 }  // namespace kestrel

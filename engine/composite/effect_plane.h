@@ -36,6 +36,9 @@ struct EffectPaint {
   bool colourPerPixel = false;
   BlendMode mode = BlendMode::Normal;
   float opacity = 1;
+  // Paint beneath the layer that its shape hides where the layer's fill
+  // opacity would let it show (a drop shadow the layer knocks out).
+  bool knockedOutByLayer = false;
 };
 
 }  // namespace kestrel

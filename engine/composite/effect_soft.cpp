@@ -71,20 +71,18 @@ EffectPaint PaintOf(const SoftSettings& s, const ShapePlane& shape, std::vector<
   return paint;
 }
 
-// Outside the shape only: the layer knocks the paint out where it has pixels.
-void KnockOut(std::vector<float>& coverage, const ShapePlane& shape) {
-  for (std::size_t i = 0; i < coverage.size(); ++i) coverage[i] *= 1 - shape.alpha[i];
-}
-
 int Reach(const SoftSettings& s) {
   return static_cast<int>(std::ceil(s.size)) + std::max(std::abs(s.dx), std::abs(s.dy)) + 2;
 }
 
 template <typename Paint>
-std::optional<DrawableEffect> Drawable(std::optional<SoftSettings> s, int reach, int channels, Paint paint) {
+std::optional<DrawableEffect> Drawable(std::optional<SoftSettings> s, int reach, int channels, Paint paint,
+                                       bool knockedOut = false) {
   if (!s) return std::nullopt;
-  return DrawableEffect{reach, [s = *s, channels, paint](const ShapePlane& shape) {
-                          return std::vector<EffectPaint>{PaintOf(s, shape, paint(s, shape), channels)};
+  return DrawableEffect{reach, [s = *s, channels, paint, knockedOut](const ShapePlane& shape) {
+                          EffectPaint out = PaintOf(s, shape, paint(s, shape), channels);
+                          out.knockedOutByLayer = knockedOut;
+                          return std::vector<EffectPaint>{std::move(out)};
                         }};
 }
 
@@ -93,13 +91,15 @@ std::optional<DrawableEffect> Drawable(std::optional<SoftSettings> s, int reach,
 std::optional<DrawableEffect> ReadDropShadow(const DescriptorValue& d, const EffectContext& context) {
   const std::optional<SoftSettings> s = ReadSoft(d, context, true, "TrnS");
   const bool knockedOut = d.BooleanOr("layerConceals", true);
-  return Drawable(s, s ? Reach(*s) : 0, context.channels, [knockedOut](const SoftSettings& s, const ShapePlane& shape) {
-    EffectPlane plane = ShapeMoved(shape, s.dx, s.dy, false);
-    Soften(plane, s);
-    ApplyContour(plane, s.contour);
-    if (knockedOut) KnockOut(plane.v, shape);
-    return std::move(plane.v);
-  });
+  return Drawable(
+      s, s ? Reach(*s) : 0, context.channels,
+      [](const SoftSettings& s, const ShapePlane& shape) {
+        EffectPlane plane = ShapeMoved(shape, s.dx, s.dy, false);
+        Soften(plane, s);
+        ApplyContour(plane, s.contour);
+        return std::move(plane.v);
+      },
+      knockedOut);
 }
 
 // The outside of the shape reaching in: what lies beyond the layer's box
@@ -117,13 +117,15 @@ std::optional<DrawableEffect> ReadInnerShadow(const DescriptorValue& d, const Ef
 
 std::optional<DrawableEffect> ReadOuterGlow(const DescriptorValue& d, const EffectContext& context) {
   const std::optional<SoftSettings> s = ReadSoft(d, context, false, "TrnS");
-  return Drawable(s, s ? Reach(*s) : 0, context.channels, [](const SoftSettings& s, const ShapePlane& shape) {
-    EffectPlane plane = ShapeMoved(shape, 0, 0, false);
-    Soften(plane, s);
-    GlowContour(plane, s);
-    KnockOut(plane.v, shape);
-    return std::move(plane.v);
-  });
+  return Drawable(
+      s, s ? Reach(*s) : 0, context.channels,
+      [](const SoftSettings& s, const ShapePlane& shape) {
+        EffectPlane plane = ShapeMoved(shape, 0, 0, false);
+        Soften(plane, s);
+        GlowContour(plane, s);
+        return std::move(plane.v);
+      },
+      true);
 }
 
 // From the edge, the glow is the blurred outside reaching in; from the

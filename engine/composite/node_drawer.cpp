@@ -163,6 +163,9 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
     }
   }
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
+  // A pass-through group's layers still blend with what lies beneath; only
+  // the effects beneath it are drawn from its shape.
+  const bool passThrough = node.group && mode == BlendMode::PassThrough && clipped.empty();
   EffectLayering how;
   how.mode = mode == BlendMode::PassThrough ? BlendMode::Normal : mode;
   how.opacity = layer.opacity / 255.0f;
@@ -171,7 +174,27 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
   how.maskHidesEffects = layer.maskHidesEffects;
   how.bounds = OwnBounds(node);
   how.space = space_;
-  LayWithEffects(style, how, whole, mask, dest);
+  if (!passThrough) {
+    LayWithEffects(style, how, whole, mask, dest);
+    return true;
+  }
+  // The group's layers blend with what lay beneath; its shadows go behind them.
+  const PsdRect area = Intersect(whole.rect, dest.rect);
+  const Canvas<T> backdrop = CopyOfArea(dest, area);
+  LayWithEffects(style, how, whole, mask, dest, true);
+  const Canvas<T> shadowed = CopyOfArea(dest, area);
+  const Canvas<T> shape = CopyOfArea(whole, area);
+  whole = {};
+  CopyArea(backdrop, area, dest);
+  for (const PlacedEffect& effect : style.effects) {
+    const std::string name(effect.kind->name);
+    if (effect.kind->place != EffectPlace::Below &&
+        std::find(result_.effectsNotDrawn.begin(), result_.effectsNotDrawn.end(), name) == result_.effectsNotDrawn.end()) {
+      result_.effectsNotDrawn.push_back(name);
+    }
+  }
+  if (!DrawPassThrough(node, how.opacity * how.fillOpacity, dest)) return false;
+  LayBehind(backdrop, shadowed, shape, how.opacity, dest);
   return true;
 }
 
