@@ -1,6 +1,7 @@
 #include "engine/composite/effect_kinds.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/composite/effect_overlays.h"
 #include "engine/composite/effect_soft.h"
@@ -33,6 +34,27 @@ void NoteNotDrawn(StyleEffects& style, std::string_view name) {
 }  // namespace
 
 std::span<const EffectKind> EffectKinds() { return kEffectKinds; }
+
+constexpr std::uint32_t kOtherKind = 1u << 31;
+
+std::uint32_t EffectKindBits(const std::vector<std::string>& names) {
+  std::uint32_t bits = 0;
+  for (const std::string& name : names) {
+    const auto* row = std::find_if(std::begin(kEffectKinds), std::end(kEffectKinds),
+                                   [&name](const EffectKind& kind) { return kind.name == name; });
+    bits |= row == std::end(kEffectKinds) ? kOtherKind : 1u << (row - std::begin(kEffectKinds));
+  }
+  return bits;
+}
+
+std::vector<std::string> EffectKindNames(std::uint32_t bits) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < std::size(kEffectKinds); ++i) {
+    if ((bits & (1u << i)) != 0) names.emplace_back(kEffectKinds[i].name);
+  }
+  if ((bits & kOtherKind) != 0) names.emplace_back("unreadable styles");
+  return names;
+}
 
 bool EffectEnabled(const DescriptorValue& effect) {
   return effect.type == DescriptorValue::Type::Object && effect.BooleanOr("enab", true) &&

@@ -13,6 +13,7 @@
 // "not drawn".
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -82,6 +83,11 @@ struct StyleEffects {
 // The enabled effects of a style descriptor (lfx2), in stacking order. A
 // style whose master switch is off has none.
 StyleEffects ReadStyleEffects(const DescriptorValue& style, const EffectContext& context);
+
+// Kinds named as EffectKind::name, as bits (bit i: the table's row i; the
+// top bit: any other name, such as a style that could not be read), and back.
+std::uint32_t EffectKindBits(const std::vector<std::string>& names);
+std::vector<std::string> EffectKindNames(std::uint32_t bits);
 
 // Whether an effect's descriptor is switched on.
 bool EffectEnabled(const DescriptorValue& effect);

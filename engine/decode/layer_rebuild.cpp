@@ -1,7 +1,9 @@
 #include "engine/decode/layer_rebuild.h"
 
 #include "engine/composite/compositor.h"
+#include "engine/composite/effect_kinds.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kestrel {
@@ -45,6 +47,7 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   note.rebuilt = 1;
   note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
   note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
+  note.effectKindsNotDrawn = EffectKindBits(composite.effectsNotDrawn);
   note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
   why = DamagedFillsLine(composite.damagedFills);
   return composite.image.release();
@@ -56,14 +59,21 @@ std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why
            (why.empty() ? std::string() : " (" + why + ")") + ": the placeholder was converted";
   }
   std::string line = "the picture was rebuilt from " + Count(note.layers, "layer", "layers");
-  if (note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
-    line += " (";
-    if (note.effectsSkipped > 0) line += Count(note.effectsSkipped, "layer style", "layer styles");
-    if (note.effectsSkipped > 0 && note.adjustmentsSkipped > 0) line += " and ";
-    if (note.adjustmentsSkipped > 0) {
-      line += Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers");
+  const std::vector<std::string> kinds = EffectKindNames(note.effectKindsNotDrawn);
+  if (!kinds.empty() || note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
+    std::vector<std::string> parts;
+    if (!kinds.empty()) {
+      std::string part = "effects not drawn on " + Count(std::max(note.effectsSkipped, 1u), "layer", "layers") + ": ";
+      for (std::size_t i = 0; i < kinds.size(); ++i) part += (i > 0 ? ", " : "") + kinds[i];
+      parts.push_back(part);
+    } else if (note.effectsSkipped > 0) {
+      parts.push_back(Count(note.effectsSkipped, "layer style", "layer styles") + " not drawn");
     }
-    line += " not drawn)";
+    if (note.adjustmentsSkipped > 0) {
+      parts.push_back(Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers") +
+                      " not drawn");
+    }
+    line += " (" + parts[0] + (parts.size() > 1 ? "; " + parts[1] : "") + ")";
   }
   if (!why.empty()) line += "; " + why;
   return line;
