@@ -95,8 +95,11 @@ TEST(LayerEffects, DropShadowLandsAwayFromTheLightGrownByItsSpread) {
   };
   f.context.globalAngle = 0;  // light from the right: the shadow moves left
   for (const Case& c : {Case{"own angle", false, 0, 6}, Case{"global light", true, -6, 0}}) {
-    const StyleEffects read = f.Read({{"DrSh", Soft({{"lagl", Number(90)}, {"uglg", Boolean(c.globalLight)},
-                                                     {"Dstn", Number(6)}, {"blur", Number(3)}, {"Ckmt", Number(100)}})}});
+    const StyleEffects read = f.Read({{"DrSh", Soft({{"lagl", Number(90)},
+                                                     {"uglg", Boolean(c.globalLight)},
+                                                     {"Dstn", Number(6)},
+                                                     {"blur", Number(3)},
+                                                     {"Ckmt", Number(100)}})}});
     ASSERT_EQ(read.effects.size(), 1u) << c.name;
     EXPECT_EQ(read.effects[0].kind->place, EffectPlace::Below);
     EXPECT_GE(read.effects[0].effect.reach, 9) << c.name;
@@ -132,7 +135,8 @@ TEST(LayerEffects, InnerGlowFromTheEdgeOrTheCentre) {
   Fixture f;
   for (const char* source : {"SrcE", "SrcC"}) {
     const bool edge = std::string(source) == "SrcE";
-    const StyleEffects read = f.Read({{"IrGl", Soft({{"blur", Number(4)}, {"Ckmt", Number(100)}, {"glwS", Enum(source)}})}});
+    const StyleEffects read =
+        f.Read({{"IrGl", Soft({{"blur", Number(4)}, {"Ckmt", Number(100)}, {"glwS", Enum(source)}})}});
     ASSERT_EQ(read.effects.size(), 1u) << source;
     EXPECT_EQ(read.effects[0].kind->place, EffectPlace::Interior);
     const EffectPaint glow = read.effects[0].effect.paint(f.Square())[0];

@@ -121,11 +121,27 @@ void Spread(EffectPlane& plane, float radius) {
 void SoftBlur(EffectPlane& plane, float size) {
   if (size <= 0 || plane.v.empty()) return;
   const float r = size * kBoxPerSize;
+  // Box blurs commute: three passes along the rows, then three along the
+  // columns of the plane turned on its side, which keeps each pass in order in memory.
   std::vector<float> scratch;
-  for (int pass = 0; pass < 3; ++pass) {
-    for (std::int64_t y = 0; y < plane.height; ++y) BoxLine(plane.v.data() + y * plane.width, plane.width, 1, r, plane.outside, scratch);
-    for (std::int64_t x = 0; x < plane.width; ++x) BoxLine(plane.v.data() + x, plane.height, plane.width, r, plane.outside, scratch);
-  }
+  const auto rows = [&](std::vector<float>& v, std::int64_t width, std::int64_t height) {
+    for (int pass = 0; pass < 3; ++pass) {
+      for (std::int64_t y = 0; y < height; ++y) BoxLine(v.data() + y * width, width, 1, r, plane.outside, scratch);
+    }
+  };
+  const auto turned = [](const std::vector<float>& v, std::int64_t width, std::int64_t height) {
+    std::vector<float> out(v.size());
+    for (std::int64_t y = 0; y < height; ++y) {
+      for (std::int64_t x = 0; x < width; ++x) {
+        out[static_cast<std::size_t>(x * height + y)] = v[static_cast<std::size_t>(y * width + x)];
+      }
+    }
+    return out;
+  };
+  rows(plane.v, plane.width, plane.height);
+  std::vector<float> side = turned(plane.v, plane.width, plane.height);
+  rows(side, plane.height, plane.width);
+  plane.v = turned(side, plane.height, plane.width);
 }
 
 void PreciseFalloff(EffectPlane& plane, float size) {
@@ -187,6 +203,7 @@ Contour ReadContour(const DescriptorValue& effect, const char* key) {
 }
 
 void ApplyContour(EffectPlane& plane, const Contour& contour) {
+  if (contour == LinearContour()) return;
   for (float& value : plane.v) {
     const float at = std::clamp(value, 0.0f, 1.0f) * 255;
     const auto i = static_cast<std::size_t>(at);

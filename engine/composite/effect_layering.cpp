@@ -51,7 +51,9 @@ void LayWithEffects(const LayerStyle& style, const EffectLayering& how, Canvas<T
   const PsdRect rect = whole.rect;
   const auto width = static_cast<std::size_t>(rect.Width());
   if (width == 0) return;
-  const auto maskRow = [&](std::int64_t y) { return mask.empty() ? nullptr : mask.data() + (y - rect.top) * rect.Width(); };
+  const auto maskRow = [&](std::int64_t y) {
+    return mask.empty() ? nullptr : mask.data() + (y - rect.top) * rect.Width();
+  };
 
   // The shape the effects follow: the layer's alpha, cut by its masks unless they hide the effects.
   ShapePlane shape{rect, std::vector<float>(whole.Count()), how.bounds};
@@ -116,7 +118,8 @@ void LayWithEffects(const LayerStyle& style, const EffectLayering& how, Canvas<T
         PaintColourRow(paint, n, y, rect.left, width, paintColour);
         const float* cover = CoverageRow(paint, y, rect.left);
         for (std::size_t x = 0; x < width; ++x) coverage[x] = cover[x] * paint.opacity;
-        float* backdrop = place == EffectPlace::Interior ? contentAlpha.data() + (y - rect.top) * rect.Width() : alpha.data();
+        float* backdrop =
+            place == EffectPlace::Interior ? contentAlpha.data() + (y - rect.top) * rect.Width() : alpha.data();
         BlendPixels(paint.mode, n, colour.data(), backdrop, paintColour.data(), coverage.data(), width, how.space);
         whole.StoreRow(y, rect.left, width, colour.data(), alpha.data());
       }

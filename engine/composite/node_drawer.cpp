@@ -25,6 +25,10 @@ bool DrawnFromSettings(const LayerNode& node) {
   return !node.group && node.layer->isFill && !HasStoredPixels(*node.layer);
 }
 
+void AddOnce(std::vector<std::string>& names, std::string_view name) {
+  if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+}
+
 }  // namespace
 
 template <typename T>
@@ -131,12 +135,7 @@ LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
   LayerStyle style = ReadLayerStyle(file_, *node.layer, effects_);
   if (node.group) style.overlays.clear();
   if (style.leftOut) ++result_.effectsSkipped;
-  for (const std::string& name : style.notDrawn) {
-    if (std::find(result_.effectsNotDrawn.begin(), result_.effectsNotDrawn.end(), name) ==
-        result_.effectsNotDrawn.end()) {
-      result_.effectsNotDrawn.push_back(name);
-    }
-  }
+  for (const std::string& name : style.notDrawn) AddOnce(result_.effectsNotDrawn, name);
   return style;
 }
 
@@ -186,13 +185,14 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
   const Canvas<T> shape = CopyOfArea(whole, area);
   whole = {};
   CopyArea(backdrop, area, dest);
+  // Its effects inside and over it are not drawn.
+  bool leftOut = false;
   for (const PlacedEffect& effect : style.effects) {
-    const std::string name(effect.kind->name);
-    if (effect.kind->place != EffectPlace::Below &&
-        std::find(result_.effectsNotDrawn.begin(), result_.effectsNotDrawn.end(), name) == result_.effectsNotDrawn.end()) {
-      result_.effectsNotDrawn.push_back(name);
-    }
+    if (effect.kind->place == EffectPlace::Below) continue;
+    AddOnce(result_.effectsNotDrawn, effect.kind->name);
+    leftOut = true;
   }
+  if (leftOut && !style.leftOut) ++result_.effectsSkipped;
   if (!DrawPassThrough(node, how.opacity * how.fillOpacity, dest)) return false;
   LayBehind(backdrop, shadowed, shape, how.opacity, dest);
   return true;
