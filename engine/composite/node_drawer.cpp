@@ -170,7 +170,10 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
   how.opacity = layer.opacity / 255.0f;
   how.fillOpacity = layer.fillOpacity / 255.0f;
   how.blendInteriorAsGroup = layer.blendInteriorAsGroup;
-  how.maskHidesEffects = layer.maskHidesEffects;
+  // One cut for both masks: it hides the effects when a mask present says so.
+  const bool vectorMasks = layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group;
+  how.maskHidesEffects = (LayerMaskCoverage::Masks(layer) && layer.maskHidesEffects) ||
+                         (vectorMasks && layer.vectorMaskHidesEffects);
   how.bounds = OwnBounds(node);
   how.space = space_;
   if (!passThrough) {
