@@ -2,9 +2,10 @@
 // image is a placeholder. Drawn: groups (isolated and pass-through), hidden
 // layers left out, opacity and fill opacity, raster masks, layers' vector masks,
 // clipping and the blend modes; fill layers stored without pixels, from
-// their settings (solid colour and gradient); colour and gradient overlays
-// from the layer's style. Other effects, adjustment layers and fills that
-// cannot be drawn (patterns) are only counted. CMYK and Lab layers are
+// their settings (solid colour and gradient); the layer styles' effects of
+// the kinds engine/composite/effect_kinds.h draws, on layers and groups.
+// Other effects, adjustment layers and fills that cannot be drawn (patterns)
+// are only counted, the effects by kind. CMYK and Lab layers are
 // composited in the samples the file stores, then shown through the file's
 // colour conversion. The result has the form the merged-image decoder gives
 // for the file's mode and depth, with straight alpha when the layers leave

@@ -2,8 +2,8 @@
 // drawn in steps: it may be left out (hidden; adjustment layers of kinds not
 // drawn and fill layers whose settings cannot be drawn are counted); an
 // adjustment layer changes the colour of what lies beneath it, never its alpha; its style is read
-// (colour and gradient overlays are drawn, a group's are not, and what is not
-// drawn is counted); its pixels are laid down in its blend mode at its
+// (overlays alone are painted on a layer's rows; other effects, and a group's,
+// are drawn around the node made whole; what is not drawn is counted); its pixels are laid down in its blend mode at its
 // opacity, cut by its raster and vector masks. A plain layer is read row by
 // row as it is laid down; a group, or a layer with others clipped to it, is
 // made whole on a canvas of its own first, and a clipped layer changes its
