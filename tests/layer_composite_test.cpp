@@ -829,8 +829,8 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   note.adjustmentsSkipped = 3;
   note.kindsLeftOut = left.kindsLeftOut | AdjustmentKindBit("PtFl") | AdjustmentKindBit("hue ") |
                       AdjustmentKindBit("hue2") | (1u << 31);
-  EXPECT_EQ(DescribeRebuild(note), "the picture was rebuilt from 3 layers (1 layer style and 3 adjustment or fill "
-                                   "layers not drawn: hue/saturation, colour lookup and pattern fill)");
+  EXPECT_EQ(DescribeRebuild(note), "the picture was rebuilt from 3 layers (1 layer style not drawn; 3 adjustment or "
+                                   "fill layers not drawn: hue/saturation, colour lookup and pattern fill)");
 }
 
 // Adjustments against Photoshop's own pictures: a pixel beneath and what

@@ -2,10 +2,11 @@
 // image is a placeholder. Drawn: groups (isolated and pass-through), hidden
 // layers left out, opacity and fill opacity, raster masks, layers' vector masks,
 // clipping and the blend modes; fill layers stored without pixels, from
-// their settings (solid colour and gradient); colour and gradient overlays
-// from the layer's style; adjustment layers (adjustment_layers.h). Other
-// effects, and the adjustments and fills that cannot be drawn (patterns), are
-// counted and their kinds noted. CMYK and Lab layers are
+// their settings (solid colour and gradient); the layer styles' effects of
+// the kinds engine/composite/effect_kinds.h draws, on layers and groups;
+// adjustment layers (adjustment_layers.h). Other effects, and the
+// adjustments and fills that cannot be drawn, are counted and their kinds
+// noted. CMYK and Lab layers are
 // composited in the samples the file stores, then shown through the file's
 // colour conversion. The result has the form the merged-image decoder gives
 // for the file's mode and depth, with straight alpha when the layers leave
@@ -27,6 +28,7 @@ struct LayerComposite {
   std::string problem;    // why, then
   int layersDrawn = 0;
   int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
+  std::vector<std::string> effectsNotDrawn;  // the kinds of effect left out, each once
   int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
   std::uint32_t kindsLeftOut = 0;  // their kinds, as bits (engine/composite/adjustment_kinds.h)
   std::vector<std::string> damagedFills;  // the names of fill layers whose settings are damaged

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/composite/dissolve.h"
+#include "engine/composite/effect_overlays.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/plane_samples.h"
 #include "engine/psd/descriptor.h"
@@ -11,12 +12,8 @@
 namespace kestrel {
 namespace {
 
-bool Enabled(const DescriptorValue& effect) {
-  return effect.type == DescriptorValue::Type::Object && effect.BooleanOr("enab", true) &&
-         effect.BooleanOr("present", true);
-}
+}  // namespace
 
-// An overlay effect, or empty when it cannot be drawn.
 std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours) {
   Overlay overlay;
   const std::string_view mode = effect.EnumOf("Md  ");
@@ -35,50 +32,46 @@ std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient,
   return overlay;
 }
 
-// The effects one key holds: one descriptor, or a list of them for the keys that allow several.
-std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
-  std::vector<const DescriptorValue*> effects;
-  if (value.type == DescriptorValue::Type::Object) effects.push_back(&value);
-  for (const DescriptorValue& item : value.list) effects.push_back(&item);
-  return effects;
-}
-
-}  // namespace
-
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace) {
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const EffectContext& context) {
   LayerStyle style;
-  style.space = BlendSpaceOf(colourSpace.Mode(), colourSpace.Depth());
-  const PsdBlockRef& block = layer.effects;
-  if (!layer.hasEffects) return style;
+  style.space = context.space;
+  // Groups keep their style in a block of its own.
+  const bool described = layer.effects.key == FourCC("lfx2") || layer.effects.key == FourCC("lmfx");
+  const PsdBlockRef& block = !described && layer.otherStyle.Present() ? layer.otherStyle : layer.effects;
+  if (!layer.hasEffects && !layer.otherStyle.Present()) return style;
   std::optional<DescriptorValue> settings;
-  if ((block.key == FourCC("lfx2") || block.key == FourCC("lmfx")) && block.offset <= file.size() &&
+  if ((block.key == FourCC("lfx2") || block.key == FourCC("lmfx") || block.key == FourCC("lfxs")) &&
+      block.offset <= file.size() &&
       block.length <= file.size() - block.offset) {
     settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 4);
   }
   if (!settings) {
     style.leftOut = true;
+    style.notDrawn.emplace_back("layer style");
     return style;
   }
-  if (!settings->BooleanOr("masterFXSwitch", true)) return style;  // the style is switched off
-  std::vector<Overlay> gradients;
-  std::vector<Overlay> colours;
-  for (const DescriptorItem& item : settings->items) {
-    const bool gradient = item.key == "GrFl" || item.key == "gradientFillMulti";
-    const bool colour = item.key == "SoFi" || item.key == "solidFillMulti";
-    const bool effect = item.value.type == DescriptorValue::Type::Object || item.value.type == DescriptorValue::Type::List;
-    if (!effect || item.key == "Scl ") continue;
-    for (const DescriptorValue* one : EffectsOf(item.value)) {
-      if (!Enabled(*one)) continue;
-      std::optional<Overlay> overlay;
-      if (gradient || colour) overlay = ReadOverlay(*one, gradient, colourSpace);
-      if (!overlay) style.leftOut = true;
-      else (gradient ? gradients : colours).push_back(std::move(*overlay));
+  StyleEffects effects = ReadStyleEffects(*settings, context);
+  style.notDrawn = std::move(effects.notDrawn);
+  style.leftOut = !style.notDrawn.empty();
+  style.effects = std::move(effects.effects);
+  // A style of overlays alone is painted on the layer's rows as they are read.
+  const bool overlaysOnly = std::all_of(style.effects.begin(), style.effects.end(), [](const PlacedEffect& e) {
+    return e.kind->read == ReadColourOverlay || e.kind->read == ReadGradientOverlay;
+  });
+  if (overlaysOnly) {
+    for (const PlacedEffect& effect : style.effects) {
+      std::optional<Overlay> overlay = ReadOverlay(*effect.settings, effect.kind->read == ReadGradientOverlay,
+                                                  context.colours);
+      if (overlay) style.overlays.push_back(std::move(*overlay));
     }
   }
-  // A colour overlay lies above a gradient overlay.
-  style.overlays = std::move(gradients);
-  for (Overlay& overlay : colours) style.overlays.push_back(std::move(overlay));
   return style;
+}
+
+int LayerStyle::Reach() const {
+  int reach = 0;
+  for (const PlacedEffect& effect : effects) reach = std::max(reach, effect.effect.reach);
+  return reach;
 }
 
 OverlayPainter::OverlayPainter(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth,

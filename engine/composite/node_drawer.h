@@ -2,8 +2,8 @@
 // drawn in steps: it may be left out (hidden; adjustment layers of kinds not
 // drawn and fill layers whose settings cannot be drawn are counted); an
 // adjustment layer changes the colour of what lies beneath it, never its alpha; its style is read
-// (colour and gradient overlays are drawn, a group's are not, and what is not
-// drawn is counted); its pixels are laid down in its blend mode at its
+// (overlays alone are painted on a layer's rows; other effects, and a group's,
+// are drawn around the node made whole; what is not drawn is counted); its pixels are laid down in its blend mode at its
 // opacity, cut by its raster and vector masks. A plain layer is read row by
 // row as it is laid down; a group, or a layer with others clipped to it, is
 // made whole on a canvas of its own first, and a clipped layer changes its
@@ -52,8 +52,11 @@ class NodeDrawer {
   LayerStyle StyleOf(const LayerNode& node);
   bool OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                      LayerRows& rows);
+  // `grow`: pixels the canvas reaches beyond the node's box, for its effects.
   bool MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
-                 const PsdRect& within, Canvas<T>& whole);
+                 const PsdRect& within, Canvas<T>& whole, int grow = 0);
+  bool DrawWithEffects(const LayerNode& node, std::span<const LayerNode> clipped, std::unique_ptr<FillPainter> fill,
+                       const LayerStyle& style, Canvas<T>& dest);
   // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
   bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,
            Canvas<T>& dest);
@@ -65,6 +68,8 @@ class NodeDrawer {
   bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
   PsdRect Bounds(const LayerNode& node) const;
+  PsdRect OwnBounds(const LayerNode& node) const;
+  PsdRect ChildBounds(const LayerNode& node) const;
   bool Damaged(const PsdLayer& layer);
   bool MaskDamaged(const PsdLayer& layer);
 
@@ -75,6 +80,7 @@ class NodeDrawer {
   PsdRect picture_;
   DescriptorColours colours_;  // fill and overlay colours in the file's samples
   BlendSpace space_;
+  EffectContext effects_;      // what the layers' effects read
   LayerMaskCoverage masks_;
   // Knockout stops: the canvas where the innermost group began (when it
   // holds a shallow knockout), the background layer alone, and whether the

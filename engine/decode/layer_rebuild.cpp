@@ -2,7 +2,9 @@
 
 #include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/compositor.h"
+#include "engine/composite/effect_kinds.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kestrel {
@@ -46,6 +48,7 @@ FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebu
   note.rebuilt = 1;
   note.layers = static_cast<std::uint32_t>(composite.layersDrawn);
   note.effectsSkipped = static_cast<std::uint32_t>(composite.effectsSkipped);
+  note.effectKindsNotDrawn = EffectKindBits(composite.effectsNotDrawn);
   note.adjustmentsSkipped = static_cast<std::uint32_t>(composite.adjustmentsSkipped);
   note.kindsLeftOut = composite.kindsLeftOut;
   why = DamagedFillsLine(composite.damagedFills);
@@ -58,17 +61,25 @@ std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why
            (why.empty() ? std::string() : " (" + why + ")") + ": the placeholder was converted";
   }
   std::string line = "the picture was rebuilt from " + Count(note.layers, "layer", "layers");
-  if (note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
-    line += " (";
-    if (note.effectsSkipped > 0) line += Count(note.effectsSkipped, "layer style", "layer styles");
-    if (note.effectsSkipped > 0 && note.adjustmentsSkipped > 0) line += " and ";
-    if (note.adjustmentsSkipped > 0) {
-      line += Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers");
+  const std::vector<std::string> kinds = EffectKindNames(note.effectKindsNotDrawn);
+  if (!kinds.empty() || note.effectsSkipped > 0 || note.adjustmentsSkipped > 0) {
+    std::vector<std::string> parts;
+    if (!kinds.empty()) {
+      std::string part = "effects not drawn on " + Count(std::max(note.effectsSkipped, 1u), "layer", "layers") + ": ";
+      for (std::size_t i = 0; i < kinds.size(); ++i) part += (i > 0 ? ", " : "") + kinds[i];
+      parts.push_back(part);
+    } else if (note.effectsSkipped > 0) {
+      parts.push_back(Count(note.effectsSkipped, "layer style", "layer styles") + " not drawn");
     }
-    line += " not drawn";
-    // Unknown bits from the child name nothing.
-    const std::string kinds = note.adjustmentsSkipped > 0 ? AdjustmentKindNames(note.kindsLeftOut) : std::string();
-    line += kinds.empty() ? ")" : ": " + kinds + ")";
+    if (note.adjustmentsSkipped > 0) {
+      std::string part = Count(note.adjustmentsSkipped, "adjustment or fill layer", "adjustment or fill layers") +
+                         " not drawn";
+      // Unknown bits from the child name nothing.
+      const std::string adjustments = AdjustmentKindNames(note.kindsLeftOut);
+      if (!adjustments.empty()) part += ": " + adjustments;
+      parts.push_back(part);
+    }
+    line += " (" + parts[0] + (parts.size() > 1 ? "; " + parts[1] : "") + ")";
   }
   if (!why.empty()) line += "; " + why;
   return line;

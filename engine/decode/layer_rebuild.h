@@ -19,7 +19,8 @@ namespace kestrel {
 struct LayerRebuildNote {
   std::uint32_t rebuilt = 0;  // 1 when the picture came from the layers
   std::uint32_t layers = 0;
-  std::uint32_t effectsSkipped = 0;
+  std::uint32_t effectsSkipped = 0;      // layers with effects not drawn
+  std::uint32_t effectKindsNotDrawn = 0;  // which kinds (EffectKindBits)
   std::uint32_t adjustmentsSkipped = 0;
   std::uint32_t kindsLeftOut = 0;  // the kinds of those, as bits (engine/composite/adjustment_kinds.h)
   std::uint32_t placeholderKept = 0;  // 1 when the placeholder is all there is
@@ -32,9 +33,9 @@ struct LayerRebuildNote {
 // `why` then says what was wrong with the layers, if anything.
 FIBITMAP* ChoosePicture(FIBITMAP* merged, const PsdDocument& document, LayerRebuildNote& note, std::string& why);
 
-// The line for the user: "the picture was rebuilt from 3 layers (1 layer
-// style and 2 adjustment or fill layers not drawn: vibrance and pattern
-// fill)" and then `why` (the fill
+// The line for the user: "the picture was rebuilt from 3 layers (effects not
+// drawn on 1 layer: stroke; 2 adjustment or fill layers not drawn: vibrance
+// and pattern fill)" and then `why` (the fill
 // layers whose settings are damaged), or that the placeholder was kept, and
 // why the layers could not be composited when `why` says it.
 std::string DescribeRebuild(const LayerRebuildNote& note, const std::string& why = {});
