@@ -16,14 +16,21 @@ bool Enabled(const DescriptorValue& effect) {
 }
 
 // An overlay effect, or empty when it cannot be drawn.
-std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours) {
+std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, bool pattern,
+                                   const DescriptorColours& colours, const PatternLibrary* patterns) {
   Overlay overlay;
   const std::string_view mode = effect.EnumOf("Md  ");
   const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
   if (!blend) return std::nullopt;
   overlay.mode = *blend;
   overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
-  if (gradient) {
+  if (pattern) {
+    const std::optional<PatternChoice> choice = ReadPatternChoice(effect);
+    if (!choice || patterns == nullptr) return std::nullopt;
+    overlay.pattern = patterns->Find(choice->id, choice->name);
+    if (!overlay.pattern || overlay.pattern->channels != colours.Channels()) return std::nullopt;
+    overlay.patternChoice = *choice;
+  } else if (gradient) {
     overlay.gradient = ReadGradient(effect, colours);
     if (!overlay.gradient) return std::nullopt;
     overlay.alignWithLayer = effect.BooleanOr("Algn", true);
@@ -44,7 +51,8 @@ std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
 
 }  // namespace
 
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace) {
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace,
+                          const PatternLibrary* patterns) {
   LayerStyle style;
   style.space = BlendSpaceOf(colourSpace.Mode(), colourSpace.Depth());
   const PsdBlockRef& block = layer.effects;
@@ -59,23 +67,26 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
     return style;
   }
   if (!settings->BooleanOr("masterFXSwitch", true)) return style;  // the style is switched off
+  std::vector<Overlay> fills;  // pattern overlays
   std::vector<Overlay> gradients;
   std::vector<Overlay> colours;
   for (const DescriptorItem& item : settings->items) {
     const bool gradient = item.key == "GrFl" || item.key == "gradientFillMulti";
     const bool colour = item.key == "SoFi" || item.key == "solidFillMulti";
+    const bool pattern = item.key == "patternFill";
     const bool effect = item.value.type == DescriptorValue::Type::Object || item.value.type == DescriptorValue::Type::List;
     if (!effect || item.key == "Scl ") continue;
     for (const DescriptorValue* one : EffectsOf(item.value)) {
       if (!Enabled(*one)) continue;
       std::optional<Overlay> overlay;
-      if (gradient || colour) overlay = ReadOverlay(*one, gradient, colourSpace);
+      if (gradient || colour || pattern) overlay = ReadOverlay(*one, gradient, pattern, colourSpace, patterns);
       if (!overlay) style.leftOut = true;
-      else (gradient ? gradients : colours).push_back(std::move(*overlay));
+      else (pattern ? fills : gradient ? gradients : colours).push_back(std::move(*overlay));
     }
   }
-  // A colour overlay lies above a gradient overlay.
-  style.overlays = std::move(gradients);
+  // A colour overlay lies above a gradient overlay, which lies above a pattern overlay.
+  style.overlays = std::move(fills);
+  for (Overlay& overlay : gradients) style.overlays.push_back(std::move(overlay));
   for (Overlay& overlay : colours) style.overlays.push_back(std::move(overlay));
   return style;
 }
@@ -96,6 +107,8 @@ OverlayPainter::OverlayPainter(const LayerStyle& style, const PsdRect& rect, con
   for (const Overlay& overlay : style.overlays) {
     painters_.emplace_back();
     if (overlay.gradient) painters_.back().emplace(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, channels, pixels);
+    patterns_.emplace_back();
+    if (overlay.pattern) patterns_.back() = MakePatternPainter(*overlay.pattern, overlay.patternChoice);
   }
 }
 
@@ -117,6 +130,8 @@ void OverlayPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
     const Overlay& overlay = style_.overlays[o];
     if (painters_[o]) {
       painters_[o]->Paint(line, paint_.data(), coverage_.data());
+    } else if (patterns_[o]) {
+      patterns_[o]->Paint(line, paint_.data(), coverage_.data());
     } else {
       for (std::uint64_t x = 0; x < width_; ++x) std::copy_n(overlay.colour, channels_, paint_.data() + x * n);
       std::fill(coverage_.begin(), coverage_.end(), 1.0f);

@@ -1,8 +1,8 @@
 // A layer's style as its object-based effects block describes it. The
-// colour and gradient overlays are drawn: they repaint the layer's colour
-// wherever it has pixels, leaving its transparency alone. Every other
-// enabled effect (shadows, glows, bevels, strokes, satin, pattern overlays)
-// is only noted as left out.
+// colour, gradient and pattern overlays are drawn: they repaint the layer's
+// colour wherever it has pixels, leaving its transparency alone. Every other
+// enabled effect (shadows, glows, bevels, strokes, satin) is only noted as
+// left out.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "engine/composite/blend_modes.h"
 #include "engine/composite/gradients.h"
+#include "engine/composite/patterns.h"
 #include "engine/psd/layer_records.h"
 
 namespace kestrel {
@@ -22,6 +23,8 @@ struct Overlay {
   float colour[4] = {0, 0, 0, 0};   // a colour overlay's colour, in the file's samples
   std::optional<Gradient> gradient;  // or a gradient overlay's gradient
   bool alignWithLayer = true;        // the gradient spans the layer, otherwise the canvas
+  std::shared_ptr<const PatternTile> pattern;  // or a pattern overlay's pattern, laid as `patternChoice` says
+  PatternChoice patternChoice;
 };
 
 struct LayerStyle {
@@ -30,8 +33,10 @@ struct LayerStyle {
   BlendSpace space = BlendSpace::Light;  // what the file's colour samples are to the overlays' modes
 };
 
-// The style of `layer`, read from the file; a style that cannot be read is left out whole.
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours);
+// The style of `layer`, read from the file; a style that cannot be read is
+// left out whole. Pattern overlays find their pattern in `patterns`.
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours,
+                          const PatternLibrary* patterns = nullptr);
 
 // Paints a layer's overlays on its rows, one row at a time, in the form of
 // unpacked channel samples; the layer covers `rect` of the canvas (`canvas`
@@ -56,6 +61,7 @@ class OverlayPainter {
   float fillOpacity_;
   std::uint64_t width_;
   std::vector<std::optional<GradientPainter>> painters_;  // one for each gradient overlay
+  std::vector<std::unique_ptr<PatternPainter>> patterns_;  // one for each pattern overlay
   std::vector<float> colour_, paint_, coverage_, content_;
 };
 

@@ -30,7 +30,8 @@ template <typename T>
 NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerComposite& result)
     : file_(document.file), header_(document.header), channels_(channels), result_(result),
       picture_(PictureRect(header_)), colours_(header_.colourMode, header_.depth, document.resources.iccProfile),
-      space_(BlendSpaceOf(header_.colourMode, header_.depth)), masks_(file_, header_.depth, header_.version) {}
+      space_(BlendSpaceOf(header_.colourMode, header_.depth)), masks_(file_, header_.depth, header_.version),
+      patterns_(file_, header_, colours_.Channels()) {}
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
@@ -66,7 +67,7 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   // settings cannot be drawn are counted and left out.
   const bool fromSettings = DrawnFromSettings(node);
   FillReading fill;
-  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_);
+  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_, patterns_);
   if (fromSettings && !fill.painter) {
     ++result_.adjustmentsSkipped;
     // Damaged settings cost only their own layer, which the user is told of.
@@ -110,7 +111,7 @@ bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
     return r.left <= rect.left && r.top <= rect.top && r.right >= rect.right && r.bottom >= rect.bottom;
   };
   if (DrawnFromSettings(node)) {
-    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_);
+    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_, patterns_);
     return fill.painter && fill.painter->Opaque() && covers(fill.painter->Rect());
   }
   const bool transparency = std::any_of(layer.channels.begin(), layer.channels.end(),
@@ -121,7 +122,7 @@ bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
 // Overlays on a group are not drawn: its style is then left out whole.
 template <typename T>
 LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
-  LayerStyle style = ReadLayerStyle(file_, *node.layer, colours_);
+  LayerStyle style = ReadLayerStyle(file_, *node.layer, colours_, &patterns_);
   if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
   if (style.leftOut) ++result_.effectsSkipped;
   return style;

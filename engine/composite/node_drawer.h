@@ -75,6 +75,7 @@ class NodeDrawer {
   DescriptorColours colours_;  // fill and overlay colours in the file's samples
   BlendSpace space_;
   LayerMaskCoverage masks_;
+  PatternLibrary patterns_;  // the file's stored patterns, decoded when a layer draws one
 };
 
 }  // namespace kestrel
