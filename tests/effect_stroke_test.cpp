@@ -96,6 +96,16 @@ TEST(EffectStroke, HalfCoveredEdgesGiveHalfCoveredBands) {
   EXPECT_NEAR(At(softBand, rect, 10, 20), 0.5f, 1e-6);  // what the shape leaves of its edge column
   EXPECT_NEAR(At(softBand, rect, 9, 20), 1.0f, 1e-6);
   EXPECT_NEAR(At(softBand, rect, 8, 20), 0.5f, 1e-6);
+  // A line thinner than half a pixel (the point of a star, say) is stroked too: a pixel of
+  // alpha 0.25 reaches a quarter pixel less far than an opaque one.
+  ShapePlane line;
+  line.rect = PsdRect{10, 10, 11, 30};
+  line.alpha.assign(20, 0.25f);
+  const std::vector<float> thin = StrokeCoverage(stroke, line, rect);
+  EXPECT_NEAR(At(thin, rect, 15, 9), 1.0f, 1e-6);
+  EXPECT_NEAR(At(thin, rect, 15, 8), 0.25f, 1e-6);
+  EXPECT_NEAR(At(thin, rect, 15, 7), 0.0f, 1e-6);
+  EXPECT_NEAR(At(thin, rect, 15, 10), 0.75f, 1e-6);  // what the line leaves of its own pixels
 }
 
 TEST(DistanceField, NearestPixelsMatchABruteForceSearch) {

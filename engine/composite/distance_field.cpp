@@ -85,18 +85,20 @@ NearestPixels FindNearest(const std::vector<std::uint8_t>& inside, std::int64_t 
 }
 
 std::vector<float> Grown(const std::vector<float>& alpha, std::int64_t width, std::int64_t height, double radius) {
-  std::vector<std::uint8_t> inside(alpha.size());
-  for (std::size_t i = 0; i < alpha.size(); ++i) inside[i] = alpha[i] >= 0.5f ? 1 : 0;
-  const NearestPixels near = FindNearest(inside, width, height);
-  std::vector<float> grown(alpha.size());
-  for (std::size_t i = 0; i < alpha.size(); ++i) {
-    float cover = alpha[i];
-    if (near.nearest[i] >= 0) {
-      // The edge lies beyond the nearest inside pixel's centre by as much as its alpha passes one half.
-      const double edge = near.distance[i] - (alpha[static_cast<std::size_t>(near.nearest[i])] - 0.5);
-      cover = std::max(cover, static_cast<float>(std::clamp(radius + 0.5 - edge, 0.0, 1.0)));
+  // A pixel of alpha a reaches radius + a - 1/2 beyond its centre. The
+  // farthest reach is looked for from the nearest pixel at least half
+  // covered, and from the nearest one covered at all (which is all a thin
+  // point of a shape has).
+  std::vector<float> grown(alpha);
+  for (const float least : {0.5f, 1.0f / 64}) {
+    std::vector<std::uint8_t> inside(alpha.size());
+    for (std::size_t i = 0; i < alpha.size(); ++i) inside[i] = alpha[i] >= least ? 1 : 0;
+    const NearestPixels near = FindNearest(inside, width, height);
+    for (std::size_t i = 0; i < alpha.size(); ++i) {
+      if (near.nearest[i] < 0) continue;
+      const double reach = radius + alpha[static_cast<std::size_t>(near.nearest[i])] - near.distance[i];
+      grown[i] = std::max(grown[i], static_cast<float>(std::clamp(reach, 0.0, 1.0)));
     }
-    grown[i] = cover;
   }
   return grown;
 }

@@ -19,9 +19,8 @@ NearestPixels FindNearest(const std::vector<std::uint8_t>& inside, std::int64_t 
 
 // Coverage of a band reaching `radius` pixels out from the edge of a soft
 // shape (`alpha`, 0..1 over the grid): the shape grown by `radius`, its
-// growing edge anti-aliased. The edge of the shape lies where its alpha
-// crosses one half, found within the pixel from the alpha of the nearest
-// pixel inside.
+// growing edge anti-aliased. A pixel's alpha says how far the shape's edge
+// lies beyond its centre (half a pixel when opaque, none when half covered).
 std::vector<float> Grown(const std::vector<float>& alpha, std::int64_t width, std::int64_t height, double radius);
 
 }  // namespace kestrel
