@@ -26,6 +26,7 @@ struct LayerComposite {
   std::string problem;    // why, then
   int layersDrawn = 0;
   int effectsSkipped = 0;      // layers whose style was left out, in whole or in part
+  std::vector<std::string> effectsNotDrawn;  // the kinds of effect left out, each once
   int adjustmentsSkipped = 0;  // adjustment layers, and fill layers that could not be drawn
   std::vector<std::string> damagedFills;  // the names of fill layers whose settings are damaged
 };

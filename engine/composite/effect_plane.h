@@ -17,6 +17,7 @@ namespace kestrel {
 struct ShapePlane {
   PsdRect rect;
   std::vector<float> alpha;  // rect.Width() * rect.Height()
+  PsdRect bounds;            // the layer's own box within it (what an aligned gradient or pattern spans)
 
   float At(std::int64_t x, std::int64_t y) const {
     if (x < rect.left || x >= rect.right || y < rect.top || y >= rect.bottom) return 0;

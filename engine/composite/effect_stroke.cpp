@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string_view>
 
 #include "engine/composite/distance_field.h"
@@ -108,7 +109,7 @@ std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane
 }
 
 std::optional<EffectPaint> PaintStroke(const StrokeSettings& stroke, const ShapePlane& shape, const PsdRect& layer,
-                                       const PsdRect& canvas, int channels, const PatternLibrary& patterns) {
+                                       const PsdRect& canvas, int channels, const PatternLibrary* patterns) {
   EffectPaint paint;
   paint.mode = stroke.mode;
   paint.opacity = stroke.opacity;
@@ -125,12 +126,32 @@ std::optional<EffectPaint> PaintStroke(const StrokeSettings& stroke, const Shape
     GradientPainter(*stroke.gradient, stroke.alignWithLayer ? layer : canvas, channels, pixels)
         .Paint(paint.rect, paint.colour.data(), opacity.data());
   } else {
-    const std::unique_ptr<PatternPainter> painter = MakePatternPainter(patterns, *stroke.pattern);
+    const std::unique_ptr<PatternPainter> painter = patterns != nullptr ? MakePatternPainter(*patterns, *stroke.pattern) : nullptr;
     if (!painter || painter->Channels() != channels) return std::nullopt;
     painter->Paint(paint.rect, paint.colour.data(), opacity.data());
   }
   for (std::size_t i = 0; i < opacity.size(); ++i) paint.coverage[i] *= opacity[i];
   return paint;
+}
+
+std::optional<DrawableEffect> ReadStrokeEffect(const DescriptorValue& settings, const EffectContext& context) {
+  std::optional<StrokeSettings> read = ReadStroke(settings, context.colours);
+  if (!read) return std::nullopt;
+  const PatternLibrary* patterns = context.patterns;
+  if (read->pattern) {
+    const std::shared_ptr<const PatternTile> tile =
+        patterns != nullptr ? patterns->Find(read->pattern->id, read->pattern->name) : nullptr;
+    if (!tile || tile->channels != context.channels) return std::nullopt;
+  }
+  auto stroke = std::make_shared<const StrokeSettings>(std::move(*read));
+  const PsdRect canvas = context.canvas;
+  const int channels = context.channels;
+  return DrawableEffect{StrokeReach(*stroke), [stroke, canvas, channels, patterns](const ShapePlane& shape) {
+                          std::optional<EffectPaint> paint = PaintStroke(*stroke, shape, shape.bounds, canvas, channels, patterns);
+                          std::vector<EffectPaint> paints;
+                          if (paint) paints.push_back(std::move(*paint));
+                          return paints;
+                        }};
 }
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
+#include "engine/composite/effect_kinds.h"
 #include "engine/composite/effect_plane.h"
 #include "engine/composite/gradients.h"
 #include "engine/composite/patterns.h"
@@ -42,10 +43,13 @@ int StrokeReach(const StrokeSettings& stroke);
 // `coverage` is 0..1 per pixel, row by row.
 std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane& shape, PsdRect& rect);
 
-// The stroke's paint over its shape. `layer` is the box a gradient or a
-// pattern aligned with the layer is laid from, `canvas` the picture's;
-// `patterns` finds a pattern stroke's pattern. Empty when the pattern is missing.
+// The stroke's paint over its shape. `layer` is the box a gradient aligned
+// with the layer is laid over, `canvas` the picture's; `patterns` finds a
+// pattern stroke's pattern. Empty when the pattern is missing.
 std::optional<EffectPaint> PaintStroke(const StrokeSettings& stroke, const ShapePlane& shape, const PsdRect& layer,
-                                       const PsdRect& canvas, int channels, const PatternLibrary& patterns);
+                                       const PsdRect& canvas, int channels, const PatternLibrary* patterns);
+
+// The stroke as an effect of the style table.
+std::optional<DrawableEffect> ReadStrokeEffect(const DescriptorValue& settings, const EffectContext& context);
 
 }  // namespace kestrel

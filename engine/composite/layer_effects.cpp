@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/composite/effect_overlays.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/plane_samples.h"
 #include "engine/psd/descriptor.h"
@@ -10,27 +11,16 @@
 namespace kestrel {
 namespace {
 
-bool Enabled(const DescriptorValue& effect) {
-  return effect.type == DescriptorValue::Type::Object && effect.BooleanOr("enab", true) &&
-         effect.BooleanOr("present", true);
-}
+}  // namespace
 
-// An overlay effect, or empty when it cannot be drawn.
-std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, bool pattern,
-                                   const DescriptorColours& colours, const PatternLibrary* patterns) {
+std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours) {
   Overlay overlay;
   const std::string_view mode = effect.EnumOf("Md  ");
   const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
   if (!blend) return std::nullopt;
   overlay.mode = *blend;
   overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
-  if (pattern) {
-    const std::optional<PatternChoice> choice = ReadPatternChoice(effect);
-    if (!choice || patterns == nullptr) return std::nullopt;
-    overlay.pattern = patterns->Find(choice->id, choice->name);
-    if (!overlay.pattern || overlay.pattern->channels != colours.Channels()) return std::nullopt;
-    overlay.patternChoice = *choice;
-  } else if (gradient) {
+  if (gradient) {
     overlay.gradient = ReadGradient(effect, colours);
     if (!overlay.gradient) return std::nullopt;
     overlay.alignWithLayer = effect.BooleanOr("Algn", true);
@@ -41,20 +31,9 @@ std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient,
   return overlay;
 }
 
-// The effects one key holds: one descriptor, or a list of them for the keys that allow several.
-std::vector<const DescriptorValue*> EffectsOf(const DescriptorValue& value) {
-  std::vector<const DescriptorValue*> effects;
-  if (value.type == DescriptorValue::Type::Object) effects.push_back(&value);
-  for (const DescriptorValue& item : value.list) effects.push_back(&item);
-  return effects;
-}
-
-}  // namespace
-
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colourSpace,
-                          const PatternLibrary* patterns) {
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const EffectContext& context) {
   LayerStyle style;
-  style.space = BlendSpaceOf(colourSpace.Mode(), colourSpace.Depth());
+  style.space = context.space;
   const PsdBlockRef& block = layer.effects;
   if (!layer.hasEffects) return style;
   std::optional<DescriptorValue> settings;
@@ -64,31 +43,31 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
   }
   if (!settings) {
     style.leftOut = true;
+    style.notDrawn.emplace_back("layer style");
     return style;
   }
-  if (!settings->BooleanOr("masterFXSwitch", true)) return style;  // the style is switched off
-  std::vector<Overlay> fills;  // pattern overlays
-  std::vector<Overlay> gradients;
-  std::vector<Overlay> colours;
-  for (const DescriptorItem& item : settings->items) {
-    const bool gradient = item.key == "GrFl" || item.key == "gradientFillMulti";
-    const bool colour = item.key == "SoFi" || item.key == "solidFillMulti";
-    const bool pattern = item.key == "patternFill";
-    const bool effect = item.value.type == DescriptorValue::Type::Object || item.value.type == DescriptorValue::Type::List;
-    if (!effect || item.key == "Scl ") continue;
-    for (const DescriptorValue* one : EffectsOf(item.value)) {
-      if (!Enabled(*one)) continue;
-      std::optional<Overlay> overlay;
-      if (gradient || colour || pattern) overlay = ReadOverlay(*one, gradient, pattern, colourSpace, patterns);
-      if (!overlay) style.leftOut = true;
-      else (pattern ? fills : gradient ? gradients : colours).push_back(std::move(*overlay));
+  StyleEffects effects = ReadStyleEffects(*settings, context);
+  style.notDrawn = std::move(effects.notDrawn);
+  style.leftOut = !style.notDrawn.empty();
+  style.effects = std::move(effects.effects);
+  // A style of overlays alone is painted on the layer's rows as they are read.
+  const bool overlaysOnly = std::all_of(style.effects.begin(), style.effects.end(), [](const PlacedEffect& e) {
+    return e.kind->read == ReadColourOverlay || e.kind->read == ReadGradientOverlay;
+  });
+  if (overlaysOnly) {
+    for (const PlacedEffect& effect : style.effects) {
+      std::optional<Overlay> overlay = ReadOverlay(*effect.settings, effect.kind->read == ReadGradientOverlay,
+                                                  context.colours);
+      if (overlay) style.overlays.push_back(std::move(*overlay));
     }
   }
-  // A colour overlay lies above a gradient overlay, which lies above a pattern overlay.
-  style.overlays = std::move(fills);
-  for (Overlay& overlay : gradients) style.overlays.push_back(std::move(overlay));
-  for (Overlay& overlay : colours) style.overlays.push_back(std::move(overlay));
   return style;
+}
+
+int LayerStyle::Reach() const {
+  int reach = 0;
+  for (const PlacedEffect& effect : effects) reach = std::max(reach, effect.effect.reach);
+  return reach;
 }
 
 OverlayPainter::OverlayPainter(const LayerStyle& style, const PsdRect& rect, const PsdRect& canvas, int depth,
@@ -107,8 +86,6 @@ OverlayPainter::OverlayPainter(const LayerStyle& style, const PsdRect& rect, con
   for (const Overlay& overlay : style.overlays) {
     painters_.emplace_back();
     if (overlay.gradient) painters_.back().emplace(*overlay.gradient, overlay.alignWithLayer ? rect : canvas, channels, pixels);
-    patterns_.emplace_back();
-    if (overlay.pattern) patterns_.back() = MakePatternPainter(*overlay.pattern, overlay.patternChoice);
   }
 }
 
@@ -130,8 +107,6 @@ void OverlayPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
     const Overlay& overlay = style_.overlays[o];
     if (painters_[o]) {
       painters_[o]->Paint(line, paint_.data(), coverage_.data());
-    } else if (patterns_[o]) {
-      patterns_[o]->Paint(line, paint_.data(), coverage_.data());
     } else {
       for (std::uint64_t x = 0; x < width_; ++x) std::copy_n(overlay.colour, channels_, paint_.data() + x * n);
       std::fill(coverage_.begin(), coverage_.end(), 1.0f);

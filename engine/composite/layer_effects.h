@@ -1,18 +1,19 @@
-// A layer's style as its object-based effects block describes it. The
-// colour, gradient and pattern overlays are drawn: they repaint the layer's
-// colour wherever it has pixels, leaving its transparency alone. Every other
-// enabled effect (shadows, glows, bevels, strokes, satin) is only noted as
-// left out.
+// A layer's style as its object-based effects block describes it: the
+// effects drawn (engine/composite/effect_kinds.h), and the names of those
+// that are not. A style of colour and gradient overlays alone is painted on
+// the layer's rows as they are read: the overlays repaint the layer's colour
+// wherever it has pixels, leaving its transparency alone.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/composite/blend_modes.h"
+#include "engine/composite/effect_kinds.h"
 #include "engine/composite/gradients.h"
-#include "engine/composite/patterns.h"
 #include "engine/psd/layer_records.h"
 
 namespace kestrel {
@@ -23,20 +24,26 @@ struct Overlay {
   float colour[4] = {0, 0, 0, 0};   // a colour overlay's colour, in the file's samples
   std::optional<Gradient> gradient;  // or a gradient overlay's gradient
   bool alignWithLayer = true;        // the gradient spans the layer, otherwise the canvas
-  std::shared_ptr<const PatternTile> pattern;  // or a pattern overlay's pattern, laid as `patternChoice` says
-  PatternChoice patternChoice;
 };
 
 struct LayerStyle {
-  std::vector<Overlay> overlays;  // bottom to top
-  bool leftOut = false;           // an enabled effect that is not drawn
+  std::vector<PlacedEffect> effects;  // every effect drawn, bottom to top
+  // When those are overlays alone, their settings, bottom to top: they are
+  // painted on the layer's rows as they are read.
+  std::vector<Overlay> overlays;
+  std::vector<std::string> notDrawn;  // the kinds of enabled effect that are not drawn
+  bool leftOut = false;               // some enabled effect is not drawn
   BlendSpace space = BlendSpace::Light;  // what the file's colour samples are to the overlays' modes
+
+  // How far the effects reach beyond the layer's shape, in pixels.
+  int Reach() const;
 };
 
-// The style of `layer`, read from the file; a style that cannot be read is
-// left out whole. Pattern overlays find their pattern in `patterns`.
-LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const DescriptorColours& colours,
-                          const PatternLibrary* patterns = nullptr);
+// An overlay effect's settings, or empty when it cannot be drawn.
+std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours);
+
+// The style of `layer`, read from the file; a style that cannot be read is left out whole.
+LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const EffectContext& context);
 
 // Paints a layer's overlays on its rows, one row at a time, in the form of
 // unpacked channel samples; the layer covers `rect` of the canvas (`canvas`
@@ -61,7 +68,6 @@ class OverlayPainter {
   float fillOpacity_;
   std::uint64_t width_;
   std::vector<std::optional<GradientPainter>> painters_;  // one for each gradient overlay
-  std::vector<std::unique_ptr<PatternPainter>> patterns_;  // one for each pattern overlay
   std::vector<float> colour_, paint_, coverage_, content_;
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/composite/canvas_blend.h"
+#include "engine/composite/effect_layering.h"
 #include "engine/composite/layer_rows.h"
 #include "engine/composite/rects.h"
 #include "engine/composite/stored_colour_display.h"
@@ -30,8 +31,10 @@ template <typename T>
 NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerComposite& result)
     : file_(document.file), header_(document.header), channels_(channels), result_(result),
       picture_(PictureRect(header_)), colours_(header_.colourMode, header_.depth, document.resources.iccProfile),
-      space_(BlendSpaceOf(header_.colourMode, header_.depth)), masks_(file_, header_.depth, header_.version),
-      patterns_(file_, header_, colours_.Channels()) {}
+      space_(BlendSpaceOf(header_.colourMode, header_.depth)),
+      effects_{colours_, space_, channels, picture_, static_cast<double>(document.resources.globalAngle.value_or(120)),
+               static_cast<double>(document.resources.globalAltitude.value_or(30)), &document, &patterns_},
+      masks_(file_, header_.depth, header_.version), patterns_(file_, header_, colours_.Channels()) {}
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
@@ -78,6 +81,9 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
   // A layer with overlays has its fill opacity in its pixels already.
   const float opacity = layer.opacity / 255.0f * (style.overlays.empty() ? layer.fillOpacity / 255.0f : 1.0f);
+  // Effects other than overlays alone are drawn around the layer made whole.
+  const bool withEffects = !style.effects.empty() && style.overlays.empty();
+  if (withEffects) return DrawWithEffects(node, clipped, std::move(fill.painter), style, dest);
   if (node.group && mode == BlendMode::PassThrough && clipped.empty()) return DrawPassThrough(node, opacity, dest);
   if (!node.group && clipped.empty()) {
     // A plain layer is read row by row as it is laid down.
@@ -119,13 +125,54 @@ bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
   return !layer.isFill && !transparency && covers(layer.rect);
 }
 
-// Overlays on a group are not drawn: its style is then left out whole.
+// A group's overlays are drawn with its other effects, over the group made whole.
 template <typename T>
 LayerStyle NodeDrawer<T>::StyleOf(const LayerNode& node) {
-  LayerStyle style = ReadLayerStyle(file_, *node.layer, colours_, &patterns_);
-  if (node.group && !style.overlays.empty()) style = LayerStyle{{}, true};
+  LayerStyle style = ReadLayerStyle(file_, *node.layer, effects_);
+  if (node.group) style.overlays.clear();
   if (style.leftOut) ++result_.effectsSkipped;
+  for (const std::string& name : style.notDrawn) {
+    if (std::find(result_.effectsNotDrawn.begin(), result_.effectsNotDrawn.end(), name) ==
+        result_.effectsNotDrawn.end()) {
+      result_.effectsNotDrawn.push_back(name);
+    }
+  }
   return style;
+}
+
+// The node made whole over its box grown by its effects' reach, then laid
+// with them; a pass-through group's effects need it drawn on its own too.
+template <typename T>
+bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const LayerNode> clipped,
+                                    std::unique_ptr<FillPainter> fill, const LayerStyle& style, Canvas<T>& dest) {
+  const PsdLayer& layer = *node.layer;
+  Canvas<T> whole;
+  if (!MakeWhole(node, std::move(fill), style, dest.rect, whole, style.Reach())) return false;
+  for (const LayerNode& top : clipped) {
+    if (!DrawClipped(top, whole)) return false;
+  }
+  std::vector<float> mask;
+  if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) {
+    const std::vector<float> vector = VectorMaskCoverage(node, whole.rect);
+    const auto width = static_cast<std::size_t>(whole.rect.Width());
+    std::vector<float> row(width);
+    for (std::int64_t y = whole.rect.top; y < whole.rect.bottom; ++y) {
+      row.assign(width, 1.0f);
+      if (!CutCoverage(layer, vector, whole.rect, y, 1.0f, row)) return false;
+      mask.insert(mask.end(), row.begin(), row.end());
+    }
+  }
+  const BlendMode mode = BlendModeFromKey(layer.blendMode);
+  EffectLayering how;
+  how.mode = mode == BlendMode::PassThrough ? BlendMode::Normal : mode;
+  how.opacity = layer.opacity / 255.0f;
+  how.fillOpacity = layer.fillOpacity / 255.0f;
+  how.blendInteriorAsGroup = layer.blendInteriorAsGroup;
+  how.maskHidesEffects = layer.maskHidesEffects;
+  how.bounds = OwnBounds(node);
+  how.space = space_;
+  LayWithEffects(style, how, whole, mask, dest);
+  return true;
 }
 
 // A layer's rows come from its stored channels, or from the planes of a fill
@@ -146,21 +193,22 @@ bool NodeDrawer<T>::OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPai
 // change; a layer over the part of the picture it covers.
 template <typename T>
 bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
-                              const PsdRect& within, Canvas<T>& whole) {
+                              const PsdRect& within, Canvas<T>& whole, int grow) {
   if (node.group) {
-    whole = Canvas<T>(Intersect(Bounds(node), within), channels_);
+    whole = Canvas<T>(Intersect(Grown(ChildBounds(node), grow), within), channels_);
     return Draw(node.children, whole);
   }
   const PsdLayer& layer = *node.layer;
   LayerRows rows(picture_.Width());
   if (!OpenLayerRows(layer, std::move(fill), style, rows)) return false;
-  whole = Canvas<T>(Intersect(rows.Rect(), picture_), channels_);
-  const auto width = static_cast<std::size_t>(whole.rect.Width());
+  whole = Canvas<T>(Intersect(Grown(rows.Rect(), grow), picture_), channels_);
+  const PsdRect own = Intersect(rows.Rect(), whole.rect);
+  const auto width = static_cast<std::size_t>(own.Width());
   std::vector<float> colour(width * channels_);
   std::vector<float> alpha(width);
-  for (std::int64_t y = whole.rect.top; y < whole.rect.bottom; ++y) {
-    if (!rows.Row(y, whole.rect.left, whole.rect.right, colour.data(), alpha.data())) return Damaged(layer);
-    whole.StoreRow(y, whole.rect.left, width, colour.data(), alpha.data());
+  for (std::int64_t y = own.top; y < own.bottom; ++y) {
+    if (!rows.Row(y, own.left, own.right, colour.data(), alpha.data())) return Damaged(layer);
+    whole.StoreRow(y, own.left, width, colour.data(), alpha.data());
   }
   ++result_.layersDrawn;
   return true;
@@ -305,13 +353,25 @@ bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas
 // group's own canvas or a copy of what lay beneath.
 template <typename T>
 PsdRect NodeDrawer<T>::Bounds(const LayerNode& node) const {
-  if (node.group) {
-    PsdRect all;
-    for (const LayerNode& child : node.children) all = Union(all, Bounds(child));
-    return all;
-  }
+  const PsdRect own = OwnBounds(node);
+  if (!node.layer->hasEffects || node.layer->hidden) return own;
+  return Intersect(Grown(own, ReadLayerStyle(file_, *node.layer, effects_).Reach()), picture_);
+}
+
+// The same without the node's own effects.
+template <typename T>
+PsdRect NodeDrawer<T>::OwnBounds(const LayerNode& node) const {
+  if (node.group) return ChildBounds(node);
   if (DrawnFromSettings(node)) return FillLayerBounds(*node.layer, picture_);
   return Intersect(node.layer->rect, picture_);
+}
+
+// The box of a group's layers, each with its effects.
+template <typename T>
+PsdRect NodeDrawer<T>::ChildBounds(const LayerNode& node) const {
+  PsdRect all;
+  for (const LayerNode& child : node.children) all = Union(all, Bounds(child));
+  return all;
 }
 
 template <typename T>

@@ -52,8 +52,11 @@ class NodeDrawer {
   LayerStyle StyleOf(const LayerNode& node);
   bool OpenLayerRows(const PsdLayer& layer, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                      LayerRows& rows);
+  // `grow`: pixels the canvas reaches beyond the node's box, for its effects.
   bool MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
-                 const PsdRect& within, Canvas<T>& whole);
+                 const PsdRect& within, Canvas<T>& whole, int grow = 0);
+  bool DrawWithEffects(const LayerNode& node, std::span<const LayerNode> clipped, std::unique_ptr<FillPainter> fill,
+                       const LayerStyle& style, Canvas<T>& dest);
   // Lays the node's pixels onto dest: its layer's `rows` as they are read, or `whole` (the other is null).
   bool Lay(const LayerNode& node, LayerRows* rows, const Canvas<T>* whole, BlendMode mode, float opacity,
            Canvas<T>& dest);
@@ -64,6 +67,8 @@ class NodeDrawer {
   bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
   PsdRect Bounds(const LayerNode& node) const;
+  PsdRect OwnBounds(const LayerNode& node) const;
+  PsdRect ChildBounds(const LayerNode& node) const;
   bool Damaged(const PsdLayer& layer);
   bool MaskDamaged(const PsdLayer& layer);
 
@@ -74,6 +79,7 @@ class NodeDrawer {
   PsdRect picture_;
   DescriptorColours colours_;  // fill and overlay colours in the file's samples
   BlendSpace space_;
+  EffectContext effects_;      // what the layers' effects read
   LayerMaskCoverage masks_;
   PatternLibrary patterns_;  // the file's stored patterns, decoded when a layer draws one
 };

@@ -75,6 +75,12 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
     } else if (key == FourCC("lrFX") || key == FourCC("lfx2") || key == FourCC("lmfx")) {
       layer.hasEffects = true;
       if (key == FourCC("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
+    } else if (key == FourCC("infx") || key == FourCC("lmgm") || key == FourCC("vmgm") || key == FourCC("tsly")) {
+      const bool on = block.Left() >= 1 && block.Byte() != 0;
+      if (key == FourCC("infx")) layer.blendInteriorAsGroup = on;
+      else if (key == FourCC("lmgm")) layer.maskHidesEffects = on;
+      else if (key == FourCC("vmgm")) layer.vectorMaskHidesEffects = on;
+      else layer.transparencyShapesLayer = on;
     } else if (key == FourCC("lfxs")) {
       layer.otherStyle = PsdBlockRef{key, block.At(), block.Left()};
     } else if (key == FourCC("vmsk") || key == FourCC("vsms")) {

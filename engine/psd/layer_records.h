@@ -108,6 +108,11 @@ struct PsdLayer {
   PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
   PsdBlockRef effects;         // lfx2 (or lmfx when alone): the layer style as a descriptor
   PsdBlockRef otherStyle;      // lfxs: the style some writers give groups, told but never drawn
+  // How the style meets the layer's fill opacity and masks (infx, lmgm, vmgm, tsly).
+  bool blendInteriorAsGroup = false;  // fill opacity fades the effects inside the layer too
+  bool maskHidesEffects = false;      // the layer mask cuts the effects rather than shaping them
+  bool vectorMaskHidesEffects = false;
+  bool transparencyShapesLayer = true;
   std::string name;            // UTF-8 (from the Unicode name when there is one)
 
   const PsdLayerChannel* Channel(int id) const {

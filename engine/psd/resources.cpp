@@ -84,6 +84,12 @@ PsdResources ReadPsdResources(std::span<const std::uint8_t> section) {
     switch (id) {
       case kPsdResourceVersionInfo: ReadVersionInfo(data, out); break;
       case kPsdResourceIccProfile: out.iccProfile.assign(data.begin(), data.end()); break;
+      case kPsdResourceGlobalAngle:
+        if (ByteReader angle(data); angle.Has(4)) out.globalAngle = static_cast<std::int32_t>(angle.U32());
+        break;
+      case kPsdResourceGlobalAltitude:
+        if (ByteReader altitude(data); altitude.Has(4)) out.globalAltitude = static_cast<std::int32_t>(altitude.U32());
+        break;
       case kPsdResourceResolution:
         // Horizontal then vertical resolution, each a 16.16 fixed-point number of pixels per inch and two units.
         if (ByteReader resolution(data); resolution.Has(16)) {

@@ -18,8 +18,10 @@ namespace kestrel {
 inline constexpr std::uint16_t kPsdResourceResolution = 1005;      // pixels per inch, across and down
 inline constexpr std::uint16_t kPsdResourceAlphaNames = 1006;        // Pascal strings
 inline constexpr std::uint16_t kPsdResourceDisplayInfoOld = 1007;    // 14 bytes per extra channel
+inline constexpr std::uint16_t kPsdResourceGlobalAngle = 1037;      // 4 bytes: degrees
 inline constexpr std::uint16_t kPsdResourceIccProfile = 1039;
 inline constexpr std::uint16_t kPsdResourceUnicodeAlphaNames = 1045; // Unicode strings
+inline constexpr std::uint16_t kPsdResourceGlobalAltitude = 1049;   // 4 bytes: degrees
 inline constexpr std::uint16_t kPsdResourceAlphaIdentifiers = 1053;  // 4 bytes per extra channel
 inline constexpr std::uint16_t kPsdResourceVersionInfo = 1057;       // holds hasRealMergedData
 inline constexpr std::uint16_t kPsdResourceDisplayInfo = 1077;       // version + 13 bytes per extra channel
@@ -37,6 +39,10 @@ struct PsdResources {
   std::optional<bool> hasRealMergedData;
   // Pixels per inch across and down; absent when the file does not say.
   std::optional<std::array<double, 2>> resolution;
+  // The light layer effects that follow the document's take their angle
+  // and altitude from, in degrees; absent when the file does not say.
+  std::optional<std::int32_t> globalAngle;
+  std::optional<std::int32_t> globalAltitude;
   // The embedded ICC profile, empty when none.
   std::vector<std::uint8_t> iccProfile;
   // One identifier per extra channel, in channel order; empty when absent.

@@ -10,6 +10,7 @@
 #include "engine/composite/fill_layers.h"
 #include "engine/composite/layer_effects.h"
 #include "engine/composite/patterns.h"
+#include "engine/composite/stored_colour_display.h"
 #include "engine/psd/descriptor.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
@@ -43,9 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     layer.hasEffects = true;
     layer.effects = kestrel::PsdBlockRef{kestrel::FourCC("lfx2"), 0, size};
-    const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, colours);
     const kestrel::PsdRect rect{1, 1, 4, 6};
     const kestrel::PsdRect canvas{0, 0, 5, 7};
+    const kestrel::EffectContext context{colours, kestrel::BlendSpaceOf(mode, header.depth), channels, canvas, 120, 30,
+                                         nullptr, &patterns};
+    const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, context);
+    // Every effect drawn from a small shape.
+    kestrel::ShapePlane shape{canvas, std::vector<float>(35, 0.0f), rect};
+    for (std::int64_t y = rect.top; y < rect.bottom; ++y) {
+      for (std::int64_t x = rect.left; x < rect.right; ++x) shape.alpha[static_cast<std::size_t>(y * 7 + x)] = 1;
+    }
+    for (const kestrel::PlacedEffect& effect : style.effects) effect.effect.paint(shape);
     std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(channels + 1),
                                                 std::vector<std::uint8_t>(5u * header.depth / 8));
     std::vector<std::uint8_t*> current;

@@ -1,0 +1,190 @@
+#include "engine/composite/effect_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kestrel {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// One box pass of radius r (fractional: the two end samples count by the
+// fraction) along a line of `n` values `stride` apart, `outside` beyond it.
+void BoxLine(float* line, std::int64_t n, std::int64_t stride, float r, float outside, std::vector<float>& scratch) {
+  const auto whole = static_cast<std::int64_t>(r);
+  const float part = r - static_cast<float>(whole);
+  const float scale = 1.0f / (2 * r + 1);
+  scratch.resize(static_cast<std::size_t>(n));
+  for (std::int64_t i = 0; i < n; ++i) scratch[static_cast<std::size_t>(i)] = line[i * stride];
+  const auto at = [&](std::int64_t i) { return i < 0 || i >= n ? outside : scratch[static_cast<std::size_t>(i)]; };
+  double sum = 0;
+  for (std::int64_t i = -whole; i <= whole; ++i) sum += at(i);
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double edges = part > 0 ? part * (at(i - whole - 1) + at(i + whole + 1)) : 0.0;
+    line[i * stride] = static_cast<float>((sum + edges) * scale);
+    sum += at(i + whole + 1) - at(i - whole);
+  }
+}
+
+// Squared distance transform of one line (Felzenszwalb and Huttenlocher):
+// f holds 0 on the shape and infinity elsewhere, or squared distances so far.
+void DistanceLine(const float* f, std::int64_t n, float* d, std::vector<std::int64_t>& v, std::vector<float>& z) {
+  v.resize(static_cast<std::size_t>(n));
+  z.resize(static_cast<std::size_t>(n + 1));
+  constexpr float kFar = std::numeric_limits<float>::max();
+  std::int64_t k = -1;
+  for (std::int64_t q = 0; q < n; ++q) {
+    if (f[q] >= kFar) continue;
+    float s = 0;
+    while (k >= 0) {
+      const std::int64_t p = v[static_cast<std::size_t>(k)];
+      s = ((f[q] + static_cast<float>(q * q)) - (f[p] + static_cast<float>(p * p))) / static_cast<float>(2 * (q - p));
+      if (s > z[static_cast<std::size_t>(k)]) break;
+      --k;
+    }
+    ++k;
+    v[static_cast<std::size_t>(k)] = q;
+    z[static_cast<std::size_t>(k)] = k == 0 ? -kFar : s;
+    z[static_cast<std::size_t>(k + 1)] = kFar;
+  }
+  if (k < 0) {
+    std::fill(d, d + n, kFar);
+    return;
+  }
+  std::int64_t j = 0;
+  for (std::int64_t q = 0; q < n; ++q) {
+    while (z[static_cast<std::size_t>(j + 1)] < static_cast<float>(q)) ++j;
+    const std::int64_t p = v[static_cast<std::size_t>(j)];
+    d[q] = static_cast<float>((q - p) * (q - p)) + f[p];
+  }
+}
+
+// Each pixel's distance to the nearest pixel of the plane at half or more.
+std::vector<float> DistanceToShape(const EffectPlane& plane) {
+  constexpr float kFar = std::numeric_limits<float>::max();
+  const std::int64_t w = plane.width, h = plane.height;
+  std::vector<float> d(plane.v.size());
+  for (std::size_t i = 0; i < d.size(); ++i) d[i] = plane.v[i] >= 0.5f ? 0.0f : kFar;
+  std::vector<float> in(static_cast<std::size_t>(std::max(w, h))), out(in.size()), z;
+  std::vector<std::int64_t> v;
+  for (std::int64_t x = 0; x < w; ++x) {
+    for (std::int64_t y = 0; y < h; ++y) in[static_cast<std::size_t>(y)] = d[static_cast<std::size_t>(y * w + x)];
+    DistanceLine(in.data(), h, out.data(), v, z);
+    for (std::int64_t y = 0; y < h; ++y) d[static_cast<std::size_t>(y * w + x)] = out[static_cast<std::size_t>(y)];
+  }
+  for (std::int64_t y = 0; y < h; ++y) {
+    float* row = d.data() + y * w;
+    std::copy(row, row + w, in.begin());
+    DistanceLine(in.data(), w, row, v, z);
+  }
+  for (float& value : d) value = value >= kFar ? kFar : std::sqrt(value);
+  return d;
+}
+
+}  // namespace
+
+EffectPlane ShapeMoved(const ShapePlane& shape, int dx, int dy, bool inverse) {
+  EffectPlane plane{shape.rect.Width(), shape.rect.Height(), {}, inverse ? 1.0f : 0.0f};
+  plane.v.resize(static_cast<std::size_t>(plane.width * plane.height));
+  for (std::int64_t y = 0; y < plane.height; ++y) {
+    for (std::int64_t x = 0; x < plane.width; ++x) {
+      const float a = shape.At(shape.rect.left + x - dx, shape.rect.top + y - dy);
+      plane.v[static_cast<std::size_t>(y * plane.width + x)] = inverse ? 1 - a : a;
+    }
+  }
+  return plane;
+}
+
+void Spread(EffectPlane& plane, float radius) {
+  if (radius <= 0 || plane.v.empty()) return;
+  const std::vector<float> d = DistanceToShape(plane);
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    plane.v[i] = std::max(plane.v[i], std::clamp(radius + 1 - d[i], 0.0f, 1.0f));
+  }
+}
+
+void SoftBlur(EffectPlane& plane, float size) {
+  if (size <= 0 || plane.v.empty()) return;
+  const float r = size / 3;
+  std::vector<float> scratch;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (std::int64_t y = 0; y < plane.height; ++y) BoxLine(plane.v.data() + y * plane.width, plane.width, 1, r, plane.outside, scratch);
+    for (std::int64_t x = 0; x < plane.width; ++x) BoxLine(plane.v.data() + x, plane.height, plane.width, r, plane.outside, scratch);
+  }
+}
+
+void PreciseFalloff(EffectPlane& plane, float size) {
+  if (plane.v.empty()) return;
+  const std::vector<float> d = DistanceToShape(plane);
+  const float span = std::max(size, 1.0f);
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    if (d[i] > 0) plane.v[i] = std::max(plane.v[i], std::clamp(1 - (d[i] - 0.5f) / span, 0.0f, 1.0f));
+  }
+}
+
+Contour LinearContour() {
+  Contour c;
+  for (int i = 0; i < 256; ++i) c[static_cast<std::size_t>(i)] = static_cast<float>(i) / 255;
+  return c;
+}
+
+Contour ReadContour(const DescriptorValue& effect, const char* key) {
+  const DescriptorValue* contour = effect.Find(key);
+  const DescriptorValue* curve = contour != nullptr ? contour->Find("Crv ") : nullptr;
+  if (curve == nullptr || curve->list.size() < 2) return LinearContour();
+  struct Point {
+    double x, y;
+    bool corner;
+  };
+  std::vector<Point> points;
+  for (const DescriptorValue& p : curve->list) {
+    points.push_back({std::clamp(p.NumberOr("Hrzn", 0), 0.0, 255.0), std::clamp(p.NumberOr("Vrtc", 0), 0.0, 255.0),
+                      !p.BooleanOr("Cnty", true)});
+  }
+  std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
+  // Between points, a cardinal spline through the smooth ones, straight beside corners.
+  Contour c;
+  const std::size_t last = points.size() - 1;
+  for (int i = 0; i < 256; ++i) {
+    const double x = i;
+    std::size_t k = 0;
+    while (k + 1 < last && points[k + 1].x <= x) ++k;
+    const Point& p1 = points[k];
+    const Point& p2 = points[k + 1];
+    double y;
+    if (x <= p1.x) {
+      y = p1.y;
+    } else if (x >= p2.x) {
+      y = p2.y;
+    } else {
+      const double t = (x - p1.x) / std::max(p2.x - p1.x, 1e-9);
+      const Point& p0 = k > 0 ? points[k - 1] : p1;
+      const Point& p3 = k + 2 <= last ? points[k + 2] : p2;
+      const double span = p2.x - p1.x;
+      double m1 = p1.corner || k == 0 ? (p2.y - p1.y) : (p2.y - p0.y) / std::max(p2.x - p0.x, 1e-9) * span;
+      double m2 = p2.corner || k + 1 == last ? (p2.y - p1.y) : (p3.y - p1.y) / std::max(p3.x - p1.x, 1e-9) * span;
+      const double t2 = t * t, t3 = t2 * t;
+      y = (2 * t3 - 3 * t2 + 1) * p1.y + (t3 - 2 * t2 + t) * m1 + (-2 * t3 + 3 * t2) * p2.y + (t3 - t2) * m2;
+    }
+    c[static_cast<std::size_t>(i)] = static_cast<float>(std::clamp(y, 0.0, 255.0) / 255);
+  }
+  return c;
+}
+
+void ApplyContour(EffectPlane& plane, const Contour& contour) {
+  for (float& value : plane.v) {
+    const float at = std::clamp(value, 0.0f, 1.0f) * 255;
+    const auto i = static_cast<std::size_t>(at);
+    const float f = at - static_cast<float>(i);
+    value = i >= 255 ? contour[255] : contour[i] + (contour[i + 1] - contour[i]) * f;
+  }
+}
+
+void LightOffset(double angle, double distance, int& dx, int& dy) {
+  const double radians = angle * kPi / 180;
+  dx = static_cast<int>(std::lround(-std::cos(radians) * distance));
+  dy = static_cast<int>(std::lround(std::sin(radians) * distance));
+}
+
+}  // namespace kestrel
