@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/composite/effect_bevel.h"
 #include "engine/composite/effect_overlays.h"
 #include "engine/composite/effect_pattern_overlay.h"
 #include "engine/composite/effect_soft.h"
@@ -23,7 +24,7 @@ constexpr EffectKind kEffectKinds[] = {
     {"IrGl", "", "inner glow", EffectPlace::Interior, 6, ReadInnerGlow},
     {"IrSh", "innerShadowMulti", "inner shadow", EffectPlace::Interior, 7, ReadInnerShadow},
     {"FrFX", "frameFXMulti", "stroke", EffectPlace::Above, 8, ReadStrokeEffect},
-    {"ebbl", "", "bevel and emboss", EffectPlace::Above, 9, nullptr},
+    {"ebbl", "", "bevel and emboss", EffectPlace::Above, 9, ReadBevelEffect},
 };
 
 void NoteNotDrawn(StyleEffects& style, std::string_view name) {
