@@ -129,9 +129,12 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
       case Style::Pillow: v = std::abs(d[i]) / (size / 2); break;
       case Style::StrokeEmboss: break;
     }
-    v = std::clamp(v, 0.0, 1.0);
+    // The slope runs on past the edge on the side the bevel does not show,
+    // so that the pixels along the edge are as steep as those beside them.
+    const bool inward = b.style == Style::Inner, outward = b.style == Style::Outer;
+    v = std::clamp(v, inward ? -1.0 : 0.0, outward ? 2.0 : 1.0);
     // A smooth bevel is rounded: steepest at its foot, level at its top. A chisel is straight.
-    if (b.technique == BevelSettings::Technique::Smooth) v = 1 - (1 - v) * (1 - v);
+    if (b.technique == BevelSettings::Technique::Smooth) v = v > 1 ? v : 1 - (1 - v) * (1 - v);
     h.v[i] = static_cast<float>(v);
   }
   h.outside = b.style == Style::Pillow ? 1.0f : 0.0f;
@@ -142,7 +145,6 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
   const double lx = std::cos(e) * std::cos(a), ly = -std::cos(e) * std::sin(a), lz = std::sin(e);
   // At a depth of 100 % the bevel rises by half its size.
   const double rise = size * b.depth / 2 * (b.up ? 1 : -1);
-  const double flat = lz;
   BevelLight light{std::vector<float>(d.size()), std::vector<float>(d.size())};
   EffectPlane shade{width, height, std::vector<float>(d.size()), 0};
   const auto at = [&](std::int64_t x, std::int64_t y) {
@@ -155,20 +157,18 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
       const double gx = (at(x + 1, y) - at(x - 1, y)) / 2 * rise;
       const double gy = (at(x, y + 1) - at(x, y - 1)) / 2 * rise;
       const double n = std::sqrt(gx * gx + gy * gy + 1);
-      // 0 facing away from the light, a half flat, 1 facing it.
+      // How squarely the surface faces the light: 0 not at all, 1 head on.
       const double lit = (-gx * lx - gy * ly + lz) / n;
-      const double value = lit >= flat ? 0.5 + 0.5 * (lit - flat) / std::max(1 - flat, 1e-6)
-                                       : 0.5 * lit / std::max(flat, 1e-6);
-      shade.v[static_cast<std::size_t>(y * width + x)] = static_cast<float>(std::clamp(value, 0.0, 1.0));
+      shade.v[static_cast<std::size_t>(y * width + x)] = static_cast<float>(std::clamp(lit, 0.0, 1.0));
     }
   }
-  // The gloss contour maps the lighting, flat staying where the contour puts it.
+  // The gloss contour maps the lighting; what it puts above a half is
+  // highlight and below it shadow, on level ground too.
   ApplyContour(shade, b.gloss);
-  const float middle = b.gloss[127] + (b.gloss[128] - b.gloss[127]) / 2;
   EffectPlane hi{width, height, std::vector<float>(d.size()), 0}, lo{width, height, std::vector<float>(d.size()), 0};
   for (std::size_t i = 0; i < d.size(); ++i) {
-    hi.v[i] = std::clamp((shade.v[i] - middle) / std::max(1 - middle, 1e-6f), 0.0f, 1.0f);
-    lo.v[i] = std::clamp((middle - shade.v[i]) / std::max(middle, 1e-6f), 0.0f, 1.0f);
+    hi.v[i] = std::clamp(2 * shade.v[i] - 1, 0.0f, 1.0f);
+    lo.v[i] = std::clamp(1 - 2 * shade.v[i], 0.0f, 1.0f);
   }
   SoftBlur(hi, static_cast<float>(b.soften));
   SoftBlur(lo, static_cast<float>(b.soften));
