@@ -80,6 +80,13 @@ const std::map<std::string, double> kBounds = {
     {"adj_pt_exposure-grey.psd", 2.0},       {"adj_pt_invert-cmyk.psd", 2.0},
     {"adj_pt_threshold-rgb16.psd", 2.0},     {"adj_pt_nested-curves-exposure.psd", 2.0},
     {"adj_zoo_black-white-flat.psd", 2.0},   {"adj_zoo_gradient-map-flat.psd", 2.0},
+    // Strokes, bevels and patterns: what is left is mostly a pixel's worth along
+    // edges and the bevels' shading; the pattern overlay on the type layer lies one
+    // row off Photoshop's.
+    {"fx_p2s_stroke-gradient.psd", 1.4},     {"fx_zoo_bevel-pillow.psd", 3.0},
+    {"fx_patchy_arrows.psd", 2.7},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 5.2},
+    {"fx_pt_layer-comps.psb", 7.7},          {"fx_p2s_multiple-overlays.psd", 0.2},
+    {"fx_pt_pattern-overlay-fill0.psd", 7.3},
 };
 
 TEST(CorpusEffects, CompositesFromTheLayersMatchPhotoshopsPictures) {
