@@ -6,26 +6,20 @@
 #include <string_view>
 
 #include "engine/composite/distance_field.h"
+#include "engine/composite/effect_names.h"
 
 namespace kestrel {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct StyleName {
-  std::string_view key;
-  BevelSettings::Style style;
-};
-constexpr StyleName kStyles[] = {
+// The bevel styles and techniques as the descriptor names them, the default first.
+constexpr EffectName<BevelSettings::Style> kStyles[] = {
     {"InrB", BevelSettings::Style::Inner},          {"OtrB", BevelSettings::Style::Outer},
     {"Embs", BevelSettings::Style::Emboss},         {"PlEb", BevelSettings::Style::Pillow},
     {"strokeEmboss", BevelSettings::Style::StrokeEmboss},
 };
-struct TechniqueName {
-  std::string_view key;
-  BevelSettings::Technique technique;
-};
-constexpr TechniqueName kTechniques[] = {
+constexpr EffectName<BevelSettings::Technique> kTechniques[] = {
     {"SfBL", BevelSettings::Technique::Smooth},
     {"PrBL", BevelSettings::Technique::ChiselHard},
     {"Slmt", BevelSettings::Technique::ChiselSoft},
@@ -63,18 +57,13 @@ std::vector<float> SignedDistance(const std::vector<float>& alpha, std::int64_t 
 
 std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context) {
   BevelSettings b;
-  const std::string_view style = effect.EnumOf("bvlS");
-  const std::string_view technique = effect.EnumOf("bvlT");
-  const auto s = std::find_if(std::begin(kStyles), std::end(kStyles),
-                              [&](const StyleName& n) { return n.key == (style.empty() ? "InrB" : style); });
-  const auto t = std::find_if(std::begin(kTechniques), std::end(kTechniques),
-                              [&](const TechniqueName& n) { return n.key == (technique.empty() ? "SfBL" : technique); });
-  if (s == std::end(kStyles) || t == std::end(kTechniques) || s->style == BevelSettings::Style::StrokeEmboss) {
-    return std::nullopt;
-  }
+  const std::optional<BevelSettings::Style> style = EnumeratedSetting<BevelSettings::Style>(effect, "bvlS", kStyles);
+  const std::optional<BevelSettings::Technique> technique =
+      EnumeratedSetting<BevelSettings::Technique>(effect, "bvlT", kTechniques);
+  if (!style || !technique || *style == BevelSettings::Style::StrokeEmboss) return std::nullopt;
   if (effect.BooleanOr("useTexture", false)) return std::nullopt;
-  b.style = s->style;
-  b.technique = t->technique;
+  b.style = *style;
+  b.technique = *technique;
   b.up = effect.EnumOf("bvlD") != "Out ";
   b.depth = std::clamp(effect.NumberOr("srgR", 100) / 100.0, 0.01, 10.0);
   b.size = std::clamp(effect.NumberOr("blur", 5), 0.0, 250.0);

@@ -6,25 +6,18 @@
 #include <string_view>
 
 #include "engine/composite/distance_field.h"
+#include "engine/composite/effect_names.h"
 
 namespace kestrel {
 namespace {
 
-// The stroke positions and fills as the descriptor names them.
-struct PositionName {
-  std::string_view key;
-  StrokeSettings::Position position;
-};
-constexpr PositionName kPositions[] = {
+// The stroke positions and fills as the descriptor names them, the default first.
+constexpr EffectName<StrokeSettings::Position> kPositions[] = {
     {"OutF", StrokeSettings::Position::Outside},
     {"InsF", StrokeSettings::Position::Inside},
     {"CtrF", StrokeSettings::Position::Centre},
 };
-struct FillName {
-  std::string_view key;
-  StrokeSettings::Fill fill;
-};
-constexpr FillName kFills[] = {
+constexpr EffectName<StrokeSettings::Fill> kFills[] = {
     {"SClr", StrokeSettings::Fill::Colour},
     {"GrFl", StrokeSettings::Fill::Gradient},
     {"Ptrn", StrokeSettings::Fill::Pattern},
@@ -42,15 +35,11 @@ std::optional<StrokeSettings> ReadStroke(const DescriptorValue& effect, const De
   // Photoshop allows strokes of 1 to 250 pixels.
   stroke.size = std::clamp(effect.NumberOr("Sz  ", 3), 0.0, 250.0);
   stroke.overprint = effect.BooleanOr("overprint", false);
-  const std::string_view position = effect.EnumOf("Styl");
-  const std::string_view fill = effect.EnumOf("PntT");
-  const auto p = std::find_if(std::begin(kPositions), std::end(kPositions),
-                              [&](const PositionName& n) { return n.key == (position.empty() ? "OutF" : position); });
-  const auto f = std::find_if(std::begin(kFills), std::end(kFills),
-                              [&](const FillName& n) { return n.key == (fill.empty() ? "SClr" : fill); });
-  if (p == std::end(kPositions) || f == std::end(kFills)) return std::nullopt;
-  stroke.position = p->position;
-  stroke.fill = f->fill;
+  const std::optional<StrokeSettings::Position> position = EnumeratedSetting<StrokeSettings::Position>(effect, "Styl", kPositions);
+  const std::optional<StrokeSettings::Fill> fill = EnumeratedSetting<StrokeSettings::Fill>(effect, "PntT", kFills);
+  if (!position || !fill) return std::nullopt;
+  stroke.position = *position;
+  stroke.fill = *fill;
   switch (stroke.fill) {
     case StrokeSettings::Fill::Colour: {
       const DescriptorValue* colour = effect.Find("Clr ");
