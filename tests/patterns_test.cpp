@@ -8,84 +8,14 @@
 #include <vector>
 
 #include "engine/composite/patterns.h"
+#include "tests/support/pattern_blocks.h"
 
 namespace kestrel {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Put(Bytes& out, std::uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-// One channel of a pattern's channel list: `rows` of 8-bit samples, raw or run-length (literal runs).
-Bytes ChannelArray(const std::vector<Bytes>& rows, bool runLength) {
-  const auto height = static_cast<std::uint32_t>(rows.size());
-  const auto width = static_cast<std::uint32_t>(rows.empty() ? 0 : rows[0].size());
-  Bytes data;
-  if (runLength) {
-    for (const Bytes& row : rows) Put(data, row.size() + 1, 2);
-    for (const Bytes& row : rows) {
-      data.push_back(static_cast<std::uint8_t>(row.size() - 1));
-      data.insert(data.end(), row.begin(), row.end());
-    }
-  } else {
-    for (const Bytes& row : rows) data.insert(data.end(), row.begin(), row.end());
-  }
-  Bytes array;
-  Put(array, 1, 4);  // written
-  Put(array, 23 + data.size(), 4);
-  Put(array, 8, 4);
-  for (const std::uint32_t v : {0u, 0u, height, width}) Put(array, v, 4);
-  Put(array, 8, 2);
-  array.push_back(runLength ? 1 : 0);
-  array.insert(array.end(), data.begin(), data.end());
-  return array;
-}
-
-// A pattern's bytes after its length: `channels` lists of rows, colour first.
-Bytes Pattern(int mode, const std::string& id, const std::vector<std::vector<Bytes>>& channels, bool runLength,
-              const Bytes& table = {}) {
-  const auto height = channels[0].size();
-  const auto width = channels[0][0].size();
-  Bytes out;
-  Put(out, 1, 4);
-  Put(out, static_cast<std::uint64_t>(mode), 4);
-  Put(out, height, 2);
-  Put(out, width, 2);
-  Put(out, 1, 4);  // the name: "P"
-  Put(out, 'P', 2);
-  out.push_back(static_cast<std::uint8_t>(id.size()));
-  out.insert(out.end(), id.begin(), id.end());
-  if (mode == 2) {
-    out.insert(out.end(), table.begin(), table.end());
-    Put(out, 0, 4);
-  }
-  Bytes list;
-  for (const std::uint32_t v : {0u, 0u, static_cast<std::uint32_t>(height), static_cast<std::uint32_t>(width)}) Put(list, v, 4);
-  Put(list, channels.size(), 4);
-  for (const auto& rows : channels) {
-    const Bytes array = ChannelArray(rows, runLength);
-    list.insert(list.end(), array.begin(), array.end());
-  }
-  Put(list, 0, 4);  // the two masks, not written
-  Put(list, 0, 4);
-  Put(out, 3, 4);
-  Put(out, list.size(), 4);
-  out.insert(out.end(), list.begin(), list.end());
-  return out;
-}
-
-// A block of patterns, each after its length and padded to four bytes.
-Bytes Block(const std::vector<Bytes>& patterns) {
-  Bytes block;
-  for (const Bytes& pattern : patterns) {
-    Put(block, pattern.size(), 4);
-    block.insert(block.end(), pattern.begin(), pattern.end());
-    while (block.size() % 4 != 0) block.push_back(0);
-  }
-  return block;
-}
+using test::Block;
+using test::Bytes;
+using test::Pattern;
 
 const std::vector<std::vector<Bytes>> kRgbWithAlpha = {
     {{0, 255, 51}, {102, 0, 0}},
