@@ -196,37 +196,38 @@ namespace {
 struct BlendModeRow {
   FourCC key;
   std::string_view name;
+  std::string_view longName;  // the name newer files write
   BlendMode mode;
 };
 constexpr BlendModeRow kBlendModeRows[] = {
-    {FourCC("pass"), "", BlendMode::PassThrough},
-    {FourCC("norm"), "Nrml", BlendMode::Normal},
-    {FourCC("diss"), "Dslv", BlendMode::Dissolve},
-    {FourCC("dark"), "Drkn", BlendMode::Darken},
-    {FourCC("mul "), "Mltp", BlendMode::Multiply},
-    {FourCC("idiv"), "CBrn", BlendMode::ColourBurn},
-    {FourCC("lbrn"), "linearBurn", BlendMode::LinearBurn},
-    {FourCC("dkCl"), "darkerColor", BlendMode::DarkerColour},
-    {FourCC("lite"), "Lghn", BlendMode::Lighten},
-    {FourCC("scrn"), "Scrn", BlendMode::Screen},
-    {FourCC("div "), "CDdg", BlendMode::ColourDodge},
-    {FourCC("lddg"), "linearDodge", BlendMode::LinearDodge},
-    {FourCC("lgCl"), "lighterColor", BlendMode::LighterColour},
-    {FourCC("over"), "Ovrl", BlendMode::Overlay},
-    {FourCC("sLit"), "SftL", BlendMode::SoftLight},
-    {FourCC("hLit"), "HrdL", BlendMode::HardLight},
-    {FourCC("vLit"), "vividLight", BlendMode::VividLight},
-    {FourCC("lLit"), "linearLight", BlendMode::LinearLight},
-    {FourCC("pLit"), "pinLight", BlendMode::PinLight},
-    {FourCC("hMix"), "hardMix", BlendMode::HardMix},
-    {FourCC("diff"), "Dfrn", BlendMode::Difference},
-    {FourCC("smud"), "Xclu", BlendMode::Exclusion},
-    {FourCC("fsub"), "blendSubtraction", BlendMode::Subtract},
-    {FourCC("fdiv"), "blendDivide", BlendMode::Divide},
-    {FourCC("hue "), "H   ", BlendMode::Hue},
-    {FourCC("sat "), "Strt", BlendMode::Saturation},
-    {FourCC("colr"), "Clr ", BlendMode::Colour},
-    {FourCC("lum "), "Lmns", BlendMode::Luminosity},
+    {FourCC("pass"), "", "", BlendMode::PassThrough},
+    {FourCC("norm"), "Nrml", "normal", BlendMode::Normal},
+    {FourCC("diss"), "Dslv", "dissolve", BlendMode::Dissolve},
+    {FourCC("dark"), "Drkn", "darken", BlendMode::Darken},
+    {FourCC("mul "), "Mltp", "multiply", BlendMode::Multiply},
+    {FourCC("idiv"), "CBrn", "colorBurn", BlendMode::ColourBurn},
+    {FourCC("lbrn"), "linearBurn", "linearBurn", BlendMode::LinearBurn},
+    {FourCC("dkCl"), "darkerColor", "darkerColor", BlendMode::DarkerColour},
+    {FourCC("lite"), "Lghn", "lighten", BlendMode::Lighten},
+    {FourCC("scrn"), "Scrn", "screen", BlendMode::Screen},
+    {FourCC("div "), "CDdg", "colorDodge", BlendMode::ColourDodge},
+    {FourCC("lddg"), "linearDodge", "linearDodge", BlendMode::LinearDodge},
+    {FourCC("lgCl"), "lighterColor", "lighterColor", BlendMode::LighterColour},
+    {FourCC("over"), "Ovrl", "overlay", BlendMode::Overlay},
+    {FourCC("sLit"), "SftL", "softLight", BlendMode::SoftLight},
+    {FourCC("hLit"), "HrdL", "hardLight", BlendMode::HardLight},
+    {FourCC("vLit"), "vividLight", "vividLight", BlendMode::VividLight},
+    {FourCC("lLit"), "linearLight", "linearLight", BlendMode::LinearLight},
+    {FourCC("pLit"), "pinLight", "pinLight", BlendMode::PinLight},
+    {FourCC("hMix"), "hardMix", "hardMix", BlendMode::HardMix},
+    {FourCC("diff"), "Dfrn", "difference", BlendMode::Difference},
+    {FourCC("smud"), "Xclu", "exclusion", BlendMode::Exclusion},
+    {FourCC("fsub"), "blendSubtraction", "blendSubtraction", BlendMode::Subtract},
+    {FourCC("fdiv"), "blendDivide", "blendDivide", BlendMode::Divide},
+    {FourCC("hue "), "H   ", "hue", BlendMode::Hue},
+    {FourCC("sat "), "Strt", "saturation", BlendMode::Saturation},
+    {FourCC("colr"), "Clr ", "color", BlendMode::Colour},
+    {FourCC("lum "), "Lmns", "luminosity", BlendMode::Luminosity},
 };
 
 }  // namespace
@@ -240,7 +241,7 @@ BlendMode BlendModeFromKey(FourCC key) {
 
 std::optional<BlendMode> BlendModeFromName(std::string_view name) {
   for (const BlendModeRow& row : kBlendModeRows) {
-    if (!row.name.empty() && row.name == name) return row.mode;
+    if (!row.name.empty() && (row.name == name || row.longName == name)) return row.mode;
   }
   return std::nullopt;
 }

@@ -84,16 +84,28 @@ std::vector<float> DistanceToShape(const EffectPlane& plane) {
 
 }  // namespace
 
-EffectPlane ShapeMoved(const ShapePlane& shape, int dx, int dy, bool inverse) {
-  EffectPlane plane{shape.rect.Width(), shape.rect.Height(), {}, inverse ? 1.0f : 0.0f};
+EffectPlane ShapeMoved(const ShapePlane& shape, int dx, int dy, bool inverse, int pad) {
+  EffectPlane plane{shape.rect.Width() + 2 * pad, shape.rect.Height() + 2 * pad, {}, inverse ? 1.0f : 0.0f};
   plane.v.resize(static_cast<std::size_t>(plane.width * plane.height));
+  const std::int64_t left = shape.rect.left - pad - dx, top = shape.rect.top - pad - dy;
   for (std::int64_t y = 0; y < plane.height; ++y) {
     for (std::int64_t x = 0; x < plane.width; ++x) {
-      const float a = shape.At(shape.rect.left + x - dx, shape.rect.top + y - dy);
+      const float a = shape.At(left + x, top + y);
       plane.v[static_cast<std::size_t>(y * plane.width + x)] = inverse ? 1 - a : a;
     }
   }
   return plane;
+}
+
+std::vector<float> Unpadded(EffectPlane&& plane, int pad) {
+  if (pad == 0) return std::move(plane.v);
+  const std::int64_t width = plane.width - 2 * pad, height = plane.height - 2 * pad;
+  std::vector<float> out(static_cast<std::size_t>(std::max<std::int64_t>(width * height, 0)));
+  for (std::int64_t y = 0; y < height; ++y) {
+    const float* from = plane.v.data() + (y + pad) * plane.width + pad;
+    std::copy(from, from + width, out.begin() + y * width);
+  }
+  return out;
 }
 
 void Spread(EffectPlane& plane, float radius) {

@@ -20,8 +20,12 @@ struct EffectPlane {
   float outside = 0;
 };
 
-// The shape's alpha, or 1 - alpha when `inverse`, moved by (dx, dy) whole pixels.
-EffectPlane ShapeMoved(const ShapePlane& shape, int dx, int dy, bool inverse);
+// The shape's alpha, or 1 - alpha when `inverse`, moved by (dx, dy) whole
+// pixels, over its rectangle grown by `pad` on every side (so that what lies
+// beyond the rectangle takes part in spreading and blurring).
+EffectPlane ShapeMoved(const ShapePlane& shape, int dx, int dy, bool inverse, int pad = 0);
+// The plane without `pad` pixels on every side.
+std::vector<float> Unpadded(EffectPlane&& plane, int pad);
 
 // Grows the opaque part of the plane by `radius` pixels (round corners).
 void Spread(EffectPlane& plane, float radius);

@@ -56,7 +56,7 @@ void Soften(EffectPlane& plane, const SoftSettings& s) {
 // A glow's contour spans `range` of its fall-off, from the far end.
 void GlowContour(EffectPlane& plane, const SoftSettings& s) {
   if (s.range < 1) {
-    for (float& v : plane.v) v = std::clamp(1 - (1 - v) / s.range, 0.0f, 1.0f);
+    for (float& v : plane.v) v = std::min(v / s.range, 1.0f);
   }
   ApplyContour(plane, s.contour);
 }
@@ -76,16 +76,16 @@ void KnockOut(std::vector<float>& coverage, const ShapePlane& shape) {
   for (std::size_t i = 0; i < coverage.size(); ++i) coverage[i] *= 1 - shape.alpha[i];
 }
 
+int Reach(const SoftSettings& s) {
+  return static_cast<int>(std::ceil(s.size)) + std::max(std::abs(s.dx), std::abs(s.dy)) + 2;
+}
+
 template <typename Paint>
 std::optional<DrawableEffect> Drawable(std::optional<SoftSettings> s, int reach, int channels, Paint paint) {
   if (!s) return std::nullopt;
   return DrawableEffect{reach, [s = *s, channels, paint](const ShapePlane& shape) {
                           return std::vector<EffectPaint>{PaintOf(s, shape, paint(s, shape), channels)};
                         }};
-}
-
-int Reach(const SoftSettings& s) {
-  return static_cast<int>(std::ceil(s.size)) + std::max(std::abs(s.dx), std::abs(s.dy)) + 2;
 }
 
 }  // namespace
@@ -102,13 +102,16 @@ std::optional<DrawableEffect> ReadDropShadow(const DescriptorValue& d, const Eff
   });
 }
 
+// The outside of the shape reaching in: what lies beyond the layer's box
+// counts as outside, so the plane is padded by the effect's reach.
 std::optional<DrawableEffect> ReadInnerShadow(const DescriptorValue& d, const EffectContext& context) {
   return Drawable(ReadSoft(d, context, true, "TrnS"), 0, context.channels,
                   [](const SoftSettings& s, const ShapePlane& shape) {
-                    EffectPlane plane = ShapeMoved(shape, s.dx, s.dy, true);
+                    const int pad = Reach(s);
+                    EffectPlane plane = ShapeMoved(shape, s.dx, s.dy, true, pad);
                     Soften(plane, s);
                     ApplyContour(plane, s.contour);
-                    return std::move(plane.v);
+                    return Unpadded(std::move(plane), pad);
                   });
 }
 
@@ -129,13 +132,14 @@ std::optional<DrawableEffect> ReadInnerGlow(const DescriptorValue& d, const Effe
   const bool centre = d.EnumOf("glwS") == "SrcC";
   return Drawable(ReadSoft(d, context, false, "TrnS"), 0, context.channels,
                   [centre](const SoftSettings& s, const ShapePlane& shape) {
-                    EffectPlane plane = ShapeMoved(shape, 0, 0, true);
+                    const int pad = Reach(s);
+                    EffectPlane plane = ShapeMoved(shape, 0, 0, true, pad);
                     Soften(plane, s);
                     if (centre) {
                       for (float& v : plane.v) v = 1 - v;
                     }
                     GlowContour(plane, s);
-                    return std::move(plane.v);
+                    return Unpadded(std::move(plane), pad);
                   });
 }
 

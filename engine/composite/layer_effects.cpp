@@ -34,10 +34,13 @@ std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient,
 LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& layer, const EffectContext& context) {
   LayerStyle style;
   style.space = context.space;
-  const PsdBlockRef& block = layer.effects;
-  if (!layer.hasEffects) return style;
+  // Groups keep their style in a block of its own.
+  const bool described = layer.effects.key == FourCC("lfx2") || layer.effects.key == FourCC("lmfx");
+  const PsdBlockRef& block = !described && layer.otherStyle.Present() ? layer.otherStyle : layer.effects;
+  if (!layer.hasEffects && !layer.otherStyle.Present()) return style;
   std::optional<DescriptorValue> settings;
-  if ((block.key == FourCC("lfx2") || block.key == FourCC("lmfx")) && block.offset <= file.size() &&
+  if ((block.key == FourCC("lfx2") || block.key == FourCC("lmfx") || block.key == FourCC("lfxs")) &&
+      block.offset <= file.size() &&
       block.length <= file.size() - block.offset) {
     settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 4);
   }

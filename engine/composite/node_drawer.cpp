@@ -354,7 +354,7 @@ bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas
 template <typename T>
 PsdRect NodeDrawer<T>::Bounds(const LayerNode& node) const {
   const PsdRect own = OwnBounds(node);
-  if (!node.layer->hasEffects || node.layer->hidden) return own;
+  if ((!node.layer->hasEffects && !node.layer->otherStyle.Present()) || node.layer->hidden) return own;
   return Intersect(Grown(own, ReadLayerStyle(file_, *node.layer, effects_).Reach()), picture_);
 }
 

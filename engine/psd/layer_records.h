@@ -107,7 +107,7 @@ struct PsdLayer {
   PsdVectorMask vectorMask;
   PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
   PsdBlockRef effects;         // lfx2 (or lmfx when alone): the layer style as a descriptor
-  PsdBlockRef otherStyle;      // lfxs: the style some writers give groups, told but never drawn
+  PsdBlockRef otherStyle;      // lfxs: the style groups keep, in the form of lfx2
   // How the style meets the layer's fill opacity and masks (infx, lmgm, vmgm, tsly).
   bool blendInteriorAsGroup = false;  // fill opacity fades the effects inside the layer too
   bool maskHidesEffects = false;      // the layer mask cuts the effects rather than shaping them
