@@ -28,6 +28,7 @@
 #include "engine/decode/merged_image.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
+#include "tests/support/pattern_blocks.h"
 #include "tests/support/test_support.h"
 
 namespace kestrel {
@@ -73,6 +74,7 @@ struct FileForm {
   int channels = 3;
   std::vector<std::uint8_t> merged;  // raw planar merged image; empty: white
   std::vector<std::uint8_t> icc;     // embedded colour profile; empty: none
+  std::vector<std::uint8_t> patterns;  // the data of a Patt block after the global mask; empty: none
 };
 
 // A file of width x 1 pixels (8-bit RGB unless `form` says otherwise): the
@@ -183,10 +185,18 @@ std::vector<std::uint8_t> MakeFile(std::uint32_t width, const std::vector<TestLa
   info.insert(info.end(), records.begin(), records.end());
   info.insert(info.end(), data.begin(), data.end());
   if (info.size() % 2 != 0) info.push_back(0);
-  Put(f, info.size() + 4 + 4, 4);  // layer and mask section
+  std::vector<std::uint8_t> global;
+  if (!form.patterns.empty()) {
+    PutKey(global, "8BIM");
+    PutKey(global, "Patt");
+    Put(global, form.patterns.size(), 4);
+    global.insert(global.end(), form.patterns.begin(), form.patterns.end());
+  }
+  Put(f, info.size() + 4 + 4 + global.size(), 4);  // layer and mask section
   Put(f, info.size(), 4);
   f.insert(f.end(), info.begin(), info.end());
   Put(f, 0, 4);                    // global layer mask
+  f.insert(f.end(), global.begin(), global.end());
   Put(f, 0, 2);                    // raw merged image, white unless given
   if (!form.merged.empty()) f.insert(f.end(), form.merged.begin(), form.merged.end());
   else f.insert(f.end(), static_cast<std::size_t>(form.channels) * width * (form.depth / 8), 255);
@@ -693,7 +703,7 @@ TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   const Bytes inkGradient = TwoStops(cmyk(100, 100, 0, 0), cmyk(0, 100, 100, 0));
   // Four pixels of 16-bit samples, fractions given per pixel in file channel order.
   auto form = [](int mode, const std::vector<std::vector<double>>& pixels) {
-    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}, {}};
+    FileForm f{mode, 16, static_cast<int>(pixels[0].size()), {}, {}, {}};
     for (std::size_t c = 0; c < pixels[0].size(); ++c) {
       for (const auto& pixel : pixels) Put(f.merged, static_cast<std::uint64_t>(std::lround(pixel[c] * 65535)), 2);
     }
@@ -740,7 +750,43 @@ TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   }
 }
 
-// A pattern fill, or a fill whose settings are damaged, is left out and counted.
+// A pattern fill is the file's stored pattern repeated from the canvas's
+// corner, at its scale: here a red and blue pair of pixels, then the same
+// pair twice as wide (each pixel mixing the two samples around its corner).
+TEST(LayerComposite, PatternFillsRepeatTheFilesStoredPattern) {
+  const Bytes pair = test::Block({test::Pattern(3, "pair", {{{255, 0}}, {{0, 0}}, {{0, 255}}}, true)});
+  struct Case {
+    double scale;
+    std::vector<Rgb> expected;
+  };
+  const Case cases[] = {
+      {100, {{255, 0, 0}, {0, 0, 255}, {255, 0, 0}, {0, 0, 255}}},
+      {200, {{255, 0, 0}, {128, 0, 128}, {0, 0, 255}, {128, 0, 128}}},
+  };
+  for (const Case& c : cases) {
+    // The pattern is named by its id, written as the descriptor's text.
+    const Bytes id = Typed("TEXT", Bytes{0, 0, 0, 5, 0, 'p', 0, 'a', 0, 'i', 0, 'r', 0, 0});
+    const Bytes ptrn = Objc("Ptrn", {{"Idnt", id}});
+    const TestLayer fill = FillLayer("PtFl", Object("null", {{"Ptrn", ptrn}, {"Scl ", Double(c.scale)}}));
+    FileForm form{3, 16, 3, {}, {}, pair};
+    form.merged.assign(4 * 3 * 2, 0);
+    const LayerComposite result = Composite(MakeFile(4, {fill}, false, form));
+    ASSERT_TRUE(result.image) << c.scale;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.scale;
+    // The picture is of 16-bit samples: read as 8-bit.
+    FIBITMAP* bytes = FreeImage_ConvertToType(result.image.get(), FIT_BITMAP);
+    ASSERT_NE(bytes, nullptr);
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(bytes, x);
+      EXPECT_NEAR(got.r, c.expected[x].r, 1) << c.scale << " pixel " << x;
+      EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.scale << " pixel " << x;
+    }
+    FreeImage_Unload(bytes);
+  }
+}
+
+// A pattern fill whose pattern the file does not store, or a fill whose
+// settings are damaged, is left out and counted.
 TEST(LayerComposite, FillLayersThatCannotBeDrawnAreCountedAsLeftOut) {
   const Bytes settings = Versioned(Object("null", {{"Clr ", RgbColour(kTop)}}));
   const std::vector<std::pair<std::string, Bytes>> fills = {

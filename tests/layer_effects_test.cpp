@@ -154,6 +154,7 @@ TEST(LayerEffects, StyleReadsEnabledEffectsInStackingOrder) {
   const DescriptorValue shadow = Soft({{"blur", Number(2)}});
   const DescriptorValue off = Soft({{"blur", Number(2)}}, false);
   const DescriptorValue bevel = Object({{"enab", Boolean(true)}});
+  const DescriptorValue textured = Object({{"enab", Boolean(true)}, {"useTexture", Boolean(true)}});
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, DescriptorValue>> style;
@@ -167,7 +168,9 @@ TEST(LayerEffects, StyleReadsEnabledEffectsInStackingOrder) {
        {"drop shadow", "drop shadow"}, {}},
       {"stacking order", {{"IrSh", shadow}, {"SoFi", Object({{"enab", Boolean(true)}, {"Clr ", Black()}})},
                           {"OrGl", shadow}, {"ebbl", bevel}, {"DrSh", shadow}},
-       {"drop shadow", "outer glow", "colour overlay", "inner shadow"}, {"bevel and emboss"}},
+       {"drop shadow", "outer glow", "colour overlay", "inner shadow", "bevel and emboss"}, {}},
+      {"a bevel with a texture is not drawn", {{"ebbl", textured}, {"DrSh", shadow}}, {"drop shadow"},
+       {"bevel and emboss"}},
   };
   for (const Case& c : cases) {
     const StyleEffects read = f.Read(c.style);

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
+#include "engine/composite/effect_bevel.h"
 #include "engine/composite/effect_overlays.h"
+#include "engine/composite/effect_pattern_overlay.h"
 #include "engine/composite/effect_soft.h"
+#include "engine/composite/effect_stroke.h"
 
 namespace kestrel {
 namespace {
@@ -15,14 +18,14 @@ namespace {
 constexpr EffectKind kEffectKinds[] = {
     {"DrSh", "dropShadowMulti", "drop shadow", EffectPlace::Below, 0, ReadDropShadow},
     {"OrGl", "", "outer glow", EffectPlace::Below, 1, ReadOuterGlow},
-    {"patternFill", "", "pattern overlay", EffectPlace::Interior, 2, nullptr},
+    {"patternFill", "", "pattern overlay", EffectPlace::Interior, 2, ReadPatternOverlay},
     {"GrFl", "gradientFillMulti", "gradient overlay", EffectPlace::Interior, 3, ReadGradientOverlay},
     {"SoFi", "solidFillMulti", "colour overlay", EffectPlace::Interior, 4, ReadColourOverlay},
     {"ChFX", "", "satin", EffectPlace::Interior, 5, ReadSatin},
     {"IrGl", "", "inner glow", EffectPlace::Interior, 6, ReadInnerGlow},
     {"IrSh", "innerShadowMulti", "inner shadow", EffectPlace::Interior, 7, ReadInnerShadow},
-    {"FrFX", "frameFXMulti", "stroke", EffectPlace::Above, 8, nullptr},
-    {"ebbl", "", "bevel and emboss", EffectPlace::Above, 9, nullptr},
+    {"FrFX", "frameFXMulti", "stroke", EffectPlace::Above, 8, ReadStrokeEffect},
+    {"ebbl", "", "bevel and emboss", EffectPlace::Above, 9, ReadBevelEffect},
 };
 
 void NoteNotDrawn(StyleEffects& style, std::string_view name) {

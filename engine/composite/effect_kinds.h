@@ -29,6 +29,7 @@
 namespace kestrel {
 
 struct PsdDocument;
+class PatternLibrary;
 
 // What every effect of a document may read besides its own settings.
 struct EffectContext {
@@ -39,6 +40,7 @@ struct EffectContext {
   double globalAngle = 120;     // degrees, the document's global light
   double globalAltitude = 30;   // degrees
   const PsdDocument* document = nullptr;  // for what the file keeps elsewhere (its patterns)
+  const PatternLibrary* patterns = nullptr;  // the file's stored patterns
 };
 
 // Where an effect's paint is laid.

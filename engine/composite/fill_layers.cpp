@@ -20,7 +20,8 @@ PsdRect FillLayerBounds(const PsdLayer& layer, const PsdRect& canvas) {
 }
 
 FillPainter::FillPainter(const PsdLayer& layer, const PsdHeader& header, int channels, const float* solid,
-                         std::optional<Gradient> gradient, bool alignedWithLayer)
+                         std::optional<Gradient> gradient, bool alignedWithLayer, const PatternLibrary* patterns,
+                         const PatternChoice* pattern)
     : channels_(channels), depth_(header.depth), gradient_(std::move(gradient)) {
   const PsdRect canvas = PictureRect(header);
   rect_ = FillLayerBounds(layer, canvas);
@@ -29,7 +30,9 @@ FillPainter::FillPainter(const PsdLayer& layer, const PsdHeader& header, int cha
   if (layer.hasVectorMask && !layer.vectorMask.disabled) shape_ = RasteriseVectorMask(layer.vectorMask, rect_);
   colour_.resize(width * static_cast<std::size_t>(channels));
   opacity_.assign(width, 1.0f);
-  if (gradient_) {
+  if (patterns != nullptr && pattern != nullptr) {
+    pattern_ = MakePatternPainter(*patterns, *pattern);
+  } else if (gradient_) {
     // A gradient aligned with the layer spans the shape's bounds, otherwise the canvas.
     painter_.emplace(*gradient_, alignedWithLayer ? rect_ : canvas, channels, rect_.Width() * rect_.Height());
   } else {
@@ -38,7 +41,7 @@ FillPainter::FillPainter(const PsdLayer& layer, const PsdHeader& header, int cha
 }
 
 bool FillPainter::Opaque() const {
-  if (!shape_.empty()) return false;
+  if (!shape_.empty() || pattern_) return false;
   if (!gradient_) return true;
   const std::vector<GradientStop>& stops = gradient_->opacities;
   return !stops.empty() && std::all_of(stops.begin(), stops.end(), [](const GradientStop& s) { return s.value[0] >= 1; });
@@ -46,14 +49,13 @@ bool FillPainter::Opaque() const {
 
 void FillPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
   const auto width = static_cast<std::uint64_t>(rect_.Width());
-  if (painter_) {
-    const auto row = static_cast<std::int32_t>(y);
-    painter_->Paint(PsdRect{row, rect_.left, row + 1, rect_.right}, colour_.data(), opacity_.data());
-  }
+  const auto row = static_cast<std::int32_t>(y);
+  if (painter_) painter_->Paint(PsdRect{row, rect_.left, row + 1, rect_.right}, colour_.data(), opacity_.data());
+  if (pattern_) pattern_->Paint(PsdRect{row, rect_.left, row + 1, rect_.right}, colour_.data(), opacity_.data());
   const float* shape = shape_.empty() ? nullptr : shape_.data() + static_cast<std::uint64_t>(y - rect_.top) * width;
   for (std::uint64_t x = 0; x < width; ++x) {
     float coverage = shape != nullptr ? shape[x] : 1.0f;
-    if (painter_) coverage *= opacity_[x];
+    if (painter_ || pattern_) coverage *= opacity_[x];
     WritePlaneSample(rows[0], x, depth_, coverage);
     for (int c = 0; c < channels_; ++c) {
       WritePlaneSample(rows[c + 1], x, depth_, colour_[x * static_cast<std::uint64_t>(channels_) + static_cast<std::uint64_t>(c)]);
@@ -62,7 +64,7 @@ void FillPainter::PaintRow(std::int64_t y, std::uint8_t* const* rows) {
 }
 
 FillReading ReadFillLayer(std::span<const std::uint8_t> file, const PsdLayer& layer, const PsdHeader& header,
-                          const DescriptorColours& colours) {
+                          const DescriptorColours& colours, const PatternLibrary& patterns) {
   const int channels = colours.Channels();
   const PsdBlockRef& block = layer.fill;
   const int depth = header.depth;
@@ -82,8 +84,16 @@ FillReading ReadFillLayer(std::span<const std::uint8_t> file, const PsdLayer& la
     gradient = ReadGradient(*settings, colours);
     if (!gradient) return {};
     gradient->wholePixelEnds = true;
+  } else if (block.key == FourCC("PtFl")) {
+    const std::optional<PatternChoice> pattern = ReadPatternChoice(*settings);
+    if (!pattern) return {nullptr, true};
+    const std::shared_ptr<const PatternTile> tile = patterns.Find(pattern->id, pattern->name);
+    if (!tile || tile->channels != channels) return {};
+    return {std::make_unique<FillPainter>(layer, header, channels, solid, std::nullopt, true,
+                                          &patterns, &*pattern),
+            false};
   } else {
-    return {};  // patterns are not drawn
+    return {};
   }
   return {std::make_unique<FillPainter>(layer, header, channels, solid, std::move(gradient),
                                         settings->BooleanOr("Algn", true)),

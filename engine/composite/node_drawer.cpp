@@ -32,8 +32,8 @@ NodeDrawer<T>::NodeDrawer(const PsdDocument& document, int channels, LayerCompos
       picture_(PictureRect(header_)), colours_(header_.colourMode, header_.depth, document.resources.iccProfile),
       space_(BlendSpaceOf(header_.colourMode, header_.depth)),
       effects_{colours_, space_, channels, picture_, static_cast<double>(document.resources.globalAngle.value_or(120)),
-               static_cast<double>(document.resources.globalAltitude.value_or(30)), &document},
-      masks_(file_, header_.depth, header_.version) {}
+               static_cast<double>(document.resources.globalAltitude.value_or(30)), &document, &patterns_},
+      masks_(file_, header_.depth, header_.version), patterns_(file_, header_, colours_.Channels()) {}
 
 template <typename T>
 bool NodeDrawer<T>::Draw(const std::vector<LayerNode>& nodes, Canvas<T>& dest) {
@@ -75,7 +75,7 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
   // settings cannot be drawn are counted and left out.
   const bool fromSettings = DrawnFromSettings(node);
   FillReading fill;
-  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_);
+  if (fromSettings) fill = ReadFillLayer(file_, layer, header_, colours_, patterns_);
   if (fromSettings && !fill.painter) {
     ++result_.adjustmentsSkipped;
     // Damaged settings cost only their own layer, which the user is told of.
@@ -122,7 +122,7 @@ bool NodeDrawer<T>::HidesAllBelow(const LayerNode& node, const PsdRect& rect) {
   }
   if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) return false;
   if (DrawnFromSettings(node)) {
-    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_);
+    const FillReading fill = ReadFillLayer(file_, layer, header_, colours_, patterns_);
     return fill.painter && fill.painter->Opaque() && Contains(fill.painter->Rect(), rect);
   }
   const bool transparency = std::any_of(layer.channels.begin(), layer.channels.end(),

@@ -82,6 +82,7 @@ class NodeDrawer {
   BlendSpace space_;
   EffectContext effects_;      // what the layers' effects read
   LayerMaskCoverage masks_;
+  PatternLibrary patterns_;  // the file's stored patterns, decoded when a layer draws one
   // Knockout stops: the canvas where the innermost group began (when it
   // holds a shallow knockout), the background layer alone, and whether the
   // drawing is inside a group drawn on its own, below which nothing shows.

@@ -33,6 +33,9 @@ PsdLayerSection WalkLayerSection(ByteReader file, const PsdHeader& header) {
   bool blockFound = false;
   ForEachTaggedBlock(section, header.version, [&](FourCC key, ByteReader data) {
     if (key == FourCC("Mtrn") || key == FourCC("Mt16") || key == FourCC("Mt32")) walk.marksTransparency = true;
+    if (key == FourCC("Patt") || key == FourCC("Pat2") || key == FourCC("Pat3")) {
+      walk.patterns.push_back(FileRange{data.At(), data.Left()});
+    }
     if ((key == FourCC("Lr16") || key == FourCC("Lr32") || key == FourCC("Layr")) && !blockFound) {
       blockFound = true;
       walk.blockInfo = FileRange{data.At(), data.Left()};

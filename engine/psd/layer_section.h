@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/psd/header.h"
 #include "platform/byte_reader.h"
@@ -26,6 +27,7 @@ struct PsdLayerSection {
   // A layer count below zero, or a merged-transparency block (Mtrn, Mt16,
   // Mt32): the merged image's first extra channel is its transparency.
   bool marksTransparency = false;
+  std::vector<FileRange> patterns;  // the data of its Patt, Pat2 and Pat3 blocks: the file's stored patterns
   std::string problem;  // why the section could not be walked; empty when it could
 };
 

@@ -1,6 +1,7 @@
 // libFuzzer target for the descriptor reader and what is drawn from
 // descriptors: the input is taken as a fill layer's settings (solid colour,
-// then gradient) and as a layer style, each drawn on a small canvas.
+// gradient, then pattern) and as a layer style, each drawn on a small
+// canvas; and as a block of stored patterns and one pattern.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -8,6 +9,7 @@
 
 #include "engine/composite/fill_layers.h"
 #include "engine/composite/layer_effects.h"
+#include "engine/composite/patterns.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/psd/descriptor.h"
 #include "engine/psd/header.h"
@@ -24,11 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     header.colourMode = mode;
     const kestrel::DescriptorColours colours(mode, header.depth);
     const int channels = colours.Channels();
+    kestrel::DecodePattern(bytes, mode, channels);
+    kestrel::PatternLibrary patterns({}, header, channels);
+    patterns.AddBlock(kestrel::ByteReader(bytes));
     kestrel::PsdLayer layer;
     layer.isFill = true;
-    for (const kestrel::FourCC key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl")}) {
+    for (const kestrel::FourCC key : {kestrel::FourCC("SoCo"), kestrel::FourCC("GdFl"), kestrel::FourCC("PtFl")}) {
       layer.fill = kestrel::PsdBlockRef{key, 0, size};
-      const kestrel::FillReading fill = kestrel::ReadFillLayer(bytes, layer, header, colours);
+      const kestrel::FillReading fill = kestrel::ReadFillLayer(bytes, layer, header, colours, patterns);
       if (!fill.painter) continue;
       const kestrel::PsdRect& bounds = fill.painter->Rect();
       std::vector<std::vector<std::uint8_t>> planes(static_cast<std::size_t>(channels + 1),
@@ -41,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     layer.effects = kestrel::PsdBlockRef{kestrel::FourCC("lfx2"), 0, size};
     const kestrel::PsdRect rect{1, 1, 4, 6};
     const kestrel::PsdRect canvas{0, 0, 5, 7};
-    const kestrel::EffectContext context{colours, kestrel::BlendSpaceOf(mode, header.depth), channels, canvas};
+    const kestrel::EffectContext context{colours, kestrel::BlendSpaceOf(mode, header.depth), channels, canvas, 120, 30,
+                                         nullptr, &patterns};
     const kestrel::LayerStyle style = kestrel::ReadLayerStyle(bytes, layer, context);
     // Every effect drawn from a small shape.
     kestrel::ShapePlane shape{canvas, std::vector<float>(35, 0.0f), rect};

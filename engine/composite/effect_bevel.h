@@ -1,0 +1,47 @@
+// Bevel and emboss: the layer's shape given a height along its edge (a
+// bevel inside or outside it, an emboss across it, a pillow sunk into it),
+// lit from the style's angle and altitude; where the slope faces the light
+// the highlight colour is laid, where it faces away the shadow colour.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "engine/composite/effect_geometry.h"
+#include "engine/composite/effect_kinds.h"
+
+namespace kestrel {
+
+struct BevelSettings {
+  enum class Style { Inner, Outer, Emboss, Pillow, StrokeEmboss };
+  enum class Technique { Smooth, ChiselHard, ChiselSoft };
+  Style style = Style::Inner;
+  Technique technique = Technique::Smooth;
+  bool up = true;        // the direction: raised, or sunk when false
+  double depth = 1;      // 'srgR' as a fraction
+  double size = 5;       // pixels
+  double soften = 0;     // pixels
+  double angle = 120;    // degrees, where the light comes from
+  double altitude = 30;  // degrees above the surface
+  Contour gloss = LinearContour();
+  BlendMode highlightMode = BlendMode::Screen;
+  BlendMode shadowMode = BlendMode::Multiply;
+  float highlightOpacity = 0.75f, shadowOpacity = 0.75f;
+  float highlightColour[4] = {1, 1, 1, 1};
+  float shadowColour[4] = {0, 0, 0, 0};
+};
+
+// A bevel's settings ('ebbl'); empty when its modes or colours cannot be
+// read, or it is a stroke emboss or carries a texture (neither is drawn).
+std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context);
+
+// How much of the highlight and of the shadow lies on each pixel of `shape.rect`.
+struct BevelLight {
+  std::vector<float> highlight, shadow;
+};
+BevelLight LightBevel(const BevelSettings& bevel, const ShapePlane& shape);
+
+// The bevel as an effect of the style table: its shadow's paint, then its highlight's.
+std::optional<DrawableEffect> ReadBevelEffect(const DescriptorValue& settings, const EffectContext& context);
+
+}  // namespace kestrel
