@@ -31,28 +31,27 @@ constexpr CommandOptionRow kRows[] = {
     {EachLayer, {"", ""}, "--EACH-LAYER", None, false},
 };
 
-}  // namespace
-
-std::span<const CommandOptionRow> CommandOptionRows() { return kRows; }
-
-const CommandOptionRow* FindCommandOption(std::string_view upperName) {
+// The row among those read anywhere (or only first) that the name selects; an
+// empty name selects none, though most rows have an empty short name.
+const CommandOptionRow* FindRow(std::string_view upperName, bool firstArgumentOnly) {
+  if (upperName.empty()) return nullptr;
   for (const auto& row : kRows) {
-    if (row.firstArgumentOnly) continue;
+    if (row.firstArgumentOnly != firstArgumentOnly) continue;
     if (row.longName == upperName) return &row;
     for (const auto shortName : row.shortNames) {
-      if (!shortName.empty() && shortName == upperName) return &row;
+      if (shortName == upperName) return &row;
     }
   }
   return nullptr;
 }
 
-const CommandOptionRow* FindFirstArgumentOption(std::string_view upperName) {
-  for (const auto& row : kRows) {
-    if (!row.firstArgumentOnly) continue;
-    if (row.longName == upperName || row.shortNames[0] == upperName || row.shortNames[1] == upperName) return &row;
-  }
-  return nullptr;
-}
+}  // namespace
+
+std::span<const CommandOptionRow> CommandOptionRows() { return kRows; }
+
+const CommandOptionRow* FindCommandOption(std::string_view upperName) { return FindRow(upperName, false); }
+
+const CommandOptionRow* FindFirstArgumentOption(std::string_view upperName) { return FindRow(upperName, true); }
 
 std::string_view Placeholder(ValueShape shape) {
   switch (shape) {
