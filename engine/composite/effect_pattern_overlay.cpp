@@ -3,21 +3,20 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/composite/effect_names.h"
 #include "engine/composite/patterns.h"
 
 namespace kestrel {
 
 std::optional<DrawableEffect> ReadPatternOverlay(const DescriptorValue& settings, const EffectContext& context) {
-  const std::string_view name = settings.EnumOf("Md  ");
-  const std::optional<BlendMode> mode = BlendModeFromName(name.empty() ? "Nrml" : name);
+  const std::optional<EffectBlend> blend = ReadEffectBlend(settings);
   const std::optional<PatternChoice> choice = ReadPatternChoice(settings);
-  if (!mode || !choice || context.patterns == nullptr) return std::nullopt;
+  if (!blend || !choice || context.patterns == nullptr) return std::nullopt;
   const std::shared_ptr<const PatternTile> tile = context.patterns->Find(choice->id, choice->name);
   if (!tile || tile->channels != context.channels) return std::nullopt;
   const std::shared_ptr<const PatternPainter> painter = MakePatternPainter(*tile, *choice);
-  const float opacity = static_cast<float>(std::clamp(settings.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
   const int channels = context.channels;
-  return DrawableEffect{0, [painter, mode = *mode, opacity, channels](const ShapePlane& shape) {
+  return DrawableEffect{0, [painter, mode = blend->mode, opacity = blend->opacity, channels](const ShapePlane& shape) {
                           EffectPaint paint;
                           paint.rect = shape.rect;
                           paint.mode = mode;

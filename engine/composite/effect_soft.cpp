@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/composite/effect_geometry.h"
+#include "engine/composite/effect_names.h"
 
 namespace kestrel {
 namespace {
@@ -25,13 +26,12 @@ struct SoftSettings {
 std::optional<SoftSettings> ReadSoft(const DescriptorValue& d, const EffectContext& context, bool lit,
                                      const char* contourKey) {
   SoftSettings s;
-  const std::string_view mode = d.EnumOf("Md  ");
-  const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
+  const std::optional<EffectBlend> blend = ReadEffectBlend(d);
   const DescriptorValue* colour = d.Find("Clr ");
   // A glow in a gradient's colours is not drawn.
   if (!blend || colour == nullptr || !context.colours.Read(*colour, s.colour)) return std::nullopt;
-  s.mode = *blend;
-  s.opacity = static_cast<float>(std::clamp(d.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
+  s.mode = blend->mode;
+  s.opacity = blend->opacity;
   s.size = static_cast<float>(std::clamp(d.NumberOr("blur", 0), 0.0, 250.0));
   s.spread = static_cast<float>(std::clamp(d.NumberOr("Ckmt", 0) / 100.0, 0.0, 1.0));
   s.precise = d.EnumOf("GlwT") == "PrBL";

@@ -27,11 +27,10 @@ constexpr EffectName<StrokeSettings::Fill> kFills[] = {
 
 std::optional<StrokeSettings> ReadStroke(const DescriptorValue& effect, const DescriptorColours& colours) {
   StrokeSettings stroke;
-  const std::string_view mode = effect.EnumOf("Md  ");
-  const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
+  const std::optional<EffectBlend> blend = ReadEffectBlend(effect);
   if (!blend) return std::nullopt;
-  stroke.mode = *blend;
-  stroke.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
+  stroke.mode = blend->mode;
+  stroke.opacity = blend->opacity;
   // Photoshop allows strokes of 1 to 250 pixels.
   stroke.size = std::clamp(effect.NumberOr("Sz  ", 3), 0.0, 250.0);
   stroke.overprint = effect.BooleanOr("overprint", false);

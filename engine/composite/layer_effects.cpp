@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/composite/dissolve.h"
+#include "engine/composite/effect_names.h"
 #include "engine/composite/effect_overlays.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/plane_samples.h"
@@ -16,11 +17,10 @@ namespace {
 
 std::optional<Overlay> ReadOverlay(const DescriptorValue& effect, bool gradient, const DescriptorColours& colours) {
   Overlay overlay;
-  const std::string_view mode = effect.EnumOf("Md  ");
-  const std::optional<BlendMode> blend = BlendModeFromName(mode.empty() ? "Nrml" : mode);
+  const std::optional<EffectBlend> blend = ReadEffectBlend(effect);
   if (!blend) return std::nullopt;
-  overlay.mode = *blend;
-  overlay.opacity = static_cast<float>(std::clamp(effect.NumberOr("Opct", 100) / 100.0, 0.0, 1.0));
+  overlay.mode = blend->mode;
+  overlay.opacity = blend->opacity;
   if (gradient) {
     overlay.gradient = ReadGradient(effect, colours);
     if (!overlay.gradient) return std::nullopt;
