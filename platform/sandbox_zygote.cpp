@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "platform/sandbox_child.h"
 
@@ -245,6 +246,9 @@ void StopSandboxZygote() {
 std::optional<SandboxResult> RunInZygote(const SandboxLimits& limits, int fd, std::uint64_t size,
                                          const SandboxWork& work,
                                          const std::function<bool(SandboxOutput& output)>& receive) {
+  // The zygote serves one request at a time: its messages must not interleave.
+  static std::mutex serving;
+  const std::lock_guard hold(serving);
   Zygote* zygote = ZygoteOfThisProcess();
   if (zygote == nullptr || work.arguments.size() > kMaxArgumentBytes) return std::nullopt;
   if (auto result = RunThrough(*zygote, limits, fd, size, work, receive)) return result;

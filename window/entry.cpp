@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "model/window_entry.h"
+#include "platform/sandbox.h"
 #include "window/dialogs.h"
 #include "window/main_window.h"
 
@@ -12,6 +13,10 @@ extern "C" __attribute__((visibility("default"))) int kestrel_window_run(kestrel
   static int argc = 1;
   static char name[] = "kestrel";
   static char* argv[] = {name, nullptr};
+  // The decoders are forked from a zygote made now, before the toolkit starts
+  // its threads: a child forked beside them could inherit a lock one of them
+  // holds (in the allocator, the font cache, the event loop) and hang on it.
+  const kestrel::SandboxZygoteHold zygote;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrel"));
   QApplication::setOrganizationName(QStringLiteral("Tessaline"));

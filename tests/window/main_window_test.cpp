@@ -45,22 +45,6 @@
 #include "model/preferences.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
-// The decoder runs in a child forked from the worker while the toolkit's
-// threads go on. The address sanitizer of this compiler does not lock its
-// allocator around fork, so a child can inherit a held allocator lock and hang
-// until the decoder's time limit: conversions from the window are tested in the
-// plain build only. (The plain allocator is fork-safe.)
-bool SanitizerForkUnsafe() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#else
-  return false;
-#endif
-}
-
-}  // namespace
 #include "window/conversion.h"
 #include "window/dialogs.h"
 #include "window/drop_target.h"
@@ -267,7 +251,6 @@ TEST_F(MainWindowTest, EveryFieldTakesDroppedFiles) {
 }
 
 TEST_F(MainWindowTest, SeveralDroppedFilesAreAllConverted) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   const std::string first = test::MakePsd(dir.Path(), "first.psd", "rgb8", 4, 4);
   const std::string second = test::MakePsd(dir.Path(), "second.psd", "rgb8", 6, 6);
   test::WriteText(dir.File("notes.txt"), "x");
@@ -380,7 +363,6 @@ TEST(OpenWith, TheWindowOpensWithTheGivenFiles) {
 // A file manager's "Convert to BMP": the window opens with the files and
 // converts them at once, beside themselves, through its progress window.
 TEST(OpenWith, ConvertInWindowConvertsTheGivenFilesAtOnce) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   TempDir dir;
   AppState state;
   state.windowInputs = {test::MakePsd(dir.Path(), "a.psd", "rgb8", 4, 4), test::MakePsd(dir.Path(), "b.psd", "rgb8", 6, 6)};
@@ -453,7 +435,6 @@ TEST_F(MainWindowTest, MenusOpenFromTheKeyboard) {
 }
 
 TEST_F(MainWindowTest, ConversionRunsThroughTheProgressWindow) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   const std::string input = test::MakePsd(dir.Path(), "photo.psd", "rgb8", 16, 12);
   TempDir out;
   session->inputField->setText(QString::fromStdString(input));
@@ -487,7 +468,6 @@ TEST_F(MainWindowTest, MissingPsdPassesTheChecksAndConvertsNothing) {
 // A file that fails names the command line's reason for it, in the progress
 // window and in the status bar.
 TEST_F(MainWindowTest, FailedFilesShowTheCommandLinesReason) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   test::WriteText(dir.File("broken.psd"), std::string("8BPS\0\1", 6) + std::string(40, '\xff'));
   const test::RunResult cli = test::RunKestrel({"-q", "-i", dir.File("broken.psd"), "-o", dir.Path()});
   const std::string prefix = "kestrel: " + dir.File("broken.psd") + ": ";
@@ -577,7 +557,6 @@ INSTANTIATE_TEST_SUITE_P(
 class BreakQuestion : public MainWindowTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(BreakQuestion, HoldsTheWorkerWhileOpenAndStopsItOnYes) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   // Large enough that the job is still running when the close box is pressed.
   const std::string input = test::MakePsd(dir.Path(), "big.psd", "rgb8", 300, 300);
   session->inputField->setText(QString::fromStdString(input));
@@ -834,7 +813,6 @@ TEST_F(MainWindowTest, FontChooserSetsTheFontItsSizeAndStyle) {
 // The preview is decoded in a confined child: a picture shows shrunk with its
 // proportions, a damaged one shows nothing.
 TEST_F(MainWindowTest, WatermarkPicturePreview) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   QImage wide(200, 100, QImage::Format_RGB32);
   wide.fill(QColor(255, 0, 0));
   ASSERT_TRUE(wide.save(QString::fromStdString(dir.File("mark.png"))));
@@ -970,7 +948,6 @@ TEST_F(MainWindowTest, EmptyAndInvalidFoldersAreRefused) {
 // The output folder mirrors the input tree; with subfolders off, every file
 // lands in the output folder itself.
 TEST_F(MainWindowTest, AFoldersFilesAreConvertedIntoTheSameTree) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   const FolderTree tree = MakeFolderTree(dir);
   for (const bool keep : {true, false}) {
     TempDir out;
@@ -990,7 +967,6 @@ TEST_F(MainWindowTest, AFoldersFilesAreConvertedIntoTheSameTree) {
 // From five files on the progress window shows the time line, and its title
 // counts the files as they are reached.
 TEST_F(MainWindowTest, FiveFilesShowTheTimeLineAndTheirCount) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   std::vector<std::string> inputs;
   for (const char* name : {"1.psd", "2.psd", "3.psd", "4.psd", "5.psd"}) {
     inputs.push_back(test::MakePsd(dir.Path(), name, "rgb8", 64, 64));
@@ -1034,7 +1010,6 @@ TEST_F(MainWindowTest, FiveFilesShowTheTimeLineAndTheirCount) {
 // Stopping a run of several files takes effect between files: the file being
 // converted is finished, the rest are left.
 TEST_F(MainWindowTest, StoppingSeveralFilesStopsAfterTheCurrentOne) {
-  if (SanitizerForkUnsafe()) GTEST_SKIP() << "fork beside the toolkit's threads under the address sanitizer";
   std::vector<std::string> inputs{test::MakePsd(dir.Path(), "1.psd", "rgb8", 300, 300)};
   for (const char* name : {"2.psd", "3.psd", "4.psd", "5.psd"}) {
     inputs.push_back(test::MakePsd(dir.Path(), name, "rgb8", 4, 4));
