@@ -10,7 +10,6 @@
 #include "engine/confine/confined_decode.h"
 #include "engine/confine/untrusted_file.h"
 #include "engine/decode/layer_alone.h"
-#include "engine/decode/layer_need.h"
 #include "engine/decode/memory_need.h"
 #include "engine/decode/psd_decode.h"
 #include "engine/psd/document.h"
@@ -50,32 +49,45 @@ OpenedInput OpenAndCheck(const std::string& path) {
   return input;
 }
 
+// What drawing the layers will cost, as far as the parent knows it: the
+// records the file declares (their count, read from the layer section's
+// head), and the compositor's canvases, which only the child reads from the
+// records and tells when they need more than it was given.
+struct LayerDrawingNeed {
+  std::uint32_t layers = 0;
+  std::uint64_t compositorBytes = 0;  // 0: the least the child is given
+};
+
 // What the child holds drawing the picture from the layers: the compositor,
 // beside the merged image decoded first (kept should the layers fail).
 std::uint64_t CompositingWork(const PsdHeader& header, const LayerDrawingNeed& need) {
   return header.decodedBytes + need.compositorBytes;
 }
 
-SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, const LayerDrawingNeed& need) {
-  // Decoding may take a few copies of the picture; a picture rebuilt from
-  // the layers comes after it.
+// The memory the child is given beside the mapped file. Decoding may take a
+// few copies of the picture; a picture rebuilt from the layers comes after it.
+std::uint64_t ChildWork(const PsdHeader& header, const LayerDrawingNeed& need) {
   std::uint64_t work = 4 * header.decodedBytes;
   if (header.layerSectionLength > 0) {
     const std::uint64_t leastCanvases = header.decodedBytes + kLayerCanvases * LayerCanvasBytes(header);
     work = std::max({work, CompositingWork(header, need), leastCanvases});
   }
+  return work;
+}
+
+SandboxLimits LimitsFor(const PsdHeader& header, std::uint64_t fileSize, const LayerDrawingNeed& need) {
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t cpu = std::min(kBaseCpuSeconds + header.decodedBytes / kDecodedBytesPerCpuSecond +
                                          std::uint64_t{need.layers} * pixels / kCompositedPixelsPerCpuSecond,
                                      kMaxDecodeCpuSeconds);
-  return DecodeLimits(work + fileSize, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
+  return DecodeLimits(ChildWork(header, need) + fileSize, cpu, (kBaseWallSeconds + kWallPerCpuSecond * cpu) * 1000);
 }
 
 // Why the machine cannot hold the conversion, counting what drawing the
-// picture from its layers takes (with the mapped file) when it is drawn so.
-std::string ShortageOf(const OpenedInput& input, const LayerDrawingNeed& need, bool wholePicture) {
-  const bool drawing = need.drawsLayers && wholePicture;
-  return MemoryShortage(input.header, drawing ? CompositingWork(input.header, need) + input.file.size : 0);
+// picture from its layers takes (with the mapped file) when it is known to.
+std::string ShortageOf(const OpenedInput& input, const LayerDrawingNeed& need) {
+  return MemoryShortage(input.header,
+                        need.compositorBytes > 0 ? CompositingWork(input.header, need) + input.file.size : 0);
 }
 
 // What the child says ahead of its picture: the note of the rebuild, then
@@ -117,6 +129,7 @@ struct PsdDecodeArguments {
   PsdHeader header;
   bool oneLayer;
   std::size_t layer;
+  std::uint64_t compositorRoom;  // what the layers' canvases may take
 };
 static_assert(std::is_trivially_copyable_v<PsdDecodeArguments>);
 
@@ -129,37 +142,55 @@ int DecodeInChild(const std::uint8_t* bytes, std::size_t size, const SandboxInpu
   FreeImage_SetOutputMessage(nullptr);  // nothing may be printed from here
   const DecodedPsd decoded = arguments.oneLayer
                                  ? DecodeOneLayer(input.size, input.mapped, arguments.header, arguments.layer)
-                                 : DecodePsd(input.fd, input.size, input.mapped, arguments.flags, arguments.header);
+                                 : DecodePsd(input.fd, input.size, input.mapped, arguments.flags, arguments.header,
+                                             arguments.compositorRoom);
   const bool told = WriteRebuildNote(output, decoded);
   return decoded.image != nullptr && told && WriteDecodedImage(decoded.image, output) ? 0 : 1;
 }
 
-// The whole picture, or with `layer` that layer alone.
-ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std::size_t> layer) {
-  OpenedInput input = OpenAndCheck(path);
-  if (!input.file.failure.empty()) return FailedImage(input.file.failure);
-  const int inputFd = input.file.fd.Get();
-  const std::uint64_t size = input.file.size;
-  // Before the decoder allocates anything: a picture the machine cannot hold is refused.
-  const LayerDrawingNeed need = ReadLayerDrawingNeed(SourceOfFile(inputFd), size, input.header);
-  std::string shortage = ShortageOf(input, need, !layer);
-  if (!shortage.empty()) return FailedImage(std::move(shortage));
+// One confined decode of the opened input, the child given what `need` says.
+ImageResult RunDecoder(const OpenedInput& input, int flags, std::optional<std::size_t> layer,
+                       const LayerDrawingNeed& need, LayerRebuildNote& note, std::string& why) {
   const PsdHeader& header = input.header;
   ConfinedDecode run;
-  run.limits = LimitsFor(header, size, need);
-  run.fd = inputFd;
-  run.size = size;
-  const PsdDecodeArguments arguments{g_probe, flags, header, layer.has_value(), layer.value_or(0)};
+  run.limits = LimitsFor(header, input.file.size, need);
+  run.fd = input.file.fd.Get();
+  run.size = input.file.size;
+  const std::uint64_t room = layer ? UINT64_MAX : ChildWork(header, need) - header.decodedBytes;
+  const PsdDecodeArguments arguments{g_probe, flags, header, layer.has_value(), layer.value_or(0), room};
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&arguments);
   run.work = SandboxWork{DecodeInChild, std::vector<std::uint8_t>(bytes, bytes + sizeof arguments)};
-  LayerRebuildNote note;
-  std::string why;
+  note = {};
+  why.clear();
   run.readAhead = [&](const RecordSource& source) { return ReadRebuildNote(source, note, why); };
   run.width = header.width;
   run.height = header.height;
   // Rows may carry up to 3 bytes of padding beyond the decoded pixels.
   run.maxPixelBytes = header.decodedBytes + 4ull * header.height;
-  ImageResult load = RunConfinedDecode(run);
+  return RunConfinedDecode(run);
+}
+
+// The whole picture, or with `layer` that layer alone. Only the child reads
+// the layer records: when the picture is drawn from them and their canvases
+// need more than the first child was given, it says so before decoding
+// anything, and the file is refused for want of memory or decoded again by a
+// child given that room (no more than the machine's budget, however much the
+// child claims).
+ImageResult LoadSandboxed(const std::string& path, int flags, std::optional<std::size_t> layer) {
+  OpenedInput input = OpenAndCheck(path);
+  if (!input.file.failure.empty()) return FailedImage(input.file.failure);
+  LayerDrawingNeed need;
+  need.layers = CountPsdLayers(input.file.size, SourceOfFile(input.file.fd.Get()), input.header);
+  // Before the decoder allocates anything: a picture the machine cannot hold is refused.
+  if (std::string shortage = ShortageOf(input, need); !shortage.empty()) return FailedImage(std::move(shortage));
+  LayerRebuildNote note;
+  std::string why;
+  ImageResult load = RunDecoder(input, flags, layer, need, note, why);
+  if (!load.image && !layer && note.compositorMiBNeeded != 0) {
+    need.compositorBytes = std::uint64_t{note.compositorMiBNeeded} << 20;
+    if (std::string shortage = ShortageOf(input, need); !shortage.empty()) return FailedImage(std::move(shortage));
+    load = RunDecoder(input, flags, layer, need, note, why);
+  }
   if (layer) {
     if (!load.image && load.failure == kDecoderUnreadable) {
       load.failure = "layer " + std::to_string(*layer) + " could not be drawn" + (why.empty() ? "" : " (" + why + ")");
@@ -184,13 +215,6 @@ ImageResult LoadPsdLayerSandboxed(const std::string& path, int flags, std::size_
 }
 
 void SetSandboxProbeForTesting(SandboxProbe probe) { g_probe = probe; }
-
-std::string PsdMemoryShortage(const std::string& path) {
-  const OpenedInput input = OpenAndCheck(path);
-  if (!input.file.failure.empty()) return {};
-  const ByteSource read = SourceOfFile(input.file.fd.Get());
-  return ShortageOf(input, ReadLayerDrawingNeed(read, input.file.size, input.header), true);
-}
 
 FactsResult ReadPsdFactsSandboxed(const std::string& path) {
   FactsResult result;

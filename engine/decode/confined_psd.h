@@ -37,10 +37,6 @@ struct FactsResult {
 // What the file holds, read in the confined child without decoding its pixels.
 FactsResult ReadPsdFactsSandboxed(const std::string& path);
 
-// Why the whole picture of the file at `path` would be refused before
-// decoding for want of memory; empty when it fits (or the file cannot be read).
-std::string PsdMemoryShortage(const std::string& path);
-
 // The same checks and decoding in this process, unconfined.
 // For the bench that measures what the isolation costs; nothing else uses it.
 ImageResult LoadPsdInProcess(const std::string& path, int flags);

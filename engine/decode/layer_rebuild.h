@@ -24,6 +24,9 @@ struct LayerRebuildNote {
   std::uint32_t adjustmentsSkipped = 0;
   std::uint32_t kindsLeftOut = 0;  // the kinds of those, as bits (engine/composite/adjustment_kinds.h)
   std::uint32_t placeholderKept = 0;  // 1 when the placeholder is all there is
+  // Not 0 when the layers were to be drawn but their canvases need more than
+  // the child was given: what they need, in MiB (the parent decides).
+  std::uint32_t compositorMiBNeeded = 0;
 };
 
 // The picture to hand over: `merged` (the decoder's image of the stored merged

@@ -1,10 +1,12 @@
 #include "engine/decode/psd_decode.h"
 
+#include <algorithm>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "engine/confine/untrusted_file.h"
+#include "engine/decode/memory_need.h"
 #include "engine/decode/merged_image.h"
 #include "engine/decode/palette.h"
 #include "engine/psd/document.h"
@@ -25,10 +27,19 @@ void MendIndexedPalette(int fd, std::uint64_t size, const std::uint8_t* mapped, 
 
 }  // namespace
 
-DecodedPsd DecodePsd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header) {
+DecodedPsd DecodePsd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header,
+                     std::uint64_t compositorRoom) {
   DecodedPsd decoded;
   std::optional<PsdDocument> document;
   if (mapped != nullptr) document = ReadPsdDocument(std::span(mapped, size), header);
+  if (document && !document->realMergedImage && !document->layers.layers.empty()) {
+    const std::uint64_t need = CompositorBytes(header, document->layers.layers);
+    if (need > compositorRoom) {
+      constexpr std::uint64_t kMiB = 1ull << 20;
+      decoded.note.compositorMiBNeeded = static_cast<std::uint32_t>(std::min<std::uint64_t>((need + kMiB - 1) / kMiB, UINT32_MAX));
+      return decoded;
+    }
+  }
   if (document && flags == PSD_DEFAULT && DecodesMergedImage(*document)) {
     decoded.image = DecodeMergedImage(*document).release();
   } else {

@@ -28,7 +28,10 @@ struct DecodedPsd {
 // `header`; `mapped` is all of it in memory, or null when it could not be
 // mapped (FreeImage then reads it by position and the layers are not read).
 // `flags` are FreeImage's PSD load flags: the raw channel modes (PSD_CMYK,
-// PSD_LAB) always go to FreeImage.
-DecodedPsd DecodePsd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header);
+// PSD_LAB) always go to FreeImage. When the picture is to be drawn from the
+// layers and their canvases need more than `compositorRoom` bytes, nothing
+// is decoded: the note says what they need.
+DecodedPsd DecodePsd(int fd, std::uint64_t size, const std::uint8_t* mapped, int flags, const PsdHeader& header,
+                     std::uint64_t compositorRoom = UINT64_MAX);
 
 }  // namespace kestrel
