@@ -7,6 +7,7 @@
 #include "engine/composite/fill_layers.h"
 #include "engine/composite/layer_mask_coverage.h"
 #include "engine/composite/layer_tree.h"
+#include "engine/composite/node_bounds.h"
 #include "engine/composite/rects.h"
 
 namespace kestrel {
@@ -77,16 +78,6 @@ class CanvasNeed {
 };
 
 }  // namespace
-
-PsdRect NodeBounds(const LayerNode& node, const PsdRect& picture) {
-  if (node.group) {
-    PsdRect all;
-    for (const LayerNode& child : node.children) all = Union(all, NodeBounds(child, picture));
-    return all;
-  }
-  if (DrawnFromSettings(*node.layer)) return FillLayerBounds(*node.layer, picture);
-  return Intersect(node.layer->rect, picture);
-}
 
 std::uint64_t NestedCanvasBytes(const std::vector<PsdLayer>& layers, const PsdRect& picture, int channels,
                                 int sampleBytes) {

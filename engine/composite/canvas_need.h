@@ -15,12 +15,6 @@
 
 namespace kestrel {
 
-struct LayerNode;
-
-// The part of the picture a node can change: a layer's rectangle, a fill's
-// bounds, the box around a group's layers.
-PsdRect NodeBounds(const LayerNode& node, const PsdRect& picture);
-
 // Bytes held at once beyond the picture's own canvas while `layers` are
 // drawn onto it; `channels` colour samples and one alpha sample a pixel, of
 // `sampleBytes` each.

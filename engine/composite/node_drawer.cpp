@@ -11,6 +11,7 @@
 #include "engine/composite/knockout.h"
 #include "engine/composite/effect_layering.h"
 #include "engine/composite/layer_rows.h"
+#include "engine/composite/node_bounds.h"
 #include "engine/composite/rects.h"
 #include "engine/composite/stored_colour_display.h"
 #include "engine/composite/vector_mask.h"
@@ -222,7 +223,7 @@ template <typename T>
 bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter> fill, const LayerStyle& style,
                               const PsdRect& within, Canvas<T>& whole, int grow) {
   if (node.group) {
-    whole = Canvas<T>(Intersect(Grown(ChildBounds(node), grow), within), channels_);
+    whole = Canvas<T>(Intersect(Grown(OwnBounds(node), grow), within), channels_);
     const KnockoutScope scope(groupStop_, isolated_, true);
     return Draw(node.children, whole);
   }
@@ -413,29 +414,24 @@ bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas
   return true;
 }
 
-// The part of the picture a node can change: nothing outside it needs a
-// group's own canvas or a copy of what lay beneath.
 template <typename T>
 PsdRect NodeDrawer<T>::Bounds(const LayerNode& node) const {
-  const PsdRect own = OwnBounds(node);
-  if ((!node.layer->hasEffects && !node.layer->otherStyle.Present()) || node.layer->hidden) return own;
-  return Intersect(Grown(own, ReadLayerStyle(file_, *node.layer, effects_).Reach()), picture_);
+  return NodeBounds(node, picture_, [this](const PsdLayer& layer) { return ReachOf(layer); });
 }
 
-// The same without the node's own effects.
 template <typename T>
 PsdRect NodeDrawer<T>::OwnBounds(const LayerNode& node) const {
-  if (node.group) return ChildBounds(node);
-  if (DrawnFromSettings(node)) return FillLayerBounds(*node.layer, picture_);
-  return Intersect(node.layer->rect, picture_);
+  return NodeOwnBounds(node, picture_, [this](const PsdLayer& layer) { return ReachOf(layer); });
 }
 
-// The box of a group's layers, each with its effects.
+// A layer's style is read once for its reach, however often the boxes of
+// the groups around it are asked for.
 template <typename T>
-PsdRect NodeDrawer<T>::ChildBounds(const LayerNode& node) const {
-  PsdRect all;
-  for (const LayerNode& child : node.children) all = Union(all, Bounds(child));
-  return all;
+int NodeDrawer<T>::ReachOf(const PsdLayer& layer) const {
+  if (!layer.hasEffects && !layer.otherStyle.Present()) return 0;
+  const auto [at, added] = reach_.try_emplace(&layer, 0);
+  if (added) at->second = ReadLayerStyle(file_, layer, effects_).Reach();
+  return at->second;
 }
 
 template <typename T>

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
@@ -67,9 +68,9 @@ class NodeDrawer {
   bool DrawClipped(const LayerNode& node, Canvas<T>& base);
   bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
-  PsdRect Bounds(const LayerNode& node) const;
-  PsdRect OwnBounds(const LayerNode& node) const;
-  PsdRect ChildBounds(const LayerNode& node) const;
+  PsdRect Bounds(const LayerNode& node) const;     // with the node's effects
+  PsdRect OwnBounds(const LayerNode& node) const;  // without them
+  int ReachOf(const PsdLayer& layer) const;
   bool Damaged(const PsdLayer& layer);
   bool MaskDamaged(const PsdLayer& layer);
 
@@ -83,6 +84,7 @@ class NodeDrawer {
   EffectContext effects_;      // what the layers' effects read
   LayerMaskCoverage masks_;
   PatternLibrary patterns_;  // the file's stored patterns, decoded when a layer draws one
+  mutable std::unordered_map<const PsdLayer*, int> reach_;  // each styled layer's effects' reach
   // Knockout stops: the canvas where the innermost group began (when it
   // holds a shallow knockout), the background layer alone, and whether the
   // drawing is inside a group drawn on its own, below which nothing shows.
