@@ -6,10 +6,10 @@
 //
 // Input: one byte choosing the colour mode and depth, then parts separated by
 // "|fx|", each a four-letter block key and that block's data. Pattern blocks
-// (Patt, Pat2, Pat3) go among the file's global blocks; an adjustment
+// (Patt, Pat2, Pat3) go among the file's global blocks; an adjustment or fill
 // layer's settings make a layer of their own above the others; any other
-// block (a style, a fill's settings, a knockout or blending flag) goes to a
-// partly transparent layer over the opaque background.
+// block (a style, a knockout or blending flag) goes to a partly transparent
+// layer over the opaque background.
 // tests/fuzz/effect_seeds.py writes seeds in this form.
 #include <algorithm>
 #include <array>
@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/composite/adjustment_kinds.h"
 #include "engine/composite/compositor.h"
 #include "engine/psd/document.h"
 
@@ -39,12 +40,16 @@ struct Form {
 constexpr std::array<Form, 6> kForms = {{{3, 8, 3}, {3, 16, 3}, {3, 32, 3}, {1, 8, 1}, {4, 8, 4}, {9, 8, 3}}};
 
 constexpr std::array<std::string_view, 3> kPatternKeys = {"Patt", "Pat2", "Pat3"};
-constexpr std::array<std::string_view, 18> kAdjustmentKeys = {"brit", "levl", "curv", "expA", "vibA", "hue ",
-                                                              "hue2", "blnc", "blwh", "phfl", "mixr", "clrL",
-                                                              "nvrt", "post", "thrs", "grdm", "selc", "CgEd"};
 
-bool OneOf(std::string_view key, std::span<const std::string_view> keys) {
-  return std::find(keys.begin(), keys.end(), key) != keys.end();
+bool IsPatternKey(std::string_view key) {
+  return std::find(kPatternKeys.begin(), kPatternKeys.end(), key) != kPatternKeys.end();
+}
+
+// An adjustment's or a fill's settings: the kinds the compositor names.
+bool IsLayerKindKey(std::string_view key) {
+  std::uint32_t code = 0;
+  for (const char c : key) code = code << 8 | static_cast<std::uint8_t>(c);
+  return kestrel::AdjustmentKindBit(kestrel::FourCC(code)) != 0;
 }
 
 void Put(Bytes& out, std::uint64_t value, int bytes) {
@@ -175,9 +180,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::span<const std::uint8_t> part : Parts(std::span<const std::uint8_t>(data + 1, size - 1))) {
     if (part.size() < 4) continue;
     const Block block{std::string_view(reinterpret_cast<const char*>(part.data()), 4), part.subspan(4)};
-    if (OneOf(block.key, kPatternKeys)) {
+    if (IsPatternKey(block.key)) {
       globals.push_back(block);
-    } else if (OneOf(block.key, kAdjustmentKeys)) {
+    } else if (IsLayerKindKey(block.key)) {
       layers.push_back(Layer{0, 0, 0, 0, false, {block}});
     } else {
       layers[1].blocks.push_back(block);
