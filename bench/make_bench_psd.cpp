@@ -1,13 +1,18 @@
 // Writes large Photoshop files for the benchmark, quickly.
-// Usage: make_bench_psd OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS]
+// Usage: make_bench_psd OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS [STYLE|-]]
 // KIND: rgb8, grey8, cmyk8, rgb16, grey16
 // With LAYERS, the file also holds that many run-length layers: an opaque
 // background over the canvas, then layers over two thirds of it with soft
 // alpha in turn normal, multiply, screen, overlay and hue, every other one
-// at 70% opacity.
+// at 70% opacity. With STYLE too (a file holding a layer style block's data,
+// as tools/layer_style.py writes it; "-" for none), every layer above the
+// background carries that style, and image resource 1057 marks the merged
+// image a placeholder, so that the picture is rebuilt from the layers.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,7 +53,7 @@ void PackBits(const std::uint8_t* row, std::size_t size, std::vector<std::uint8_
 
 // The layer and mask information of `layers` layers (its length first).
 std::vector<std::uint8_t> LayerSection(unsigned layers, unsigned width, unsigned height, unsigned channels,
-                                       unsigned depth) {
+                                       unsigned depth, const std::vector<std::uint8_t>& style) {
   const char* modes[] = {"norm", "mul ", "scrn", "over", "hue "};
   std::vector<std::uint8_t> records, pixels;
   const std::size_t sampleBytes = depth / 8;
@@ -87,10 +92,19 @@ std::vector<std::uint8_t> LayerSection(unsigned layers, unsigned width, unsigned
     records.push_back(0);                       // clipping
     records.push_back(0);                       // flags
     records.push_back(0);
-    Put32(records, 12);  // extra data: no mask, no blending ranges, an empty name
+    // Extra data: no mask, no blending ranges, an empty name, and the style above the background.
+    const bool styled = l > 0 && !style.empty();
+    const std::uint32_t padded = static_cast<std::uint32_t>((style.size() + 3) / 4 * 4);
+    Put32(records, 12 + (styled ? 12 + padded : 0));
     Put32(records, 0);
     Put32(records, 0);
     Put32(records, 0);
+    if (styled) {
+      records.insert(records.end(), {'8', 'B', 'I', 'M', 'l', 'f', 'x', '2'});
+      Put32(records, padded);
+      records.insert(records.end(), style.begin(), style.end());
+      records.insert(records.end(), padded - style.size(), 0);
+    }
   }
   std::vector<std::uint8_t> info;
   Put16(info, layers);
@@ -108,8 +122,8 @@ std::vector<std::uint8_t> LayerSection(unsigned layers, unsigned width, unsigned
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7 && argc != 8) {
-    std::fprintf(stderr, "usage: %s OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS]\n", argv[0]);
+  if (argc < 7 || argc > 9) {
+    std::fprintf(stderr, "usage: %s OUT KIND WIDTH HEIGHT raw|rle noise|smooth [LAYERS [STYLE|-]]\n", argv[0]);
     return 2;
   }
   const std::string kind = argv[2];
@@ -133,10 +147,28 @@ int main(int argc, char** argv) {
   Put16(out, depth);
   Put16(out, mode);
   Put32(out, 0);  // colour mode data
-  Put32(out, 0);  // image resources
-  if (argc == 8) {
+  const bool placeholder = argc == 9;
+  std::vector<std::uint8_t> style;
+  if (placeholder && std::strcmp(argv[8], "-") != 0) {
+    std::ifstream in(argv[8], std::ios::binary);
+    style.assign(std::istreambuf_iterator<char>(in), {});
+    if (style.empty()) return 1;
+  }
+  if (placeholder) {
+    // Resource 1057 (version info): no real merged data.
+    Put32(out, 18);
+    out.insert(out.end(), {'8', 'B', 'I', 'M'});
+    Put16(out, 1057);
+    Put16(out, 0);  // an empty name, padded
+    Put32(out, 5);
+    Put32(out, 1);
+    out.insert(out.end(), {0, 0});  // the flag, padded
+  } else {
+    Put32(out, 0);  // image resources
+  }
+  if (argc >= 8) {
     const std::vector<std::uint8_t> section = LayerSection(static_cast<unsigned>(std::stoul(argv[7])), width, height,
-                                                           channels, depth);
+                                                           channels, depth, style);
     out.insert(out.end(), section.begin(), section.end());
   } else {
     Put32(out, 0);  // layers and masks

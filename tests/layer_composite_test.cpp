@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -934,6 +935,47 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
     EXPECT_NEAR(got.r, c.photoshop.r, 2) << c.name;
     EXPECT_NEAR(got.g, c.photoshop.g, 2) << c.name;
     EXPECT_NEAR(got.b, c.photoshop.b, 2) << c.name;
+  }
+}
+
+// Adjustment settings beyond Photoshop's ranges, as the fuzzer made them: the
+// picture is still drawn, every sample a number in range (the sanitizer
+// build stops on a conversion out of range).
+TEST(LayerComposite, AdjustmentSettingsBeyondTheirRangesStillGiveAPicture) {
+  auto shorts = [](std::initializer_list<int> values) {
+    Bytes out;
+    for (const int v : values) Put(out, static_cast<std::uint16_t>(v), 2);
+    return out;
+  };
+  // Exposure: version, then exposure (8240 stops), offset and gamma (4.9e36) as floats.
+  const Bytes exposure = shorts({1, 0x4600, 0xC060, 0, 0x6678, 0x7C6B, 0x6E64});
+  // Photo filter, Lab: a negative a (-40.96, stored as 0xF000) and b at 0; density 25 %, keeping luminosity.
+  const Bytes greenish = shorts({2, 7, 5000, 0xF000, 0, 0, 0, 25}) + Bytes{1, 0};
+  struct Case {
+    const char* name;
+    std::pair<std::string, Bytes> block;
+    Rgb beneath;
+    std::function<bool(Rgb)> expected;
+  };
+  const Case cases[] = {
+      // Black stays a dark grey: the offset, almost nothing, is raised to the (clamped) gamma's power.
+      {"huge exposure keeps black dark", {"expA", exposure}, {0, 0, 0},
+       [](Rgb p) { return p.r == p.g && p.g == p.b && p.r < 16; }},
+      {"huge exposure makes grey white", {"expA", exposure}, {90, 90, 90}, [](Rgb p) { return p.r == 255 && p.g == 255; }},
+      {"photo filter with a negative a greens grey", {"phfl", greenish}, {128, 128, 128},
+       [](Rgb p) { return p.g > p.r && p.g > p.b; }},
+  };
+  for (const Case& c : cases) {
+    TestLayer beneath;
+    beneath.colour = {c.beneath, c.beneath};
+    TestLayer adjustment;
+    adjustment.right = 0;
+    adjustment.blocks = {c.block};
+    const LayerComposite result = Composite(MakeFile(2, {beneath, adjustment}, true));
+    ASSERT_TRUE(result.image) << c.name << ": " << result.problem;
+    EXPECT_EQ(result.adjustmentsSkipped, 0) << c.name;
+    const Rgb got = PixelOf(result.image.get(), 0);
+    EXPECT_TRUE(c.expected(got)) << c.name << ": " << got.r << " " << got.g << " " << got.b;
   }
 }
 

@@ -125,9 +125,12 @@ std::optional<Table> ReadExposure(ByteReader in, std::size_t size, bool grey) {
   const float gamma = std::bit_cast<float>(in.U32());
   if (!in.Ok() || !std::isfinite(exposure) || !std::isfinite(offset) || !std::isfinite(gamma)) return std::nullopt;
   const double space = grey ? 1.75 : 2.2;
+  // Photoshop's own ranges: beyond them a huge exposure times a black sample is not a number.
+  const double stops = std::clamp(static_cast<double>(exposure), -20.0, 20.0);
+  const double shift = std::clamp(static_cast<double>(offset), -0.5, 0.5);
   const double g = std::clamp(static_cast<double>(gamma), 0.01, 9.99);
   return TabulateTone(size, [&](double t) {
-    const double linear = std::clamp(std::pow(t, space) * std::exp2(exposure) + offset, 0.0, 1.0);
+    const double linear = std::clamp(std::pow(t, space) * std::exp2(stops) + shift, 0.0, 1.0);
     return std::pow(std::pow(linear, 1 / g), 1 / space);
   });
 }

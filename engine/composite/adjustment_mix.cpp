@@ -62,11 +62,12 @@ std::optional<DescriptorValue> ReadFilterColour(ByteReader& in, std::uint16_t ve
     return NumberObject({{"Lmnc", l}, {"A   ", a}, {"B   ", b}});
   }
   const std::uint16_t space = in.U16();
-  const double c0 = in.U16(), c1 = in.U16(), c2 = in.U16();
+  const std::uint16_t c0 = in.U16(), c1 = in.U16(), c2 = in.U16();
   in.Skip(2);
-  if (space == 0) return NumberObject({{"Rd  ", c0 / 257}, {"Grn ", c1 / 257}, {"Bl  ", c2 / 257}});
+  if (space == 0) return NumberObject({{"Rd  ", c0 / 257.0}, {"Grn ", c1 / 257.0}, {"Bl  ", c2 / 257.0}});
   if (space == 7) {
-    return NumberObject({{"Lmnc", c0 / 100}, {"A   ", static_cast<std::int16_t>(c1) / 100.0},
+    // a and b are signed: their bits are taken as a 16-bit integer, not their value.
+    return NumberObject({{"Lmnc", c0 / 100.0}, {"A   ", static_cast<std::int16_t>(c1) / 100.0},
                          {"B   ", static_cast<std::int16_t>(c2) / 100.0}});
   }
   return std::nullopt;
