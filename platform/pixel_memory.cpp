@@ -15,6 +15,7 @@ constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it 
 #endif
 
 std::atomic<std::size_t> g_hugePageBlockBytes{std::size_t{1} << 20};
+std::atomic<std::size_t> g_keptBlockBytes{std::size_t{64} << 20};
 std::atomic<AllocationFailureHandler> g_allocationFailure{nullptr};
 
 // The kept mapping of the last small image; what lies idle stays small.
@@ -48,6 +49,10 @@ void Release(void* block, std::size_t size) {
 std::size_t HugePageBlockBytes() { return g_hugePageBlockBytes.load(std::memory_order_relaxed); }
 
 void SetHugePageBlockBytes(std::size_t bytes) { g_hugePageBlockBytes.store(bytes, std::memory_order_relaxed); }
+
+std::size_t KeptBlockBytes() { return g_keptBlockBytes.load(std::memory_order_relaxed); }
+
+void SetKeptBlockBytes(std::size_t bytes) { g_keptBlockBytes.store(bytes, std::memory_order_relaxed); }
 
 void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_allocationFailure.store(handler); }
 

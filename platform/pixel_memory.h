@@ -28,6 +28,13 @@ void* MapPopulated(std::size_t size);
 std::size_t HugePageBlockBytes();
 void SetHugePageBlockBytes(std::size_t bytes);
 
+// Freed large blocks the block allocator may keep for reuse, in bytes: little
+// by default, since what lies idle in a long-lived process is lost to all
+// else. A process that lives only to decode one image raises it: its planes
+// come and go by the dozen, and reused pages need no clearing by the system.
+std::size_t KeptBlockBytes();
+void SetKeptBlockBytes(std::size_t bytes);
+
 // What the block allocator does when neither it nor the C library can give
 // the memory asked for: by default nothing more (the caller gets null). A
 // confined child sets a handler that ends it at once (platform/sandbox.h), so

@@ -193,8 +193,11 @@ bool InstallFilter(const std::vector<sock_filter>& program) {
     const rlim_t space = static_cast<rlim_t>(mappedAtFork + limits.extraAddressSpace);
     SetLimit(RLIMIT_AS, space, space);
   }
-  // The decoder's buffers are dropped with the child, so even a small image's go on huge pages.
+  // The decoder's buffers are dropped with the child, so even a small image's
+  // go on huge pages, and all it frees may be kept for reuse (given back
+  // should the limit be reached).
   SetHugePageBlockBytes(kChildHugePageBlockBytes);
+  SetKeptBlockBytes(SIZE_MAX);
   // Memory refused at the limit ends the child here, before a library that
   // misses the null (or catches the exception) can turn it into a crash or a
   // plain failure. malloc's failures come from the block allocator, new's

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/pixel_memory.h"
@@ -83,6 +85,34 @@ TEST(Allocation, LargeZeroedBlocksAreZeroEvenWhereADirtyOneWas) {
   volatile std::size_t count = SIZE_MAX / 2;  // out of the compiler's sight, which would refuse it
   EXPECT_EQ(std::calloc(count, 4), nullptr) << "an overflowing count and size";
 #endif
+}
+
+// Freed large blocks are kept to serve the next requests they fit: no block
+// is ever handed to two owners at once, however many threads take and free them.
+TEST(Allocation, FreedLargeBlocksAreReusedByOneOwnerAtATime) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int i = 0; i < 150; ++i) {
+        const std::size_t size = kMiB + static_cast<std::size_t>((i * 7919 + t * 104729) % (3 * kMiB));
+        auto* block = static_cast<unsigned char*>(std::malloc(size));
+        if (block == nullptr) {
+          ++wrong;
+          continue;
+        }
+        const auto mark = static_cast<unsigned char>(t * 50 + i % 50);
+        std::memset(block, mark, size);
+        for (std::size_t at = 0; at < size; at += 4093) {
+          if (block[at] != mark) ++wrong;
+        }
+        if (block[size - 1] != mark) ++wrong;
+        std::free(block);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // Libraries ask how much of a block they may use (libsystemd does); every
