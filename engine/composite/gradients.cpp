@@ -133,6 +133,11 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const Desc
   return g;
 }
 
+void SampleGradient(const Gradient& g, double z, int channels, float* colour, float* opacity) {
+  z = std::clamp(z, 0.0, 1.0);
+  SampleShown(g, g.reverse ? 1 - z : z, channels, colour, opacity);
+}
+
 GradientPainter::GradientPainter(const Gradient& g, const PsdRect& box, int channels, std::int64_t pixels)
     : g_(g), channels_(channels) {
   const double width = static_cast<double>(box.Width());

@@ -49,6 +49,10 @@ struct Gradient {
 // samples. Empty for noise gradients and stops whose colours cannot be read.
 std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colours);
 
+// The gradient's colour (`channels` values) and opacity at z (0..1 from its
+// first stop to its last; reversed when the gradient is).
+void SampleGradient(const Gradient& gradient, double z, int channels, float* colour, float* opacity);
+
 // Paints a gradient laid over `box`, area after area (a row at a time, say):
 // `channels` colour values and one opacity per pixel, row by row.
 class GradientPainter {
