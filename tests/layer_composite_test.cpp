@@ -542,15 +542,12 @@ TestLayer FillLayer(const char* key, const Bytes& settings) {
 TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
   const Rgb red{255, 0, 0};
   const Rgb blue{0, 0, 255};
-  // A horizontal gradient (angle 0) across four pixels: an overlay samples
-  // each at its centre, (x + 0.5) / 4 of the way; a fill puts its ends on
-  // whole pixels (the box's edges, half a pixel from the outer centres, go to
-  // pixels 0 and 4, halves to even), so pixel x is x / 4 of the way.
+  // A horizontal gradient (angle 0) across four pixels: fills and overlays
+  // both put the ends on whole pixels, here pixels 0 and 4 (a fill: the box's
+  // edges, half a pixel from the outer centres, rounded halves to even; an
+  // overlay: the box's middle pixel, 2, and two pixels either side), so pixel
+  // x is x / 4 of the way.
   auto along = [](Rgb from, Rgb to, int x) {
-    const double t = (x + 0.5) / 4;
-    return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
-  };
-  auto fillAlong = [](Rgb from, Rgb to, int x) {
     const double t = x / 4.0;
     return Rgb{Mix(from.r, to.r, t), Mix(from.g, to.g, t), Mix(from.b, to.b, t)};
   };
@@ -606,7 +603,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
        {kBack, kBack, kBack, kBack}, 0},
       {"linear_gradient_fill", FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                                                   {"Grad", TwoStops(blue, red)}})),
-       {fillAlong(blue, red, 0), fillAlong(blue, red, 1), fillAlong(blue, red, 2), fillAlong(blue, red, 3)}, 0},
+       {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), along(blue, red, 3)}, 0},
       {"gradient_fill_mixed_in_linear_light",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)},
                                          {"gs99", Enum("gradientInterpolationMethodType", "Lnr ")},
@@ -616,7 +613,7 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
       {"reversed_gradient_fill",
        FillLayer("GdFl", Object("null", {{"Type", Enum("GrdT", "Lnr ")}, {"Angl", Double(0)}, {"Rvrs", Bool(true)},
                                          {"Grad", TwoStops(blue, red)}})),
-       {fillAlong(red, blue, 0), fillAlong(red, blue, 1), fillAlong(red, blue, 2), fillAlong(red, blue, 3)}, 0},
+       {along(red, blue, 0), along(red, blue, 1), along(red, blue, 2), along(red, blue, 3)}, 0},
       // The overlay repaints the layer where it has pixels; the transparent pixel stays so.
       {"gradient_overlay", styled({gradientOverlay(100, true)}),
        {along(blue, red, 0), along(blue, red, 1), along(blue, red, 2), white}, 0},
@@ -979,6 +976,8 @@ TEST(LayerComposite, AdjustmentSettingsBeyondTheirRangesStillGiveAPicture) {
   }
 }
 
+// An effect's gradient across a row runs from the row's first pixel (the
+// middle pixel less half the row) to the pixel just past its end.
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
   Gradient g;
   g.angle = 0;
@@ -991,7 +990,7 @@ TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
     GradientPainter(g, row, 3, width).Paint(row, colour.data(), opacity.data());
     float worst = 0;
     for (std::int32_t x = 0; x < width; ++x) {
-      const float expected = (static_cast<float>(x) + 0.5f) / static_cast<float>(width);
+      const float expected = static_cast<float>(x) / static_cast<float>(width);
       for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(colour[static_cast<std::size_t>(x) * 3 + c] - expected));
       EXPECT_EQ(opacity[static_cast<std::size_t>(x)], 1.0f) << width << " " << x;
     }
@@ -1000,11 +999,13 @@ TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
 }
 
 // Values at chosen pixels worked out by hand from Photoshop's gradient
-// geometry, for a black-to-white gradient without easing over a box 101
-// pixels square, whose centre is pixel (50, 50): a radial one's value is the
-// distance from the centre over half the box's width; an angle one's sweeps
-// counter-clockwise from its angle (0: to the right), a quarter to a quarter
-// turn; at a stop's midpoint the mix is half and half.
+// geometry (as its pictures of gradient overlays show it), for a
+// black-to-white gradient without easing over a box 101 pixels square: the
+// centre is the middle pixel, (50, 50), and the ends lie half the length
+// from it cut to whole pixels, 50 pixels away. A radial one's value is the
+// distance from the centre over 50; an angle one's sweeps clockwise from its
+// angle (0: to the right), a quarter to a quarter turn; at a stop's midpoint
+// the mix is half and half.
 TEST(LayerComposite, GradientShapesAndMidpointsGivePhotoshopsValues) {
   struct Case {
     const char* name;
@@ -1013,24 +1014,27 @@ TEST(LayerComposite, GradientShapesAndMidpointsGivePhotoshopsValues) {
     PsdRect box;
     std::int32_t x, y;
     float expected;
+    double angle = 0;
   };
   const PsdRect square{0, 0, 101, 101};
-  const PsdRect pair{0, 0, 1, 2};  // a linear gradient's values here are 0.25 and 0.75
+  const PsdRect row{0, 0, 1, 4};  // a linear gradient's values here are 0, 0.25, 0.5 and 0.75
   const Case cases[] = {
-      {"radial_off_the_axes", Gradient::Style::Radial, 0.5, square, 70, 80, 36.0555f / 50.5f},  // hypot(20, 30)
-      {"radial_on_the_diagonal", Gradient::Style::Radial, 0.5, square, 30, 30, 28.2843f / 50.5f},
+      {"radial_off_the_axes", Gradient::Style::Radial, 0.5, square, 70, 80, 36.0555f / 50},  // hypot(20, 30)
+      {"radial_on_the_diagonal", Gradient::Style::Radial, 0.5, square, 30, 30, 28.2843f / 50},
       {"angle_to_the_right", Gradient::Style::Angle, 0.5, square, 90, 50, 0.0f},
-      {"angle_straight_up", Gradient::Style::Angle, 0.5, square, 50, 10, 0.25f},
+      {"angle_straight_down", Gradient::Style::Angle, 0.5, square, 50, 90, 0.25f},
       {"angle_to_the_left", Gradient::Style::Angle, 0.5, square, 10, 50, 0.5f},
-      {"angle_straight_down", Gradient::Style::Angle, 0.5, square, 50, 90, 0.75f},
-      {"angle_up_and_right", Gradient::Style::Angle, 0.5, square, 70, 30, 0.125f},
-      {"midpoint_early", Gradient::Style::Linear, 0.25, pair, 0, 0, 0.5f},
-      {"midpoint_late", Gradient::Style::Linear, 0.75, pair, 1, 0, 0.5f},
+      {"angle_straight_up", Gradient::Style::Angle, 0.5, square, 50, 10, 0.75f},
+      {"angle_up_and_right", Gradient::Style::Angle, 0.5, square, 70, 30, 0.875f},
+      {"angle_from_straight_up", Gradient::Style::Angle, 0.5, square, 70, 30, 0.125f, 90},
+      {"angle_centre_takes_the_right", Gradient::Style::Angle, 0.5, square, 50, 50, 0.25f, 90},
+      {"midpoint_early", Gradient::Style::Linear, 0.25, row, 1, 0, 0.5f},
+      {"midpoint_late", Gradient::Style::Linear, 0.75, row, 3, 0, 0.5f},
   };
   for (const Case& c : cases) {
     Gradient g;
     g.style = c.style;
-    g.angle = 0;
+    g.angle = c.angle;
     g.smoothness = 0;
     g.colours = {GradientStop{0, c.midpoint, {0, 0, 0, 0}}, GradientStop{1, 0.5, {1, 1, 1, 0}}};
     const PsdRect pixel{c.y, c.x, c.y + 1, c.x + 1};
@@ -1038,6 +1042,41 @@ TEST(LayerComposite, GradientShapesAndMidpointsGivePhotoshopsValues) {
     PaintGradient(g, c.box, pixel, 3, colour, &opacity);
     EXPECT_NEAR(colour[0], c.expected, 1e-3f) << c.name;
     EXPECT_EQ(opacity, 1.0f) << c.name;
+  }
+}
+
+// A smooth gradient mixes each span along a cubic through its two stops,
+// each stop's slope the mean of the changes on either side (flat beyond the
+// ends): so Photoshop's pictures show a two-stop gradient eased half way
+// (smoothstep and straight averaged) and a stop between a rise and a fall
+// eased fully. Over a row of 8 pixels, pixel x lies x / 8 of the way.
+TEST(LayerComposite, SmoothGradientsEaseEachStopByItsNeighbours) {
+  struct Case {
+    const char* name;
+    std::vector<GradientStop> stops;
+    double smoothness;
+    std::int32_t x;
+    float expected;
+  };
+  const std::vector<GradientStop> rise{{0, 0.5, {0, 0, 0, 0}}, {1, 0.5, {1, 1, 1, 0}}};
+  const std::vector<GradientStop> peak{{0, 0.5, {0, 0, 0, 0}}, {0.5, 0.5, {1, 1, 1, 0}}, {1, 0.5, {0, 0, 0, 0}}};
+  const Case cases[] = {
+      {"two_stops_eased_half_way", rise, 1, 2, 0.203125f},  // (0.25 + smoothstep(0.25)) / 2
+      {"two_stops_at_the_middle", rise, 1, 4, 0.5f},
+      {"two_stops_half_smooth", rise, 0.5, 2, 0.2265625f},  // half way between straight and eased
+      {"rising_to_a_peak", peak, 1, 2, 0.5625f},             // slopes 0.5 and 0 at t = 0.5
+      {"falling_from_a_peak", peak, 1, 5, 0.8671875f},       // slopes 0 and -0.5 at t = 0.25
+      {"straight_without_smoothness", peak, 0, 5, 0.75f},
+  };
+  const PsdRect row{0, 0, 1, 8};
+  for (const Case& c : cases) {
+    Gradient g;
+    g.angle = 0;
+    g.smoothness = c.smoothness;
+    g.colours = c.stops;
+    float colour[3] = {}, opacity = 0;
+    PaintGradient(g, row, PsdRect{0, c.x, 1, c.x + 1}, 3, colour, &opacity);
+    EXPECT_NEAR(colour[0], c.expected, 1e-4f) << c.name;
   }
 }
 

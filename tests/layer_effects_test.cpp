@@ -145,6 +145,40 @@ TEST(LayerEffects, InnerGlowFromTheEdgeOrTheCentre) {
   }
 }
 
+// A glow in a gradient's colours: where it is strongest it takes the first
+// stop, where it fades out the last, and the gradient's opacity fades it
+// further. With red to blue, opaque to clear, a pixel the glow covers by v
+// is red by v, blue by 1 - v and covered by v * v.
+TEST(LayerEffects, GlowInAGradientsColoursRunsFromItsEdgeOutwards) {
+  Fixture f;
+  auto stop = [](double red, double blue, double location) {
+    return Object({{"Clr ", Object({{"Rd  ", Number(red)}, {"Grn ", Number(0)}, {"Bl  ", Number(blue)}})},
+                   {"Type", Enum("UsrS")}, {"Lctn", Number(location)}, {"Mdpn", Number(50)}});
+  };
+  auto opacity = [](double percent, double location) {
+    return Object({{"Opct", Number(percent)}, {"Lctn", Number(location)}, {"Mdpn", Number(50)}});
+  };
+  const DescriptorValue gradient = Object({{"GrdF", Enum("CstS")}, {"Intr", Number(0)},
+                                           {"Clrs", List({stop(255, 0, 0), stop(0, 255, 4096)})},
+                                           {"Trns", List({opacity(100, 0), opacity(0, 4096)})}});
+  const DescriptorValue glow = Object({{"enab", Boolean(true)}, {"Md  ", Enum("normal")}, {"Opct", Number(100)},
+                                       {"blur", Number(8)}, {"Grad", gradient}});
+  const StyleEffects read = f.Read({{"OrGl", glow}});
+  ASSERT_EQ(read.effects.size(), 1u);
+  EXPECT_TRUE(read.notDrawn.empty());
+  const EffectPaint paint = read.effects[0].effect.paint(f.Square())[0];
+  ASSERT_TRUE(paint.colourPerPixel);
+  int fading = 0;
+  for (int x = 10; x < 20; ++x) {
+    const std::size_t i = static_cast<std::size_t>((30 - paint.rect.top) * paint.rect.Width() + (x - paint.rect.left));
+    const float red = paint.colour[i * 3], blue = paint.colour[i * 3 + 2];
+    EXPECT_NEAR(red + blue, 1, 1e-4) << x;
+    EXPECT_NEAR(paint.coverage[i], red * red, 1e-4) << x;
+    if (red > 0.05f && red < 0.95f) ++fading;
+  }
+  EXPECT_GT(fading, 3);  // the glow fades across these pixels rather than stepping
+}
+
 // Which effects a style holds: a list of several of a kind wins over the
 // single key, switched-off effects and styles give nothing and are not
 // named, kinds that are not drawn are named once, and the stack is in

@@ -146,7 +146,7 @@ std::optional<std::array<Table, 3>> ReadGradientMap(ByteReader in, std::size_t s
   in.Skip(2ull * in.U32());      // the gradient's name
   Gradient gradient;
   gradient.reverse = reversed;
-  gradient.wholePixelEnds = true;
+  gradient.ends = Gradient::Ends::Rounded;
   const std::uint16_t colours = in.U16();
   if (colours < 1 || colours > 256 || !in.Has(20ull * colours)) return std::nullopt;
   for (int i = 0; i < colours; ++i) {

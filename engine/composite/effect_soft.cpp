@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "engine/composite/effect_geometry.h"
 #include "engine/composite/effect_names.h"
+#include "engine/composite/gradients.h"
 
 namespace kestrel {
 namespace {
@@ -15,6 +17,7 @@ struct SoftSettings {
   BlendMode mode = BlendMode::Normal;
   float opacity = 1;
   float colour[4] = {0, 0, 0, 0};
+  std::shared_ptr<const Gradient> gradient;  // a glow's colours, instead of the one colour
   float size = 0;      // pixels
   float spread = 0;    // 0..1 of the size
   int dx = 0, dy = 0;  // the offset from the light
@@ -27,9 +30,15 @@ std::optional<SoftSettings> ReadSoft(const DescriptorValue& d, const EffectConte
                                      const char* contourKey) {
   SoftSettings s;
   const std::optional<EffectBlend> blend = ReadEffectBlend(d);
-  const DescriptorValue* colour = d.Find("Clr ");
-  // A glow in a gradient's colours is not drawn.
-  if (!blend || colour == nullptr || !context.colours.Read(*colour, s.colour)) return std::nullopt;
+  if (!blend) return std::nullopt;
+  // A glow may take its colours from a gradient instead of one colour.
+  if (const DescriptorValue* colour = d.Find("Clr "); colour != nullptr) {
+    if (!context.colours.Read(*colour, s.colour)) return std::nullopt;
+  } else {
+    std::optional<Gradient> gradient = ReadGradient(d, context.colours);
+    if (!gradient) return std::nullopt;
+    s.gradient = std::make_shared<const Gradient>(std::move(*gradient));
+  }
   s.mode = blend->mode;
   s.opacity = blend->opacity;
   s.size = static_cast<float>(std::clamp(d.NumberOr("blur", 0), 0.0, 250.0));
@@ -65,7 +74,20 @@ EffectPaint PaintOf(const SoftSettings& s, const ShapePlane& shape, std::vector<
   EffectPaint paint;
   paint.rect = shape.rect;
   paint.coverage = std::move(coverage);
-  paint.colour.assign(s.colour, s.colour + channels);
+  if (s.gradient) {
+    // The gradient runs from the glow's strongest part (its first stop) to
+    // where it fades out; its opacity fades the glow further.
+    paint.colourPerPixel = true;
+    paint.colour.resize(paint.coverage.size() * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < paint.coverage.size(); ++i) {
+      float opacity = 1;
+      SampleGradient(*s.gradient, 1.0 - paint.coverage[i], channels, &paint.colour[i * static_cast<std::size_t>(channels)],
+                     &opacity);
+      paint.coverage[i] *= opacity;
+    }
+  } else {
+    paint.colour.assign(s.colour, s.colour + channels);
+  }
   paint.mode = s.mode;
   paint.opacity = s.opacity;
   return paint;

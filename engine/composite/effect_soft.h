@@ -1,6 +1,6 @@
 // The soft effects: drop and inner shadows, outer and inner glows, satin.
 // Each is the layer's shape moved, spread (or choked), blurred and mapped
-// through a contour, in one colour.
+// through a contour, in one colour (a glow may take a gradient's instead).
 #pragma once
 
 #include <optional>

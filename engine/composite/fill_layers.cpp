@@ -83,7 +83,7 @@ FillReading ReadFillLayer(std::span<const std::uint8_t> file, const PsdLayer& la
   } else if (block.key == FourCC("GdFl")) {
     gradient = ReadGradient(*settings, colours);
     if (!gradient) return {};
-    gradient->wholePixelEnds = true;
+    gradient->ends = Gradient::Ends::Rounded;
   } else if (block.key == FourCC("PtFl")) {
     const std::optional<PatternChoice> pattern = ReadPatternChoice(*settings);
     if (!pattern) return {nullptr, true};

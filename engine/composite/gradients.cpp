@@ -34,12 +34,33 @@ std::optional<std::vector<GradientStop>> ReadStops(const DescriptorValue* list, 
   return stops;
 }
 
-// The mix between two stops at fraction t of the way: bent so that the
-// midpoint mixes half and half, then eased by the smoothness.
-double Mix(double t, double midpoint, double smoothness) {
-  if (midpoint != 0.5) t = std::pow(t, std::log(0.5) / std::log(midpoint));
-  const double eased = t * t * (3 - 2 * t);
-  return t + (eased - t) * 0.5 * smoothness;
+// A stop's slope for smooth mixing, per span: the mean of the changes over
+// the spans on either side of it, as if the stops were evenly spaced (beyond
+// the ends the gradient is flat). Where a stop lies between a rise and a fall
+// the slope is about nothing; beside a flat span it is half the other span's.
+double StopSlope(const std::vector<GradientStop>& stops, std::size_t i, int k) {
+  const double before = i > 0 ? stops[i].value[k] - stops[i - 1].value[k] : 0.0;
+  const double after = i + 1 < stops.size() ? stops[i + 1].value[k] - stops[i].value[k] : 0.0;
+  return (before + after) / 2;
+}
+
+// The mix between stops i and i + 1 at fraction t of the way, bent so that
+// the midpoint mixes half and half: straight, or, as far as the smoothness
+// goes, a cubic through both stops with each stop's slope (Photoshop's
+// smooth gradients ease fully into a stop between a rise and a fall, and
+// half way into one beside a flat span).
+void Mix(const std::vector<GradientStop>& stops, std::size_t i, double t, double smoothness, int count, float* out) {
+  const GradientStop& a = stops[i];
+  const GradientStop& b = stops[i + 1];
+  if (a.midpoint != 0.5) t = std::pow(t, std::log(0.5) / std::log(a.midpoint));
+  const double t2 = t * t, t3 = t2 * t;
+  const double h10 = t3 - 2 * t2 + t, h01 = -2 * t3 + 3 * t2, h11 = t3 - t2;
+  for (int k = 0; k < count; ++k) {
+    const double change = b.value[k] - a.value[k];
+    const double curved = a.value[k] + change * h01 + StopSlope(stops, i, k) * h10 + StopSlope(stops, i + 1, k) * h11;
+    const double straight = a.value[k] + change * t;
+    out[k] = static_cast<float>(straight + (curved - straight) * smoothness);
+  }
 }
 
 void Sample(const std::vector<GradientStop>& stops, double z, double smoothness, int count, float* out) {
@@ -57,13 +78,13 @@ void Sample(const std::vector<GradientStop>& stops, double z, double smoothness,
   }
   std::size_t i = 0;
   while (i + 2 < stops.size() && stops[i + 1].location <= z) ++i;
-  const GradientStop& a = stops[i];
-  const GradientStop& b = stops[i + 1];
-  const double span = b.location - a.location;
-  const double m = span > 0 ? Mix((z - a.location) / span, a.midpoint, smoothness) : 1.0;
-  for (int k = 0; k < count; ++k) out[k] = static_cast<float>(a.value[k] + (b.value[k] - a.value[k]) * m);
+  const double span = stops[i + 1].location - stops[i].location;
+  if (span <= 0) {
+    std::copy_n(stops[i + 1].value, count, out);
+    return;
+  }
+  Mix(stops, i, (z - stops[i].location) / span, smoothness, count, out);
 }
-
 
 // A gradient's colour (as shown, linear-light mixes turned back) and opacity at z.
 void SampleShown(const Gradient& g, double z, int channels, float* colour, float* opacity) {
@@ -112,6 +133,11 @@ std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const Desc
   return g;
 }
 
+void SampleGradient(const Gradient& g, double z, int channels, float* colour, float* opacity) {
+  z = std::clamp(z, 0.0, 1.0);
+  SampleShown(g, g.reverse ? 1 - z : z, channels, colour, opacity);
+}
+
 GradientPainter::GradientPainter(const Gradient& g, const PsdRect& box, int channels, std::int64_t pixels)
     : g_(g), channels_(channels) {
   const double width = static_cast<double>(box.Width());
@@ -126,16 +152,23 @@ GradientPainter::GradientPainter(const Gradient& g, const PsdRect& box, int chan
   const double reachY = std::abs(s) > 1e-9 ? height / std::abs(s) : INFINITY;
   const double length = std::max(std::min(reachX, reachY) * g.scale, 1e-6);
   // The gradient runs between two ends: a linear one's on either side of the
-  // centre, the others' at the centre and half a length away from it, in
-  // coordinates where pixel centres are whole. Fill layers put the ends on
-  // whole pixels (halves to even), as Photoshop's own fills show; overlays,
-  // as measured, leave them where they fall.
-  auto place = [&g](double v) { return g.wholePixelEnds ? std::nearbyint(v) : v; };
-  const double endX = cx - 0.5 + c * length / 2, endY = cy - 0.5 - s * length / 2;
+  // centre, the others' at the centre and half a length away from it.
+  double centreX = cx - 0.5, centreY = cy - 0.5;
+  double halfX = c * length / 2, halfY = -s * length / 2;
+  if (g.ends == Gradient::Ends::FromCentrePixel) {
+    centreX = std::floor(cx), centreY = std::floor(cy);
+    halfX = std::trunc(halfX), halfY = std::trunc(halfY);
+  }
+  const double endX = centreX + halfX, endY = centreY + halfY;
   const bool linear = g.style == Gradient::Style::Linear;
-  fromX_ = place(linear ? 2 * (cx - 0.5) - endX : cx - 0.5);
-  fromY_ = place(linear ? 2 * (cy - 0.5) - endY : cy - 0.5);
-  ux_ = place(endX) - fromX_, uy_ = place(endY) - fromY_;
+  fromX_ = linear ? centreX - halfX : centreX;
+  fromY_ = linear ? centreY - halfY : centreY;
+  if (g.ends == Gradient::Ends::Rounded) {
+    fromX_ = std::nearbyint(fromX_), fromY_ = std::nearbyint(fromY_);
+    ux_ = std::nearbyint(endX) - fromX_, uy_ = std::nearbyint(endY) - fromY_;
+  } else {
+    ux_ = endX - fromX_, uy_ = endY - fromY_;
+  }
   span_ = std::hypot(ux_, uy_);
   if (span_ < 1e-9) {  // both ends on one pixel: the unplaced direction over a pixel
     ux_ = c, uy_ = -s, span_ = 1;
@@ -173,8 +206,10 @@ void GradientPainter::Paint(const PsdRect& area, float* colour, float* opacity) 
         case Gradient::Style::Radial: z = std::hypot(along, across); break;
         case Gradient::Style::Diamond: z = std::abs(along) + std::abs(across); break;
         case Gradient::Style::Angle: {
-          const double turn = std::atan2(-across, along) / (2 * std::numbers::pi);
-          z = turn < 0 ? turn + 1 : turn;
+          // Clockwise on the picture from the gradient's angle, as Photoshop
+          // sweeps; the centre pixel takes the value to its right.
+          const double turn = std::atan2(dy, dx0 + static_cast<double>(i)) / (2 * std::numbers::pi) + g.angle / 360;
+          z = turn - std::floor(turn);
           break;
         }
       }

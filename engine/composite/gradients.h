@@ -30,7 +30,16 @@ struct Gradient {
   bool reverse = false;
   double smoothness = 1;  // 0..1: how far the mix between stops eases in and out
   bool linearLight = false;  // RGB colours mix in linear light rather than as stored (gamma-encoded)
-  bool wholePixelEnds = false;  // the ends are put on whole pixels (as fill layers draw them)
+  // Where the ends go, in coordinates where pixel centres are whole. Both
+  // put them on whole pixels, as Photoshop does, in two ways:
+  enum class Ends {
+    // The centre on the pixel at (or just before) the box's middle, each end
+    // half the length from it, cut towards it to whole pixels: layer effects.
+    FromCentrePixel,
+    // Each end where it falls, rounded (halves to even): fill layers and gradient maps.
+    Rounded,
+  };
+  Ends ends = Ends::FromCentrePixel;
   std::vector<GradientStop> colours;
   std::vector<GradientStop> opacities;
 };
@@ -39,6 +48,10 @@ struct Gradient {
 // 'Angl', 'Scl ', 'Ofst', 'Rvrs', 'Grad'), its colours in the file's
 // samples. Empty for noise gradients and stops whose colours cannot be read.
 std::optional<Gradient> ReadGradient(const DescriptorValue& settings, const DescriptorColours& colours);
+
+// The gradient's colour (`channels` values) and opacity at z (0..1 from its
+// first stop to its last; reversed when the gradient is).
+void SampleGradient(const Gradient& gradient, double z, int channels, float* colour, float* opacity);
 
 // Paints a gradient laid over `box`, area after area (a row at a time, say):
 // `channels` colour values and one opacity per pixel, row by row.
