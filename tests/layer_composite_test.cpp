@@ -901,6 +901,11 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
   // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
   const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
+  const Bytes vibrance = Versioned(Object("null", {{"vibrance", Long(50)}, {"Strt", Long(20)}}));
+  // Black and white: the grey each hue gives, in percent.
+  const Bytes blackAndWhite = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
+                                                       {"Cyn ", Long(60)}, {"Bl  ", Long(20)}, {"Mgnt", Long(80)},
+                                                       {"useTint", Bool(false)}}));
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, Bytes>> blocks;
@@ -919,6 +924,8 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
       {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
       {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
+      {"vibrance 50, saturation 20 (adj_zoo_vibrance-flat)", {{"vibA", vibrance}}, {200, 150, 100}, {207, 144, 63}},
+      {"black and white (adj_zoo_black-white-flat)", {{"blwh", blackAndWhite}}, {200, 150, 100}, {150, 150, 150}},
   };
   for (const Case& c : cases) {
     TestLayer beneath;

@@ -307,6 +307,12 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     SetPerChannel(adjustment.tables_, channels, *curves);
     return adjustment;
   }
+  if (key == FourCC("vibA") && channels == 3) {
+    const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
+    if (!settings) return std::nullopt;
+    adjustment.mix_ = ReadVibrance(*settings);
+    return adjustment;
+  }
   if (key == FourCC("blwh") && channels == 3) {
     const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
     if (!settings || settings->BooleanOr("useTint", false)) return std::nullopt;  // a tint is not drawn yet

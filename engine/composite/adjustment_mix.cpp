@@ -157,4 +157,28 @@ std::optional<PixelMix> ReadChannelMixer(ByteReader in) {
   };
 }
 
+// Both steps act on light (the sRGB curve undone). Vibrance pushes the two
+// smaller channels away from the largest, by less the more colour the pixel
+// has; saturation then moves every channel away from the pixel's luminance.
+// The share of vibrance that reaches a pixel was fitted to Photoshop's
+// pictures.
+PixelMix ReadVibrance(const DescriptorValue& settings) {
+  const float vibrance = std::clamp<float>(static_cast<float>(settings.NumberOr("vibrance", 0)), -100, 100) / 100;
+  const float saturation = std::clamp<float>(static_cast<float>(settings.NumberOr("Strt", 0)), -100, 100) / 100;
+  constexpr float kVibranceShare = 0.54f;
+  return [vibrance, saturation](float* rgb, std::size_t pixels) {
+    for (std::size_t x = 0; x < pixels; ++x) {
+      float* p = rgb + x * 3;
+      float light[3];
+      for (int c = 0; c < 3; ++c) light[c] = LinearOf(p[c]);
+      const float mx = std::max({light[0], light[1], light[2]}), mn = std::min({light[0], light[1], light[2]});
+      const float colour = mx > 0 ? (mx - mn) / mx : 0.0f;
+      const float away = std::max(1 + kVibranceShare * vibrance * (1 - colour), 0.0f);
+      for (float& v : light) v = mx - (mx - v) * away;
+      const float luminance = 0.299f * light[0] + 0.587f * light[1] + 0.114f * light[2];
+      for (int c = 0; c < 3; ++c) p[c] = EncodedOf(luminance + (1 + saturation) * (light[c] - luminance));
+    }
+  };
+}
+
 }  // namespace kestrel
