@@ -105,6 +105,7 @@ const std::map<std::string, double> kBounds = {
     {"adj_p2s_brightness-contrast.psd", 7.6}, {"adj_p2s_color-balance.psd", 8.7},
     {"adj_pt_posterize-cmyk16.psd", 0.5},    {"adj_zoo_selective-color-flat.psd", 2.0},
     {"adj_zoo_photo-filter-flat.psd", 1.0},   {"adj_zoo_vibrance-flat.psd", 1.0},
+    {"adj_agpsd_stack-16-kinds.psd", 0.5},
     {"fx_p2s_color-overlay-fill0.psd", 2.0},  {"fx_p2s_drop-shadow.psd", 2.0},
     {"fx_p2s_inner-shadow.psd", 2.0},         {"fx_patchy_group-fx-blend-fill.psd", 2.0},
     {"fx_patchy_group-fx-passthrough.psd", 2.0}, {"fx_patchy_interior-exterior-blending.psd", 2.0},

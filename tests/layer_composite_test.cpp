@@ -863,7 +863,7 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
     EXPECT_EQ(second.rgbReserved, 128) << c.name;
     EXPECT_NEAR(second.rgbRed, c.expected.r, 1) << c.name;
   }
-  // A kind not drawn yet is counted, and the picture beneath is left alone.
+  // A colour lookup without a table it can read is counted, and the picture beneath is left alone.
   const LayerComposite left = Composite(MakeFile(2, {half, adjustment("clrL", {0, 1, 0, 0})}, true));
   EXPECT_EQ(left.adjustmentsSkipped, 1u);
   EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/composite/adjustment_hue.h"
+#include "engine/composite/adjustment_lookup.h"
 #include "engine/composite/adjustment_mix.h"
 #include "engine/composite/adjustment_tone.h"
 #include "engine/composite/gradients.h"
@@ -313,9 +314,23 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     adjustment.mix_ = ReadVibrance(*settings);
     return adjustment;
   }
+  if (key == FourCC("clrL") && channels == 3) {
+    // A version word comes before the descriptor.
+    const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 2);
+    std::optional<PixelMix> lookup = settings ? ReadColourLookup(*settings) : std::nullopt;
+    if (!lookup) return std::nullopt;
+    adjustment.mix_ = std::move(*lookup);
+    return adjustment;
+  }
   if (key == FourCC("blwh") && channels == 3) {
     const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
-    if (!settings || settings->BooleanOr("useTint", false)) return std::nullopt;  // a tint is not drawn yet
+    if (!settings) return std::nullopt;
+    if (settings->BooleanOr("useTint", false)) {
+      const DescriptorValue* tint = settings->Find("tintColor");
+      float rgb[4] = {};
+      if (tint == nullptr || colours.Channels() != 3 || !colours.Read(*tint, rgb)) return std::nullopt;
+      adjustment.tint_ = HslOf(rgb);
+    }
     for (const char* hue : {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"}) {
       const DescriptorValue* weight = settings->Find(hue);
       if (weight == nullptr) return std::nullopt;
@@ -358,6 +373,7 @@ void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
 // The grey of an RGB pixel: its smallest channel, the step to the middle one
 // weighted by the hue the two largest make together (yellow, cyan or
 // magenta), and the step to the largest weighted by that channel's own hue.
+// A tint gives the grey its hue and saturation, as colourising does.
 void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) const {
   enum { kRed, kYellow, kGreen, kCyan, kBlue, kMagenta };
   for (std::size_t x = 0; x < pixels; ++x) {
@@ -374,6 +390,7 @@ void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) con
     const float grey = v[smallest] + (v[middle] - v[smallest]) * hueWeights_[secondary] +
                        (v[largest] - v[middle]) * hueWeights_[primary];
     p[0] = p[1] = p[2] = std::clamp(grey, 0.0f, 1.0f);
+    if (tint_) RgbOf(Hsl{tint_->h, tint_->s, p[0]}, p);
   }
 }
 

@@ -3,8 +3,9 @@
 // channel, over the file's own samples (8-bit files have a table of 256
 // entries, deeper ones of 65536), so that applying it is one lookup per
 // sample. Threshold and gradient map look a pixel's luminance up instead,
-// black and white mixes its channels by their hues, and selective colour and
-// the channel mixer change each pixel from all of its channels.
+// black and white mixes its channels by their hues, and selective colour,
+// the channel mixer, vibrance and colour lookup change each pixel from all of
+// its channels.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
+#include "engine/composite/hsl_colour.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 
@@ -43,6 +45,7 @@ class ColourAdjustment {
   // Black and white: the grey each hue gives, as fractions: red, yellow,
   // green, cyan, blue, magenta. Empty for the other kinds.
   std::vector<float> hueWeights_;
+  std::optional<Hsl> tint_;  // black and white's tint, if it has one
   // Gradient map: the tables give each channel's value for a pixel's luminance.
   bool byLuminance_ = false;
   // The kinds that mix an RGB pixel's channels: the whole change of a pixel.
