@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <string>
 #include <utility>
 
@@ -74,28 +73,35 @@ std::optional<PixelMix> ReadColourLookup(const DescriptorValue& settings) {
   if (settings.EnumOf("LUTFormat") != "LUTFormatCUBE" || data == nullptr) return std::nullopt;
   std::optional<CubeTable> read = ReadCube(data->text);
   if (!read) return std::nullopt;
-  // Each pixel between the eight entries around it (trilinear).
+  // Each pixel between four of the eight entries around it: those on the
+  // path from the cell's low corner to its high one that takes the channels
+  // in order of how far the pixel lies along them (tetrahedral, as colour
+  // management looks three-channel tables up).
   return [cube = std::move(*read)](float* rgb, std::size_t pixels) {
     const int n = cube.size;
-    const auto at = [&](int r, int g, int b) { return &cube.colours[(static_cast<std::size_t>(b * n + g) * n + r) * 3]; };
+    const std::size_t step[3] = {3, 3 * static_cast<std::size_t>(n), 3 * static_cast<std::size_t>(n) * n};
     for (std::size_t x = 0; x < pixels; ++x) {
       float* p = rgb + x * 3;
-      std::array<int, 3> index{};
       std::array<float, 3> part{};
+      std::size_t corner = 0;
       for (int c = 0; c < 3; ++c) {
         const float t = std::clamp((p[c] - cube.low[c]) / (cube.high[c] - cube.low[c]), 0.0f, 1.0f) * static_cast<float>(n - 1);
-        index[c] = std::min(static_cast<int>(t), n - 2);
-        part[c] = t - static_cast<float>(index[c]);
+        const int index = std::min(static_cast<int>(t), n - 2);
+        part[c] = t - static_cast<float>(index);
+        corner += static_cast<std::size_t>(index) * step[c];
       }
-      const auto [r, g, b] = index;
-      for (int c = 0; c < 3; ++c) {
-        const auto along = [&](int gi, int bi) {
-          return at(r, gi, bi)[c] + (at(r + 1, gi, bi)[c] - at(r, gi, bi)[c]) * part[0];
-        };
-        const float near = along(g, b) + (along(g + 1, b) - along(g, b)) * part[1];
-        const float far = along(g, b + 1) + (along(g + 1, b + 1) - along(g, b + 1)) * part[1];
-        p[c] = std::clamp(near + (far - near) * part[2], 0.0f, 1.0f);
+      std::array<int, 3> order = {0, 1, 2};
+      std::sort(order.begin(), order.end(), [&](int a, int b) { return part[a] > part[b]; });
+      float out[3];
+      const float* last = &cube.colours[corner];
+      std::copy(last, last + 3, out);
+      for (const int c : order) {
+        corner += step[c];
+        const float* next = &cube.colours[corner];
+        for (int k = 0; k < 3; ++k) out[k] += part[c] * (next[k] - last[k]);
+        last = next;
       }
+      for (int k = 0; k < 3; ++k) p[k] = std::clamp(out[k], 0.0f, 1.0f);
     }
   };
 }
