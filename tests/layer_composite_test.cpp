@@ -944,6 +944,27 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   }
 }
 
+// Black and white's tint colours the grey it gives (150 here, Photoshop's
+// grey in adj_zoo_black-white-flat) and keeps its luminosity: the tint moved
+// by 150 - (0.3 * 225 + 0.59 * 211 + 0.11 * 179) = -61.7 on every channel.
+TEST(LayerComposite, BlackAndWhiteTintColoursTheGreyAndKeepsItsLuminosity) {
+  const Bytes tinted = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
+                                                {"Cyn ", Long(60)}, {"Bl  ", Long(20)}, {"Mgnt", Long(80)},
+                                                {"useTint", Bool(true)}, {"tintColor", RgbColour({225, 211, 179})}}));
+  TestLayer beneath;
+  beneath.colour = {{200, 150, 100}, {200, 150, 100}};
+  TestLayer adjustment;
+  adjustment.right = 0;
+  adjustment.blocks = {{"blwh", tinted}};
+  const LayerComposite result = Composite(MakeFile(2, {beneath, adjustment}, true));
+  ASSERT_TRUE(result.image) << result.problem;
+  EXPECT_EQ(result.adjustmentsSkipped, 0);
+  const Rgb got = PixelOf(result.image.get(), 0);
+  EXPECT_NEAR(got.r, 163, 1);
+  EXPECT_NEAR(got.g, 149, 1);
+  EXPECT_NEAR(got.b, 117, 1);
+}
+
 TEST(LayerComposite, GradientsAreTheirFormulaOverShortAndLongRows) {
   Gradient g;
   g.angle = 0;

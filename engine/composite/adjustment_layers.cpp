@@ -12,6 +12,7 @@
 #include "engine/composite/adjustment_lookup.h"
 #include "engine/composite/adjustment_mix.h"
 #include "engine/composite/adjustment_tone.h"
+#include "engine/composite/blend_modes.h"
 #include "engine/composite/gradients.h"
 #include "engine/composite/natural_spline.h"
 #include "engine/psd/descriptor.h"
@@ -329,7 +330,7 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
       const DescriptorValue* tint = settings->Find("tintColor");
       float rgb[4] = {};
       if (tint == nullptr || colours.Channels() != 3 || !colours.Read(*tint, rgb)) return std::nullopt;
-      adjustment.tint_ = HslOf(rgb);
+      adjustment.SetTint(rgb, size);
     }
     for (const char* hue : {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"}) {
       const DescriptorValue* weight = settings->Find(hue);
@@ -354,6 +355,21 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
   return std::nullopt;
 }
 
+void ColourAdjustment::SetTint(const float* rgb, std::size_t size) {
+  std::vector<float> greys(size * 3), alpha(size, 1.0f), tint(size * 3), coverage(size, 1.0f);
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      greys[i * 3 + c] = static_cast<float>(i) / static_cast<float>(size - 1);
+      tint[i * 3 + c] = rgb[c];
+    }
+  }
+  BlendPixels(BlendMode::Colour, 3, greys.data(), alpha.data(), tint.data(), coverage.data(), size);
+  for (int c = 0; c < 3; ++c) {
+    tables_[c].resize(size);
+    for (std::size_t i = 0; i < size; ++i) tables_[c][i] = greys[i * 3 + c];
+  }
+}
+
 void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
   const int n = channels_;
   const auto last = static_cast<float>(levels_ - 1);
@@ -373,7 +389,8 @@ void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
 // The grey of an RGB pixel: its smallest channel, the step to the middle one
 // weighted by the hue the two largest make together (yellow, cyan or
 // magenta), and the step to the largest weighted by that channel's own hue.
-// A tint gives the grey its hue and saturation, as colourising does.
+// A tint gives the grey its colour and keeps its luminosity, as the tint
+// colour laid over it in colour mode would.
 void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) const {
   enum { kRed, kYellow, kGreen, kCyan, kBlue, kMagenta };
   for (std::size_t x = 0; x < pixels; ++x) {
@@ -390,7 +407,9 @@ void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) con
     const float grey = v[smallest] + (v[middle] - v[smallest]) * hueWeights_[secondary] +
                        (v[largest] - v[middle]) * hueWeights_[primary];
     p[0] = p[1] = p[2] = std::clamp(grey, 0.0f, 1.0f);
-    if (tint_) RgbOf(Hsl{tint_->h, tint_->s, p[0]}, p);
+    if (tables_[0].empty()) continue;
+    const std::size_t at = IndexOf(p[0], tables_[0].size());
+    for (int c = 0; c < 3; ++c) p[c] = tables_[c][at];
   }
 }
 

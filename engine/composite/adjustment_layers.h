@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "engine/colour/descriptor_colour.h"
-#include "engine/composite/hsl_colour.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_records.h"
 
@@ -35,6 +34,8 @@ class ColourAdjustment {
   static std::optional<ColourAdjustment> ReadOnLight(std::span<const std::uint8_t> file, const PsdBlockRef& block,
                                                      int channels, std::size_t size, const DescriptorColours& colours);
   void ApplyThreshold(float* colour, std::size_t pixels) const;
+  // Black and white's tint: the tables give each channel's value for a grey.
+  void SetTint(const float* rgb, std::size_t size);
   void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
   void ApplyByLuminance(float* colour, std::size_t pixels) const;
 
@@ -45,7 +46,6 @@ class ColourAdjustment {
   // Black and white: the grey each hue gives, as fractions: red, yellow,
   // green, cyan, blue, magenta. Empty for the other kinds.
   std::vector<float> hueWeights_;
-  std::optional<Hsl> tint_;  // black and white's tint, if it has one
   // Gradient map: the tables give each channel's value for a pixel's luminance.
   bool byLuminance_ = false;
   // The kinds that mix an RGB pixel's channels: the whole change of a pixel.
