@@ -829,6 +829,12 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   for (const int v : {0, 200, 0, 255, 100}) Put(levels, static_cast<std::uint64_t>(v), 2);
   std::vector<std::uint8_t> mixer = {0, 1, 0, 0};  // version, not monochrome, then red, green and blue out
   for (const int v : {0, 0, 100, 0, 0, 100, 0, 0, 0, 0, 0, 100, 0, 0, 0}) Put(mixer, static_cast<std::uint64_t>(v), 2);
+  // Curves drawn freehand: the map flag, version 1, the composite's bit, then its 256 outputs (turned round).
+  std::vector<std::uint8_t> freehand = {1, 0, 1, 0, 0, 0, 1};
+  for (int i = 0; i < 256; ++i) freehand.push_back(static_cast<std::uint8_t>(255 - i));
+  // Hue/saturation in the older block: colourised to hue 0 at full saturation.
+  std::vector<std::uint8_t> olderHue = {0, 2, 1, 0, 0, 0, 0, 100};
+  olderHue.resize(4 + 6 + 6 + 6 * 14, 0);  // lightness 0, the master and the ranges unchanged
   struct Case {
     const char* name;
     TestLayer adjustment;
@@ -848,6 +854,9 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
       {"levels", adjustment("levl", levels), {255, 128, 64}},
       // Red from blue, green from red, blue from green.
       {"channel mixer", adjustment("mixr", mixer), {kBack.b, kBack.r, kBack.g}},
+      {"curves drawn freehand", adjustment("curv", freehand), {255 - kBack.r, 255 - kBack.g, 255 - kBack.b}},
+      // Lightness (200 + 50) / 2 = 125 keeps; full saturation at hue 0 gives 2 * 125 and 0.
+      {"hue/saturation, older block", adjustment("hue ", olderHue), {250, 0, 0}},
   };
   for (const Case& c : cases) {
     const LayerComposite result = Composite(MakeFile(2, {half, c.adjustment}, true));

@@ -90,28 +90,42 @@ std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t
   return TabulateTone(size, spline);
 }
 
-// Curves: a bitmap of the channels that have a curve, each curve's points;
-// after them the same curves again by channel number ("Crv "), which win.
+// A curve drawn freehand: its output (0..255) for each of the 256 inputs,
+// read between them for deeper files.
+std::optional<Table> ReadCurveMap(ByteReader& in, std::size_t size) {
+  const std::span<const std::uint8_t> map = in.Bytes(256);
+  if (!in.Ok()) return std::nullopt;
+  return TabulateTone(size, [&](double t) {
+    const double at = t * 255;
+    const auto below = static_cast<std::size_t>(std::min(std::floor(at), 254.0));
+    return (map[below] + (map[below + 1] - map[below]) * (at - static_cast<double>(below))) / 255.0;
+  });
+}
+
+// Curves: whether the curves are drawn freehand (maps) or by points, a
+// bitmap of the channels that have a curve, each curve; after them the same
+// curves again by channel number ("Crv "), which win.
 std::optional<ChannelTables> ReadCurves(ByteReader in, std::size_t size) {
   ChannelTables tables;
   const bool map = in.Byte() != 0;
   const std::uint16_t version = in.U16();
   const std::uint32_t bitmap = in.U32();
-  if (map || version != 1 || !in.Ok()) return std::nullopt;
+  if (version != 1 || !in.Ok()) return std::nullopt;
+  const auto curve = [&]() { return map ? ReadCurveMap(in, size) : ReadCurve(in, in.U16(), size); };
   for (int channel = 0; channel < 32; ++channel) {
     if ((bitmap & (1u << channel)) == 0) continue;
-    std::optional<Table> curve = ReadCurve(in, in.U16(), size);
-    if (!curve) return std::nullopt;
-    tables[channel] = std::move(*curve);
+    std::optional<Table> read = curve();
+    if (!read) return std::nullopt;
+    tables[channel] = std::move(*read);
   }
   if (in.Has(10) && in.Code() == FourCC("Crv ")) {
     in.Skip(2);
     const std::uint32_t count = in.U32();
     for (std::uint32_t i = 0; i < count && in.Has(4); ++i) {
       const int channel = in.U16();
-      std::optional<Table> curve = ReadCurve(in, in.U16(), size);
-      if (!curve) return std::nullopt;
-      tables[channel] = std::move(*curve);
+      std::optional<Table> read = curve();
+      if (!read) return std::nullopt;
+      tables[channel] = std::move(*read);
     }
   }
   return tables;
@@ -281,7 +295,9 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
     return adjustment;
   }
-  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2") || key == FourCC("phfl");
+  // Older files hold hue/saturation as "hue ", in the same form.
+  const bool hue = key == FourCC("hue2") || key == FourCC("hue ");
+  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || hue || key == FourCC("phfl");
   if (mixing && channels == 3) {
     std::optional<PixelMix> mix = key == FourCC("selc")   ? ReadSelectiveColour(in)
                                   : key == FourCC("mixr") ? ReadChannelMixer(in)
