@@ -910,6 +910,16 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
   // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
   const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
+  // Gradient map, as adj_zoo_gradient-map-flat holds it: version 3, the
+  // "Custom" gradient from (0, 0x807f, 0) to (0xffff, 0xc8c7, 0), two opacity stops.
+  Bytes gradientMap;
+  const std::string gradientMapHex =
+      "0003000047636c73000000070043007500730074006f006d000000020000000000000032000000000000807f00000000000010000000"
+      "00320000ffffc8c70000000000000002000000000000003200ff000010000000003200ff00021000002000002132884500000000000008"
+      "0000030000000000000000800080008000800000000000";
+  for (std::size_t i = 0; i + 1 < gradientMapHex.size(); i += 2) {
+    gradientMap.push_back(static_cast<std::uint8_t>(std::stoi(gradientMapHex.substr(i, 2), nullptr, 16)));
+  }
   const Bytes vibrance = Versioned(Object("null", {{"vibrance", Long(50)}, {"Strt", Long(20)}}));
   // Black and white: the grey each hue gives, in percent.
   const Bytes blackAndWhite = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
@@ -933,6 +943,7 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
       {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
       {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
+      {"gradient map (adj_zoo_gradient-map-flat)", {{"grdm", gradientMap}}, {150, 100, 50}, {105, 82, 75}},
       {"vibrance 50, saturation 20 (adj_zoo_vibrance-flat)", {{"vibA", vibrance}}, {200, 150, 100}, {207, 144, 63}},
       {"black and white (adj_zoo_black-white-flat)", {{"blwh", blackAndWhite}}, {200, 150, 100}, {150, 150, 150}},
   };
