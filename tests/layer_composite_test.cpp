@@ -15,6 +15,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -910,16 +911,28 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
   // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
   const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
+  // Blocks as the files hold them, typed out byte by byte.
+  auto hex = [](std::string_view text) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+      out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+  };
   // Gradient map, as adj_zoo_gradient-map-flat holds it: version 3, the
   // "Custom" gradient from (0, 0x807f, 0) to (0xffff, 0xc8c7, 0), two opacity stops.
-  Bytes gradientMap;
-  const std::string gradientMapHex =
+  const Bytes gradientMap = hex(
       "0003000047636c73000000070043007500730074006f006d000000020000000000000032000000000000807f00000000000010000000"
       "00320000ffffc8c70000000000000002000000000000003200ff000010000000003200ff00021000002000002132884500000000000008"
-      "0000030000000000000000800080008000800000000000";
-  for (std::size_t i = 0; i + 1 < gradientMapHex.size(); i += 2) {
-    gradientMap.push_back(static_cast<std::uint8_t>(std::stoi(gradientMapHex.substr(i, 2), nullptr, 16)));
-  }
+      "0000030000000000000000800080008000800000000000");
+  // The left quarter's adjustments of psd-tools' levels_rgb (its composite
+  // and red, green and blue records), curves_rgb and exposure_rgb.
+  const Bytes levels = hex("0002002200ff000000cb0074000000ff000000ff0064000000de003700ff003f000000ff000000ff0064");
+  const Bytes curves = hex(
+      "0000010000000f00020000000000ff00c80005003c003100da005e0000006600e500b9002400c300020000000000d500ff0004000000"
+      "0000750050009900be00ff00ff43727620000400000004000000020000000000ff00c800010005003c003100da005e0000006600e500b9"
+      "002400c3000200020000000000d500ff000300040000000000750050009900be00ff00ff000000");
+  const Bytes exposure = hex("0001bfe8f5c33df65fd93f8000000000");
   const Bytes vibrance = Versioned(Object("null", {{"vibrance", Long(50)}, {"Strt", Long(20)}}));
   // Black and white: the grey each hue gives, in percent.
   const Bytes blackAndWhite = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
@@ -944,6 +957,13 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
       {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
       {"gradient map (adj_zoo_gradient-map-flat)", {{"grdm", gradientMap}}, {150, 100, 50}, {105, 82, 75}},
+      {"levels (levels_rgb at 10, 40)", {{"levl", levels}}, {100, 60, 52}, {72, 53, 24}},
+      {"levels (levels_rgb at 40, 140)", {{"levl", levels}}, {116, 112, 144}, {87, 92, 111}},
+      {"curves (curves_rgb at 10, 40)", {{"curv", curves}}, {100, 60, 52}, {68, 64, 111}},
+      {"curves (curves_rgb at 30, 60)", {{"curv", curves}}, {82, 62, 59}, {255, 66, 122}},
+      {"exposure (exposure_rgb at 10, 40)", {{"expA", exposure}}, {100, 60, 52}, {110, 102, 100}},
+      {"exposure (exposure_rgb at 25, 100)", {{"expA", exposure}}, {134, 132, 138}, {120, 119, 121}},
+      {"posterize 3 (posterize_rgb at 10, 40)", {{"post", shorts({3, 0})}}, {100, 60, 52}, {127, 0, 0}},
       {"vibrance 50, saturation 20 (adj_zoo_vibrance-flat)", {{"vibA", vibrance}}, {200, 150, 100}, {207, 144, 63}},
       {"black and white (adj_zoo_black-white-flat)", {{"blwh", blackAndWhite}}, {200, 150, 100}, {150, 150, 150}},
   };
