@@ -933,6 +933,14 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       "0000750050009900be00ff00ff43727620000400000004000000020000000000ff00c800010005003c003100da005e0000006600e500b9"
       "002400c3000200020000000000d500ff000300040000000000750050009900be00ff00ff000000");
   const Bytes exposure = hex("0001bfe8f5c33df65fd93f8000000000");
+  // The left quarter's hue/saturation of huesaturation_saturation_rgb and
+  // huesaturation_lightness_rgb: per-range saturation, then lightness, edits.
+  const Bytes rangeSaturation = hex(
+      "00020000fff60019000000000000000000cd00f5010201350000ff9c000000d600ed00f801110000ffee0000013b01590010002e0000"
+      "000f00000146015b002a004100000049000000f601150144015000000000000000d600f501130131000000000000");
+  const Bytes rangeLightness = hex(
+      "00020000fff60019000000000000004c006f00bf0117000800000000ff9c000f002d004b006900000000ffac004b0069008700a50000"
+      "00000000008700a500c300e100000000ffd900f601150144015000000000000000d600f50113013100000000ffde");
   const Bytes vibrance = Versioned(Object("null", {{"vibrance", Long(50)}, {"Strt", Long(20)}}));
   // Black and white: the grey each hue gives, in percent.
   const Bytes blackAndWhite = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
@@ -964,6 +972,13 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"exposure (exposure_rgb at 10, 40)", {{"expA", exposure}}, {100, 60, 52}, {110, 102, 100}},
       {"exposure (exposure_rgb at 25, 100)", {{"expA", exposure}}, {134, 132, 138}, {120, 119, 121}},
       {"posterize 3 (posterize_rgb at 10, 40)", {{"post", shorts({3, 0})}}, {100, 60, 52}, {127, 0, 0}},
+      // Luminance 60.1 and 59.4 either side of the level 60.
+      {"threshold 60 (threshold_rgb at 0, 126)", {{"thrs", shorts({60, 0})}}, {71, 57, 47}, {255, 255, 255}},
+      {"threshold 60 (threshold_rgb at 15, 33)", {{"thrs", shorts({60, 0})}}, {90, 49, 32}, {0, 0, 0}},
+      {"range saturation (huesaturation_saturation_rgb at 10, 40)", {{"hue2", rangeSaturation}}, {100, 60, 52}, {152, 26, 0}},
+      {"range saturation (huesaturation_saturation_rgb at 30, 60)", {{"hue2", rangeSaturation}}, {82, 62, 59}, {114, 37, 26}},
+      {"range lightness (huesaturation_lightness_rgb at 10, 40)", {{"hue2", rangeLightness}}, {100, 60, 52}, {217, 208, 206}},
+      {"range lightness (huesaturation_lightness_rgb at 25, 100)", {{"hue2", rangeLightness}}, {134, 132, 138}, {225, 225, 225}},
       {"vibrance 50, saturation 20 (adj_zoo_vibrance-flat)", {{"vibA", vibrance}}, {200, 150, 100}, {207, 144, 63}},
       {"black and white (adj_zoo_black-white-flat)", {{"blwh", blackAndWhite}}, {200, 150, 100}, {150, 150, 150}},
   };
