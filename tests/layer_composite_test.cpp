@@ -972,6 +972,10 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"exposure (exposure_rgb at 10, 40)", {{"expA", exposure}}, {100, 60, 52}, {110, 102, 100}},
       {"exposure (exposure_rgb at 25, 100)", {{"expA", exposure}}, {134, 132, 138}, {120, 119, 121}},
       {"posterize 3 (posterize_rgb at 10, 40)", {{"post", shorts({3, 0})}}, {100, 60, 52}, {127, 0, 0}},
+      {"invert (invert_rgb at 150, 100)", {{"nvrt", Bytes{}}}, {88, 104, 140}, {167, 151, 115}},
+      // Version 1, relative, every range's inks 0: nothing changes.
+      {"selective colour (adj_zoo_selective-color-flat)", {{"selc", shorts({1, 0}) + Bytes(80, 0)}}, {200, 50, 50},
+       {200, 50, 50}},
       // Luminance 60.1 and 59.4 either side of the level 60.
       {"threshold 60 (threshold_rgb at 0, 126)", {{"thrs", shorts({60, 0})}}, {71, 57, 47}, {255, 255, 255}},
       {"threshold 60 (threshold_rgb at 15, 33)", {{"thrs", shorts({60, 0})}}, {90, 49, 32}, {0, 0, 0}},
