@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -827,6 +828,12 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
   for (const int v : {0, 200, 0, 255, 100}) Put(levels, static_cast<std::uint64_t>(v), 2);
   std::vector<std::uint8_t> mixer = {0, 1, 0, 0};  // version, not monochrome, then red, green and blue out
   for (const int v : {0, 0, 100, 0, 0, 100, 0, 0, 0, 0, 0, 100, 0, 0, 0}) Put(mixer, static_cast<std::uint64_t>(v), 2);
+  // Curves drawn freehand: the map flag, version 1, the composite's bit, then its 256 outputs (turned round).
+  std::vector<std::uint8_t> freehand = {1, 0, 1, 0, 0, 0, 1};
+  for (int i = 0; i < 256; ++i) freehand.push_back(static_cast<std::uint8_t>(255 - i));
+  // Hue/saturation in the older block: colourised to hue 0 at full saturation.
+  std::vector<std::uint8_t> olderHue = {0, 2, 1, 0, 0, 0, 0, 100};
+  olderHue.resize(4 + 6 + 6 + 6 * 14, 0);  // lightness 0, the master and the ranges unchanged
   struct Case {
     const char* name;
     TestLayer adjustment;
@@ -846,6 +853,9 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
       {"levels", adjustment("levl", levels), {255, 128, 64}},
       // Red from blue, green from red, blue from green.
       {"channel mixer", adjustment("mixr", mixer), {kBack.b, kBack.r, kBack.g}},
+      {"curves drawn freehand", adjustment("curv", freehand), {255 - kBack.r, 255 - kBack.g, 255 - kBack.b}},
+      // Lightness (200 + 50) / 2 = 125 keeps; full saturation at hue 0 gives 2 * 125 and 0.
+      {"hue/saturation, older block", adjustment("hue ", olderHue), {250, 0, 0}},
   };
   for (const Case& c : cases) {
     const LayerComposite result = Composite(MakeFile(2, {half, c.adjustment}, true));
@@ -861,7 +871,7 @@ TEST(LayerComposite, AdjustmentLayersChangeTheColourBeneathThem) {
     EXPECT_EQ(second.rgbReserved, 128) << c.name;
     EXPECT_NEAR(second.rgbRed, c.expected.r, 1) << c.name;
   }
-  // A kind not drawn yet is counted, and the picture beneath is left alone.
+  // A colour lookup without a table it can read is counted, and the picture beneath is left alone.
   const LayerComposite left = Composite(MakeFile(2, {half, adjustment("clrL", {0, 1, 0, 0})}, true));
   EXPECT_EQ(left.adjustmentsSkipped, 1u);
   EXPECT_EQ(PixelOf(left.image.get(), 0).r, kBack.r);
@@ -899,6 +909,41 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
   const Bytes balance = shorts({50, 0, -50, 0, 0, 0, 0, 0, 0}) + Bytes{1, 0};
   // Photo filter: version 2, Lab (L 0..10000, a and b times 100), density 25%, keeping luminosity.
   const Bytes warming = shorts({2, 7, 6706, 3200, 12000, 0, 0, 25}) + Bytes{1, 0};
+  // Blocks as the files hold them, typed out byte by byte.
+  auto hex = [](std::string_view text) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+      out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+  };
+  // Gradient map, as adj_zoo_gradient-map-flat holds it: version 3, the
+  // "Custom" gradient from (0, 0x807f, 0) to (0xffff, 0xc8c7, 0), two opacity stops.
+  const Bytes gradientMap = hex(
+      "0003000047636c73000000070043007500730074006f006d000000020000000000000032000000000000807f00000000000010000000"
+      "00320000ffffc8c70000000000000002000000000000003200ff000010000000003200ff00021000002000002132884500000000000008"
+      "0000030000000000000000800080008000800000000000");
+  // The left quarter's adjustments of psd-tools' levels_rgb (its composite
+  // and red, green and blue records), curves_rgb and exposure_rgb.
+  const Bytes levels = hex("0002002200ff000000cb0074000000ff000000ff0064000000de003700ff003f000000ff000000ff0064");
+  const Bytes curves = hex(
+      "0000010000000f00020000000000ff00c80005003c003100da005e0000006600e500b9002400c300020000000000d500ff0004000000"
+      "0000750050009900be00ff00ff43727620000400000004000000020000000000ff00c800010005003c003100da005e0000006600e500b9"
+      "002400c3000200020000000000d500ff000300040000000000750050009900be00ff00ff000000");
+  const Bytes exposure = hex("0001bfe8f5c33df65fd93f8000000000");
+  // The left quarter's hue/saturation of huesaturation_saturation_rgb and
+  // huesaturation_lightness_rgb: per-range saturation, then lightness, edits.
+  const Bytes rangeSaturation = hex(
+      "00020000fff60019000000000000000000cd00f5010201350000ff9c000000d600ed00f801110000ffee0000013b01590010002e0000"
+      "000f00000146015b002a004100000049000000f601150144015000000000000000d600f501130131000000000000");
+  const Bytes rangeLightness = hex(
+      "00020000fff60019000000000000004c006f00bf0117000800000000ff9c000f002d004b006900000000ffac004b0069008700a50000"
+      "00000000008700a500c300e100000000ffd900f601150144015000000000000000d600f50113013100000000ffde");
+  const Bytes vibrance = Versioned(Object("null", {{"vibrance", Long(50)}, {"Strt", Long(20)}}));
+  // Black and white: the grey each hue gives, in percent.
+  const Bytes blackAndWhite = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
+                                                       {"Cyn ", Long(60)}, {"Bl  ", Long(20)}, {"Mgnt", Long(80)},
+                                                       {"useTint", Bool(false)}}));
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, Bytes>> blocks;
@@ -917,6 +962,27 @@ TEST(LayerComposite, AdjustmentsMatchPhotoshopsPictures) {
       {"colourise, dark", {{"hue2", colourise(31, 100, -47)}}, {82, 55, 40}, {66, 34, 0}},
       {"colourise -106, 25, 46", {{"hue2", colourise(-106, 25, 46)}}, {111, 110, 116}, {168, 159, 197}},
       {"photo filter (adj_zoo_photo-filter-flat)", {{"phfl", warming}}, {150, 180, 200}, {163, 176, 187}},
+      {"gradient map (adj_zoo_gradient-map-flat)", {{"grdm", gradientMap}}, {150, 100, 50}, {105, 82, 75}},
+      {"levels (levels_rgb at 10, 40)", {{"levl", levels}}, {100, 60, 52}, {72, 53, 24}},
+      {"levels (levels_rgb at 40, 140)", {{"levl", levels}}, {116, 112, 144}, {87, 92, 111}},
+      {"curves (curves_rgb at 10, 40)", {{"curv", curves}}, {100, 60, 52}, {68, 64, 111}},
+      {"curves (curves_rgb at 30, 60)", {{"curv", curves}}, {82, 62, 59}, {255, 66, 122}},
+      {"exposure (exposure_rgb at 10, 40)", {{"expA", exposure}}, {100, 60, 52}, {110, 102, 100}},
+      {"exposure (exposure_rgb at 25, 100)", {{"expA", exposure}}, {134, 132, 138}, {120, 119, 121}},
+      {"posterize 3 (posterize_rgb at 10, 40)", {{"post", shorts({3, 0})}}, {100, 60, 52}, {127, 0, 0}},
+      {"invert (invert_rgb at 150, 100)", {{"nvrt", Bytes{}}}, {88, 104, 140}, {167, 151, 115}},
+      // Version 1, relative, every range's inks 0: nothing changes.
+      {"selective colour (adj_zoo_selective-color-flat)", {{"selc", shorts({1, 0}) + Bytes(80, 0)}}, {200, 50, 50},
+       {200, 50, 50}},
+      // Luminance 60.1 and 59.4 either side of the level 60.
+      {"threshold 60 (threshold_rgb at 0, 126)", {{"thrs", shorts({60, 0})}}, {71, 57, 47}, {255, 255, 255}},
+      {"threshold 60 (threshold_rgb at 15, 33)", {{"thrs", shorts({60, 0})}}, {90, 49, 32}, {0, 0, 0}},
+      {"range saturation (huesaturation_saturation_rgb at 10, 40)", {{"hue2", rangeSaturation}}, {100, 60, 52}, {152, 26, 0}},
+      {"range saturation (huesaturation_saturation_rgb at 30, 60)", {{"hue2", rangeSaturation}}, {82, 62, 59}, {114, 37, 26}},
+      {"range lightness (huesaturation_lightness_rgb at 10, 40)", {{"hue2", rangeLightness}}, {100, 60, 52}, {217, 208, 206}},
+      {"range lightness (huesaturation_lightness_rgb at 25, 100)", {{"hue2", rangeLightness}}, {134, 132, 138}, {225, 225, 225}},
+      {"vibrance 50, saturation 20 (adj_zoo_vibrance-flat)", {{"vibA", vibrance}}, {200, 150, 100}, {207, 144, 63}},
+      {"black and white (adj_zoo_black-white-flat)", {{"blwh", blackAndWhite}}, {200, 150, 100}, {150, 150, 150}},
   };
   for (const Case& c : cases) {
     TestLayer beneath;
@@ -974,6 +1040,27 @@ TEST(LayerComposite, AdjustmentSettingsBeyondTheirRangesStillGiveAPicture) {
     const Rgb got = PixelOf(result.image.get(), 0);
     EXPECT_TRUE(c.expected(got)) << c.name << ": " << got.r << " " << got.g << " " << got.b;
   }
+}
+
+// Black and white's tint colours the grey it gives (150 here, Photoshop's
+// grey in adj_zoo_black-white-flat) and keeps its luminosity: the tint moved
+// by 150 - (0.3 * 225 + 0.59 * 211 + 0.11 * 179) = -61.7 on every channel.
+TEST(LayerComposite, BlackAndWhiteTintColoursTheGreyAndKeepsItsLuminosity) {
+  const Bytes tinted = Versioned(Object("null", {{"Rd  ", Long(40)}, {"Yllw", Long(60)}, {"Grn ", Long(40)},
+                                                {"Cyn ", Long(60)}, {"Bl  ", Long(20)}, {"Mgnt", Long(80)},
+                                                {"useTint", Bool(true)}, {"tintColor", RgbColour({225, 211, 179})}}));
+  TestLayer beneath;
+  beneath.colour = {{200, 150, 100}, {200, 150, 100}};
+  TestLayer adjustment;
+  adjustment.right = 0;
+  adjustment.blocks = {{"blwh", tinted}};
+  const LayerComposite result = Composite(MakeFile(2, {beneath, adjustment}, true));
+  ASSERT_TRUE(result.image) << result.problem;
+  EXPECT_EQ(result.adjustmentsSkipped, 0);
+  const Rgb got = PixelOf(result.image.get(), 0);
+  EXPECT_NEAR(got.r, 163, 1);
+  EXPECT_NEAR(got.g, 149, 1);
+  EXPECT_NEAR(got.b, 117, 1);
 }
 
 // An effect's gradient across a row runs from the row's first pixel (the

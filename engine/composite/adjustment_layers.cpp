@@ -9,8 +9,10 @@
 #include <utility>
 
 #include "engine/composite/adjustment_hue.h"
+#include "engine/composite/adjustment_lookup.h"
 #include "engine/composite/adjustment_mix.h"
 #include "engine/composite/adjustment_tone.h"
+#include "engine/composite/blend_modes.h"
 #include "engine/composite/gradients.h"
 #include "engine/composite/natural_spline.h"
 #include "engine/psd/descriptor.h"
@@ -88,28 +90,42 @@ std::optional<Table> ReadCurve(ByteReader& in, std::uint16_t points, std::size_t
   return TabulateTone(size, spline);
 }
 
-// Curves: a bitmap of the channels that have a curve, each curve's points;
-// after them the same curves again by channel number ("Crv "), which win.
+// A curve drawn freehand: its output (0..255) for each of the 256 inputs,
+// read between them for deeper files.
+std::optional<Table> ReadCurveMap(ByteReader& in, std::size_t size) {
+  const std::span<const std::uint8_t> map = in.Bytes(256);
+  if (!in.Ok()) return std::nullopt;
+  return TabulateTone(size, [&](double t) {
+    const double at = t * 255;
+    const auto below = static_cast<std::size_t>(std::min(std::floor(at), 254.0));
+    return (map[below] + (map[below + 1] - map[below]) * (at - static_cast<double>(below))) / 255.0;
+  });
+}
+
+// Curves: whether the curves are drawn freehand (maps) or by points, a
+// bitmap of the channels that have a curve, each curve; after them the same
+// curves again by channel number ("Crv "), which win.
 std::optional<ChannelTables> ReadCurves(ByteReader in, std::size_t size) {
   ChannelTables tables;
   const bool map = in.Byte() != 0;
   const std::uint16_t version = in.U16();
   const std::uint32_t bitmap = in.U32();
-  if (map || version != 1 || !in.Ok()) return std::nullopt;
+  if (version != 1 || !in.Ok()) return std::nullopt;
+  const auto curve = [&]() { return map ? ReadCurveMap(in, size) : ReadCurve(in, in.U16(), size); };
   for (int channel = 0; channel < 32; ++channel) {
     if ((bitmap & (1u << channel)) == 0) continue;
-    std::optional<Table> curve = ReadCurve(in, in.U16(), size);
-    if (!curve) return std::nullopt;
-    tables[channel] = std::move(*curve);
+    std::optional<Table> read = curve();
+    if (!read) return std::nullopt;
+    tables[channel] = std::move(*read);
   }
   if (in.Has(10) && in.Code() == FourCC("Crv ")) {
     in.Skip(2);
     const std::uint32_t count = in.U32();
     for (std::uint32_t i = 0; i < count && in.Has(4); ++i) {
       const int channel = in.U16();
-      std::optional<Table> curve = ReadCurve(in, in.U16(), size);
-      if (!curve) return std::nullopt;
-      tables[channel] = std::move(*curve);
+      std::optional<Table> read = curve();
+      if (!read) return std::nullopt;
+      tables[channel] = std::move(*read);
     }
   }
   return tables;
@@ -282,7 +298,9 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     for (int c = 0; c < 3; ++c) adjustment.tables_[c] = std::move((*tables)[c]);
     return adjustment;
   }
-  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || key == FourCC("hue2") || key == FourCC("phfl");
+  // Older files hold hue/saturation as "hue ", in the same form.
+  const bool hue = key == FourCC("hue2") || key == FourCC("hue ");
+  const bool mixing = key == FourCC("selc") || key == FourCC("mixr") || hue || key == FourCC("phfl");
   if (mixing && channels == 3) {
     std::optional<PixelMix> mix = key == FourCC("selc")   ? ReadSelectiveColour(in)
                                   : key == FourCC("mixr") ? ReadChannelMixer(in)
@@ -310,9 +328,29 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
     SetPerChannel(adjustment.tables_, channels, *curves);
     return adjustment;
   }
+  if (key == FourCC("vibA") && channels == 3) {
+    const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
+    if (!settings) return std::nullopt;
+    adjustment.mix_ = ReadVibrance(*settings);
+    return adjustment;
+  }
+  if (key == FourCC("clrL") && channels == 3) {
+    // A version word comes before the descriptor.
+    const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 2);
+    std::optional<PixelMix> lookup = settings ? ReadColourLookup(*settings) : std::nullopt;
+    if (!lookup) return std::nullopt;
+    adjustment.mix_ = std::move(*lookup);
+    return adjustment;
+  }
   if (key == FourCC("blwh") && channels == 3) {
     const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(file.subspan(block.offset, block.length), 0);
-    if (!settings || settings->BooleanOr("useTint", false)) return std::nullopt;  // a tint is not drawn yet
+    if (!settings) return std::nullopt;
+    if (settings->BooleanOr("useTint", false)) {
+      const DescriptorValue* tint = settings->Find("tintColor");
+      float rgb[4] = {};
+      if (tint == nullptr || colours.Channels() != 3 || !colours.Read(*tint, rgb)) return std::nullopt;
+      adjustment.SetTint(rgb, size);
+    }
     for (const char* hue : {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"}) {
       const DescriptorValue* weight = settings->Find(hue);
       if (weight == nullptr) return std::nullopt;
@@ -336,6 +374,21 @@ std::optional<ColourAdjustment> ColourAdjustment::ReadOnLight(std::span<const st
   return std::nullopt;
 }
 
+void ColourAdjustment::SetTint(const float* rgb, std::size_t size) {
+  std::vector<float> greys(size * 3), alpha(size, 1.0f), tint(size * 3), coverage(size, 1.0f);
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      greys[i * 3 + c] = static_cast<float>(i) / static_cast<float>(size - 1);
+      tint[i * 3 + c] = rgb[c];
+    }
+  }
+  BlendPixels(BlendMode::Colour, 3, greys.data(), alpha.data(), tint.data(), coverage.data(), size);
+  for (int c = 0; c < 3; ++c) {
+    tables_[c].resize(size);
+    for (std::size_t i = 0; i < size; ++i) tables_[c][i] = greys[i * 3 + c];
+  }
+}
+
 void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
   const int n = channels_;
   const auto last = static_cast<float>(levels_ - 1);
@@ -355,6 +408,8 @@ void ColourAdjustment::ApplyThreshold(float* colour, std::size_t pixels) const {
 // The grey of an RGB pixel: its smallest channel, the step to the middle one
 // weighted by the hue the two largest make together (yellow, cyan or
 // magenta), and the step to the largest weighted by that channel's own hue.
+// A tint gives the grey its colour and keeps its luminosity, as the tint
+// colour laid over it in colour mode would.
 void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) const {
   enum { kRed, kYellow, kGreen, kCyan, kBlue, kMagenta };
   for (std::size_t x = 0; x < pixels; ++x) {
@@ -371,6 +426,9 @@ void ColourAdjustment::ApplyBlackAndWhite(float* colour, std::size_t pixels) con
     const float grey = v[smallest] + (v[middle] - v[smallest]) * hueWeights_[secondary] +
                        (v[largest] - v[middle]) * hueWeights_[primary];
     p[0] = p[1] = p[2] = std::clamp(grey, 0.0f, 1.0f);
+    if (tables_[0].empty()) continue;
+    const std::size_t at = IndexOf(p[0], tables_[0].size());
+    for (int c = 0; c < 3; ++c) p[c] = tables_[c][at];
   }
 }
 

@@ -3,8 +3,9 @@
 // channel, over the file's own samples (8-bit files have a table of 256
 // entries, deeper ones of 65536), so that applying it is one lookup per
 // sample. Threshold and gradient map look a pixel's luminance up instead,
-// black and white mixes its channels by their hues, and selective colour and
-// the channel mixer change each pixel from all of its channels.
+// black and white mixes its channels by their hues, and selective colour,
+// the channel mixer, vibrance and colour lookup change each pixel from all of
+// its channels.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,8 @@ class ColourAdjustment {
   static std::optional<ColourAdjustment> ReadOnLight(std::span<const std::uint8_t> file, const PsdBlockRef& block,
                                                      int channels, std::size_t size, const DescriptorColours& colours);
   void ApplyThreshold(float* colour, std::size_t pixels) const;
+  // Black and white's tint: the tables give each channel's value for a grey.
+  void SetTint(const float* rgb, std::size_t size);
   void ApplyBlackAndWhite(float* colour, std::size_t pixels) const;
   void ApplyByLuminance(float* colour, std::size_t pixels) const;
 

@@ -1,5 +1,5 @@
 // The adjustments that mix an RGB pixel's channels together: selective colour,
-// the channel mixer and the photo filter. Each is read from its settings block into a function
+// the channel mixer, the photo filter and vibrance. Each is read from its settings block into a function
 // that changes pixels of three fractions in place.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/colour/descriptor_colour.h"
+#include "engine/psd/descriptor.h"
 #include "platform/byte_reader.h"
 
 namespace kestrel {
@@ -26,5 +27,10 @@ std::optional<PixelMix> ReadChannelMixer(ByteReader in);
 // Photo filter: the light through a filter of a colour (converted into the
 // file's RGB by `colours`) at a density, keeping each pixel's luminance or not.
 std::optional<PixelMix> ReadPhotoFilter(ByteReader in, const DescriptorColours& colours);
+
+// Vibrance: the colour of pixels that have little raised (or lowered) more
+// than of those that have much, then the colour of all of them, by the
+// settings' "vibrance" and "Strt" (-100..100 each).
+PixelMix ReadVibrance(const DescriptorValue& settings);
 
 }  // namespace kestrel

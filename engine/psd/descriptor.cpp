@@ -132,8 +132,12 @@ bool ReadValue(Reader& in, FourCC type, int depth, DescriptorValue& out) {
     case FourCC("obj ").value:
       SkipReference(in);
       return in.Ok();
+    case FourCC("tdta").value: {
+      const std::span<const std::uint8_t> raw = in.Bytes(in.U32());
+      out.text.assign(raw.begin(), raw.end());
+      return in.Ok();
+    }
     case FourCC("alis").value:
-    case FourCC("tdta").value:
     case FourCC("Pth ").value:
       in.Skip(in.U32());
       return in.Ok();

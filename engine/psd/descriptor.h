@@ -26,7 +26,7 @@ struct DescriptorValue {
   FourCC unit;               // the unit of a unit float ("#Ang", "#Prc", "#Pxl"...), none for a plain double
   std::int64_t integer = 0;  // Integer
   bool boolean = false;      // Boolean
-  std::string text;          // Enum: the value's key; Text: UTF-8; Object: the class key
+  std::string text;          // Enum: the value's key; Text: UTF-8; Object: the class key; raw data: its bytes
   std::vector<DescriptorItem> items;  // Object
   std::vector<DescriptorValue> list;  // List
 
