@@ -242,6 +242,28 @@ TestLayer Top() {
   return l;
 }
 
+// A vector mask block: one closed rectangle over [0, right) across the whole
+// height, `right` a fraction of the width, as Photoshop keeps path points
+// (8.24 fixed-point fractions of the canvas, vertical first).
+std::vector<std::uint8_t> RectangleVectorMask(double right) {
+  std::vector<std::uint8_t> block;
+  Put(block, 3, 4);  // version
+  Put(block, 0, 4);  // flags: neither inverted nor disabled
+  auto record = [&block](int selector, const std::vector<std::uint32_t>& fields) {
+    Put(block, static_cast<std::uint64_t>(selector), 2);
+    for (const std::uint32_t f : fields) Put(block, f, 4);
+    block.insert(block.end(), 24 - 4 * fields.size(), 0);
+  };
+  record(6, {});                          // the path fill rule record
+  record(0, {(4u << 16) | 1u});           // a closed subpath of four knots, combined by union
+  const auto fixed = [](double v) { return static_cast<std::uint32_t>(std::lround(v * 16777216.0)); };
+  for (const auto& [y, x] : {std::pair{0.0, 0.0}, {0.0, right}, {1.0, right}, {1.0, 0.0}}) {
+    const std::uint32_t py = fixed(y), px = fixed(x);
+    record(1, {py, px, py, px, py, px});  // control points on the anchor: straight edges
+  }
+  return block;
+}
+
 struct RuleCase {
   const char* name;
   std::vector<TestLayer> layers;
@@ -395,6 +417,26 @@ std::vector<RuleCase> Cases() {
     };
     cases.push_back({"knockout_edge", {Background(), mid, knock},
                      {{edge(10, 200, 0), edge(200, 100, 64), edge(10, 50, 255)}, kMid}});
+  }
+  {
+    // A vector mask over pixel 0 and half of pixel 1, on a layer whose pixel 1
+    // holds a half-covered edge (alpha 128). A pixel layer's mask cuts that
+    // edge by another half; a shape layer's pixels are its shape drawn
+    // already, edge and all, and are laid as they are. Origination data alone
+    // also marks a live shape drawn as a pixel layer's mask, which cuts.
+    TestLayer t = Top();
+    t.alpha = {255, 128};
+    t.blocks = {{"vmsk", RectangleVectorMask(0.75)}};
+    const double edge = 128 / 255.0;
+    auto over = [](double a) { return Rgb{Mix(200, 0, a), Mix(100, 64, a), Mix(50, 255, a)}; };
+    cases.push_back({"vector_mask_cuts_pixels", {Background(), t}, {kTop, over(edge / 2)}});
+    t.blocks.push_back({"vogk", {0, 0, 0, 16}});
+    cases.push_back({"vector_mask_with_live_shape_cuts_pixels", {Background(), t}, {kTop, over(edge / 2)}});
+    for (const auto& [key, name] : {std::pair{"vscg", "shape_fill_pixels_hold_their_edge"},
+                                    std::pair{"vstk", "shape_stroke_pixels_hold_their_edge"}}) {
+      t.blocks = {{"vmsk", RectangleVectorMask(0.75)}, {key, {0, 0, 0, 16}}};
+      cases.push_back({name, {Background(), t}, {kTop, over(edge)}});
+    }
   }
   return cases;
 }

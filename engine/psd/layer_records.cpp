@@ -98,6 +98,8 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
       layer.isSmartObject = true;
     } else if (key == FourCC("vogk") || key == FourCC("vstk") || key == FourCC("vscg")) {
       layer.hasVectorShape = true;
+      // Origination data also comes with live shapes drawn as a pixel layer's vector mask.
+      if (key != FourCC("vogk")) layer.drawnFromShape = true;
     }
     return true;
   });

@@ -116,6 +116,7 @@ struct PsdLayer {
   bool isText = false;          // a type layer: drawn from its stored pixels
   bool isSmartObject = false;   // an embedded or linked smart object: drawn from its stored pixels
   bool hasVectorShape = false;  // vector origination or stroke data: with pixelsIrrelevant, a shape
+  bool drawnFromShape = false;  // a shape layer's fill or stroke (vscg, vstk): its pixels hold its edge
   bool pixelsIrrelevant = false;  // the record's flag: the stored pixels do not make the look
   PsdVectorMask vectorMask;
   PsdBlockRef fill;            // SoCo, GdFl or PtFl: a fill layer's settings
