@@ -111,13 +111,12 @@ const std::map<std::string, double> kBounds = {
     // Drawn, not yet as Photoshop draws them: a glow's range; gradient overlays' geometry.
     {"fx_patchy_inner-glow.psd", 5.2},       {"fx_patchy_gradient-overlay-geometry.psd", 35.6},
     // Strokes, bevels and patterns: what is left is mostly a pixel's worth along
-    // edges and the bevels' shading; the pattern overlay on the type layer lies one
-    // row off Photoshop's.
+    // edges and the bevels' shading.
     {"fx_p2s_stroke-gradient.psd", 1.4},     {"fx_zoo_bevel-pillow.psd", 3.0},
     {"fx_pt_double-stroke.psd", 0.2},
     {"fx_patchy_arrows.psd", 2.7},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 5.2},
     {"fx_pt_layer-comps.psb", 7.7},          {"fx_p2s_multiple-overlays.psd", 0.2},
-    {"fx_pt_pattern-overlay-fill0.psd", 7.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},
+    {"fx_pt_pattern-overlay-fill0.psd", 0.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},
     {"fx_patchy_bevel-gloss-contour.psd", 14.9},
     {"blend_zoo_knockout-deep.psd", 0.1},    {"blend_zoo_knockout-shallow.psd", 0.1},
     {"blend_p2s_dissolve-gradient-overlay.psd", 2.9},

@@ -9,6 +9,7 @@
 #include <lcms2.h>
 #include <sys/resource.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -824,6 +825,40 @@ TEST(LayerComposite, PatternFillsRepeatTheFilesStoredPattern) {
       EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.scale << " pixel " << x;
     }
     FreeImage_Unload(bytes);
+  }
+}
+
+// A pattern overlay linked with its layer starts at the layer's reference
+// point ('fxrp', which Photoshop moves with the layer; the phase stays as
+// set): one pixel right of the corner here, so the red and blue pair starts
+// with blue. Not linked, it starts at the canvas's corner wherever the layer is.
+TEST(LayerComposite, ALinkedPatternOverlayStartsAtTheLayersReferencePoint) {
+  const Bytes pair = test::Block({test::Pattern(3, "pair", {{{255, 0}}, {{0, 0}}, {{0, 255}}}, true)});
+  const Bytes id = Typed("TEXT", Bytes{0, 0, 0, 5, 0, 'p', 0, 'a', 0, 'i', 0, 'r', 0, 0});
+  Bytes reference;
+  for (const double v : {1.0, 0.0}) Put(reference, std::bit_cast<std::uint64_t>(v), 8);
+  const Rgb red{255, 0, 0}, blue{0, 0, 255};
+  struct Case {
+    bool linked;
+    Rgb expected[4];
+  };
+  for (const Case& c : {Case{true, {blue, red, blue, red}}, Case{false, {red, blue, red, blue}}}) {
+    const Bytes overlay = Objc("patternFill", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Nrml")},
+                                               {"Opct", Double(100)}, {"Ptrn", Objc("Ptrn", {{"Idnt", id}})},
+                                               {"Algn", Bool(c.linked)}});
+    TestLayer layer;
+    layer.right = 4;
+    layer.colour.assign(4, kTop);
+    layer.alpha.assign(4, 255);
+    layer.blocks = {{"lfx2", Style({{"patternFill", overlay}})}, {"fxrp", reference}};
+    const LayerComposite result = Composite(MakeFile(4, {layer}, false, FileForm{3, 8, 3, {}, {}, pair}));
+    ASSERT_TRUE(result.image) << c.linked << ": " << result.problem;
+    EXPECT_EQ(result.effectsSkipped, 0) << c.linked;
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_NEAR(got.r, c.expected[x].r, 1) << "linked " << c.linked << " pixel " << x;
+      EXPECT_NEAR(got.b, c.expected[x].b, 1) << "linked " << c.linked << " pixel " << x;
+    }
   }
 }
 
