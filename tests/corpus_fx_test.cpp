@@ -93,16 +93,15 @@ std::map<std::string, std::string> Features() {
 
 // Files whose every feature is drawn, with the distance each must stay within
 // (RMSE on 0..255); the others are printed for the record. The 32x32 discs
-// match inside; what is left is a few pixels of the shape's anti-aliased edge,
-// which posterize and threshold turn into whole steps, and contrast and
-// colour balance into large ones.
+// are shape layers whose antialiased edge is in their pixels: posterize and
+// threshold would turn any error there into whole steps.
 const std::map<std::string, double> kBounds = {
-    {"adj_p2s_curves-per-channel.psd", 7.5}, {"adj_p2s_levels-per-channel.psd", 7.2},
-    {"adj_p2s_posterize-4.psd", 12.2},       {"adj_p2s_threshold-128.psd", 20.1},
+    {"adj_p2s_curves-per-channel.psd", 0.2}, {"adj_p2s_levels-per-channel.psd", 0.7},
+    {"adj_p2s_posterize-4.psd", 0.2},        {"adj_p2s_threshold-128.psd", 0.2},
     {"adj_pt_exposure-grey.psd", 2.0},       {"adj_pt_invert-cmyk.psd", 2.0},
     {"adj_pt_threshold-rgb16.psd", 2.0},     {"adj_pt_nested-curves-exposure.psd", 2.0},
     {"adj_zoo_black-white-flat.psd", 2.0},   {"adj_zoo_gradient-map-flat.psd", 2.0},
-    {"adj_p2s_brightness-contrast.psd", 7.6}, {"adj_p2s_color-balance.psd", 8.7},
+    {"adj_p2s_brightness-contrast.psd", 1.0}, {"adj_p2s_color-balance.psd", 0.2},
     {"adj_pt_posterize-cmyk16.psd", 0.5},    {"adj_zoo_selective-color-flat.psd", 2.0},
     {"adj_zoo_photo-filter-flat.psd", 1.0},   {"adj_zoo_vibrance-flat.psd", 1.0},
     {"adj_agpsd_stack-16-kinds.psd", 0.5},
@@ -114,12 +113,12 @@ const std::map<std::string, double> kBounds = {
     // gradient overlays' file.
     {"fx_patchy_inner-glow.psd", 5.2},       {"fx_patchy_gradient-overlay-geometry.psd", 5.7},
     // Strokes, bevels and patterns: what is left is mostly a pixel's worth along
-    // edges and the bevels' shading; the pattern overlay on the type layer lies one
-    // row off Photoshop's.
+    // edges and the bevels' shading.
     {"fx_p2s_stroke-gradient.psd", 1.4},     {"fx_zoo_bevel-pillow.psd", 3.0},
+    {"fx_pt_double-stroke.psd", 0.2},
     {"fx_patchy_arrows.psd", 2.4},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 5.2},
     {"fx_pt_layer-comps.psb", 7.7},          {"fx_p2s_multiple-overlays.psd", 0.2},
-    {"fx_pt_pattern-overlay-fill0.psd", 7.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},
+    {"fx_pt_pattern-overlay-fill0.psd", 0.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},
     {"fx_patchy_bevel-gloss-contour.psd", 14.9},
     {"blend_zoo_knockout-deep.psd", 0.1},    {"blend_zoo_knockout-shallow.psd", 0.1},
     {"blend_p2s_dissolve-gradient-overlay.psd", 0.8},

@@ -9,6 +9,7 @@
 #include <lcms2.h>
 #include <sys/resource.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -244,6 +245,28 @@ TestLayer Top() {
   return l;
 }
 
+// A vector mask block: one closed rectangle over [0, right) across the whole
+// height, `right` a fraction of the width, as Photoshop keeps path points
+// (8.24 fixed-point fractions of the canvas, vertical first).
+std::vector<std::uint8_t> RectangleVectorMask(double right) {
+  std::vector<std::uint8_t> block;
+  Put(block, 3, 4);  // version
+  Put(block, 0, 4);  // flags: neither inverted nor disabled
+  auto record = [&block](int selector, const std::vector<std::uint32_t>& fields) {
+    Put(block, static_cast<std::uint64_t>(selector), 2);
+    for (const std::uint32_t f : fields) Put(block, f, 4);
+    block.insert(block.end(), 24 - 4 * fields.size(), 0);
+  };
+  record(6, {});                          // the path fill rule record
+  record(0, {(4u << 16) | 1u});           // a closed subpath of four knots, combined by union
+  const auto fixed = [](double v) { return static_cast<std::uint32_t>(std::lround(v * 16777216.0)); };
+  for (const auto& [y, x] : {std::pair{0.0, 0.0}, {0.0, right}, {1.0, right}, {1.0, 0.0}}) {
+    const std::uint32_t py = fixed(y), px = fixed(x);
+    record(1, {py, px, py, px, py, px});  // control points on the anchor: straight edges
+  }
+  return block;
+}
+
 struct RuleCase {
   const char* name;
   std::vector<TestLayer> layers;
@@ -397,6 +420,26 @@ std::vector<RuleCase> Cases() {
     };
     cases.push_back({"knockout_edge", {Background(), mid, knock},
                      {{edge(10, 200, 0), edge(200, 100, 64), edge(10, 50, 255)}, kMid}});
+  }
+  {
+    // A vector mask over pixel 0 and half of pixel 1, on a layer whose pixel 1
+    // holds a half-covered edge (alpha 128). A pixel layer's mask cuts that
+    // edge by another half; a shape layer's pixels are its shape drawn
+    // already, edge and all, and are laid as they are. Origination data alone
+    // also marks a live shape drawn as a pixel layer's mask, which cuts.
+    TestLayer t = Top();
+    t.alpha = {255, 128};
+    t.blocks = {{"vmsk", RectangleVectorMask(0.75)}};
+    const double edge = 128 / 255.0;
+    auto over = [](double a) { return Rgb{Mix(200, 0, a), Mix(100, 64, a), Mix(50, 255, a)}; };
+    cases.push_back({"vector_mask_cuts_pixels", {Background(), t}, {kTop, over(edge / 2)}});
+    t.blocks.push_back({"vogk", {0, 0, 0, 16}});
+    cases.push_back({"vector_mask_with_live_shape_cuts_pixels", {Background(), t}, {kTop, over(edge / 2)}});
+    for (const auto& [key, name] : {std::pair{"vscg", "shape_fill_pixels_hold_their_edge"},
+                                    std::pair{"vstk", "shape_stroke_pixels_hold_their_edge"}}) {
+      t.blocks = {{"vmsk", RectangleVectorMask(0.75)}, {key, {0, 0, 0, 16}}};
+      cases.push_back({name, {Background(), t}, {kTop, over(edge)}});
+    }
   }
   return cases;
 }
@@ -781,6 +824,40 @@ TEST(LayerComposite, PatternFillsRepeatTheFilesStoredPattern) {
       EXPECT_NEAR(got.b, c.expected[x].b, 1) << c.scale << " pixel " << x;
     }
     FreeImage_Unload(bytes);
+  }
+}
+
+// A pattern overlay linked with its layer starts at the layer's reference
+// point ('fxrp', which Photoshop moves with the layer; the phase stays as
+// set): one pixel right of the corner here, so the red and blue pair starts
+// with blue. Not linked, it starts at the canvas's corner wherever the layer is.
+TEST(LayerComposite, ALinkedPatternOverlayStartsAtTheLayersReferencePoint) {
+  const Bytes pair = test::Block({test::Pattern(3, "pair", {{{255, 0}}, {{0, 0}}, {{0, 255}}}, true)});
+  const Bytes id = Typed("TEXT", Bytes{0, 0, 0, 5, 0, 'p', 0, 'a', 0, 'i', 0, 'r', 0, 0});
+  Bytes reference;
+  for (const double v : {1.0, 0.0}) Put(reference, std::bit_cast<std::uint64_t>(v), 8);
+  const Rgb red{255, 0, 0}, blue{0, 0, 255};
+  struct Case {
+    bool linked;
+    Rgb expected[4];
+  };
+  for (const Case& c : {Case{true, {blue, red, blue, red}}, Case{false, {red, blue, red, blue}}}) {
+    const Bytes overlay = Objc("patternFill", {{"enab", Bool(true)}, {"Md  ", Enum("BlnM", "Nrml")},
+                                               {"Opct", Double(100)}, {"Ptrn", Objc("Ptrn", {{"Idnt", id}})},
+                                               {"Algn", Bool(c.linked)}});
+    TestLayer layer;
+    layer.right = 4;
+    layer.colour.assign(4, kTop);
+    layer.alpha.assign(4, 255);
+    layer.blocks = {{"lfx2", Style({{"patternFill", overlay}})}, {"fxrp", reference}};
+    const LayerComposite result = Composite(MakeFile(4, {layer}, false, FileForm{3, 8, 3, {}, {}, pair}));
+    ASSERT_TRUE(result.image) << c.linked << ": " << result.problem;
+    EXPECT_EQ(result.effectsSkipped, 0) << c.linked;
+    for (unsigned x = 0; x < 4; ++x) {
+      const Rgb got = PixelOf(result.image.get(), x);
+      EXPECT_NEAR(got.r, c.expected[x].r, 1) << "linked " << c.linked << " pixel " << x;
+      EXPECT_NEAR(got.b, c.expected[x].b, 1) << "linked " << c.linked << " pixel " << x;
+    }
   }
 }
 

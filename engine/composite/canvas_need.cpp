@@ -9,6 +9,7 @@
 #include "engine/composite/layer_tree.h"
 #include "engine/composite/node_bounds.h"
 #include "engine/composite/rects.h"
+#include "engine/composite/vector_mask.h"
 
 namespace kestrel {
 namespace {
@@ -65,10 +66,9 @@ class CanvasNeed {
   PsdRect Bounds(const LayerNode& node) const { return NodeBounds(node, picture_); }
 
   // A vector mask is rasterised over the area a layer is laid on (a fill's
-  // shape is its pixels already, and a group's mask is not drawn).
+  // or shape's is its pixels already, and a group's mask is not drawn).
   static std::uint64_t VectorMaskBytes(const LayerNode& node, const PsdRect& area) {
-    const PsdLayer& layer = *node.layer;
-    if (!layer.hasVectorMask || layer.vectorMask.disabled || layer.isFill || node.group) return 0;
+    if (!VectorMaskCutsPixels(*node.layer) || node.group) return 0;
     return Area(area) * kFractionBytes;
   }
 

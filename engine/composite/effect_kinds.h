@@ -25,6 +25,7 @@
 #include "engine/composite/blend_modes.h"
 #include "engine/composite/effect_plane.h"
 #include "engine/psd/descriptor.h"
+#include "engine/psd/layer_records.h"
 
 namespace kestrel {
 
@@ -41,6 +42,7 @@ struct EffectContext {
   double globalAltitude = 30;   // degrees
   const PsdDocument* document = nullptr;  // for what the file keeps elsewhere (its patterns)
   const PatternLibrary* patterns = nullptr;  // the file's stored patterns
+  PathPoint reference{};        // the layer's reference point (linked patterns start there)
 };
 
 // Where an effect's paint is laid.

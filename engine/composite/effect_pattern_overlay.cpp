@@ -14,7 +14,7 @@ std::optional<DrawableEffect> ReadPatternOverlay(const DescriptorValue& settings
   if (!blend || !choice || context.patterns == nullptr) return std::nullopt;
   const std::shared_ptr<const PatternTile> tile = context.patterns->Find(choice->id, choice->name);
   if (!tile || tile->channels != context.channels) return std::nullopt;
-  const std::shared_ptr<const PatternPainter> painter = MakePatternPainter(*tile, *choice);
+  const std::shared_ptr<const PatternPainter> painter = MakePatternPainter(*tile, *choice, context.reference);
   const int channels = context.channels;
   return DrawableEffect{0, [painter, mode = blend->mode, opacity = blend->opacity, channels](const ShapePlane& shape) {
                           EffectPaint paint;

@@ -50,7 +50,9 @@ LayerStyle ReadLayerStyle(std::span<const std::uint8_t> file, const PsdLayer& la
     style.notDrawn.emplace_back("layer style");
     return style;
   }
-  StyleEffects effects = ReadStyleEffects(*settings, context);
+  EffectContext own = context;
+  own.reference = layer.referencePoint;
+  StyleEffects effects = ReadStyleEffects(*settings, own);
   style.notDrawn = std::move(effects.notDrawn);
   style.leftOut = !style.notDrawn.empty();
   style.effects = std::move(effects.effects);

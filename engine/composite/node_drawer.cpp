@@ -153,7 +153,7 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
     if (!DrawClipped(top, whole)) return false;
   }
   std::vector<float> mask;
-  if (LayerMaskCoverage::Masks(layer) || (layer.hasVectorMask && !layer.vectorMask.disabled)) {
+  if (LayerMaskCoverage::Masks(layer) || VectorMaskCutsPixels(layer)) {
     const std::vector<float> vector = VectorMaskCoverage(node, whole.rect);
     const auto width = static_cast<std::size_t>(whole.rect.Width());
     std::vector<float> row(width);
@@ -173,7 +173,7 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
   how.fillOpacity = layer.fillOpacity / 255.0f;
   how.blendInteriorAsGroup = layer.blendInteriorAsGroup;
   // One cut for both masks: it hides the effects when a mask present says so.
-  const bool vectorMasks = layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !node.group;
+  const bool vectorMasks = VectorMaskCutsPixels(layer) && !node.group;
   how.maskHidesEffects = (LayerMaskCoverage::Masks(layer) && layer.maskHidesEffects) ||
                          (vectorMasks && layer.vectorMaskHidesEffects);
   how.bounds = OwnBounds(node);
@@ -314,13 +314,12 @@ bool NodeDrawer<T>::KnockoutStop(const LayerNode& node, const PsdRect& area, con
   return stop == nullptr || Contains(stop->rect, area);
 }
 
-// The layer's vector mask over `area`, or nothing: a fill layer's pixels
-// already have the shape, and a group's mask is not drawn.
+// The layer's vector mask over `area`, or nothing: a fill or shape layer's
+// pixels already have the shape, and a group's mask is not drawn.
 template <typename T>
 std::vector<float> NodeDrawer<T>::VectorMaskCoverage(const LayerNode& node, const PsdRect& area) const {
-  const PsdLayer& layer = *node.layer;
-  if (!layer.hasVectorMask || layer.vectorMask.disabled || layer.isFill || node.group) return {};
-  return RasteriseVectorMask(layer.vectorMask, area);
+  if (!VectorMaskCutsPixels(*node.layer) || node.group) return {};
+  return RasteriseVectorMask(node.layer->vectorMask, area);
 }
 
 // Cuts row y of `area`'s coverage by the layer's raster mask, its vector mask

@@ -99,6 +99,7 @@ std::optional<PatternChoice> ReadPatternChoice(const DescriptorValue& settings) 
     choice.phaseX = phase->NumberOr("Hrzn", 0);
     choice.phaseY = phase->NumberOr("Vrtc", 0);
   }
+  choice.linked = settings.BooleanOr("Algn", false);
   return choice;
 }
 
@@ -289,8 +290,10 @@ void PatternPainter::Paint(const PsdRect& area, float* colour, float* opacity) c
   }
 }
 
-std::unique_ptr<PatternPainter> MakePatternPainter(const PatternTile& tile, const PatternChoice& choice) {
-  return std::make_unique<PatternPainter>(tile, choice.scale, choice.phaseX, choice.phaseY);
+std::unique_ptr<PatternPainter> MakePatternPainter(const PatternTile& tile, const PatternChoice& choice,
+                                                   PathPoint reference) {
+  if (!choice.linked) reference = {};
+  return std::make_unique<PatternPainter>(tile, choice.scale, reference.x + choice.phaseX, reference.y + choice.phaseY);
 }
 
 std::unique_ptr<PatternPainter> MakePatternPainter(const PatternLibrary& library, const PatternChoice& choice) {

@@ -34,15 +34,15 @@ struct PatternTile {
 };
 
 // Which pattern a layer setting names and how it lays it: the descriptor's
-// 'Ptrn' (its 'Idnt' and 'Nm  '), 'Scl ' (percent) and 'phase' (a point
-// of the canvas). 'Algn', linking the pattern with the layer, needs nothing
-// more: Photoshop moves the phase with a linked layer.
+// 'Ptrn' (its 'Idnt' and 'Nm  '), 'Scl ' (percent), 'phase' (an offset in
+// pixels) and 'Algn' (linked with the layer).
 struct PatternChoice {
   std::string id;
   std::string name;
   double scale = 1;
   double phaseX = 0;
   double phaseY = 0;
+  bool linked = false;
 };
 
 // The choice a fill layer's, overlay's or stroke's settings hold; empty without a 'Ptrn'.
@@ -106,10 +106,11 @@ class PatternPainter {
   std::vector<double> sums_;  // for a smaller pattern: (width+1) x (height+1) sums of channels+1 values
 };
 
-// Where a chosen pattern starts: at its phase from the canvas's corner.
-// Photoshop keeps a pattern linked with its layer in place by moving the
-// phase with the layer, so the layer's box does not move it again.
-std::unique_ptr<PatternPainter> MakePatternPainter(const PatternTile& tile, const PatternChoice& choice);
+// Where a chosen pattern starts: at its phase from the canvas's corner or,
+// linked with the layer, from the layer's `reference` point, which Photoshop
+// moves with the layer (the phase stays as it was set).
+std::unique_ptr<PatternPainter> MakePatternPainter(const PatternTile& tile, const PatternChoice& choice,
+                                                   PathPoint reference = {});
 // The same for a pattern found in `library`; null when it is not there.
 std::unique_ptr<PatternPainter> MakePatternPainter(const PatternLibrary& library, const PatternChoice& choice);
 

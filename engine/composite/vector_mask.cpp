@@ -97,6 +97,10 @@ std::vector<float> Plane(std::span<const PathComponent> components, const PsdRec
 
 }  // namespace
 
+bool VectorMaskCutsPixels(const PsdLayer& layer) {
+  return layer.hasVectorMask && !layer.vectorMask.disabled && !layer.isFill && !layer.drawnFromShape;
+}
+
 std::vector<float> RasteriseVectorMask(const PsdVectorMask& mask, const PsdRect& area) {
   std::vector<float> shape(static_cast<std::size_t>(area.Width() * area.Height()), 0.0f);
   const std::span<const PathComponent> all(mask.subpaths);

@@ -13,6 +13,11 @@ namespace kestrel {
 // when the mask says so.
 std::vector<float> RasteriseVectorMask(const PsdVectorMask& mask, const PsdRect& area);
 
+// Whether the layer's vector mask cuts its stored pixels: a fill or shape
+// layer's pixels are the shape drawn already, edge antialiased, and cutting
+// them again would thin that edge.
+bool VectorMaskCutsPixels(const PsdLayer& layer);
+
 // The pixels the mask's paths touch, within `canvas`; empty when none.
 PsdRect VectorMaskBounds(const PsdVectorMask& mask, const PsdRect& canvas);
 

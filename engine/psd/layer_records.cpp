@@ -81,6 +81,8 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
       else if (key == FourCC("lmgm")) layer.maskHidesEffects = on;
       else if (key == FourCC("vmgm")) layer.vectorMaskHidesEffects = on;
       else layer.transparencyShapesLayer = on;
+    } else if (key == FourCC("fxrp")) {
+      if (block.Left() >= 16) layer.referencePoint = PathPoint{block.Double(), block.Double()};
     } else if (key == FourCC("lfxs")) {
       layer.otherStyle = PsdBlockRef{key, block.At(), block.Left()};
     } else if (key == FourCC("vmsk") || key == FourCC("vsms")) {
@@ -98,6 +100,8 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
       layer.isSmartObject = true;
     } else if (key == FourCC("vogk") || key == FourCC("vstk") || key == FourCC("vscg")) {
       layer.hasVectorShape = true;
+      // Origination data also comes with live shapes drawn as a pixel layer's vector mask.
+      if (key != FourCC("vogk")) layer.drawnFromShape = true;
     }
     return true;
   });
