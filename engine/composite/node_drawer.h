@@ -65,6 +65,8 @@ class NodeDrawer {
   bool CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area, std::int64_t y,
                    float opacity, std::vector<float>& coverage);
   bool DrawClipped(const LayerNode& node, Canvas<T>& base);
+  bool DrawClippedApart(const LayerNode& base, std::span<const LayerNode> clipped, Canvas<T>& dest);
+  void PaintArtboardBackground(const PsdArtboard& artboard, Canvas<T>& canvas) const;
   bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
   PsdRect Bounds(const LayerNode& node) const;
