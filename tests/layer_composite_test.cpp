@@ -292,6 +292,16 @@ std::vector<RuleCase> Cases() {
     TestLayer clipped = Top();
     clipped.clipping = true;
     cases.push_back({"clipping", {Background(), base, clipped}, {kTop, kBack}});
+    // Blended as a group, a base with no fill takes its clipped layer with
+    // it; not so blended, the clipped layer is laid where the base has
+    // pixels, whatever its fill, and multiplies what lies beneath.
+    base.fill = 0;
+    cases.push_back({"clipped_as_group_base_fill_0", {Background(), base, clipped}, {kBack, kBack}});
+    base.blocks = {{"clbl", {0, 0, 0, 0}}};
+    cases.push_back({"clipped_apart_base_fill_0", {Background(), base, clipped}, {kTop, kBack}});
+    clipped.mode = "mul ";
+    const Rgb product{0, static_cast<int>(std::lround(100 * 64 / 255.0)), 50};
+    cases.push_back({"clipped_apart_multiplies_beneath", {Background(), base, clipped}, {product, kBack}});
   }
   {
     // Multiply inside a normal (isolated) group sees no backdrop: the layer shows as it is.
@@ -694,6 +704,43 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
 // conversion of the same colour; CMYK without a profile takes RGB's darkness
 // as black and the rest as the other inks), and the composite must show as
 // that merged image does.
+// An artboard shows its layers within its rectangle (here pixel 0 alone),
+// over its background: white, black, none, or a colour of its own.
+TEST(LayerComposite, ArtboardsShowTheirLayersWithinTheirRectangleOverTheirBackground) {
+  const Rgb red{255, 0, 0};
+  const double half = 128 / 255.0;
+  auto over = [half](const Rgb& under) {
+    return Rgb{Mix(under.r, kTop.r, half), Mix(under.g, kTop.g, half), Mix(under.b, kTop.b, half)};
+  };
+  const struct {
+    int type;
+    Rgb expected;
+  } kCases[] = {{1, over({255, 255, 255})}, {2, over({0, 0, 0})}, {3, over(kBack)}, {4, over(red)}};
+  for (const auto& c : kCases) {
+    TestLayer end;
+    end.section = 3;
+    end.right = 0;
+    TestLayer top = Top();
+    top.alpha = {128, 128};
+    TestLayer folder;
+    folder.section = 1;
+    folder.right = 0;
+    folder.mode = "pass";
+    const Bytes rect = Objc("classFloatRect", {{"Top ", Double(0)}, {"Left", Double(0)}, {"Btom", Double(1)},
+                                               {"Rght", Double(1)}});
+    folder.blocks = {{"artb", Versioned(Object("artboard", {{"artboardRect", rect}, {"Clr ", RgbColour(red)},
+                                                            {"artboardBackgroundType", Long(c.type)}}))}};
+    const LayerComposite result = Composite(MakeFile(2, {Background(), end, top, folder}, false));
+    ASSERT_TRUE(result.image) << c.type << ": " << result.problem;
+    const Rgb inside = PixelOf(result.image.get(), 0), outside = PixelOf(result.image.get(), 1);
+    EXPECT_NEAR(inside.r, c.expected.r, 1) << c.type;
+    EXPECT_NEAR(inside.g, c.expected.g, 1) << c.type;
+    EXPECT_NEAR(inside.b, c.expected.b, 1) << c.type;
+    EXPECT_EQ(outside.r, kBack.r) << c.type;
+    EXPECT_EQ(outside.b, kBack.b) << c.type;
+  }
+}
+
 TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   auto cmyk = [](double c, double m, double y, double k) {
     return Objc("CMYC", {{"Cyn ", Double(c)}, {"Mgnt", Double(m)}, {"Ylw ", Double(y)}, {"Blck", Double(k)}});
