@@ -361,6 +361,25 @@ std::vector<RuleCase> Cases() {
     t.alpha.clear();
     t.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
     cases.push_back({"blend_if_underlying_channel", {under, t}, {kTop, grey}});
+    // An adjustment layer weighs the adjusted colour as its own and the
+    // colour it changes as the one beneath: inverted, red 200 is 55 and red 100 is 155.
+    TestLayer invert;
+    invert.right = 0;
+    invert.blocks = {{"nvrt", {}}};
+    invert.ranges = ranges(open, 1, {150, 150, 255, 255, 0, 0, 255, 255});
+    cases.push_back({"blend_if_adjustment_this_layer", {under, invert}, {kBack, Rgb{155, 155, 155}}});
+    invert.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
+    cases.push_back({"blend_if_adjustment_underlying", {under, invert}, {Rgb{55, 155, 205}, grey}});
+    // A group passed through weighs what its layers made against what was there.
+    TestLayer end;
+    end.section = 3;
+    end.right = 0;
+    TestLayer folder;
+    folder.section = 1;
+    folder.right = 0;
+    folder.mode = "pass";
+    folder.ranges = invert.ranges;
+    cases.push_back({"blend_if_pass_through_group", {under, end, Top(), folder}, {kTop, grey}});
   }
   {
     // Knockout with no fill shows, within the layer, the stop it knocks out

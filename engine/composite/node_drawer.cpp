@@ -443,6 +443,7 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
   const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
   const std::vector<float> vector = VectorMaskCoverage(node, area);
+  const bool blendIf = BlendIfCuts(layer);
   std::vector<float> colour(width * n), alpha(width), adjusted(width * n), coverage(width), backdropAlpha(width);
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     dest.LoadRow(y, area.left, width, colour.data(), alpha.data());
@@ -451,6 +452,8 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
     adjustment.Apply(adjusted.data(), width);
     coverage.assign(width, 1.0f);
     if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
+    // Blend-if weighs the adjusted colour against the colour it was.
+    if (blendIf) CutByBlendIf(layer, header_.colourMode, n, adjusted.data(), colour.data(), coverage);
     // Blended as over an opaque backdrop, so that only the colour moves.
     backdropAlpha.assign(width, 1.0f);
     BlendPixels(mode, n, colour.data(), backdropAlpha.data(), adjusted.data(), coverage.data(), width, space_);
@@ -460,17 +463,26 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
   return true;
 }
 
-// The group's opacity and mask fade between what its layers made and what
-// was there before, over the part of the canvas they can change.
+// The group's opacity, mask and blend-if ranges fade between what its
+// layers made and what was there before, over the part of the canvas they
+// can change.
 template <typename T>
 bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest) {
   const PsdLayer& layer = *node.layer;
-  if (opacity >= 1 && !LayerMaskCoverage::Masks(layer)) return Draw(node.children, dest);
+  const bool blendIf = BlendIfCuts(layer);
+  if (opacity >= 1 && !LayerMaskCoverage::Masks(layer) && !blendIf) return Draw(node.children, dest);
   const PsdRect region = Intersect(Bounds(node), dest.rect);
   const Canvas<T> before = CopyOfArea(dest, region);
   if (!Draw(node.children, dest)) return false;
+  const auto width = static_cast<std::size_t>(region.Width());
+  std::vector<float> made(blendIf ? width * channels_ : 0), was(made.size()), alpha(blendIf ? width : 0);
   const auto fade = [&](std::int64_t y, std::vector<float>& row) {
     row.assign(row.size(), opacity);
+    if (blendIf) {
+      dest.LoadRow(y, region.left, width, made.data(), alpha.data());
+      before.LoadRow(y, region.left, width, was.data(), alpha.data());
+      CutByBlendIf(layer, header_.colourMode, channels_, made.data(), was.data(), row);
+    }
     return masks_.Apply(layer, y, region.left, row) || MaskDamaged(layer);
   };
   return Fade(before, dest, region, channels_, fade, dest);
