@@ -242,6 +242,22 @@ TestLayer Top() {
   return l;
 }
 
+// A group's records: its end marker (below its layers) and its folder (above them).
+TestLayer GroupEnd() {
+  TestLayer l;
+  l.section = 3;
+  l.right = 0;
+  return l;
+}
+
+TestLayer Folder(const char* mode) {
+  TestLayer l;
+  l.section = 1;
+  l.right = 0;
+  l.mode = mode;
+  return l;
+}
+
 struct RuleCase {
   const char* name;
   std::vector<TestLayer> layers;
@@ -306,15 +322,10 @@ std::vector<RuleCase> Cases() {
   {
     // Multiply inside a normal (isolated) group sees no backdrop: the layer shows as it is.
     // Passed through, it multiplies the background: 200*0/255, 100*64/255, 50*255/255.
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
+    const TestLayer end = GroupEnd();
     TestLayer multiply = Top();
     multiply.mode = "mul ";
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "norm";
+    TestLayer folder = Folder("norm");
     cases.push_back({"isolated_group", {Background(), end, multiply, folder}, {kTop, kTop}});
     folder.mode = "pass";
     const Rgb product{0, static_cast<int>(std::lround(100 * 64 / 255.0)), 50};
@@ -371,15 +382,9 @@ std::vector<RuleCase> Cases() {
     invert.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
     cases.push_back({"blend_if_adjustment_underlying", {under, invert}, {Rgb{55, 155, 205}, grey}});
     // A group passed through weighs what its layers made against what was there.
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "pass";
+    TestLayer folder = Folder("pass");
     folder.ranges = invert.ranges;
-    cases.push_back({"blend_if_pass_through_group", {under, end, Top(), folder}, {kTop, grey}});
+    cases.push_back({"blend_if_pass_through_group", {under, GroupEnd(), Top(), folder}, {kTop, grey}});
   }
   {
     // Knockout with no fill shows, within the layer, the stop it knocks out
@@ -395,13 +400,7 @@ std::vector<RuleCase> Cases() {
     knock.alpha = {255, 0};
     knock.blocks = {{"knko", {1, 0, 0, 0}}};
     cases.push_back({"knockout_outside_groups", {Background(), mid, knock}, {kBack, kMid}});
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "pass";
+    const TestLayer end = GroupEnd(), folder = Folder("pass");
     cases.push_back({"knockout_shallow_in_group", {Background(), mid, end, inner, knock, folder}, {kMid, Rgb{90, 90, 90}}});
     knock.blocks = {{"knko", {2, 0, 0, 0}}};
     cases.push_back({"knockout_deep_in_group", {Background(), mid, end, inner, knock, folder}, {kBack, Rgb{90, 90, 90}}});
@@ -736,20 +735,14 @@ TEST(LayerComposite, ArtboardsShowTheirLayersWithinTheirRectangleOverTheirBackgr
     Rgb expected;
   } kCases[] = {{1, over({255, 255, 255})}, {2, over({0, 0, 0})}, {3, over(kBack)}, {4, over(red)}};
   for (const auto& c : kCases) {
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
     TestLayer top = Top();
     top.alpha = {128, 128};
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "pass";
+    TestLayer folder = Folder("pass");
     const Bytes rect = Objc("classFloatRect", {{"Top ", Double(0)}, {"Left", Double(0)}, {"Btom", Double(1)},
                                                {"Rght", Double(1)}});
     folder.blocks = {{"artb", Versioned(Object("artboard", {{"artboardRect", rect}, {"Clr ", RgbColour(red)},
                                                             {"artboardBackgroundType", Long(c.type)}}))}};
-    const LayerComposite result = Composite(MakeFile(2, {Background(), end, top, folder}, false));
+    const LayerComposite result = Composite(MakeFile(2, {Background(), GroupEnd(), top, folder}, false));
     ASSERT_TRUE(result.image) << c.type << ": " << result.problem;
     const Rgb inside = PixelOf(result.image.get(), 0), outside = PixelOf(result.image.get(), 1);
     EXPECT_NEAR(inside.r, c.expected.r, 1) << c.type;
