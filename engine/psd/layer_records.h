@@ -1,7 +1,7 @@
 // The layers of a Photoshop file as its layer and mask information section
 // describes them: bounds, channels (where their data lies in the file), blend
 // mode, opacity, fill opacity, clipping, visibility, the raster layer mask,
-// blend-if ranges, knockout, group markers and names. Pure code over the file's bytes: every count,
+// blend-if ranges, knockout, group markers, artboards and names. Pure code over the file's bytes: every count,
 // length and offset is checked against the section that holds it before it is
 // used, and no pixel data is decoded here (engine/psd/channels.h does that).
 #pragma once
