@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 #include "engine/psd/tagged_blocks.h"
 #include "platform/text.h"
@@ -65,12 +66,14 @@ void ReadArtboard(ByteReader block, PsdLayer& layer) {
   const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(bytes, 0);
   const DescriptorValue* rect = settings ? settings->Find("artboardRect") : nullptr;
   if (rect == nullptr) return;
+  // Any number may stand in the file: each edge is held to what a rectangle can keep.
+  auto edge = [rect](std::string_view key) {
+    const double value = std::clamp(rect->NumberOr(key, 0), -2147483648.0, 2147483647.0);
+    return static_cast<std::int32_t>(std::isfinite(value) ? std::round(value) : 0);
+  };
   PsdArtboard& artboard = layer.artboard;
   artboard.present = true;
-  artboard.rect.top = static_cast<std::int32_t>(std::lround(rect->NumberOr("Top ", 0)));
-  artboard.rect.left = static_cast<std::int32_t>(std::lround(rect->NumberOr("Left", 0)));
-  artboard.rect.bottom = static_cast<std::int32_t>(std::lround(rect->NumberOr("Btom", 0)));
-  artboard.rect.right = static_cast<std::int32_t>(std::lround(rect->NumberOr("Rght", 0)));
+  artboard.rect = PsdRect{edge("Top "), edge("Left"), edge("Btom"), edge("Rght")};
   const double type = settings->NumberOr("artboardBackgroundType", 3);
   if (type >= 1 && type <= 4) artboard.background = static_cast<PsdArtboard::Background>(static_cast<int>(type));
   if (const DescriptorValue* colour = settings->Find("Clr ")) artboard.colour = *colour;
