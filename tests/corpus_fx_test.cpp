@@ -118,6 +118,7 @@ const std::map<std::string, double> kBounds = {
     {"fx_pt_double-stroke.psd", 0.2},
     {"fx_patchy_arrows.psd", 2.4},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 5.2},
     {"fx_pt_layer-comps.psb", 7.7},          {"fx_p2s_multiple-overlays.psd", 0.2},
+    {"fx_pt_advanced-blending.psd", 0.8},
     {"fx_pt_pattern-overlay-fill0.psd", 0.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},
     {"fx_patchy_bevel-gloss-contour.psd", 14.9},
     {"blend_zoo_knockout-deep.psd", 0.1},    {"blend_zoo_knockout-shallow.psd", 0.1},

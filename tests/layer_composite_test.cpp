@@ -267,6 +267,22 @@ std::vector<std::uint8_t> RectangleVectorMask(double right) {
   return block;
 }
 
+// A group's records: its end marker (below its layers) and its folder (above them).
+TestLayer GroupEnd() {
+  TestLayer l;
+  l.section = 3;
+  l.right = 0;
+  return l;
+}
+
+TestLayer Folder(const char* mode) {
+  TestLayer l;
+  l.section = 1;
+  l.right = 0;
+  l.mode = mode;
+  return l;
+}
+
 struct RuleCase {
   const char* name;
   std::vector<TestLayer> layers;
@@ -317,19 +333,24 @@ std::vector<RuleCase> Cases() {
     TestLayer clipped = Top();
     clipped.clipping = true;
     cases.push_back({"clipping", {Background(), base, clipped}, {kTop, kBack}});
+    // Blended as a group, a base with no fill takes its clipped layer with
+    // it; not so blended, the clipped layer is laid where the base has
+    // pixels, whatever its fill, and multiplies what lies beneath.
+    base.fill = 0;
+    cases.push_back({"clipped_as_group_base_fill_0", {Background(), base, clipped}, {kBack, kBack}});
+    base.blocks = {{"clbl", {0, 0, 0, 0}}};
+    cases.push_back({"clipped_apart_base_fill_0", {Background(), base, clipped}, {kTop, kBack}});
+    clipped.mode = "mul ";
+    const Rgb product{0, static_cast<int>(std::lround(100 * 64 / 255.0)), 50};
+    cases.push_back({"clipped_apart_multiplies_beneath", {Background(), base, clipped}, {product, kBack}});
   }
   {
     // Multiply inside a normal (isolated) group sees no backdrop: the layer shows as it is.
     // Passed through, it multiplies the background: 200*0/255, 100*64/255, 50*255/255.
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
+    const TestLayer end = GroupEnd();
     TestLayer multiply = Top();
     multiply.mode = "mul ";
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "norm";
+    TestLayer folder = Folder("norm");
     cases.push_back({"isolated_group", {Background(), end, multiply, folder}, {kTop, kTop}});
     folder.mode = "pass";
     const Rgb product{0, static_cast<int>(std::lround(100 * 64 / 255.0)), 50};
@@ -376,6 +397,19 @@ std::vector<RuleCase> Cases() {
     t.alpha.clear();
     t.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
     cases.push_back({"blend_if_underlying_channel", {under, t}, {kTop, grey}});
+    // An adjustment layer weighs the adjusted colour as its own and the
+    // colour it changes as the one beneath: inverted, red 200 is 55 and red 100 is 155.
+    TestLayer invert;
+    invert.right = 0;
+    invert.blocks = {{"nvrt", {}}};
+    invert.ranges = ranges(open, 1, {150, 150, 255, 255, 0, 0, 255, 255});
+    cases.push_back({"blend_if_adjustment_this_layer", {under, invert}, {kBack, Rgb{155, 155, 155}}});
+    invert.ranges = ranges(open, 1, {0, 0, 255, 255, 150, 150, 255, 255});
+    cases.push_back({"blend_if_adjustment_underlying", {under, invert}, {Rgb{55, 155, 205}, grey}});
+    // A group passed through weighs what its layers made against what was there.
+    TestLayer folder = Folder("pass");
+    folder.ranges = invert.ranges;
+    cases.push_back({"blend_if_pass_through_group", {under, GroupEnd(), Top(), folder}, {kTop, grey}});
   }
   {
     // Knockout with no fill shows, within the layer, the stop it knocks out
@@ -391,13 +425,7 @@ std::vector<RuleCase> Cases() {
     knock.alpha = {255, 0};
     knock.blocks = {{"knko", {1, 0, 0, 0}}};
     cases.push_back({"knockout_outside_groups", {Background(), mid, knock}, {kBack, kMid}});
-    TestLayer end;
-    end.section = 3;
-    end.right = 0;
-    TestLayer folder;
-    folder.section = 1;
-    folder.right = 0;
-    folder.mode = "pass";
+    const TestLayer end = GroupEnd(), folder = Folder("pass");
     cases.push_back({"knockout_shallow_in_group", {Background(), mid, end, inner, knock, folder}, {kMid, Rgb{90, 90, 90}}});
     knock.blocks = {{"knko", {2, 0, 0, 0}}};
     cases.push_back({"knockout_deep_in_group", {Background(), mid, end, inner, knock, folder}, {kBack, Rgb{90, 90, 90}}});
@@ -736,6 +764,37 @@ TEST(LayerComposite, FillLayersAndOverlaysGiveThePixelsTheirSettingsDescribe) {
 // conversion of the same colour; CMYK without a profile takes RGB's darkness
 // as black and the rest as the other inks), and the composite must show as
 // that merged image does.
+// An artboard shows its layers within its rectangle (here pixel 0 alone),
+// over its background: white, black, none, or a colour of its own.
+TEST(LayerComposite, ArtboardsShowTheirLayersWithinTheirRectangleOverTheirBackground) {
+  const Rgb red{255, 0, 0};
+  const double half = 128 / 255.0;
+  auto over = [half](const Rgb& under) {
+    return Rgb{Mix(under.r, kTop.r, half), Mix(under.g, kTop.g, half), Mix(under.b, kTop.b, half)};
+  };
+  const struct {
+    int type;
+    Rgb expected;
+  } kCases[] = {{1, over({255, 255, 255})}, {2, over({0, 0, 0})}, {3, over(kBack)}, {4, over(red)}};
+  for (const auto& c : kCases) {
+    TestLayer top = Top();
+    top.alpha = {128, 128};
+    TestLayer folder = Folder("pass");
+    const Bytes rect = Objc("classFloatRect", {{"Top ", Double(0)}, {"Left", Double(0)}, {"Btom", Double(1)},
+                                               {"Rght", Double(1)}});
+    folder.blocks = {{"artb", Versioned(Object("artboard", {{"artboardRect", rect}, {"Clr ", RgbColour(red)},
+                                                            {"artboardBackgroundType", Long(c.type)}}))}};
+    const LayerComposite result = Composite(MakeFile(2, {Background(), GroupEnd(), top, folder}, false));
+    ASSERT_TRUE(result.image) << c.type << ": " << result.problem;
+    const Rgb inside = PixelOf(result.image.get(), 0), outside = PixelOf(result.image.get(), 1);
+    EXPECT_NEAR(inside.r, c.expected.r, 1) << c.type;
+    EXPECT_NEAR(inside.g, c.expected.g, 1) << c.type;
+    EXPECT_NEAR(inside.b, c.expected.b, 1) << c.type;
+    EXPECT_EQ(outside.r, kBack.r) << c.type;
+    EXPECT_EQ(outside.b, kBack.b) << c.type;
+  }
+}
+
 TEST(LayerComposite, FillColoursAreDrawnInTheSamplesOfTheFileMode) {
   auto cmyk = [](double c, double m, double y, double k) {
     return Objc("CMYC", {{"Cyn ", Double(c)}, {"Mgnt", Double(m)}, {"Ylw ", Double(y)}, {"Blck", Double(k)}});

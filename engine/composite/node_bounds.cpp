@@ -12,6 +12,8 @@ PsdRect NodeBounds(const LayerNode& node, const PsdRect& picture, const EffectRe
 }
 
 PsdRect NodeOwnBounds(const LayerNode& node, const PsdRect& picture, const EffectReach& reach) {
+  // An artboard shows its layers within its rectangle, over its background.
+  if (node.group && node.layer->artboard.present) return Intersect(node.layer->artboard.rect, picture);
   if (node.group) {
     PsdRect all;
     for (const LayerNode& child : node.children) all = Union(all, NodeBounds(child, picture, reach));

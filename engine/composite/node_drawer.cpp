@@ -1,6 +1,7 @@
 #include "engine/composite/node_drawer.h"
 
 #include <algorithm>
+#include <functional>
 #include <type_traits>
 #include <utility>
 
@@ -24,6 +25,35 @@ bool DrawnFromSettings(const LayerNode& node) { return !node.group && kestrel::D
 void AddOnce(std::vector<std::string>& names, std::string_view name) {
   if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
 }
+
+// Over `region`, `out` becomes `before` faded towards `after` by the
+// fractions `fadeRow` gives for each row (false: the drawing stops). `out`
+// may be either of the two.
+template <typename T>
+bool Fade(const Canvas<T>& before, const Canvas<T>& after, const PsdRect& region, int n,
+          const std::function<bool(std::int64_t y, std::vector<float>& fade)>& fadeRow, Canvas<T>& out) {
+  const auto width = static_cast<std::size_t>(region.Width());
+  std::vector<float> beforeColour(width * n), beforeAlpha(width), colour(width * n), alpha(width), fade(width);
+  for (std::int64_t y = region.top; y < region.bottom; ++y) {
+    if (!fadeRow(y, fade)) return false;
+    before.LoadRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
+    after.LoadRow(y, region.left, width, colour.data(), alpha.data());
+    for (std::size_t x = 0; x < width; ++x) {
+      const float a = beforeAlpha[x] + (alpha[x] - beforeAlpha[x]) * fade[x];
+      for (int c = 0; c < n; ++c) {
+        const std::size_t at = x * n + c;
+        const float premultiplied =
+            beforeColour[at] * beforeAlpha[x] + (colour[at] * alpha[x] - beforeColour[at] * beforeAlpha[x]) * fade[x];
+        colour[at] = a > 0 ? premultiplied / a : 0.0f;
+      }
+      alpha[x] = a;
+    }
+    out.StoreRow(y, region.left, width, colour.data(), alpha.data());
+  }
+  return true;
+}
+
+bool IsArtboard(const LayerNode& node) { return node.group && node.layer->artboard.present; }
 
 }  // namespace
 
@@ -84,8 +114,15 @@ bool NodeDrawer<T>::DrawNode(const LayerNode& node, std::span<const LayerNode> c
     else result_.kindsLeftOut |= AdjustmentKindBit(layer.fill.key);
     return true;
   }
+  // Layers clipped to a base that does not blend them with it as one are
+  // laid one by one onto what lies beneath, each where the base has pixels.
+  if (!clipped.empty() && !layer.blendClippedAsGroup) {
+    return DrawNode(node, {}, dest) && DrawClippedApart(node, clipped, dest);
+  }
   const LayerStyle style = StyleOf(node);
-  const BlendMode mode = BlendModeFromKey(layer.blendMode);
+  // An artboard's layers are drawn on its own canvas, over its background.
+  const BlendMode stored = BlendModeFromKey(layer.blendMode);
+  const BlendMode mode = IsArtboard(node) && stored == BlendMode::PassThrough ? BlendMode::Normal : stored;
   // A layer with overlays has its fill opacity in its pixels already.
   const float opacity = layer.opacity / 255.0f * (style.overlays.empty() ? layer.fillOpacity / 255.0f : 1.0f);
   // Effects other than overlays alone are drawn around the layer made whole.
@@ -166,7 +203,7 @@ bool NodeDrawer<T>::DrawWithEffects(const LayerNode& node, std::span<const Layer
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
   // A pass-through group's layers still blend with what lies beneath; only
   // the effects beneath it are drawn from its shape.
-  const bool passThrough = node.group && mode == BlendMode::PassThrough && clipped.empty();
+  const bool passThrough = node.group && mode == BlendMode::PassThrough && clipped.empty() && !IsArtboard(node);
   EffectLayering how;
   how.mode = mode == BlendMode::PassThrough ? BlendMode::Normal : mode;
   how.opacity = layer.opacity / 255.0f;
@@ -224,6 +261,7 @@ bool NodeDrawer<T>::MakeWhole(const LayerNode& node, std::unique_ptr<FillPainter
                               const PsdRect& within, Canvas<T>& whole, int grow) {
   if (node.group) {
     whole = Canvas<T>(Intersect(Grown(OwnBounds(node), grow), within), channels_);
+    if (IsArtboard(node)) PaintArtboardBackground(node.layer->artboard, whole);
     const KnockoutScope scope(groupStop_, isolated_, true);
     return Draw(node.children, whole);
   }
@@ -348,6 +386,51 @@ bool NodeDrawer<T>::DrawClipped(const LayerNode& node, Canvas<T>& base) {
   return true;
 }
 
+// Each clipped layer is drawn on a copy of what lies beneath the base, then
+// faded in by the base's shape: its pixels cut by its masks and opacity,
+// without its fill opacity or effects.
+template <typename T>
+bool NodeDrawer<T>::DrawClippedApart(const LayerNode& base, std::span<const LayerNode> clipped, Canvas<T>& dest) {
+  const PsdLayer& layer = *base.layer;
+  FillReading fill;
+  if (DrawnFromSettings(base)) fill = ReadFillLayer(file_, layer, header_, colours_, patterns_);
+  const int drawn = result_.layersDrawn;
+  Canvas<T> shape;
+  if (!MakeWhole(base, std::move(fill.painter), LayerStyle{}, dest.rect, shape)) return false;
+  result_.layersDrawn = drawn;
+  const PsdRect area = shape.rect;
+  if (area.Width() == 0 || area.Height() == 0) return true;
+  const std::vector<float> vector = VectorMaskCoverage(base, area);
+  const auto width = static_cast<std::size_t>(area.Width());
+  std::vector<float> colour(width * channels_);
+  const auto cut = [&](std::int64_t y, std::vector<float>& fade) {
+    shape.LoadRow(y, area.left, width, colour.data(), fade.data());
+    return CutCoverage(layer, vector, area, y, layer.opacity / 255.0f, fade);
+  };
+  for (const LayerNode& top : clipped) {
+    Canvas<T> work = CopyOfArea(dest, area);
+    if (!DrawNode(top, {}, work) || !Fade(dest, work, area, channels_, cut, dest)) return false;
+  }
+  return true;
+}
+
+// An artboard's background colour under its rectangle (none when transparent).
+template <typename T>
+void NodeDrawer<T>::PaintArtboardBackground(const PsdArtboard& artboard, Canvas<T>& canvas) const {
+  float sample[4] = {0, 0, 0, 0};
+  if (artboard.background == PsdArtboard::Background::Transparent) return;
+  if (artboard.background == PsdArtboard::Background::Colour) {
+    if (!colours_.Read(artboard.colour, sample)) return;
+  } else {
+    colours_.Neutral(artboard.background == PsdArtboard::Background::White, sample);
+  }
+  const PsdRect area = Intersect(artboard.rect, canvas.rect);
+  const auto width = static_cast<std::size_t>(area.Width());
+  std::vector<float> colour(width * channels_), alpha(width, 1.0f);
+  for (std::size_t x = 0; x < width; ++x) std::copy_n(sample, channels_, colour.begin() + x * channels_);
+  for (std::int64_t y = area.top; y < area.bottom; ++y) canvas.StoreRow(y, area.left, width, colour.data(), alpha.data());
+}
+
 // The adjusted colour is laid over the colour beneath in the layer's mode, by
 // its masks, opacity and fill; the alpha beneath stays as it was.
 template <typename T>
@@ -360,6 +443,7 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
   const BlendMode mode = BlendModeFromKey(layer.blendMode);
   const float opacity = layer.opacity / 255.0f * (layer.fillOpacity / 255.0f);
   const std::vector<float> vector = VectorMaskCoverage(node, area);
+  const bool blendIf = BlendIfCuts(layer);
   std::vector<float> colour(width * n), alpha(width), adjusted(width * n), coverage(width), backdropAlpha(width);
   for (std::int64_t y = area.top; y < area.bottom; ++y) {
     dest.LoadRow(y, area.left, width, colour.data(), alpha.data());
@@ -368,6 +452,8 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
     adjustment.Apply(adjusted.data(), width);
     coverage.assign(width, 1.0f);
     if (!CutCoverage(layer, vector, area, y, opacity, coverage)) return false;
+    // Blend-if weighs the adjusted colour against the colour it was.
+    if (blendIf) CutByBlendIf(layer, header_.colourMode, n, adjusted.data(), colour.data(), coverage);
     // Blended as over an opaque backdrop, so that only the colour moves.
     backdropAlpha.assign(width, 1.0f);
     BlendPixels(mode, n, colour.data(), backdropAlpha.data(), adjusted.data(), coverage.data(), width, space_);
@@ -377,40 +463,29 @@ bool NodeDrawer<T>::Adjust(const LayerNode& node, const ColourAdjustment& adjust
   return true;
 }
 
-// The group's opacity and mask fade between what its layers made and what
-// was there before, over the part of the canvas they can change.
+// The group's opacity, mask and blend-if ranges fade between what its
+// layers made and what was there before, over the part of the canvas they
+// can change.
 template <typename T>
 bool NodeDrawer<T>::DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest) {
   const PsdLayer& layer = *node.layer;
-  if (opacity >= 1 && !LayerMaskCoverage::Masks(layer)) return Draw(node.children, dest);
-  const int n = channels_;
+  const bool blendIf = BlendIfCuts(layer);
+  if (opacity >= 1 && !LayerMaskCoverage::Masks(layer) && !blendIf) return Draw(node.children, dest);
   const PsdRect region = Intersect(Bounds(node), dest.rect);
-  const auto width = static_cast<std::size_t>(region.Width());
-  Canvas<T> before(region, n);
-  std::vector<float> beforeColour(width * n), beforeAlpha(width), colour(width * n), alpha(width), fade(width);
-  for (std::int64_t y = region.top; y < region.bottom; ++y) {
-    dest.LoadRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
-    before.StoreRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
-  }
+  const Canvas<T> before = CopyOfArea(dest, region);
   if (!Draw(node.children, dest)) return false;
-  for (std::int64_t y = region.top; y < region.bottom; ++y) {
-    fade.assign(width, opacity);
-    if (!masks_.Apply(layer, y, region.left, fade)) return MaskDamaged(layer);
-    before.LoadRow(y, region.left, width, beforeColour.data(), beforeAlpha.data());
-    dest.LoadRow(y, region.left, width, colour.data(), alpha.data());
-    for (std::size_t x = 0; x < width; ++x) {
-      const float a = beforeAlpha[x] + (alpha[x] - beforeAlpha[x]) * fade[x];
-      for (int c = 0; c < n; ++c) {
-        const std::size_t at = x * n + c;
-        const float premultiplied =
-            beforeColour[at] * beforeAlpha[x] + (colour[at] * alpha[x] - beforeColour[at] * beforeAlpha[x]) * fade[x];
-        colour[at] = a > 0 ? premultiplied / a : 0.0f;
-      }
-      alpha[x] = a;
+  const auto width = static_cast<std::size_t>(region.Width());
+  std::vector<float> made(blendIf ? width * channels_ : 0), was(made.size()), alpha(blendIf ? width : 0);
+  const auto fade = [&](std::int64_t y, std::vector<float>& row) {
+    row.assign(row.size(), opacity);
+    if (blendIf) {
+      dest.LoadRow(y, region.left, width, made.data(), alpha.data());
+      before.LoadRow(y, region.left, width, was.data(), alpha.data());
+      CutByBlendIf(layer, header_.colourMode, channels_, made.data(), was.data(), row);
     }
-    dest.StoreRow(y, region.left, width, colour.data(), alpha.data());
-  }
-  return true;
+    return masks_.Apply(layer, y, region.left, row) || MaskDamaged(layer);
+  };
+  return Fade(before, dest, region, channels_, fade, dest);
 }
 
 template <typename T>

@@ -7,9 +7,12 @@
 // opacity, cut by its raster and vector masks. A plain layer is read row by
 // row as it is laid down; a group, or a layer with others clipped to it, is
 // made whole on a canvas of its own first, and a clipped layer changes its
-// base's colour only, never its alpha. A pass-through group draws straight
+// base's colour only, never its alpha; a base that does not blend its
+// clipped layers as a group has each laid onto what lies beneath, where the
+// base has pixels. An artboard is a group drawn on its own within its
+// rectangle, over its background. A pass-through group draws straight
 // onto what lies beneath, then fades between that and what was there before
-// by its opacity and mask. Layers under one that covers the whole canvas
+// by its opacity, mask and blend-if ranges. Layers under one that covers the whole canvas
 // opaquely in normal mode are not drawn, as nothing of them could show.
 #pragma once
 
@@ -66,6 +69,8 @@ class NodeDrawer {
   bool CutCoverage(const PsdLayer& layer, const std::vector<float>& vector, const PsdRect& area, std::int64_t y,
                    float opacity, std::vector<float>& coverage);
   bool DrawClipped(const LayerNode& node, Canvas<T>& base);
+  bool DrawClippedApart(const LayerNode& base, std::span<const LayerNode> clipped, Canvas<T>& dest);
+  void PaintArtboardBackground(const PsdArtboard& artboard, Canvas<T>& canvas) const;
   bool Adjust(const LayerNode& node, const ColourAdjustment& adjustment, Canvas<T>& dest);
   bool DrawPassThrough(const LayerNode& node, float opacity, Canvas<T>& dest);
   PsdRect Bounds(const LayerNode& node) const;     // with the node's effects

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <optional>
+#include <string_view>
 
 #include "engine/psd/tagged_blocks.h"
 #include "platform/text.h"
@@ -56,6 +59,26 @@ void ReadVectorMask(ByteReader block, const PsdHeader& header, PsdLayer& layer) 
   }
 }
 
+// An artboard block: a version word, then a descriptor of the rectangle and the background.
+void ReadArtboard(ByteReader block, PsdLayer& layer) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(block.Left()));
+  if (!block.Copy(bytes.data(), bytes.size())) return;
+  const std::optional<DescriptorValue> settings = ReadVersionedDescriptor(bytes, 0);
+  const DescriptorValue* rect = settings ? settings->Find("artboardRect") : nullptr;
+  if (rect == nullptr) return;
+  // Any number may stand in the file: each edge is held to what a rectangle can keep.
+  auto edge = [rect](std::string_view key) {
+    const double value = std::clamp(rect->NumberOr(key, 0), -2147483648.0, 2147483647.0);
+    return static_cast<std::int32_t>(std::isfinite(value) ? std::round(value) : 0);
+  };
+  PsdArtboard& artboard = layer.artboard;
+  artboard.present = true;
+  artboard.rect = PsdRect{edge("Top "), edge("Left"), edge("Btom"), edge("Rght")};
+  const double type = settings->NumberOr("artboardBackgroundType", 3);
+  if (type >= 1 && type <= 4) artboard.background = static_cast<PsdArtboard::Background>(static_cast<int>(type));
+  if (const DescriptorValue* colour = settings->Find("Clr ")) artboard.colour = *colour;
+}
+
 // The additional information blocks of one layer record.
 void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer) {
   ForEachTaggedBlock(blocks, header.version, [&](FourCC key, ByteReader block) {
@@ -75,14 +98,18 @@ void ReadLayerBlocks(ByteReader blocks, const PsdHeader& header, PsdLayer& layer
     } else if (key == FourCC("lrFX") || key == FourCC("lfx2") || key == FourCC("lmfx")) {
       layer.hasEffects = true;
       if (key == FourCC("lfx2") || !layer.effects.Present()) layer.effects = PsdBlockRef{key, block.At(), block.Left()};
-    } else if (key == FourCC("infx") || key == FourCC("lmgm") || key == FourCC("vmgm") || key == FourCC("tsly")) {
+    } else if (key == FourCC("infx") || key == FourCC("lmgm") || key == FourCC("vmgm") || key == FourCC("tsly") ||
+               key == FourCC("clbl")) {
       const bool on = block.Left() >= 1 && block.Byte() != 0;
       if (key == FourCC("infx")) layer.blendInteriorAsGroup = on;
+      else if (key == FourCC("clbl")) layer.blendClippedAsGroup = on;
       else if (key == FourCC("lmgm")) layer.maskHidesEffects = on;
       else if (key == FourCC("vmgm")) layer.vectorMaskHidesEffects = on;
       else layer.transparencyShapesLayer = on;
     } else if (key == FourCC("fxrp")) {
       if (block.Left() >= 16) layer.referencePoint = PathPoint{block.Double(), block.Double()};
+    } else if (key == FourCC("artb") || key == FourCC("artd") || key == FourCC("abdd")) {
+      ReadArtboard(block, layer);
     } else if (key == FourCC("lfxs")) {
       layer.otherStyle = PsdBlockRef{key, block.At(), block.Left()};
     } else if (key == FourCC("vmsk") || key == FourCC("vsms")) {

@@ -1,7 +1,7 @@
 // The layers of a Photoshop file as its layer and mask information section
 // describes them: bounds, channels (where their data lies in the file), blend
 // mode, opacity, fill opacity, clipping, visibility, the raster layer mask,
-// blend-if ranges, knockout, group markers and names. Pure code over the file's bytes: every count,
+// blend-if ranges, knockout, group markers, artboards and names. Pure code over the file's bytes: every count,
 // length and offset is checked against the section that holds it before it is
 // used, and no pixel data is decoded here (engine/psd/channels.h does that).
 #pragma once
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/psd/descriptor.h"
 #include "engine/psd/header.h"
 #include "engine/psd/layer_section.h"
 
@@ -96,6 +97,15 @@ struct PsdBlendRanges {
   PsdBlendRange underlying;
 };
 
+// An artboard: a group whose layers show only within its rectangle, over its background.
+struct PsdArtboard {
+  enum class Background { White = 1, Black = 2, Transparent = 3, Colour = 4 };
+  bool present = false;
+  PsdRect rect;
+  Background background = Background::Transparent;
+  DescriptorValue colour;  // the colour of Background::Colour, as a colour descriptor
+};
+
 struct PsdLayer {
   PsdRect rect;
   std::vector<PsdLayerChannel> channels;
@@ -128,6 +138,8 @@ struct PsdLayer {
   bool maskHidesEffects = false;      // the layer mask cuts the effects rather than shaping them
   bool vectorMaskHidesEffects = false;
   bool transparencyShapesLayer = true;
+  bool blendClippedAsGroup = true;    // clbl: the layers clipped to this one blend with it, then as one
+  PsdArtboard artboard;               // artb, artd or abdd on a group
   std::string name;            // UTF-8 (from the Unicode name when there is one)
 
   const PsdLayerChannel* Channel(int id) const {
