@@ -91,24 +91,22 @@ std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const Effe
 }
 
 BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
-  // Measured over the shape's rectangle and a border of one pixel, so that
+  // Measured over the shape's rectangle and a border of two pixels, so that
   // the shape ends at the rectangle's edge (a layer filling the canvas has
-  // its bevel along the canvas's edges).
+  // its bevel along the canvas's edges) and the slope of the pixels along
+  // that edge is taken from both sides of them.
+  constexpr std::int64_t kPad = 2;
   const std::int64_t width = shape.rect.Width(), height = shape.rect.Height();
-  const std::int64_t pw = width + 2, ph = height + 2;
+  const std::int64_t pw = width + 2 * kPad, ph = height + 2 * kPad;
   std::vector<float> padded(static_cast<std::size_t>(pw * ph), 0.0f);
   for (std::int64_t y = 0; y < height; ++y) {
-    std::copy_n(shape.alpha.data() + y * width, width, padded.data() + (y + 1) * pw + 1);
+    std::copy_n(shape.alpha.data() + y * width, width, padded.data() + (y + kPad) * pw + kPad);
   }
-  const std::vector<float> all = SignedDistance(padded, pw, ph);
-  std::vector<float> d(static_cast<std::size_t>(width * height));
-  for (std::int64_t y = 0; y < height; ++y) {
-    std::copy_n(all.data() + (y + 1) * pw + 1, width, d.data() + y * width);
-  }
+  const std::vector<float> d = SignedDistance(padded, pw, ph);
   const double size = std::max(b.size, 1.0);
   using Style = BevelSettings::Style;
   // The height of the surface, 0..1, rising over `size` pixels.
-  EffectPlane h{width, height, std::vector<float>(d.size()), 0};
+  EffectPlane h{pw, ph, std::vector<float>(d.size()), 0};
   for (std::size_t i = 0; i < d.size(); ++i) {
     double v = 0;
     switch (b.style) {
@@ -134,12 +132,11 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
   const double lx = std::cos(e) * std::cos(a), ly = -std::cos(e) * std::sin(a), lz = std::sin(e);
   // At a depth of 100 % the bevel rises by half its size.
   const double rise = size * b.depth / 2 * (b.up ? 1 : -1);
-  BevelLight light{std::vector<float>(d.size()), std::vector<float>(d.size())};
-  EffectPlane shade{width, height, std::vector<float>(d.size()), 0};
+  const std::size_t pixels = static_cast<std::size_t>(width * height);
+  BevelLight light{std::vector<float>(pixels), std::vector<float>(pixels)};
+  EffectPlane shade{width, height, std::vector<float>(pixels), 0};
   const auto at = [&](std::int64_t x, std::int64_t y) {
-    x = std::clamp<std::int64_t>(x, 0, width - 1);
-    y = std::clamp<std::int64_t>(y, 0, height - 1);
-    return static_cast<double>(h.v[static_cast<std::size_t>(y * width + x)]);
+    return static_cast<double>(h.v[static_cast<std::size_t>((y + kPad) * pw + x + kPad)]);
   };
   for (std::int64_t y = 0; y < height; ++y) {
     for (std::int64_t x = 0; x < width; ++x) {
@@ -154,22 +151,25 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
   // The gloss contour maps the lighting; what it puts above a half is
   // highlight and below it shadow, on level ground too.
   ApplyContour(shade, b.gloss);
-  EffectPlane hi{width, height, std::vector<float>(d.size()), 0}, lo{width, height, std::vector<float>(d.size()), 0};
-  for (std::size_t i = 0; i < d.size(); ++i) {
+  EffectPlane hi{width, height, std::vector<float>(pixels), 0}, lo{width, height, std::vector<float>(pixels), 0};
+  for (std::size_t i = 0; i < pixels; ++i) {
     hi.v[i] = std::clamp(2 * shade.v[i] - 1, 0.0f, 1.0f);
     lo.v[i] = std::clamp(1 - 2 * shade.v[i], 0.0f, 1.0f);
   }
   SoftBlur(hi, static_cast<float>(b.soften));
   SoftBlur(lo, static_cast<float>(b.soften));
   // Where the bevel shows: an inner bevel on the shape, an outer one around it, an emboss on both.
-  for (std::size_t i = 0; i < d.size(); ++i) {
-    const float alpha = shape.alpha[i];
-    float within = 1;
-    if (b.style == Style::Inner) within = alpha;
-    else if (b.style == Style::Outer) within = 1 - alpha;
-    else within = d[i] > -size ? 1.0f : 0.0f;
-    light.highlight[i] = hi.v[i] * within;
-    light.shadow[i] = lo.v[i] * within;
+  for (std::int64_t y = 0; y < height; ++y) {
+    for (std::int64_t x = 0; x < width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y * width + x);
+      const float depthFromEdge = d[static_cast<std::size_t>((y + kPad) * pw + x + kPad)];
+      float within = 1;
+      if (b.style == Style::Inner) within = shape.alpha[i];
+      else if (b.style == Style::Outer) within = 1 - shape.alpha[i];
+      else within = depthFromEdge > -size ? 1.0f : 0.0f;
+      light.highlight[i] = hi.v[i] * within;
+      light.shadow[i] = lo.v[i] * within;
+    }
   }
   return light;
 }
