@@ -7,6 +7,7 @@
 
 #include "engine/composite/distance_field.h"
 #include "engine/composite/effect_names.h"
+#include "engine/composite/patterns.h"
 
 namespace kestrel {
 namespace {
@@ -53,6 +54,37 @@ std::vector<float> SignedDistance(const std::vector<float>& alpha, std::int64_t 
   return d;
 }
 
+// The texture the bevel's settings name; empty when its pattern is not in the file.
+std::optional<BevelTexture> ReadTexture(const DescriptorValue& effect, const EffectContext& context) {
+  const std::optional<PatternChoice> choice = ReadPatternChoice(effect);
+  if (!choice || context.patterns == nullptr) return std::nullopt;
+  const std::shared_ptr<const PatternTile> tile = context.patterns->Find(choice->id, choice->name);
+  if (!tile) return std::nullopt;
+  BevelTexture texture;
+  texture.pattern = MakePatternPainter(*tile, *choice);
+  texture.depth = std::clamp(effect.NumberOr("textureDepth", 100) / 100.0, -10.0, 10.0);
+  texture.invert = effect.BooleanOr("InvT", false);
+  return texture;
+}
+
+// The texture's relief over `area`, in the bevel's heights: the pattern's
+// dark parts raised (its light ones when inverted), at a depth of 100 % by
+// two bevel heights, where the pattern is opaque.
+std::vector<float> TextureRelief(const BevelTexture& texture, const PsdRect& area) {
+  const auto pixels = static_cast<std::size_t>(area.Width() * area.Height());
+  const auto channels = static_cast<std::size_t>(texture.pattern->Channels());
+  std::vector<float> colour(pixels * channels), opacity(pixels), relief(pixels);
+  texture.pattern->Paint(area, colour.data(), opacity.data());
+  const auto scale = static_cast<float>(2 * texture.depth);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    float sum = 0;
+    for (std::size_t c = 0; c < channels; ++c) sum += colour[i * channels + c];
+    const float light = channels == 0 ? 0 : sum / static_cast<float>(channels);
+    relief[i] = scale * (texture.invert ? light : 1 - light) * opacity[i];
+  }
+  return relief;
+}
+
 }  // namespace
 
 std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context) {
@@ -61,7 +93,10 @@ std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const Effe
   const std::optional<BevelSettings::Technique> technique =
       EnumeratedSetting<BevelSettings::Technique>(effect, "bvlT", kTechniques);
   if (!style || !technique || *style == BevelSettings::Style::StrokeEmboss) return std::nullopt;
-  if (effect.BooleanOr("useTexture", false)) return std::nullopt;
+  if (effect.BooleanOr("useTexture", false)) {
+    b.texture = ReadTexture(effect, context);
+    if (!b.texture) return std::nullopt;
+  }
   b.style = *style;
   b.technique = *technique;
   b.up = effect.EnumOf("bvlD") != "Out ";
@@ -127,6 +162,13 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
   h.outside = b.style == Style::Pillow ? 1.0f : 0.0f;
   // A soft chisel has its creases rounded.
   if (b.technique == BevelSettings::Technique::ChiselSoft) SoftBlur(h, 1.5f);
+  // The texture's relief is added to the bevel's height everywhere.
+  if (b.texture) {
+    const auto pad = static_cast<std::int32_t>(kPad);
+    const PsdRect area{shape.rect.top - pad, shape.rect.left - pad, shape.rect.bottom + pad, shape.rect.right + pad};
+    const std::vector<float> relief = TextureRelief(*b.texture, area);
+    for (std::size_t i = 0; i < h.v.size(); ++i) h.v[i] += relief[i];
+  }
   // The surface's slope, lit from the angle and altitude.
   const double a = b.angle * kPi / 180, e = b.altitude * kPi / 180;
   const double lx = std::cos(e) * std::cos(a), ly = -std::cos(e) * std::sin(a), lz = std::sin(e);

@@ -4,6 +4,7 @@
 // the highlight colour is laid, where it faces away the shadow colour.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -11,6 +12,16 @@
 #include "engine/composite/effect_kinds.h"
 
 namespace kestrel {
+
+class PatternPainter;
+
+// A pattern pressed into the bevel's surface: its lightness, repeated over
+// the canvas, raises the surface (or sinks it, inverted).
+struct BevelTexture {
+  std::shared_ptr<const PatternPainter> pattern;
+  double depth = 1;     // 'textureDepth' as a fraction, below zero sinking
+  bool invert = false;  // 'InvT'
+};
 
 struct BevelSettings {
   enum class Style { Inner, Outer, Emboss, Pillow, StrokeEmboss };
@@ -29,10 +40,11 @@ struct BevelSettings {
   float highlightOpacity = 0.75f, shadowOpacity = 0.75f;
   float highlightColour[4] = {1, 1, 1, 1};
   float shadowColour[4] = {0, 0, 0, 0};
+  std::optional<BevelTexture> texture;
 };
 
 // A bevel's settings ('ebbl'); empty when its modes or colours cannot be
-// read, or it is a stroke emboss or carries a texture (neither is drawn).
+// read, its texture's pattern is not in the file, or it is a stroke emboss.
 std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context);
 
 // How much of the highlight and of the shadow lies on each pixel of `shape.rect`.
