@@ -169,7 +169,7 @@ TEST(LayerEffects, StyleReadsEnabledEffectsInStackingOrder) {
       {"stacking order", {{"IrSh", shadow}, {"SoFi", Object({{"enab", Boolean(true)}, {"Clr ", Black()}})},
                           {"OrGl", shadow}, {"ebbl", bevel}, {"DrSh", shadow}},
        {"drop shadow", "outer glow", "colour overlay", "inner shadow", "bevel and emboss"}, {}},
-      {"a bevel with a texture is not drawn", {{"ebbl", textured}, {"DrSh", shadow}}, {"drop shadow"},
+      {"a bevel whose texture's pattern the file lacks is not drawn", {{"ebbl", textured}, {"DrSh", shadow}}, {"drop shadow"},
        {"bevel and emboss"}},
   };
   for (const Case& c : cases) {
