@@ -92,7 +92,7 @@ std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const Effe
   const std::optional<BevelSettings::Style> style = EnumeratedSetting<BevelSettings::Style>(effect, "bvlS", kStyles);
   const std::optional<BevelSettings::Technique> technique =
       EnumeratedSetting<BevelSettings::Technique>(effect, "bvlT", kTechniques);
-  if (!style || !technique || *style == BevelSettings::Style::StrokeEmboss) return std::nullopt;
+  if (!style || !technique) return std::nullopt;
   if (effect.BooleanOr("useTexture", false)) {
     b.texture = ReadTexture(effect, context);
     if (!b.texture) return std::nullopt;
@@ -216,22 +216,57 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
   return light;
 }
 
+std::optional<StrokeSettings> EmbossedStroke(const EffectContext& context) {
+  if (context.style == nullptr) return std::nullopt;
+  // The topmost enabled stroke: the first of a list, else the single one.
+  const DescriptorValue* list = context.style->Find("frameFXMulti");
+  if (list != nullptr && list->type == DescriptorValue::Type::List) {
+    for (const DescriptorValue& stroke : list->list) {
+      if (EffectEnabled(stroke)) return ReadStroke(stroke, context.colours);
+    }
+    return std::nullopt;
+  }
+  const DescriptorValue* one = context.style->Find("FrFX");
+  return one != nullptr && EffectEnabled(*one) ? ReadStroke(*one, context.colours) : std::nullopt;
+}
+
+namespace {
+
+// The shadow's paint, then the highlight's, over `rect`.
+std::vector<EffectPaint> BevelPaints(const BevelSettings& bevel, BevelLight&& light, const PsdRect& rect, int channels) {
+  std::vector<EffectPaint> paints(2);
+  paints[0] = {rect, std::move(light.shadow), std::vector<float>(bevel.shadowColour, bevel.shadowColour + channels),
+               false, bevel.shadowMode, bevel.shadowOpacity};
+  paints[1] = {rect, std::move(light.highlight),
+               std::vector<float>(bevel.highlightColour, bevel.highlightColour + channels), false, bevel.highlightMode,
+               bevel.highlightOpacity};
+  return paints;
+}
+
+}  // namespace
+
 std::optional<DrawableEffect> ReadBevelEffect(const DescriptorValue& settings, const EffectContext& context) {
   std::optional<BevelSettings> read = ReadBevel(settings, context);
   if (!read) return std::nullopt;
-  auto bevel = std::make_shared<const BevelSettings>(std::move(*read));
   const int channels = context.channels;
+  if (read->style == BevelSettings::Style::StrokeEmboss) {
+    // The stroke's band raised as an inner bevel on it; without a stroke there is nothing to raise.
+    const std::optional<StrokeSettings> stroke = EmbossedStroke(context);
+    if (!stroke) return DrawableEffect{0, [](const ShapePlane&) { return std::vector<EffectPaint>{}; }};
+    read->style = BevelSettings::Style::Inner;
+    auto bevel = std::make_shared<const BevelSettings>(std::move(*read));
+    auto band = std::make_shared<const StrokeSettings>(*stroke);
+    return DrawableEffect{StrokeReach(*band), [bevel, band, channels](const ShapePlane& shape) {
+                            ShapePlane banded;
+                            banded.alpha = StrokeCoverage(*band, shape, banded.rect);
+                            banded.bounds = shape.bounds;
+                            return BevelPaints(*bevel, LightBevel(*bevel, banded), banded.rect, channels);
+                          }};
+  }
+  auto bevel = std::make_shared<const BevelSettings>(std::move(*read));
   const int reach = bevel->style == BevelSettings::Style::Inner ? 0 : static_cast<int>(std::ceil(bevel->size)) + 1;
   return DrawableEffect{reach, [bevel, channels](const ShapePlane& shape) {
-                          BevelLight light = LightBevel(*bevel, shape);
-                          std::vector<EffectPaint> paints(2);
-                          paints[0] = {shape.rect, std::move(light.shadow),
-                                       std::vector<float>(bevel->shadowColour, bevel->shadowColour + channels), false,
-                                       bevel->shadowMode, bevel->shadowOpacity};
-                          paints[1] = {shape.rect, std::move(light.highlight),
-                                       std::vector<float>(bevel->highlightColour, bevel->highlightColour + channels),
-                                       false, bevel->highlightMode, bevel->highlightOpacity};
-                          return paints;
+                          return BevelPaints(*bevel, LightBevel(*bevel, shape), shape.rect, channels);
                         }};
 }
 

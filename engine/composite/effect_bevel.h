@@ -10,6 +10,7 @@
 
 #include "engine/composite/effect_geometry.h"
 #include "engine/composite/effect_kinds.h"
+#include "engine/composite/effect_stroke.h"
 
 namespace kestrel {
 
@@ -44,7 +45,7 @@ struct BevelSettings {
 };
 
 // A bevel's settings ('ebbl'); empty when its modes or colours cannot be
-// read, its texture's pattern is not in the file, or it is a stroke emboss.
+// read or its texture's pattern is not in the file.
 std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context);
 
 // How much of the highlight and of the shadow lies on each pixel of `shape.rect`.
@@ -53,7 +54,11 @@ struct BevelLight {
 };
 BevelLight LightBevel(const BevelSettings& bevel, const ShapePlane& shape);
 
-// The bevel as an effect of the style table: its shadow's paint, then its highlight's.
+// The stroke a stroke emboss raises: the style's topmost enabled stroke; empty when there is none.
+std::optional<StrokeSettings> EmbossedStroke(const EffectContext& context);
+
+// The bevel as an effect of the style table: its shadow's paint, then its
+// highlight's. A stroke emboss is an inner bevel on the band of the stroke.
 std::optional<DrawableEffect> ReadBevelEffect(const DescriptorValue& settings, const EffectContext& context);
 
 }  // namespace kestrel

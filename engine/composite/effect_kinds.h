@@ -41,6 +41,7 @@ struct EffectContext {
   double globalAltitude = 30;   // degrees
   const PsdDocument* document = nullptr;  // for what the file keeps elsewhere (its patterns)
   const PatternLibrary* patterns = nullptr;  // the file's stored patterns
+  const DescriptorValue* style = nullptr;    // the whole layer style, while it is read (a stroke emboss reads the stroke)
 };
 
 // Where an effect's paint is laid.
