@@ -184,5 +184,30 @@ TEST(EffectBevel, ContoursAreNaturalSplinesBrokenAtCorners) {
   EXPECT_NEAR(peak[192], 1 - 64 / 127.0, 1e-6);
 }
 
+// The bevel's own contour is its cross-section: one falling from the top
+// at the foot to the bottom at the top turns a raised bevel into a sunk
+// one, and a straight one leaves it as it is.
+TEST(EffectBevel, TheBevelsContourShapesItsRise) {
+  BevelSettings bevel;
+  bevel.size = 5;
+  bevel.angle = 90;
+  bevel.technique = BevelSettings::Technique::ChiselHard;
+  BevelSettings sunk = bevel;
+  sunk.up = false;
+  const BevelLight plain = LightBevel(bevel, Square());
+  const BevelLight down = LightBevel(sunk, Square());
+  bevel.profile = ReadContour(CurveOf({{0, 0, 0}, {255, 255, 0}}), "TrnS");
+  const BevelLight straight = LightBevel(bevel, Square());
+  bevel.profile = ReadContour(CurveOf({{0, 255, 0}, {255, 0, 0}}), "TrnS");
+  const BevelLight falling = LightBevel(bevel, Square());
+  for (const int y : {12, 27}) {
+    EXPECT_NEAR(At(straight.highlight, 20, y), At(plain.highlight, 20, y), 1e-5) << y;
+    EXPECT_NEAR(At(straight.shadow, 20, y), At(plain.shadow, 20, y), 1e-5) << y;
+    EXPECT_NEAR(At(falling.highlight, 20, y), At(down.highlight, 20, y), 1e-3) << y;
+    EXPECT_NEAR(At(falling.shadow, 20, y), At(down.shadow, 20, y), 1e-3) << y;
+  }
+  EXPECT_GT(At(falling.shadow, 20, 12), 0.3f);
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -85,6 +85,14 @@ std::vector<float> TextureRelief(const BevelTexture& texture, const PsdRect& are
   return relief;
 }
 
+// A height 0..1 through the bevel's contour, carried on straight beyond its ends.
+double Profiled(const Contour& contour, double v) {
+  constexpr double kStep = 1.0 / 255;
+  if (v < 0) return contour[0] + v * (contour[1] - contour[0]) / kStep;
+  if (v > 1) return contour[255] + (v - 1) * (contour[255] - contour[254]) / kStep;
+  return ContourAt(contour, static_cast<float>(v));
+}
+
 }  // namespace
 
 std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const EffectContext& context) {
@@ -107,6 +115,7 @@ std::optional<BevelSettings> ReadBevel(const DescriptorValue& effect, const Effe
   b.angle = global ? context.globalAngle : effect.NumberOr("lagl", 120);
   b.altitude = std::clamp(global ? context.globalAltitude : effect.NumberOr("Lald", 30), 0.0, 90.0);
   b.gloss = ReadContour(effect, "TrnS");
+  if (effect.BooleanOr("useShape", false)) b.profile = ReadContour(effect, "MpgS");
   const std::optional<BlendMode> highlight = ModeOf(effect, "hglM", "Scrn");
   const std::optional<BlendMode> shadow = ModeOf(effect, "sdwM", "Mltp");
   const DescriptorValue* hc = effect.Find("hglC");
@@ -157,6 +166,9 @@ BevelLight LightBevel(const BevelSettings& b, const ShapePlane& shape) {
     v = std::clamp(v, inward ? -1.0 : 0.0, outward ? 2.0 : 1.0);
     // A smooth bevel is rounded: steepest at its foot, level at its top. A chisel is straight.
     if (b.technique == BevelSettings::Technique::Smooth) v = v > 1 ? v : 1 - (1 - v) * (1 - v);
+    // The bevel's own contour reshapes its rise, from its foot to its top;
+    // the slope running on past the edge keeps the contour's slope there.
+    if (b.profile) v = Profiled(*b.profile, v);
     h.v[i] = static_cast<float>(v);
   }
   h.outside = b.style == Style::Pillow ? 1.0f : 0.0f;

@@ -36,6 +36,7 @@ struct BevelSettings {
   double angle = 120;    // degrees, where the light comes from
   double altitude = 30;  // degrees above the surface
   Contour gloss = LinearContour();
+  std::optional<Contour> profile;  // 'MpgS' when 'useShape': the bevel's cross-section, height by position across it
   BlendMode highlightMode = BlendMode::Screen;
   BlendMode shadowMode = BlendMode::Multiply;
   float highlightOpacity = 0.75f, shadowOpacity = 0.75f;

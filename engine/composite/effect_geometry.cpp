@@ -198,14 +198,16 @@ Contour ReadContour(const DescriptorValue& effect, const char* key) {
   return c;
 }
 
+float ContourAt(const Contour& contour, float value) {
+  const float at = std::clamp(value, 0.0f, 1.0f) * 255;
+  const auto i = static_cast<std::size_t>(at);
+  const float f = at - static_cast<float>(i);
+  return i >= 255 ? contour[255] : contour[i] + (contour[i + 1] - contour[i]) * f;
+}
+
 void ApplyContour(EffectPlane& plane, const Contour& contour) {
   if (contour == LinearContour()) return;
-  for (float& value : plane.v) {
-    const float at = std::clamp(value, 0.0f, 1.0f) * 255;
-    const auto i = static_cast<std::size_t>(at);
-    const float f = at - static_cast<float>(i);
-    value = i >= 255 ? contour[255] : contour[i] + (contour[i + 1] - contour[i]) * f;
-  }
+  for (float& value : plane.v) value = ContourAt(contour, value);
 }
 
 void LightOffset(double angle, double distance, int& dx, int& dy) {
