@@ -203,7 +203,7 @@ TEST(LayerEffects, StyleReadsEnabledEffectsInStackingOrder) {
       {"stacking order", {{"IrSh", shadow}, {"SoFi", Object({{"enab", Boolean(true)}, {"Clr ", Black()}})},
                           {"OrGl", shadow}, {"ebbl", bevel}, {"DrSh", shadow}},
        {"drop shadow", "outer glow", "colour overlay", "inner shadow", "bevel and emboss"}, {}},
-      {"a bevel with a texture is not drawn", {{"ebbl", textured}, {"DrSh", shadow}}, {"drop shadow"},
+      {"a bevel whose texture's pattern the file lacks is not drawn", {{"ebbl", textured}, {"DrSh", shadow}}, {"drop shadow"},
        {"bevel and emboss"}},
   };
   for (const Case& c : cases) {
@@ -213,6 +213,50 @@ TEST(LayerEffects, StyleReadsEnabledEffectsInStackingOrder) {
     EXPECT_EQ(kinds, c.kinds) << c.name;
     EXPECT_EQ(read.notDrawn, c.notDrawn) << c.name;
   }
+}
+
+// A stroke emboss raises the band of the layer's stroke (here 4 pixels
+// outside the square, lit from above): its top side takes the highlight
+// and its bottom side the shadow, and nothing falls inside the square. The
+// topmost enabled stroke of a list is the one raised. Without a stroke
+// there is nothing to raise: the emboss is drawn and lays no paint.
+TEST(LayerEffects, StrokeEmbossRaisesTheStrokesBand) {
+  Fixture f;
+  const auto stroke = [](bool enabled, double size) {
+    return Object({{"enab", Boolean(enabled)}, {"Styl", Enum("OutF")}, {"PntT", Enum("SClr")},
+                   {"Sz  ", Number(size)}, {"Clr ", Black()}});
+  };
+  const DescriptorValue emboss = Object({{"enab", Boolean(true)}, {"bvlS", Enum("strokeEmboss")},
+                                         {"bvlT", Enum("PrBL")}, {"blur", Number(2)}, {"lagl", Number(90)}});
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, DescriptorValue>> style;
+  };
+  const std::vector<Case> cases = {
+      {"one stroke", {{"FrFX", stroke(true, 4)}, {"ebbl", emboss}}},
+      {"the topmost enabled of several",
+       {{"FrFX", stroke(false, 9)}, {"frameFXMulti", List({stroke(false, 9), stroke(true, 4), stroke(true, 9)})},
+        {"ebbl", emboss}}},
+  };
+  for (const Case& c : cases) {
+    const StyleEffects read = f.Read(c.style);
+    ASSERT_FALSE(read.effects.empty()) << c.name;
+    EXPECT_EQ(read.effects.back().kind->name, "bevel and emboss") << c.name;
+    EXPECT_TRUE(read.notDrawn.empty()) << c.name;
+    const std::vector<EffectPaint> paints = read.effects.back().effect.paint(f.Square());
+    ASSERT_EQ(paints.size(), 2u) << c.name;
+    const EffectPaint& shadow = paints[0];
+    const EffectPaint& highlight = paints[1];
+    EXPECT_GT(At(highlight, 30, 17), 0.3f) << c.name;  // the band's upper side, above the square
+    EXPECT_EQ(At(shadow, 30, 17), 0.0f) << c.name;
+    EXPECT_GT(At(shadow, 30, 42), 0.3f) << c.name;     // its lower side, below it
+    EXPECT_EQ(At(highlight, 30, 42), 0.0f) << c.name;
+    for (int y = 21; y < 39; ++y) EXPECT_EQ(At(highlight, 30, y) + At(shadow, 30, y), 0.0f) << c.name << " " << y;
+    EXPECT_EQ(At(highlight, 30, 12) + At(shadow, 30, 12), 0.0f) << c.name;  // beyond the band
+  }
+  const StyleEffects alone = f.Read({{"ebbl", emboss}});
+  ASSERT_EQ(alone.effects.size(), 1u);
+  EXPECT_TRUE(alone.effects[0].effect.paint(f.Square()).empty());
 }
 
 // The user is told which kinds of effect were left out, and nothing of effects that were drawn.

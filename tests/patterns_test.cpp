@@ -1,5 +1,5 @@
 // The file's stored patterns: generated pattern blocks (raw and run-length
-// channels, with transparency, an indexed one) read back; damaged blocks
+// channels, with transparency, indexed, grey and multichannel ones) read back; damaged blocks
 // refused without reading past them; and the tiling of the painter.
 #include <gtest/gtest.h>
 
@@ -50,6 +50,10 @@ TEST(Patterns, TilesReadBackInTheFilesSamples) {
   const std::optional<PatternTile> grey = DecodePattern(Pattern(1, "g", {{{51}}}, true), 3, 3);
   ASSERT_TRUE(grey);
   EXPECT_EQ(grey->colour, (std::vector<float>(3, 0.2f)));
+  // A multichannel one (as textures come) is taken as grey from its first channel.
+  const std::optional<PatternTile> multichannel = DecodePattern(Pattern(7, "m", {{{51}}}, false), 3, 3);
+  ASSERT_TRUE(multichannel);
+  EXPECT_EQ(multichannel->colour, (std::vector<float>(3, 0.2f)));
   // An RGB pattern in a CMYK file is not turned into ink here.
   EXPECT_FALSE(DecodePattern(Pattern(3, "c", kRgbWithAlpha, false), 4, 4));
 }

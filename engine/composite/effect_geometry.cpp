@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/composite/natural_spline.h"
+
 namespace kestrel {
 namespace {
 
@@ -173,43 +175,39 @@ Contour ReadContour(const DescriptorValue& effect, const char* key) {
                       !p.BooleanOr("Cnty", true)});
   }
   std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
-  // Between points, a cardinal spline through the smooth ones, straight beside corners.
-  Contour c;
-  const std::size_t last = points.size() - 1;
-  for (int i = 0; i < 256; ++i) {
-    const double x = i;
-    std::size_t k = 0;
-    while (k + 1 < last && points[k + 1].x <= x) ++k;
-    const Point& p1 = points[k];
-    const Point& p2 = points[k + 1];
-    double y;
-    if (x <= p1.x) {
-      y = p1.y;
-    } else if (x >= p2.x) {
-      y = p2.y;
-    } else {
-      const double t = (x - p1.x) / std::max(p2.x - p1.x, 1e-9);
-      const Point& p0 = k > 0 ? points[k - 1] : p1;
-      const Point& p3 = k + 2 <= last ? points[k + 2] : p2;
-      const double span = p2.x - p1.x;
-      double m1 = p1.corner || k == 0 ? (p2.y - p1.y) : (p2.y - p0.y) / std::max(p2.x - p0.x, 1e-9) * span;
-      double m2 = p2.corner || k + 1 == last ? (p2.y - p1.y) : (p3.y - p1.y) / std::max(p3.x - p1.x, 1e-9) * span;
-      const double t2 = t * t, t3 = t2 * t;
-      y = (2 * t3 - 3 * t2 + 1) * p1.y + (t3 - 2 * t2 + t) * m1 + (-2 * t3 + 3 * t2) * p2.y + (t3 - t2) * m2;
+  // A natural cubic spline through each run of smooth points, broken at
+  // corners (a run of two points is straight); beyond the ends, level.
+  Contour c{};
+  std::size_t first = 0;
+  while (first + 1 < points.size()) {
+    std::size_t last = first + 1;
+    while (last + 1 < points.size() && !points[last].corner) ++last;
+    std::vector<double> xs, ys;
+    for (std::size_t k = first; k <= last; ++k) {
+      xs.push_back(points[k].x);
+      ys.push_back(points[k].y);
     }
-    c[static_cast<std::size_t>(i)] = static_cast<float>(std::clamp(y, 0.0, 255.0) / 255);
+    const NaturalSpline spline(std::move(xs), std::move(ys));
+    const int from = first == 0 ? 0 : static_cast<int>(std::ceil(points[first].x));
+    const int to = last + 1 == points.size() ? 255 : static_cast<int>(std::ceil(points[last].x)) - 1;
+    for (int i = std::max(from, 0); i <= std::min(to, 255); ++i) {
+      c[static_cast<std::size_t>(i)] = static_cast<float>(std::clamp(spline(i), 0.0, 255.0) / 255);
+    }
+    first = last;
   }
   return c;
 }
 
+float ContourAt(const Contour& contour, float value) {
+  const float at = std::clamp(value, 0.0f, 1.0f) * 255;
+  const auto i = static_cast<std::size_t>(at);
+  const float f = at - static_cast<float>(i);
+  return i >= 255 ? contour[255] : contour[i] + (contour[i + 1] - contour[i]) * f;
+}
+
 void ApplyContour(EffectPlane& plane, const Contour& contour) {
   if (contour == LinearContour()) return;
-  for (float& value : plane.v) {
-    const float at = std::clamp(value, 0.0f, 1.0f) * 255;
-    const auto i = static_cast<std::size_t>(at);
-    const float f = at - static_cast<float>(i);
-    value = i >= 255 ? contour[255] : contour[i] + (contour[i + 1] - contour[i]) * f;
-  }
+  for (float& value : plane.v) value = ContourAt(contour, value);
 }
 
 void LightOffset(double angle, double distance, int& dx, int& dy) {

@@ -42,6 +42,8 @@ using Contour = std::array<float, 256>;
 Contour LinearContour();
 // The contour item `key` of an effect's descriptor (a curve of points 0..255), linear when absent.
 Contour ReadContour(const DescriptorValue& effect, const char* key);
+// The contour's value at `value` (0..1), between its steps.
+float ContourAt(const Contour& contour, float value);
 void ApplyContour(EffectPlane& plane, const Contour& contour);
 
 // An effect's offset from its angle (degrees, counter-clockwise from the

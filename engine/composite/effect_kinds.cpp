@@ -64,9 +64,11 @@ bool EffectEnabled(const DescriptorValue& effect) {
          effect.BooleanOr("present", true);
 }
 
-StyleEffects ReadStyleEffects(const DescriptorValue& style, const EffectContext& context) {
+StyleEffects ReadStyleEffects(const DescriptorValue& style, const EffectContext& outer) {
   StyleEffects out;
   if (!style.BooleanOr("masterFXSwitch", true)) return out;
+  EffectContext context = outer;
+  context.style = &style;
   for (const EffectKind& kind : kEffectKinds) {
     // A layer with several effects of a kind keeps them in a list (the
     // single key then repeats the first): the list wins. Its first entry is

@@ -43,6 +43,7 @@ struct EffectContext {
   const PsdDocument* document = nullptr;  // for what the file keeps elsewhere (its patterns)
   const PatternLibrary* patterns = nullptr;  // the file's stored patterns
   PathPoint reference{};        // the layer's reference point (linked patterns start there)
+  const DescriptorValue* style = nullptr;    // the whole layer style, while it is read (a stroke emboss reads the stroke)
 };
 
 // Where an effect's paint is laid.

@@ -14,6 +14,7 @@ namespace {
 constexpr int kIndexedMode = 2;
 constexpr int kGreyMode = 1;
 constexpr int kRgbMode = 3;
+constexpr int kMultichannelMode = 7;
 // A pattern of more pixels than this is not drawn: its decoded samples would
 // cost more memory than a layer's effects may.
 constexpr std::int64_t kMostPatternPixels = std::int64_t{1} << 22;
@@ -26,7 +27,8 @@ constexpr std::uint32_t kMostPatternChannels = 64;
 int ModeChannels(int mode) {
   switch (mode) {
     case kGreyMode:
-    case kIndexedMode: return 1;
+    case kIndexedMode:
+    case kMultichannelMode: return 1;  // read from its first channel, as grey
     case kRgbMode:
     case 9: return 3;  // Lab
     case 4: return 4;  // CMYK
@@ -164,9 +166,12 @@ std::optional<PatternTile> DecodePattern(std::span<const std::uint8_t> bytes, in
   }
   if (!reader.Ok() || width <= 0 || height <= 0 || std::int64_t{width} * height > kMostPatternPixels) return std::nullopt;
   const int stored = ModeChannels(patternMode);
-  // Into the file's samples: the same mode, an indexed pattern into RGB, or grey into RGB.
+  // Into the file's samples: the same mode, an indexed pattern into RGB, or
+  // grey into RGB (a multichannel pattern, as the textures Photoshop ships
+  // come, taken as grey).
   const bool sameMode = patternMode == mode && stored == channels;
-  const bool intoRgb = mode == kRgbMode && channels == 3 && (patternMode == kIndexedMode || patternMode == kGreyMode);
+  const bool intoRgb = mode == kRgbMode && channels == 3 &&
+                       (patternMode == kIndexedMode || patternMode == kGreyMode || patternMode == kMultichannelMode);
   if (stored == 0 || !(sameMode || intoRgb)) return std::nullopt;
   const std::optional<std::vector<PatternChannel>> list = ReadChannelList(reader, width, height);
   if (!list || list->size() < static_cast<std::size_t>(stored)) return std::nullopt;
