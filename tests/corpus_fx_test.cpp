@@ -116,7 +116,7 @@ const std::map<std::string, double> kBounds = {
     // edges and the bevels' shading.
     {"fx_p2s_stroke-gradient.psd", 1.4},     {"fx_zoo_bevel-pillow.psd", 3.0},
     {"fx_pt_double-stroke.psd", 0.2},
-    {"fx_patchy_arrows.psd", 2.4},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 5.2},
+    {"fx_patchy_arrows.psd", 2.4},           {"fx_p2s_drop-shadow-overlay-stroke.psd", 1.5},
     {"fx_pt_layer-comps.psb", 7.7},          {"fx_p2s_multiple-overlays.psd", 0.2},
     {"fx_pt_advanced-blending.psd", 0.8},
     {"fx_pt_pattern-overlay-fill0.psd", 0.3},     {"fx_patchy_pattern-overlay-scale.psd", 4.4},

@@ -10,6 +10,7 @@
 
 #include "engine/colour/descriptor_colour.h"
 #include "engine/composite/effect_kinds.h"
+#include "engine/composite/effect_layering.h"
 #include "engine/decode/layer_rebuild.h"
 #include "engine/psd/header.h"
 
@@ -257,6 +258,33 @@ TEST(LayerEffects, StrokeEmbossRaisesTheStrokesBand) {
   const StyleEffects alone = f.Read({{"ebbl", emboss}});
   ASSERT_EQ(alone.effects.size(), 1u);
   EXPECT_TRUE(alone.effects[0].effect.paint(f.Square()).empty());
+}
+
+// An inside stroke colours the half-covered edge of a soft shape fully and
+// leaves its alpha as the layer has it: the layer's alpha thins the stroke
+// once, so nothing of the layer's own colour shows through.
+TEST(LayerEffects, InsideStrokeCoversASoftEdgeWithoutAddingOpacity) {
+  Fixture f;
+  const StyleEffects read = f.Read({{"FrFX", Object({{"enab", Boolean(true)}, {"Styl", Enum("InsF")},
+                                                     {"PntT", Enum("SClr")}, {"Sz  ", Number(1)}, {"Clr ", Black()}})}});
+  ASSERT_EQ(read.effects.size(), 1u);
+  LayerStyle style;
+  style.effects = read.effects;
+  // A red square whose left column is half covered, on a transparent canvas.
+  Canvas<float> whole(f.canvas, 3), dest(f.canvas, 3);
+  const ShapePlane square = f.Square();
+  for (std::size_t i = 0; i < square.alpha.size(); ++i) {
+    whole.alpha[i] = square.alpha[i] * (i % 60 == 20 ? 0.5f : 1.0f);
+    whole.colour[i * 3] = 1;
+  }
+  EffectLayering how;
+  how.bounds = square.bounds;
+  LayWithEffects(style, how, whole, {}, dest);
+  const std::uint64_t edge = dest.Index(20, 30), inner = dest.Index(21, 30), middle = dest.Index(30, 30);
+  EXPECT_NEAR(dest.alpha[edge], 0.5f, 1e-4);
+  EXPECT_NEAR(dest.colour[edge * 3], 0.0f, 1e-4);  // black, no red showing through
+  EXPECT_NEAR(dest.alpha[inner], 1.0f, 1e-4);
+  EXPECT_NEAR(dest.colour[middle * 3], 1.0f, 1e-4);  // the stroke stays at the edge
 }
 
 // The user is told which kinds of effect were left out, and nothing of effects that were drawn.

@@ -60,7 +60,7 @@ void LayWithEffects(const LayerStyle& style, const EffectLayering& how, Canvas<T
   for (std::size_t i = 0; i < shape.alpha.size(); ++i) {
     shape.alpha[i] = ToFloat(whole.alpha[i]) * (mask.empty() || how.maskHidesEffects ? 1.0f : mask[i]);
   }
-  std::vector<float> colour(width * n), alpha(width), paintColour, coverage(width);
+  std::vector<float> colour(width * n), alpha(width), paintColour, coverage(width), share(width);
   const PsdRect area = Intersect(rect, dest.rect);
   const auto areaWidth = static_cast<std::size_t>(area.Width());
 
@@ -118,9 +118,21 @@ void LayWithEffects(const LayerStyle& style, const EffectLayering& how, Canvas<T
         PaintColourRow(paint, n, y, rect.left, width, paintColour);
         const float* cover = CoverageRow(paint, y, rect.left);
         for (std::size_t x = 0; x < width; ++x) coverage[x] = cover[x] * paint.opacity;
-        float* backdrop =
-            place == EffectPlace::Interior ? contentAlpha.data() + (y - rect.top) * rect.Width() : alpha.data();
+        const bool within = paint.withinShape && place == EffectPlace::Above;
+        const float* shapeRow = shape.alpha.data() + (y - rect.top) * rect.Width();
+        if (within) {
+          // Blend onto the share of its shape the layer fills; the shape's alpha then scales it back.
+          for (std::size_t x = 0; x < width; ++x) {
+            share[x] = shapeRow[x] > 0 ? std::min(1.0f, alpha[x] / shapeRow[x]) : 0.0f;
+          }
+        }
+        float* backdrop = place == EffectPlace::Interior ? contentAlpha.data() + (y - rect.top) * rect.Width()
+                          : within                       ? share.data()
+                                                         : alpha.data();
         BlendPixels(paint.mode, n, colour.data(), backdrop, paintColour.data(), coverage.data(), width, how.space);
+        if (within) {
+          for (std::size_t x = 0; x < width; ++x) alpha[x] = std::max(alpha[x], share[x] * shapeRow[x]);
+        }
         whole.StoreRow(y, rect.left, width, colour.data(), alpha.data());
       }
     }

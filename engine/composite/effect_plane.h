@@ -39,6 +39,10 @@ struct EffectPaint {
   // Paint beneath the layer that its shape hides where the layer's fill
   // opacity would let it show (a drop shadow the layer knocks out).
   bool knockedOutByLayer = false;
+  // Paint over the layer that adds no opacity of its own: it colours the
+  // layer's pixels within its shape as if they were opaque (an inside stroke
+  // on a soft edge), and the shape's alpha then thins it once.
+  bool withinShape = false;
 };
 
 }  // namespace kestrel

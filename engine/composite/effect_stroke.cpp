@@ -65,7 +65,12 @@ int StrokeReach(const StrokeSettings& stroke) {
   return static_cast<int>(std::ceil(out)) + 1;
 }
 
-std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane& shape, PsdRect& rect) {
+namespace {
+
+// The band. An inside band is cut by the shape's alpha unless `cutByShape` is
+// false: then it is whole wherever the shape has any alpha, for paint that
+// stays within the shape (the shape's alpha cuts it once, when it is laid).
+std::vector<float> StrokeBand(const StrokeSettings& stroke, const ShapePlane& shape, PsdRect& rect, bool cutByShape) {
   // One pixel more than the stroke reaches, so that the grid's border lies outside the shape.
   const int reach = StrokeReach(stroke) + 1;
   rect = PsdRect{shape.rect.top - reach, shape.rect.left - reach, shape.rect.bottom + reach, shape.rect.right + reach};
@@ -87,7 +92,9 @@ std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane
     for (std::size_t i = 0; i < pixels; ++i) coverage[i] = std::max(0.0f, coverage[i] - alpha[i]);
   } else if (stroke.position == Position::Inside) {
     coverage = Grown(outside, width, height, stroke.size);
-    for (std::size_t i = 0; i < pixels; ++i) coverage[i] = std::min(coverage[i], alpha[i]);
+    for (std::size_t i = 0; i < pixels; ++i) {
+      coverage[i] = cutByShape ? std::min(coverage[i], alpha[i]) : alpha[i] > 0 ? coverage[i] : 0.0f;
+    }
   } else {
     coverage = Grown(alpha, width, height, half);
     const std::vector<float> in = Grown(outside, width, height, half);
@@ -96,12 +103,21 @@ std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane
   return coverage;
 }
 
+}  // namespace
+
+std::vector<float> StrokeCoverage(const StrokeSettings& stroke, const ShapePlane& shape, PsdRect& rect) {
+  return StrokeBand(stroke, shape, rect, true);
+}
+
 std::optional<EffectPaint> PaintStroke(const StrokeSettings& stroke, const ShapePlane& shape, const PsdRect& layer,
                                        const PsdRect& canvas, int channels, const PatternLibrary* patterns) {
   EffectPaint paint;
   paint.mode = stroke.mode;
   paint.opacity = stroke.opacity;
-  paint.coverage = StrokeCoverage(stroke, shape, paint.rect);
+  // An inside stroke paints the edge pixels of a soft shape fully; their own
+  // alpha thins it, as it thins the layer under it.
+  paint.withinShape = stroke.position == StrokeSettings::Position::Inside;
+  paint.coverage = StrokeBand(stroke, shape, paint.rect, !paint.withinShape);
   const std::int64_t pixels = paint.rect.Width() * paint.rect.Height();
   if (stroke.fill == StrokeSettings::Fill::Colour) {
     paint.colour.assign(stroke.colour, stroke.colour + channels);
