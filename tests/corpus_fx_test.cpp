@@ -109,9 +109,7 @@ const std::map<std::string, double> kBounds = {
     {"fx_p2s_inner-shadow.psd", 2.0},         {"fx_patchy_group-fx-blend-fill.psd", 2.0},
     {"fx_patchy_group-fx-passthrough.psd", 2.0}, {"fx_patchy_interior-exterior-blending.psd", 2.0},
     {"fx_zoo_shadow-innershadow-glow.psd", 2.0},
-    // Drawn, not yet as Photoshop draws them: a glow's range; the inner glow and shadow of the
-    // gradient overlays' file.
-    {"fx_patchy_inner-glow.psd", 5.2},       {"fx_patchy_gradient-overlay-geometry.psd", 5.7},
+    {"fx_patchy_inner-glow.psd", 1.79},      {"fx_patchy_gradient-overlay-geometry.psd", 0.46},
     // Strokes, bevels and patterns: what is left is mostly a pixel's worth along
     // edges and the bevels' shading.
     {"fx_p2s_stroke-gradient.psd", 1.4},     {"fx_zoo_bevel-pillow.psd", 3.0},

@@ -4,6 +4,7 @@
 // line that names the effects left out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,6 +144,28 @@ TEST(LayerEffects, InnerGlowFromTheEdgeOrTheCentre) {
     const EffectPaint glow = read.effects[0].effect.paint(f.Square())[0];
     EXPECT_FLOAT_EQ(At(glow, 21, 30), edge ? 1.0f : 0.0f) << source;
     EXPECT_FLOAT_EQ(At(glow, 30, 30), edge ? 0.0f : 1.0f) << source;
+  }
+}
+
+// A soft glow fades as the tail of its edge blurred by a triangle reaching
+// its size: with range 50% that is (1 - (d + 1/2) / size)^2 at the pixel d
+// from the edge (as Photoshop draws a glow of size 40), outside for an outer
+// glow, inside for an inner one.
+TEST(LayerEffects, SoftGlowWithHalfRangeFallsOffAsTheSquareOfItsDistance) {
+  Fixture f;
+  struct Case {
+    const char* key;
+    int step;  // from the square's left edge, along row 30
+  };
+  for (const Case& c : {Case{"OrGl", -1}, Case{"IrGl", 1}}) {
+    const StyleEffects read = f.Read({{c.key, Soft({{"blur", Number(10)}, {"Inpr", Number(50)}})}});
+    ASSERT_EQ(read.effects.size(), 1u) << c.key;
+    const EffectPaint glow = read.effects[0].effect.paint(f.Square())[0];
+    const int first = c.step < 0 ? 19 : 20;
+    for (int d = 0; d < 10; ++d) {
+      const float t = std::max(0.0f, 1 - (static_cast<float>(d) + 0.5f) / 10);
+      EXPECT_NEAR(At(glow, first + c.step * d, 30), t * t, 0.02) << c.key << " at " << d;
+    }
   }
 }
 

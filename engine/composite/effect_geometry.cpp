@@ -120,14 +120,16 @@ void Spread(EffectPlane& plane, float radius) {
   }
 }
 
-void SoftBlur(EffectPlane& plane, float size) {
-  if (size <= 0 || plane.v.empty()) return;
-  const float r = size * kBoxPerSize;
+namespace {
+
+// `passes` box blurs of radius r, along the rows and the columns.
+void BoxBlurs(EffectPlane& plane, float r, int passes) {
+  if (r <= 0 || plane.v.empty()) return;
   // Box blurs commute: three passes along the rows, then three along the
   // columns of the plane turned on its side, which keeps each pass in order in memory.
   std::vector<float> scratch;
   const auto rows = [&](std::vector<float>& v, std::int64_t width, std::int64_t height) {
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
       for (std::int64_t y = 0; y < height; ++y) BoxLine(v.data() + y * width, width, 1, r, plane.outside, scratch);
     }
   };
@@ -145,6 +147,14 @@ void SoftBlur(EffectPlane& plane, float size) {
   rows(side, plane.height, plane.width);
   plane.v = turned(side, plane.height, plane.width);
 }
+
+}  // namespace
+
+void SoftBlur(EffectPlane& plane, float size) { BoxBlurs(plane, size * kBoxPerSize, 3); }
+
+// Two boxes of half the size make a triangle reaching `size` pixels: an edge
+// fades as 1 - (1 - d/size)^2 / 2 towards it and (1 - d/size)^2 / 2 beyond it.
+void GlowBlur(EffectPlane& plane, float size) { BoxBlurs(plane, (size - 1) / 2, 2); }
 
 void PreciseFalloff(EffectPlane& plane, float size) {
   if (plane.v.empty()) return;

@@ -33,6 +33,10 @@ void Spread(EffectPlane& plane, float radius);
 // Blurs the plane so that an edge fades over about `size` pixels on either side.
 void SoftBlur(EffectPlane& plane, float size);
 
+// Blurs the plane as a glow's soft technique does: an edge fades over exactly
+// `size` pixels on either side (a triangle of two box blurs).
+void GlowBlur(EffectPlane& plane, float size);
+
 // Each pixel's fall-off by its distance from the shape's opaque part: 1 on
 // it, down to 0 at `size` pixels from it (the "precise" technique).
 void PreciseFalloff(EffectPlane& plane, float size);

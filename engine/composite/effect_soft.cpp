@@ -55,10 +55,12 @@ std::optional<SoftSettings> ReadSoft(const DescriptorValue& d, const EffectConte
 
 // The plane spread by its part of the size, then softened by the rest, or
 // faded by distance for the precise technique.
-void Soften(EffectPlane& plane, const SoftSettings& s) {
+// Glows blur with their own kernel (see GlowBlur).
+void Soften(EffectPlane& plane, const SoftSettings& s, bool glow = false) {
   const float spread = s.size * s.spread;
   Spread(plane, spread);
   if (s.precise) PreciseFalloff(plane, s.size - spread);
+  else if (glow) GlowBlur(plane, s.size - spread);
   else SoftBlur(plane, s.size - spread);
 }
 
@@ -85,6 +87,21 @@ EffectPaint PaintOf(const SoftSettings& s, const ShapePlane& shape, std::vector<
                      &opacity);
       paint.coverage[i] *= opacity;
     }
+  } else if (s.mode == BlendMode::ColourDodge) {
+    // A dodging glow brightens by its colour faded towards black by its
+    // fall-off and opacity, rather than mixing the full dodge in by them.
+    paint.colourPerPixel = true;
+    paint.colour.resize(paint.coverage.size() * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < paint.coverage.size(); ++i) {
+      for (int c = 0; c < channels; ++c) {
+        paint.colour[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+            s.colour[c] * paint.coverage[i] * s.opacity;
+      }
+      paint.coverage[i] = paint.coverage[i] > 0 ? 1.0f : 0.0f;
+    }
+    paint.mode = s.mode;
+    paint.opacity = 1;
+    return paint;
   } else {
     paint.colour.assign(s.colour, s.colour + channels);
   }
@@ -143,7 +160,7 @@ std::optional<DrawableEffect> ReadOuterGlow(const DescriptorValue& d, const Effe
       s, s ? Reach(*s) : 0, context.channels,
       [](const SoftSettings& s, const ShapePlane& shape) {
         EffectPlane plane = ShapeMoved(shape, 0, 0, false);
-        Soften(plane, s);
+        Soften(plane, s, true);
         GlowContour(plane, s);
         return std::move(plane.v);
       },
@@ -158,7 +175,7 @@ std::optional<DrawableEffect> ReadInnerGlow(const DescriptorValue& d, const Effe
                   [centre](const SoftSettings& s, const ShapePlane& shape) {
                     const int pad = Reach(s);
                     EffectPlane plane = ShapeMoved(shape, 0, 0, true, pad);
-                    Soften(plane, s);
+                    Soften(plane, s, true);
                     if (centre) {
                       for (float& v : plane.v) v = 1 - v;
                     }
